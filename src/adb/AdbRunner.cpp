@@ -1,0 +1,52 @@
+#include "adb/AdbRunner.h"
+
+#include "foundation/MirrorError.h"
+#include "foundation/ProcessRunner.h"
+#include "foundation/Text.h"
+
+namespace orvan {
+
+AdbRunner::AdbRunner(std::filesystem::path adb, int privatePort, SharedLogSink log)
+    : adb_(std::move(adb)), privatePort_(privatePort), log_(log ? std::move(log) : std::make_shared<LogSink>()) {}
+
+std::filesystem::path AdbRunner::binaryFor(AdbServerScope scope) const {
+    if (scope == AdbServerScope::sharedDevelopment && sharedBinaryResolver_) {
+        if (auto other = sharedBinaryResolver_()) return *other;
+    }
+    return adb_;
+}
+
+std::vector<std::string> AdbRunner::argumentList(const std::vector<std::string>& arguments,
+                                                 const std::optional<std::string>& serial, AdbServerScope scope) const {
+    std::vector<std::string> list;
+    if (auto port = scopePort(scope, privatePort_)) {
+        list.push_back("-P");
+        list.push_back(std::to_string(*port));
+    }
+    if (serial) {
+        list.push_back("-s");
+        list.push_back(*serial);
+    }
+    list.insert(list.end(), arguments.begin(), arguments.end());
+    return list;
+}
+
+CommandResult AdbRunner::runAdb(const std::vector<std::string>& arguments, double timeout, bool check,
+                                const std::optional<std::string>& serial, bool logCommand, AdbServerScope scope) const {
+    auto binary = binaryFor(scope);
+    auto list = argumentList(arguments, serial, scope);
+    std::vector<std::string> command{binary.string()};
+    command.insert(command.end(), list.begin(), list.end());
+    std::string commandLine = text::joined(command, " ");
+
+    if (logCommand) (*log_)("$ " + commandLine);
+    FiniteRun run = runFinite(ProcessSpec{binary.string(), list, {}, {}}, Seconds(timeout));
+    if (run.timedOut) throw MirrorError::message("命令超时: " + commandLine);
+
+    std::string output = text::decodedTrimmed(run.bytes);
+    if (logCommand && !output.empty()) (*log_)(output);
+    if (check && run.status != 0) throw MirrorError::message(output.empty() ? "命令失败: " + commandLine : output);
+    return CommandResult{std::move(command), run.status, std::move(output)};
+}
+
+}  // namespace orvan

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "adb/AdbServerScope.h"
+#include "foundation/CommandResult.h"
+#include "foundation/LogSink.h"
+
+namespace orvan {
+
+// The one way every adb command runs. Arguments are ordered "-P" <private port> (private scope
+// only), "-s" <serial>, then the command. Blocks the calling thread; safe on many threads.
+class AdbRunner {
+public:
+    // Picks the binary for shared-scope commands (another adb version may own the shared server);
+    // nullopt means our own tool.
+    using SharedBinaryResolver = std::function<std::optional<std::filesystem::path>()>;
+
+    AdbRunner(std::filesystem::path adb, int privatePort, SharedLogSink log);
+
+    // Throws LaunchError when adb cannot start, MirrorError "命令超时: <line>" on time-out, and
+    // with `check` MirrorError with the output (or "命令失败: <line>") on a non-zero status.
+    CommandResult runAdb(const std::vector<std::string>& arguments, double timeout, bool check,
+                         const std::optional<std::string>& serial, bool logCommand, AdbServerScope scope) const;
+
+    const std::filesystem::path& adbPath() const { return adb_; }
+    int privatePort() const { return privatePort_; }
+    const SharedLogSink& log() const { return log_; }
+    void setSharedBinaryResolver(SharedBinaryResolver resolver) { sharedBinaryResolver_ = std::move(resolver); }
+    // The binary a command of this scope runs.
+    std::filesystem::path binaryFor(AdbServerScope scope) const;
+
+    // The argument list of step one: scope and serial options, then the command.
+    std::vector<std::string> argumentList(const std::vector<std::string>& arguments, const std::optional<std::string>& serial,
+                                          AdbServerScope scope) const;
+
+private:
+    std::filesystem::path adb_;
+    int privatePort_;
+    SharedLogSink log_;
+    SharedBinaryResolver sharedBinaryResolver_;
+};
+
+}  // namespace orvan

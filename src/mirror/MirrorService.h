@@ -1,0 +1,58 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "adb/AdbRunner.h"
+#include "foundation/LogSink.h"
+#include "foundation/ToolLocation.h"
+#include "platform/Clock.h"
+
+namespace orvan {
+
+struct MirrorServiceOptions {
+    ToolLocation tools = ToolLocation::standard();
+    int privatePort = kPrivateMirroringPort;  // tests use a free port of their own
+    Clock* clock = &SystemClock::shared();
+};
+
+// Owns all process and server state of the app: the tool locations, the adb runner and the
+// components built on it. A small facade: each operation lives on the component that owns it.
+class MirrorService {
+public:
+    explicit MirrorService(MirrorServiceOptions options = {});
+    MirrorService(const MirrorService&) = delete;
+    MirrorService& operator=(const MirrorService&) = delete;
+    ~MirrorService();
+
+    const ToolLocation& tools() const { return tools_; }
+    const std::filesystem::path& adb() const { return tools_.adb; }
+    const std::filesystem::path& scrcpy() const { return tools_.scrcpy; }
+    int privatePort() const { return runner_.privatePort(); }
+    Clock& clock() const { return *clock_; }
+
+    // The first step of every operation that runs a tool.
+    void checkTools() const { tools_.checkTools(); }
+
+    // The service's `onLog`; components share this sink.
+    void setOnLog(LogFunction function) { log_->set(std::move(function)); }
+    const SharedLogSink& log() const { return log_; }
+
+    const AdbRunner& adbRunner() const { return runner_; }
+    AdbRunner& adbRunner() { return runner_; }
+    CommandResult runAdb(const std::vector<std::string>& arguments, double timeout, bool check,
+                         const std::optional<std::string>& serial, bool logCommand, AdbServerScope scope) const {
+        return runner_.runAdb(arguments, timeout, check, serial, logCommand, scope);
+    }
+
+private:
+    ToolLocation tools_;
+    Clock* clock_;
+    SharedLogSink log_ = std::make_shared<LogSink>();
+    AdbRunner runner_;
+};
+
+}  // namespace orvan

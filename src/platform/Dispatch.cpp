@@ -1,0 +1,177 @@
+#include "platform/Dispatch.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace orvan {
+namespace {
+
+class ElasticPool {
+public:
+    static ElasticPool& shared() {
+        // Leaked on purpose: detached workers may still run while static destructors do.
+        static auto* pool = new ElasticPool;
+        return *pool;
+    }
+
+    void async(Task task) {
+        std::unique_lock lock(mutex_);
+        tasks_.push_back(std::move(task));
+        if (idle_ > 0) {
+            wake_.notify_one();
+            return;
+        }
+        if (threads_ >= kMaxThreads) return;  // a busy worker takes it next
+        ++threads_;
+        lock.unlock();
+        std::thread([this] { work(); }).detach();
+    }
+
+    size_t threadCount() {
+        std::lock_guard lock(mutex_);
+        return threads_;
+    }
+
+private:
+    static constexpr size_t kMaxThreads = 256;
+    static constexpr auto kIdleLifetime = std::chrono::seconds(10);
+
+    void work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (tasks_.empty()) {
+                ++idle_;
+                bool woke = wake_.wait_for(lock, kIdleLifetime, [this] { return !tasks_.empty(); });
+                --idle_;
+                if (!woke) break;
+            }
+            Task task = std::move(tasks_.front());
+            tasks_.pop_front();
+            lock.unlock();
+            runGuarded(task);
+            lock.lock();
+        }
+        --threads_;
+    }
+
+    static void runGuarded(const Task& task) {
+        try {
+            task();
+        } catch (...) {
+            // A task reports its own failures; one that escapes must not take the pool down.
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Task> tasks_;
+    size_t threads_ = 0;
+    size_t idle_ = 0;
+};
+
+std::mutex mainMutex;
+std::shared_ptr<MainQueue> mainQueue;
+
+}  // namespace
+
+void Dispatch::setMain(std::shared_ptr<MainQueue> queue) {
+    std::lock_guard lock(mainMutex);
+    mainQueue = std::move(queue);
+}
+
+MainQueue& Dispatch::main() {
+    std::lock_guard lock(mainMutex);
+    if (!mainQueue) throw std::logic_error("no main queue installed");
+    return *mainQueue;
+}
+
+void Dispatch::async(Task task, QualityOfService) { ElasticPool::shared().async(std::move(task)); }
+
+size_t Dispatch::backgroundThreadCount() { return ElasticPool::shared().threadCount(); }
+
+SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {}
+
+SerialQueue::~SerialQueue() {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [this] { return !draining_ && tasks_.empty(); });
+}
+
+void SerialQueue::async(Task task) {
+    std::lock_guard lock(mutex_);
+    tasks_.push_back(std::move(task));
+    if (draining_) return;
+    draining_ = true;
+    Dispatch::async([this] { drain(); });
+}
+
+void SerialQueue::sync(const Task& task) {
+    std::mutex doneMutex;
+    std::condition_variable doneSignal;
+    bool done = false;
+    async([&] {
+        task();
+        std::lock_guard lock(doneMutex);
+        done = true;
+        doneSignal.notify_one();
+    });
+    std::unique_lock lock(doneMutex);
+    doneSignal.wait(lock, [&] { return done; });
+}
+
+void SerialQueue::drain() {
+    std::unique_lock lock(mutex_);
+    while (!tasks_.empty()) {
+        Task task = std::move(tasks_.front());
+        tasks_.pop_front();
+        lock.unlock();
+        try {
+            task();
+        } catch (...) {
+        }
+        lock.lock();
+    }
+    draining_ = false;
+    idle_.notify_all();
+}
+
+void ManualMainQueue::post(Task task) { postAfter(Seconds(0), std::move(task)); }
+
+void ManualMainQueue::postAfter(Seconds delay, Task task) {
+    std::lock_guard lock(mutex_);
+    auto due = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(delay);
+    // Keep due order; equal times keep posting order.
+    auto position = std::upper_bound(tasks_.begin(), tasks_.end(), due, [](SteadyTime t, const Timed& entry) { return t < entry.due; });
+    tasks_.insert(position, Timed{due, std::move(task)});
+    posted_.notify_all();
+}
+
+size_t ManualMainQueue::runPending() {
+    size_t count = 0;
+    for (;;) {
+        Task task;
+        {
+            std::lock_guard lock(mutex_);
+            if (tasks_.empty() || tasks_.front().due > std::chrono::steady_clock::now()) return count;
+            task = std::move(tasks_.front().task);
+            tasks_.pop_front();
+        }
+        task();
+        ++count;
+    }
+}
+
+bool ManualMainQueue::runUntil(const std::function<bool()>& predicate, Seconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(timeout);
+    for (;;) {
+        runPending();
+        if (predicate()) return true;
+        std::unique_lock lock(mutex_);
+        auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return predicate();
+        auto wakeAt = deadline;
+        if (!tasks_.empty()) wakeAt = std::min(wakeAt, tasks_.front().due);
+        posted_.wait_until(lock, std::min(wakeAt, now + std::chrono::milliseconds(20)));
+    }
+}
+
+}  // namespace orvan
