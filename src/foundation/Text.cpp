@@ -106,4 +106,25 @@ std::string joined(const std::vector<std::string>& parts, std::string_view separ
     return result;
 }
 
+std::vector<std::string> splitFields(std::string_view text, std::string_view separators) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    while (start < text.size()) {
+        start = text.find_first_not_of(separators, start);
+        if (start == std::string_view::npos) break;
+        size_t end = text.find_first_of(separators, start);
+        if (end == std::string_view::npos) end = text.size();
+        fields.emplace_back(text.substr(start, end - start));
+        start = end;
+    }
+    return fields;
+}
+
+std::string trimmedOf(std::string_view text, std::string_view characters) {
+    size_t first = text.find_first_not_of(characters);
+    if (first == std::string_view::npos) return {};
+    size_t last = text.find_last_not_of(characters);
+    return std::string(text.substr(first, last - first + 1));
+}
+
 }  // namespace orvan::text

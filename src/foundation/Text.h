@@ -16,5 +16,9 @@ std::string lowercased(std::string_view text);  // ASCII letters only
 bool containsIgnoringCase(std::string_view haystack, std::string_view needle);
 std::vector<std::string> splitLines(std::string_view text);  // on \n, \r\n and \r
 std::string joined(const std::vector<std::string>& parts, std::string_view separator);
+// Splits at any of the separator characters, dropping empty pieces ("a\t\tb" gives a, b).
+std::vector<std::string> splitFields(std::string_view text, std::string_view separators = " \t");
+// Trims exactly the given characters at both ends (for example blanks and tabs only).
+std::string trimmedOf(std::string_view text, std::string_view characters);
 
 }  // namespace orvan::text

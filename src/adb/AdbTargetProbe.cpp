@@ -1,0 +1,52 @@
+#include "adb/AdbTargetProbe.h"
+
+#include <exception>
+
+#include "foundation/Text.h"
+
+namespace orvan {
+
+std::optional<std::string> AdbTargetProbe::stateInListing(const std::string& listing, const std::string& target) {
+    std::vector<std::string> lines;
+    // A stray "\r" from CRLF output would otherwise stick to the state word.
+    for (auto& line : text::splitLines(listing))
+        if (!line.empty()) lines.push_back(std::move(line));
+    if (lines.size() < 2) return std::nullopt;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        auto parts = text::splitFields(lines[i]);
+        if (parts.size() >= 2 && parts[0] == target) return parts[1];
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> AdbTargetProbe::adbTargetState(const std::string& target, AdbServerScope scope) const {
+    try {
+        auto result = runner_.runAdb({"get-state"}, kStateQueryTimeout, false, target, false, scope);
+        auto state = text::lowercased(text::trimmed(result.output));
+        if (state == "device" || state == "offline" || state == "unauthorized") return state;
+    } catch (const std::exception&) {
+        // A hung or unlaunchable get-state: the listing below may still know the target.
+    }
+    try {
+        auto listing = runner_.runAdb({"devices"}, kStateQueryTimeout, false, std::nullopt, false, scope);
+        return stateInListing(listing.output, target);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+bool AdbTargetProbe::echoesReadyMarker(const std::string& target, double timeout, AdbServerScope scope) const {
+    try {
+        auto result = runner_.runAdb({"shell", "echo", kAdbReadyMarker}, timeout, false, target, false, scope);
+        return result.status == 0 && result.output.find(kAdbReadyMarker) != std::string::npos;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool AdbTargetProbe::isAdbTargetResponsive(const std::string& target, double timeout, AdbServerScope scope) const {
+    if (adbTargetState(target, scope) != "device") return false;
+    return echoesReadyMarker(target, timeout, scope);
+}
+
+}  // namespace orvan
