@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QMainWindow>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QWidget;
+
+namespace orvan {
+
+// The main window: the page area, the status line and the log panel below it.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    static constexpr int kWidth = 500;
+    static constexpr int kHeightCollapsed = 790;
+    static constexpr int kHeightExpanded = 950;
+
+    explicit MainWindow(QWidget* parent = nullptr);
+
+    void appendLogLine(const QString& line);
+    void clearLogView();
+    void setStatus(const QString& text);
+    QString statusText() const;
+    bool isLogPanelVisible() const;
+    void setLogPanelVisible(bool visible);
+
+    QWidget* pageArea() const { return pageArea_; }
+    QPlainTextEdit* logView() const { return logView_; }
+
+signals:
+    void clearLogsRequested();
+
+private:
+    QWidget* pageArea_;
+    QLabel* statusValue_;
+    QWidget* logPanel_;
+    QPlainTextEdit* logView_;
+    QPushButton* logToggle_;
+};
+
+}  // namespace orvan
