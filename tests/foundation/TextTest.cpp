@@ -1,0 +1,34 @@
+#include <gtest/gtest.h>
+
+#include "foundation/Text.h"
+
+namespace orvan::text {
+namespace {
+
+TEST(Utf8, AcceptsWellFormedAndRejectsMalformedBytes) {
+    EXPECT_TRUE(isValidUtf8(""));
+    EXPECT_TRUE(isValidUtf8("ascii"));
+    EXPECT_TRUE(isValidUtf8("投屏 😀"));
+    EXPECT_FALSE(isValidUtf8("\xff"));
+    EXPECT_FALSE(isValidUtf8("\xe6\x8a"));          // truncated
+    EXPECT_FALSE(isValidUtf8("\xc0\xaf"));          // overlong
+    EXPECT_FALSE(isValidUtf8("\xed\xa0\x80"));      // surrogate
+    EXPECT_FALSE(isValidUtf8("\xf4\x90\x80\x80"));  // beyond U+10FFFF
+}
+
+TEST(Trim, RemovesWhiteSpaceAndNewlinesAtBothEndsOnly) {
+    EXPECT_EQ(trimmed("  \r\n device \t\n"), "device");
+    EXPECT_EQ(trimmed("\xC2\xA0name\xE3\x80\x80"), "name");
+    EXPECT_EQ(trimmed("a  b"), "a  b");
+    EXPECT_EQ(trimmed(" \n\t"), "");
+    EXPECT_EQ(decodedTrimmed(" ok \xff"), "");
+}
+
+TEST(Lines, SplitsOnEveryLineEnding) {
+    EXPECT_EQ(splitLines("a\r\nb\nc\rd"), (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(splitLines("a\n\nb\n"), (std::vector<std::string>{"a", "", "b"}));
+    EXPECT_TRUE(containsIgnoringCase("Failed To Connect", "failed to connect"));
+}
+
+}  // namespace
+}  // namespace orvan::text

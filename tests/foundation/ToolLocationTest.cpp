@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "foundation/MirrorError.h"
+#include "foundation/ToolLocation.h"
+
+namespace orvan {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ToolLocationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resources_ = fs::temp_directory_path() / ("orvan-tools-" + std::to_string(getpid()));
+        fs::remove_all(resources_);
+        tools_ = ToolLocation::forResources(resources_);
+        fs::create_directories(tools_.toolFolder);
+    }
+    void TearDown() override { fs::remove_all(resources_); }
+
+    std::string failure() {
+        try {
+            tools_.checkTools();
+        } catch (const MirrorError& error) {
+            return error.what();
+        }
+        return "";
+    }
+
+    fs::path resources_;
+    ToolLocation tools_;
+};
+
+TEST_F(ToolLocationTest, LivesInTheArchitectureFolderOfTheResources) {
+    EXPECT_EQ(tools_.toolFolder.parent_path(), resources_ / "tools");
+    EXPECT_TRUE(tools_.toolFolder.filename().string().starts_with("linux-"));
+    EXPECT_EQ(tools_.scrcpyServer(), tools_.toolFolder / "scrcpy-server");
+}
+
+TEST_F(ToolLocationTest, NamesEveryMissingToolAdbFirst) {
+    EXPECT_EQ(failure(), "缺少工具文件: " + tools_.adb.string() + ", " + tools_.scrcpy.string());
+    std::ofstream(tools_.adb) << "";
+    EXPECT_EQ(failure(), "缺少工具文件: " + tools_.scrcpy.string());
+}
+
+TEST_F(ToolLocationTest, APresentButNotExecutableToolPasses) {
+    std::ofstream(tools_.adb) << "";
+    std::ofstream(tools_.scrcpy) << "";
+    fs::permissions(tools_.adb, fs::perms::owner_read);
+    EXPECT_EQ(failure(), "");
+}
+
+TEST_F(ToolLocationTest, ALinkToARemovedToolCountsAsMissing) {
+    std::ofstream(tools_.adb) << "";
+    fs::create_symlink(resources_ / "gone", tools_.scrcpy);
+    EXPECT_EQ(failure(), "缺少工具文件: " + tools_.scrcpy.string());
+}
+
+}  // namespace
+}  // namespace orvan

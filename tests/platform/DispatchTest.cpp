@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Dispatch.h"
+
+namespace orvan {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(BackgroundPool, GrowsWhenEveryWorkerIsBlocked) {
+    // 64 tasks that each wait for all the others: a fixed-size pool would deadlock here, as it
+    // would when every worker waits on a slow adb.
+    constexpr int kTasks = 64;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int started = 0, finished = 0;
+    for (int i = 0; i < kTasks; ++i) {
+        Dispatch::async([&] {
+            std::unique_lock lock(mutex);
+            ++started;
+            changed.notify_all();
+            changed.wait_for(lock, 10s, [&] { return started == kTasks; });
+            ++finished;
+            changed.notify_all();
+        });
+    }
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return finished == kTasks; }));
+    EXPECT_GE(Dispatch::backgroundThreadCount(), static_cast<size_t>(kTasks));
+}
+
+TEST(BackgroundPool, SurvivesATaskThatThrows) {
+    std::atomic<bool> ran{false};
+    Dispatch::async([] { throw std::runtime_error("boom"); });
+    Dispatch::async([&] { ran = true; });
+    for (int i = 0; i < 200 && !ran; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(ran);
+}
+
+TEST(SerialQueue, RunsTasksOneAtATimeInOrder) {
+    std::vector<int> order;
+    std::atomic<int> running{0};
+    std::atomic<bool> overlapped{false};
+    {
+        SerialQueue queue("test.serial");
+        for (int i = 0; i < 50; ++i) {
+            queue.async([&, i] {
+                if (running.fetch_add(1) != 0) overlapped = true;
+                std::this_thread::sleep_for(100us);
+                order.push_back(i);
+                running.fetch_sub(1);
+            });
+        }
+        int seen = -1;
+        queue.sync([&] { seen = static_cast<int>(order.size()); });
+        EXPECT_EQ(seen, 50);
+    }
+    ASSERT_EQ(order.size(), 50u);
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(order[static_cast<size_t>(i)], i);
+    EXPECT_FALSE(overlapped);
+}
+
+TEST(ManualMainQueue, RunsPostedWorkInOrderAndDelayedWorkWhenDue) {
+    ManualMainQueue queue;
+    std::vector<std::string> ran;
+    queue.postAfter(Seconds(0.15), [&] { ran.push_back("late"); });
+    queue.post([&] { ran.push_back("first"); });
+    queue.post([&] { ran.push_back("second"); });
+    EXPECT_EQ(queue.runPending(), 2u);
+    EXPECT_EQ(ran, (std::vector<std::string>{"first", "second"}));
+    EXPECT_TRUE(queue.runUntil([&] { return ran.size() == 3; }, Seconds(2)));
+    EXPECT_EQ(ran.back(), "late");
+}
+
+TEST(ManualMainQueue, TakesWorkPostedFromOtherThreads) {
+    ManualMainQueue queue;
+    std::atomic<int> count{0};
+    std::thread poster([&] {
+        for (int i = 0; i < 100; ++i) queue.post([&] { ++count; });
+    });
+    EXPECT_TRUE(queue.runUntil([&] { return count == 100; }, Seconds(5)));
+    poster.join();
+}
+
+TEST(FakeClock, SleepingAdvancesVirtualTimeAndIsRecorded) {
+    FakeClock clock;
+    auto start = clock.now();
+    clock.sleepFor(Seconds(0.4));
+    clock.sleepFor(Seconds(1.0));
+    EXPECT_NEAR(std::chrono::duration<double>(clock.now() - start).count(), 1.4, 1e-9);
+    EXPECT_EQ(clock.sleeps(), (std::vector<double>{0.4, 1.0}));
+}
+
+}  // namespace
+}  // namespace orvan

@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/Process.h"
+
+namespace orvan {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+struct Run {
+    bool exited;
+    std::string output;
+    double seconds;
+};
+
+Run run(const ProcessSpec& spec, std::chrono::milliseconds limit = 10s) {
+    auto child = ChildProcess::launch(spec);
+    auto start = std::chrono::steady_clock::now();
+    Run result{};
+    result.exited = child->waitForExit(start + limit, [&](std::string_view chunk) { result.output.append(chunk); });
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return result;
+}
+
+ProcessSpec shell(const std::string& script) { return ProcessSpec{"/bin/sh", {"-c", script}, {}, {}}; }
+
+bool isGone(pid_t pid) { return !fs::exists("/proc/" + std::to_string(pid)); }
+
+TEST(ProcessLaunch, TellsAMissingBinaryFromOtherFailures) {
+    try {
+        ChildProcess::launch(ProcessSpec{"/nonexistent/tool", {}, {}, {}});
+        FAIL() << "launch should fail";
+    } catch (const LaunchError& error) {
+        EXPECT_EQ(error.reason(), LaunchError::Reason::notFound);
+    }
+    auto file = fs::temp_directory_path() / ("orvan-noexec-" + std::to_string(getpid()));
+    std::ofstream(file) << "#!/bin/sh\necho hi\n";
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    try {
+        ChildProcess::launch(ProcessSpec{file.string(), {}, {}, {}});
+        FAIL() << "launch should fail";
+    } catch (const LaunchError& error) {
+        EXPECT_EQ(error.reason(), LaunchError::Reason::notExecutable);
+    }
+    fs::remove(file);
+}
+
+TEST(ProcessLaunch, PassesArgumentsUnquotedAndAppliesEnvironmentAndDirectory) {
+    setenv("ORVAN_TEST_REMOVED", "present", 1);
+    ProcessSpec spec{"/bin/sh",
+                     {"-c", "printf '%s|' \"$1\" \"$ORVAN_TEST_SET\" \"${ORVAN_TEST_REMOVED-unset}\" \"$(pwd)\"", "sh", "a b;$c"},
+                     {{"ORVAN_TEST_SET", "value"}, {"ORVAN_TEST_REMOVED", std::nullopt}},
+                     "/tmp"};
+    auto result = run(spec);
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.output, "a b;$c|value|unset|/tmp|");
+    unsetenv("ORVAN_TEST_REMOVED");
+}
+
+TEST(ProcessLaunch, MergesStandardOutputAndErrorInWriteOrder) {
+    auto result = run(shell("echo one; echo two >&2; echo three"));
+    EXPECT_EQ(result.output, "one\ntwo\nthree\n");
+}
+
+TEST(ProcessWait, DrainsOutputLargerThanThePipeWhileWaiting) {
+    auto result = run(shell("head -c 5000000 /dev/zero"), 5s);
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.output.size(), 5000000u);
+    EXPECT_LT(result.seconds, 2.0);
+}
+
+TEST(ProcessWait, EndsAtTheChildsExitNotAtTheDeadline) {
+    auto result = run(shell("exit 3"), 10s);
+    ASSERT_TRUE(result.exited);
+    EXPECT_LT(result.seconds, 1.0);
+}
+
+TEST(ProcessWait, AGrandchildHoldingThePipeDoesNotDelayTheEnd) {
+    // An adb server forks itself and may keep our pipe open for its whole life.
+    auto result = run(shell("sleep 3 & echo started"), 10s);
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.output, "started\n");
+    EXPECT_LT(result.seconds, 2.0);
+}
+
+TEST(ProcessWait, ReportsExitCodeAndSignal) {
+    auto code = ChildProcess::launch(shell("exit 7"));
+    EXPECT_EQ(code->waitForExit().status, 7);
+    EXPECT_EQ(code->exit()->reason, ProcessExit::Reason::exited);
+    auto signaled = ChildProcess::launch(shell("kill -9 $$"));
+    auto exit = signaled->waitForExit();
+    EXPECT_EQ(exit.reason, ProcessExit::Reason::signaled);
+    EXPECT_EQ(exit.status, SIGKILL);
+}
+
+TEST(ProcessWait, DeadlinePassesWhileTheChildRuns) {
+    auto child = ChildProcess::launch(shell("sleep 5"));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(child->waitForExit(start + 200ms, nullptr));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 400ms);
+    child->terminate();
+    auto exit = child->waitForExit();
+    EXPECT_EQ(exit.reason, ProcessExit::Reason::signaled);
+    EXPECT_EQ(exit.status, SIGTERM);
+}
+
+TEST(ProcessReaping, AnAbandonedChildIsReapedWhenItEnds) {
+    pid_t pid;
+    {
+        auto child = ChildProcess::launch(shell("sleep 0.3"));
+        pid = child->pid();
+        child->terminate();
+    }
+    auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (!isGone(pid) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(isGone(pid)) << "child " << pid << " left as a zombie";
+}
+
+TEST(ProcessReaping, ManyShortChildrenLeaveNoZombies) {
+    std::vector<pid_t> pids;
+    for (int i = 0; i < 30; ++i) {
+        auto child = ChildProcess::launch(shell("exit 0"));
+        pids.push_back(child->pid());
+        child->waitForExit(std::chrono::steady_clock::now() + 5s, nullptr);
+    }
+    for (pid_t pid : pids) EXPECT_TRUE(isGone(pid));
+}
+
+}  // namespace
+}  // namespace orvan
