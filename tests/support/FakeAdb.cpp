@@ -1,0 +1,235 @@
+#include "support/FakeAdb.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "foundation/Text.h"
+
+#ifndef ORVAN_FAKE_ADB_EXECUTABLE
+#error "ORVAN_FAKE_ADB_EXECUTABLE must name the built fake-adb"
+#endif
+
+namespace orvan::testing {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+// Holds the fake's folder lock, so the test never reads or resets half-written state.
+class FolderLock {
+public:
+    explicit FolderLock(const fs::path& folder)
+        : fd_(open((folder / kFakeAdbLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+        if (fd_ >= 0) flock(fd_, LOCK_EX);
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+FakeAdbRuleBuilder& FakeAdbRuleBuilder::when(const std::string& variable, const std::string& value) {
+    fake_.scenario_.rules[index_].when[variable] = value;
+    fake_.writeScenario();
+    return *this;
+}
+
+FakeAdbRuleBuilder& FakeAdbRuleBuilder::reply(const std::string& output, int status) {
+    FakeAdbResponse response;
+    response.output = output;
+    response.status = status;
+    fake_.scenario_.rules[index_].responses.push_back(response);
+    fake_.writeScenario();
+    return *this;
+}
+
+FakeAdbRuleBuilder& FakeAdbRuleBuilder::replyBytes(const std::string& bytes, int status) {
+    static constexpr char digits[] = "0123456789abcdef";
+    FakeAdbResponse response;
+    for (unsigned char c : bytes) {
+        response.outputHex.push_back(digits[c >> 4]);
+        response.outputHex.push_back(digits[c & 15]);
+    }
+    response.status = status;
+    fake_.scenario_.rules[index_].responses.push_back(response);
+    fake_.writeScenario();
+    return *this;
+}
+
+FakeAdbResponse& FakeAdbRuleBuilder::latest() {
+    auto& responses = fake_.scenario_.rules[index_].responses;
+    if (responses.empty()) responses.emplace_back();
+    return responses.back();
+}
+
+FakeAdbRuleBuilder& FakeAdbRuleBuilder::sets(const std::string& variable, const std::string& value) {
+    latest().set[variable] = value;
+    fake_.writeScenario();
+    return *this;
+}
+
+FakeAdbRuleBuilder& FakeAdbRuleBuilder::after(double seconds) {
+    latest().delay = seconds;
+    fake_.writeScenario();
+    return *this;
+}
+
+FakeAdbRuleBuilder& FakeAdbRuleBuilder::hangs() {
+    latest().hang = true;
+    fake_.writeScenario();
+    return *this;
+}
+
+FakeAdbRuleBuilder& FakeAdbRuleBuilder::repeated(int times) {
+    latest().repeat = times;
+    fake_.writeScenario();
+    return *this;
+}
+
+FakeAdbRuleBuilder& FakeAdbRuleBuilder::onStderr() {
+    latest().toStderr = true;
+    fake_.writeScenario();
+    return *this;
+}
+
+FakeAdb::FakeAdb() {
+    std::string pattern = (fs::temp_directory_path() / "orvan-fake-adb-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create the fake adb folder");
+    folder_ = pattern;
+    fs::create_symlink(ORVAN_FAKE_ADB_EXECUTABLE, folder_ / "adb");
+    std::ofstream(folder_ / "scrcpy") << "#!/bin/sh\nexit 1\n";
+    writeScenario();
+}
+
+FakeAdb::~FakeAdb() {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+}
+
+FakeAdbRuleBuilder FakeAdb::on(std::vector<std::string> pattern) {
+    scenario_.rules.push_back(FakeAdbRule{std::move(pattern), {}, {}});
+    writeScenario();
+    return FakeAdbRuleBuilder(*this, scenario_.rules.size() - 1);
+}
+
+void FakeAdb::setVariable(const std::string& name, const std::string& value) {
+    scenario_.variables[name] = value;
+    writeScenario();
+    FolderLock lock(folder_);
+    std::string stateText = readFile(folder_ / kFakeAdbStateFile);
+    if (stateText.empty()) return;  // the first run starts from the scenario's variables
+    auto state = nlohmann::json::parse(stateText).get<FakeAdbState>();
+    state.variables[name] = value;
+    std::ofstream(folder_ / kFakeAdbStateFile, std::ios::trunc) << nlohmann::json(state).dump();
+}
+
+void FakeAdb::setUnmatched(FakeAdbResponse response) {
+    scenario_.unmatched = std::move(response);
+    writeScenario();
+}
+
+void FakeAdb::recordEnvironmentVariable(const std::string& name) {
+    scenario_.recordEnvironment.push_back(name);
+    writeScenario();
+}
+
+void FakeAdb::setScenario(FakeAdbScenario scenario) {
+    scenario_ = std::move(scenario);
+    writeScenario();
+}
+
+void FakeAdb::writeScenario() const {
+    FolderLock lock(folder_);
+    auto temporary = folder_ / "scenario.tmp";
+    std::ofstream(temporary, std::ios::trunc) << nlohmann::json(scenario_).dump(2);
+    fs::rename(temporary, folder_ / kFakeAdbScenarioFile);
+}
+
+std::map<std::string, std::string> FakeAdb::variables() const {
+    FolderLock lock(folder_);
+    std::string stateText = readFile(folder_ / kFakeAdbStateFile);
+    if (stateText.empty()) return scenario_.variables;
+    return nlohmann::json::parse(stateText).get<FakeAdbState>().variables;
+}
+
+void FakeAdb::resetState() {
+    FolderLock lock(folder_);
+    std::error_code ignored;
+    fs::remove(folder_ / kFakeAdbStateFile, ignored);
+    fs::remove(folder_ / kFakeAdbCallsFile, ignored);
+}
+
+void FakeAdb::clearCalls() {
+    FolderLock lock(folder_);
+    std::ofstream(folder_ / kFakeAdbCallsFile, std::ios::trunc);
+}
+
+std::vector<FakeAdbCall> FakeAdb::calls() const {
+    std::string contents;
+    {
+        FolderLock lock(folder_);
+        contents = readFile(folder_ / kFakeAdbCallsFile);
+    }
+    std::vector<FakeAdbCall> calls;
+    std::map<int, size_t> byPid;
+    for (const auto& line : text::splitLines(contents)) {
+        auto record = nlohmann::json::parse(line, nullptr, false);
+        if (record.is_discarded() || !record.contains("event")) continue;  // a line cut short by a kill
+        std::string event = record["event"].get<std::string>();
+        int pid = record.value("pid", 0);
+        if (event == "start") {
+            byPid[pid] = calls.size();
+            calls.push_back(record.get<FakeAdbCall>());
+        } else if (auto it = byPid.find(pid); it != byPid.end()) {
+            if (event == "end") calls[it->second].endedAt = record.value("at", 0.0);
+            if (event == "terminated") calls[it->second].terminated = true;
+        }
+    }
+    return calls;
+}
+
+std::vector<std::string> FakeAdb::commandLines() const {
+    std::vector<std::string> lines;
+    for (const auto& call : calls()) lines.push_back(text::joined(call.arguments, " "));
+    return lines;
+}
+
+std::vector<FakeAdbCall> FakeAdb::unmatchedCalls() const {
+    std::vector<FakeAdbCall> unmatched;
+    for (auto& call : calls())
+        if (call.rule < 0) unmatched.push_back(std::move(call));
+    return unmatched;
+}
+
+bool FakeAdb::waitForTerminated(int pid, std::chrono::milliseconds timeout) const {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+        for (const auto& call : calls())
+            if (call.pid == pid && call.terminated) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+}  // namespace orvan::testing

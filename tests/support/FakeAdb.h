@@ -1,0 +1,112 @@
+#pragma once
+
+// A scripted fake `adb` for process-boundary tests.
+//
+// FakeAdb makes a temporary tool folder holding "adb" (a link to the fake-adb executable) and a
+// placeholder "scrcpy", so `tools()` can be handed to MirrorService or AdbRunner unchanged. Every
+// run of that "adb" is a real child process: it reads the scenario from the folder, picks the
+// first rule that applies to its argument list, records the run (arguments, ANDROID_* / ADB* /
+// HOME environment, start and end times, whether a signal ended it), then prints the response
+// and exits with its status.
+//
+//     FakeAdb adb;
+//     adb.on({"-P", "16001", "start-server"}).reply("", 0);
+//     adb.on({"**", "connect", "127.0.0.2:5555"})
+//         .reply("failed to connect to '127.0.0.2:5555': Connection refused", 1)  // first run
+//         .reply("connected to 127.0.0.2:5555", 0).sets("link", "up");         // second and later
+//     adb.on({"**", "get-state"}).when("link", "up").reply("device");
+//     adb.on({"**", "get-state"}).reply("error: device '127.0.0.2:5555' not found", 1);
+//     adb.on({"**", "shell", "echo", "*"}).reply("hang").hangs();  // the caller's time-out ends it
+//     ... run the code under test with MirrorServiceOptions{.tools = adb.tools()} ...
+//     EXPECT_EQ(adb.commandLines(), (std::vector<std::string>{"-P 16001 start-server", ...}));
+//
+// Patterns: a literal, "*" (any one argument), "**" (any run of arguments, also none). Rules are
+// tried in the order they were added; a rule with `when` applies only while those scenario
+// variables have those values (an unset variable equals ""). A rule's responses are used in order
+// and the last one repeats. A run that no rule matches prints `unmatched` and exits 1; it is
+// recorded with rule -1 (`unmatchedCalls()` lists them, so a test can insist on none).
+// The scenario may be changed between runs; the run counters and variables survive the change
+// (`resetState()` clears them). Several fakes may exist at once; each has its own folder.
+//
+// Timing: `delay` waits real time before answering; `hangs()` never answers, so runAdb's time-out
+// terminates it and the run is recorded as terminated (the record is written by the dying child,
+// so read it with waitForTerminated()). The time-outs a caller chose are not visible to a child;
+// tests observe them with AdbRunner's invocation observer.
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "foundation/ToolLocation.h"
+#include "support/FakeAdbScenario.h"
+
+namespace orvan::testing {
+
+class FakeAdb;
+
+// Builds one rule in place; every call rewrites the scenario file, so the rule is live at once.
+class FakeAdbRuleBuilder {
+public:
+    FakeAdbRuleBuilder(FakeAdb& fake, size_t index) : fake_(fake), index_(index) {}
+
+    FakeAdbRuleBuilder& when(const std::string& variable, const std::string& value);
+    // Appends a response: the next run of this rule (after the earlier responses) gets it.
+    FakeAdbRuleBuilder& reply(const std::string& output, int status = 0);
+    FakeAdbRuleBuilder& replyBytes(const std::string& bytes, int status = 0);  // any bytes, also invalid UTF-8
+    // Modifiers of the latest response.
+    FakeAdbRuleBuilder& sets(const std::string& variable, const std::string& value);
+    FakeAdbRuleBuilder& after(double seconds);  // real delay before answering
+    FakeAdbRuleBuilder& hangs();
+    FakeAdbRuleBuilder& repeated(int times);  // prints the output this many times
+    FakeAdbRuleBuilder& onStderr();
+
+private:
+    FakeAdbResponse& latest();
+    FakeAdb& fake_;
+    size_t index_;
+};
+
+class FakeAdb {
+public:
+    FakeAdb();
+    ~FakeAdb();
+    FakeAdb(const FakeAdb&) = delete;
+    FakeAdb& operator=(const FakeAdb&) = delete;
+
+    // The tool folder: "adb" is the fake, "scrcpy" a placeholder file that is never run.
+    ToolLocation tools() const { return ToolLocation::inToolFolder(folder_); }
+    std::filesystem::path adbPath() const { return folder_ / "adb"; }
+    const std::filesystem::path& folder() const { return folder_; }
+
+    FakeAdbRuleBuilder on(std::vector<std::string> pattern);
+    void setVariable(const std::string& name, const std::string& value);
+    void setUnmatched(FakeAdbResponse response);
+    void recordEnvironmentVariable(const std::string& name);
+    // Replaces the whole scenario (for example one read from a file).
+    void setScenario(FakeAdbScenario scenario);
+    const FakeAdbScenario& scenario() const { return scenario_; }
+
+    // The variables as the runs so far left them.
+    std::map<std::string, std::string> variables() const;
+    // Forgets the run counters, the variables' changes and the recorded calls.
+    void resetState();
+    void clearCalls();
+
+    std::vector<FakeAdbCall> calls() const;
+    // Each call's arguments joined with blanks, in order ("-P 16001 start-server").
+    std::vector<std::string> commandLines() const;
+    std::vector<FakeAdbCall> unmatchedCalls() const;
+    // Waits (real time) until the run with that pid is recorded as terminated.
+    bool waitForTerminated(int pid, std::chrono::milliseconds timeout = std::chrono::milliseconds(2000)) const;
+
+    // Rewrites the scenario file (the builders do this themselves).
+    void writeScenario() const;
+
+private:
+    friend class FakeAdbRuleBuilder;
+    std::filesystem::path folder_;
+    FakeAdbScenario scenario_;
+};
+
+}  // namespace orvan::testing

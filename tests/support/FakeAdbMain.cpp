@@ -1,0 +1,173 @@
+// fake-adb: plays `adb` for process-boundary tests by replaying the scenario in its folder and
+// recording every run. The folder is $ORVAN_FAKE_ADB_DIR, else the folder of argv[0] (tests run
+// it through a link named "adb" in a temporary tool folder). See FakeAdb.h.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "support/FakeAdbScenario.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace orvan::testing;
+
+// The calls file, kept open for the termination handler, which may only use write().
+int callsFd = -1;
+char terminationLine[96];
+size_t terminationLineLength = 0;
+
+void onTerminate(int signal) {
+    if (callsFd >= 0 && terminationLineLength > 0) {
+        ssize_t ignored = write(callsFd, terminationLine, terminationLineLength);
+        (void)ignored;
+    }
+    _exit(128 + signal);
+}
+
+double secondsSinceEpoch() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+void writeFileAtomically(const fs::path& path, const std::string& contents) {
+    auto temporary = path;
+    temporary += ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << contents;
+    }
+    fs::rename(temporary, path);
+}
+
+void appendLine(const std::string& line) {
+    std::string withNewline = line + "\n";
+    ssize_t ignored = write(callsFd, withNewline.data(), withNewline.size());
+    (void)ignored;
+}
+
+fs::path fakeFolder(const char* argv0) {
+    if (const char* folder = std::getenv(kFakeAdbFolderVariable); folder && *folder) return folder;
+    fs::path self(argv0);
+    return self.has_parent_path() ? self.parent_path() : fs::current_path();
+}
+
+std::map<std::string, std::string> recordedEnvironment(const FakeAdbScenario& scenario) {
+    std::map<std::string, std::string> recorded;
+    for (char** entry = environ; *entry; ++entry) {
+        std::string text(*entry);
+        auto equals = text.find('=');
+        if (equals == std::string::npos) continue;
+        std::string name = text.substr(0, equals);
+        bool wanted = name.starts_with("ANDROID_") || name.starts_with("ADB") || name == "HOME" ||
+                      std::find(scenario.recordEnvironment.begin(), scenario.recordEnvironment.end(), name) !=
+                          scenario.recordEnvironment.end();
+        if (wanted) recorded[name] = text.substr(equals + 1);
+    }
+    return recorded;
+}
+
+void writeAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) return;  // the reader went away: nothing more to say
+        done += static_cast<size_t>(n);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    fs::path folder = fakeFolder(argv[0]);
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+
+    int lockFd = open((folder / kFakeAdbLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    callsFd = open((folder / kFakeAdbCallsFile).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0 || callsFd < 0) {
+        std::fprintf(stderr, "fake adb: cannot use folder %s\n", folder.c_str());
+        return 2;
+    }
+
+    FakeAdbResponse response;
+    FakeAdbCall call;
+    try {
+        flock(lockFd, LOCK_EX);
+        FakeAdbScenario scenario = nlohmann::json::parse(readFile(folder / kFakeAdbScenarioFile)).get<FakeAdbScenario>();
+        FakeAdbState state;
+        std::string stateText = readFile(folder / kFakeAdbStateFile);
+        if (stateText.empty()) state.variables = scenario.variables;
+        else state = nlohmann::json::parse(stateText).get<FakeAdbState>();
+        state.runs.resize(scenario.rules.size(), 0);
+
+        call.arguments = arguments;
+        call.environment = recordedEnvironment(scenario);
+        call.pid = static_cast<int>(getpid());
+        call.startedAt = secondsSinceEpoch();
+        if (auto rule = findRule(scenario, state.variables, arguments)) {
+            const auto& responses = scenario.rules[*rule].responses;
+            size_t index = std::min<size_t>(static_cast<size_t>(state.runs[*rule]), responses.size() - 1);
+            ++state.runs[*rule];
+            response = responses[index];
+            call.rule = static_cast<int>(*rule);
+            call.response = static_cast<int>(index);
+        } else {
+            response = scenario.unmatched;
+        }
+        for (const auto& [name, value] : response.set) state.variables[name] = value;
+        writeFileAtomically(folder / kFakeAdbStateFile, nlohmann::json(state).dump());
+
+        nlohmann::json start = call;
+        start["event"] = "start";
+        appendLine(start.dump());
+        flock(lockFd, LOCK_UN);
+    } catch (const std::exception& error) {
+        flock(lockFd, LOCK_UN);
+        std::fprintf(stderr, "fake adb: bad scenario in %s: %s\n", folder.c_str(), error.what());
+        return 2;
+    }
+
+    terminationLineLength = static_cast<size_t>(
+        std::snprintf(terminationLine, sizeof terminationLine, "{\"event\":\"terminated\",\"pid\":%d}\n", call.pid));
+    std::signal(SIGTERM, onTerminate);
+    std::signal(SIGINT, onTerminate);
+
+    if (response.delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(response.delay));
+    while (response.hang) pause();
+
+    std::string bytes;
+    try {
+        bytes = response.output + bytesFromHex(response.outputHex);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "fake adb: bad outputHex: %s\n", error.what());
+        return 2;
+    }
+    int fd = response.toStderr ? STDERR_FILENO : STDOUT_FILENO;
+    for (int i = 0; i < response.repeat; ++i) writeAll(fd, bytes);
+
+    nlohmann::json end{{"event", "end"}, {"pid", call.pid}, {"at", secondsSinceEpoch()}, {"status", response.status}};
+    appendLine(end.dump());
+    return response.status;
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+// The scenario a scripted fake `adb` replays, shared by the fake executable (which reads it on
+// every run) and the test-side FakeAdb (which writes it). See FakeAdb.h for the whole picture.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace orvan::testing {
+
+// What one run of the fake prints and how it ends.
+struct FakeAdbResponse {
+    std::string output;          // printed as is (to stdout, or stderr with toStderr)
+    std::string outputHex;       // raw bytes in hex, printed after `output` (for non-UTF-8 output)
+    int repeat = 1;              // the output is printed this many times (huge output)
+    int status = 0;              // exit status
+    bool toStderr = false;
+    double delay = 0;            // real seconds to wait before printing
+    bool hang = false;           // never exit on its own (the caller's time-out must end it)
+    std::map<std::string, std::string> set;  // scenario variables changed by this run
+
+    bool operator==(const FakeAdbResponse&) const = default;
+};
+
+// A rule applies to an argument list that `match` describes element by element: a literal, "*"
+// (any one argument) or "**" (any number of arguments, also none), and only while every variable
+// of `when` has the given value ("" also matches an unset variable). Successive runs of one rule
+// take its responses in order; the last one repeats.
+struct FakeAdbRule {
+    std::vector<std::string> match;
+    std::map<std::string, std::string> when;
+    std::vector<FakeAdbResponse> responses;
+};
+
+struct FakeAdbScenario {
+    std::vector<FakeAdbRule> rules;  // the first applicable rule wins
+    std::map<std::string, std::string> variables;  // initial values
+    // What a run that no rule matches does; it is recorded with rule -1.
+    FakeAdbResponse unmatched{"fake adb: no rule for these arguments", "", 1, 1, false, 0, false, {}};
+    // Environment variables recorded with each run, besides every ANDROID_* and ADB* one and HOME.
+    std::vector<std::string> recordEnvironment;
+};
+
+// The mutable part, kept beside the scenario: how often each rule ran, and the variables now.
+struct FakeAdbState {
+    std::vector<int> runs;
+    std::map<std::string, std::string> variables;
+};
+
+// One recorded run.
+struct FakeAdbCall {
+    std::vector<std::string> arguments;  // without argv[0]
+    std::map<std::string, std::string> environment;
+    int rule = -1;       // index of the rule that answered, -1 when none did
+    int response = -1;   // index of the response within that rule
+    int pid = 0;
+    double startedAt = 0;  // seconds since the epoch (real time)
+    std::optional<double> endedAt;  // set when it exited by itself
+    bool terminated = false;        // a signal ended it (the caller's time-out)
+};
+
+bool argumentsMatch(const std::vector<std::string>& pattern, const std::vector<std::string>& arguments);
+
+// Index of the first rule that applies, or nullopt.
+std::optional<size_t> findRule(const FakeAdbScenario& scenario, const std::map<std::string, std::string>& variables,
+                               const std::vector<std::string>& arguments);
+
+// Decodes "0aff" into bytes; throws std::invalid_argument on odd length or a non-hex digit.
+std::string bytesFromHex(const std::string& hex);
+
+void to_json(nlohmann::json& json, const FakeAdbResponse& response);
+void from_json(const nlohmann::json& json, FakeAdbResponse& response);
+void to_json(nlohmann::json& json, const FakeAdbRule& rule);
+void from_json(const nlohmann::json& json, FakeAdbRule& rule);
+void to_json(nlohmann::json& json, const FakeAdbScenario& scenario);
+void from_json(const nlohmann::json& json, FakeAdbScenario& scenario);
+void to_json(nlohmann::json& json, const FakeAdbState& state);
+void from_json(const nlohmann::json& json, FakeAdbState& state);
+void to_json(nlohmann::json& json, const FakeAdbCall& call);
+void from_json(const nlohmann::json& json, FakeAdbCall& call);
+
+// File names inside the fake's folder.
+inline constexpr const char* kFakeAdbScenarioFile = "fake-adb-scenario.json";
+inline constexpr const char* kFakeAdbStateFile = "fake-adb-state.json";
+inline constexpr const char* kFakeAdbCallsFile = "fake-adb-calls.jsonl";
+inline constexpr const char* kFakeAdbLockFile = "fake-adb.lock";
+// Overrides the folder (otherwise the folder of argv[0], the link the tests run).
+inline constexpr const char* kFakeAdbFolderVariable = "ORVAN_FAKE_ADB_DIR";
+
+}  // namespace orvan::testing
