@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "adb/AdbRunner.h"
+#include "adb/DeviceDiscovery.h"
 #include "foundation/LogSink.h"
 #include "foundation/ToolLocation.h"
 #include "platform/Clock.h"
@@ -48,11 +49,15 @@ public:
         return runner_.runAdb(arguments, timeout, check, serial, logCommand, scope);
     }
 
+    // Device discovery and device details (always on the shared server).
+    const DeviceDiscovery& deviceDiscovery() const { return discovery_; }
+
 private:
     ToolLocation tools_;
     Clock* clock_;
     SharedLogSink log_ = std::make_shared<LogSink>();
     AdbRunner runner_;
+    DeviceDiscovery discovery_{runner_, tools_};
 };
 
 }  // namespace orvan

@@ -1,0 +1,64 @@
+#include "adb/AdbDevices.h"
+
+#include "foundation/Text.h"
+
+namespace orvan {
+
+namespace {
+
+std::optional<std::string> entry(const std::map<std::string, std::string>& map, const std::string& serial) {
+    auto found = map.find(serial);
+    if (found == map.end()) return std::nullopt;
+    return found->second;
+}
+
+}  // namespace
+
+std::optional<std::string> AdbDevices::primaryWirelessIp() const {
+    if (wireless.empty()) return std::nullopt;
+    return wirelessHostPart(wireless.front());
+}
+
+std::vector<ConnectedAdbDevice> AdbDevices::connectedDevices() const {
+    std::vector<ConnectedAdbDevice> devices;
+    devices.reserve(usb.size() + wireless.size());
+    for (const auto& serial : usb) {
+        auto id = entry(deviceIds, serial);
+        devices.push_back(ConnectedAdbDevice{serial, connection_kind::kUsb, entry(ips, serial), entry(wifiNames, serial),
+                                             entry(models, serial), id ? id : serial, true, false});
+    }
+    for (const auto& serial : wireless) {
+        auto ip = entry(ips, serial);
+        devices.push_back(ConnectedAdbDevice{serial, connection_kind::kWireless, ip ? ip : wirelessHostPart(serial),
+                                             entry(wifiNames, serial), entry(models, serial), entry(deviceIds, serial),
+                                             false, true});
+    }
+    return devices;
+}
+
+AdbDevices parseAdbDevices(const std::string& output) {
+    AdbDevices devices;
+    std::vector<std::string> lines;
+    // splitLines also ends a line at "\r", so CRLF output leaves no "\r" on the state word.
+    for (auto& line : text::splitLines(output))
+        if (!line.empty()) lines.push_back(std::move(line));
+    if (lines.size() < 2) return devices;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        auto tokens = text::splitFields(lines[i]);
+        if (tokens.size() < 2 || tokens[1] != "device") continue;
+        (isWirelessSerial(tokens[0]) ? devices.wireless : devices.usb).push_back(tokens[0]);
+    }
+    return devices;
+}
+
+std::optional<ConnectedAdbDevice> matchingUsbDevice(const ConnectedAdbDevice& target, const AdbDevices& devices) {
+    std::vector<ConnectedAdbDevice> usbEntries;
+    for (auto& device : devices.connectedDevices())
+        if (device.hasUsb) usbEntries.push_back(std::move(device));
+    for (const auto& device : usbEntries)
+        if (device.isSamePhysicalDevice(target)) return device;
+    if (target.hasUsb && usbEntries.size() == 1) return usbEntries.front();
+    return std::nullopt;
+}
+
+}  // namespace orvan

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "adb/ConnectedAdbDevice.h"
+
+namespace orvan {
+
+// The usable transports of an `adb devices` listing, with what enrichment learnt about each.
+// Every map is keyed by serial.
+struct AdbDevices {
+    std::vector<std::string> usb;       // serials without ":", in listing order
+    std::vector<std::string> wireless;  // address:port serials, in listing order
+    std::map<std::string, std::string> models;
+    std::map<std::string, std::string> deviceIds;
+    std::map<std::string, std::string> ips;
+    std::map<std::string, std::string> wifiNames;
+
+    bool operator==(const AdbDevices&) const = default;
+
+    bool hasAny() const { return !usb.empty() || !wireless.empty(); }
+    std::optional<std::string> primaryWirelessIp() const;
+    // USB entries first, then wireless ones, each in listing order.
+    std::vector<ConnectedAdbDevice> connectedDevices() const;
+};
+
+// Parses `adb devices` (and `devices -l`) output. The first line is taken for the header
+// whatever it says; only lines in state "device" count. Never fails: noise lines (daemon
+// start-up messages, garbage, CRLF ends) are simply not device lines.
+AdbDevices parseAdbDevices(const std::string& output);
+
+// The USB entry of `devices` that is the same glasses as `target`: the first one sharing a
+// physical key, or, when `target` itself is on USB and there is only one USB entry, that one.
+std::optional<ConnectedAdbDevice> matchingUsbDevice(const ConnectedAdbDevice& target, const AdbDevices& devices);
+
+}  // namespace orvan
