@@ -39,6 +39,7 @@ CommandResult AdbRunner::runAdb(const std::vector<std::string>& arguments, doubl
     command.insert(command.end(), list.begin(), list.end());
     std::string commandLine = text::joined(command, " ");
 
+    if (invocationObserver_) invocationObserver_(AdbInvocation{command, timeout, check, logCommand, scope});
     if (logCommand) (*log_)("$ " + commandLine);
     FiniteRun run = runFinite(ProcessSpec{binary.string(), list, {}, {}}, Seconds(timeout));
     if (run.timedOut) throw MirrorError::message("命令超时: " + commandLine);

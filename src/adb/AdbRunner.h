@@ -12,6 +12,16 @@
 
 namespace orvan {
 
+// One command as runAdb is about to start it: the full command line (binary first) and the
+// caller's choices. Seen by the invocation observer (traces, and tests that check time-outs).
+struct AdbInvocation {
+    std::vector<std::string> command;
+    double timeout = 0;
+    bool check = false;
+    bool logCommand = false;
+    AdbServerScope scope = AdbServerScope::sharedDevelopment;
+};
+
 // The one way every adb command runs. Arguments are ordered "-P" <private port> (private scope
 // only), "-s" <serial>, then the command. Blocks the calling thread; safe on many threads.
 class AdbRunner {
@@ -19,6 +29,7 @@ public:
     // Picks the binary for shared-scope commands (another adb version may own the shared server);
     // nullopt means our own tool.
     using SharedBinaryResolver = std::function<std::optional<std::filesystem::path>()>;
+    using InvocationObserver = std::function<void(const AdbInvocation&)>;
 
     AdbRunner(std::filesystem::path adb, int privatePort, SharedLogSink log);
 
@@ -31,6 +42,8 @@ public:
     int privatePort() const { return privatePort_; }
     const SharedLogSink& log() const { return log_; }
     void setSharedBinaryResolver(SharedBinaryResolver resolver) { sharedBinaryResolver_ = std::move(resolver); }
+    // Called on the running thread before every launch. Set it before the runner is shared.
+    void setInvocationObserver(InvocationObserver observer) { invocationObserver_ = std::move(observer); }
     // The binary a command of this scope runs.
     std::filesystem::path binaryFor(AdbServerScope scope) const;
 
@@ -43,6 +56,7 @@ private:
     int privatePort_;
     SharedLogSink log_;
     SharedBinaryResolver sharedBinaryResolver_;
+    InvocationObserver invocationObserver_;
 };
 
 }  // namespace orvan
