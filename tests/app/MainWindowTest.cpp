@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "app/AppDelegate.h"
+#include "app/MainWindow.h"
+
+namespace orvan {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AppShellTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() / ("orvan-app-" + std::to_string(getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(root_ / "tools");
+        AppDelegate::Options options{MirrorServiceOptions{ToolLocation::inToolFolder(root_ / "tools"), 41999, &SystemClock::shared()},
+                                     root_ / "logs"};
+        delegate_ = std::make_unique<AppDelegate>(options);
+    }
+    void TearDown() override {
+        delegate_.reset();
+        fs::remove_all(root_);
+    }
+
+    QPushButton* button(const char* name) { return delegate_->window().findChild<QPushButton*>(name); }
+    QString logText() { return delegate_->window().logView()->toPlainText(); }
+    bool waitForLog(const QString& text) {
+        return QTest::qWaitFor([&] { return logText().contains(text); }, 3000);
+    }
+
+    fs::path root_;
+    std::unique_ptr<AppDelegate> delegate_;
+};
+
+TEST_F(AppShellTest, ShowsTitleVersionAndReportsMissingToolsAtLaunch) {
+    delegate_->applicationDidFinishLaunching();
+    EXPECT_EQ(delegate_->window().windowTitle(), "Orvan Mirror Tool");
+    auto* version = delegate_->window().findChild<QLabel*>("versionLabel");
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(version->text(), "v1.1.6");
+    ASSERT_TRUE(waitForLog("缺少工具文件: " + QString::fromStdString((root_ / "tools" / "adb").string())));
+    EXPECT_TRUE(waitForLog("Orvan Mirror 原生应用已启动。"));
+}
+
+TEST_F(AppShellTest, TheLogToggleShowsAndHidesThePanel) {
+    auto* toggle = button("logToggle");
+    ASSERT_NE(toggle, nullptr);
+    EXPECT_FALSE(delegate_->window().isLogPanelVisible());
+    EXPECT_EQ(toggle->text(), "查看日志");
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    EXPECT_TRUE(delegate_->window().isLogPanelVisible());
+    EXPECT_EQ(toggle->text(), "隐藏日志");
+    EXPECT_EQ(delegate_->window().height(), MainWindow::kHeightExpanded);
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    EXPECT_EQ(toggle->text(), "查看日志");
+}
+
+TEST_F(AppShellTest, LinesLoggedFromAnyThreadReachTheViewInOrder) {
+    std::thread worker([this] {
+        for (int i = 0; i < 50; ++i) delegate_->service().log()->operator()("worker " + std::to_string(i));
+    });
+    worker.join();
+    ASSERT_TRUE(waitForLog("worker 49"));
+    auto lines = logText().split('\n');
+    ASSERT_EQ(lines.size(), 50);
+    for (int i = 0; i < 50; ++i) EXPECT_TRUE(lines[i].endsWith(QString(" worker %1").arg(i))) << lines[i].toStdString();
+}
+
+TEST_F(AppShellTest, ClearingEmptiesViewAndFileAndReportsAFailedWrite) {
+    delegate_->appendLog("before");
+    ASSERT_TRUE(waitForLog("before"));
+    QTest::mouseClick(button("clearLogs"), Qt::LeftButton);
+    EXPECT_TRUE(logText().isEmpty());
+    EXPECT_EQ(fs::file_size(delegate_->activityLog().file()), 0u);
+
+    fs::remove_all(root_ / "logs");  // the folder is gone: the clear cannot write
+    QTest::mouseClick(button("clearLogs"), Qt::LeftButton);
+    auto* status = delegate_->window().findChild<QLabel*>("statusValue");
+    EXPECT_EQ(status->text(), "日志文件清除失败");
+}
+
+}  // namespace
+}  // namespace orvan
