@@ -17,6 +17,8 @@ std::optional<int> parseAdbProtocolVersion(std::string_view versionOutput) {
         std::string_view digits = std::string_view(trimmedLine).substr(prefix.size());
         // Real numbers have two digits; five leave room and keep the value far from overflow.
         if (digits.empty() || digits.size() > 5) return std::nullopt;
+        // from_chars takes a minus sign; a version has none.
+        if (digits.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
         int value = 0;
         auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
         if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;

@@ -1,0 +1,181 @@
+#include "adb/ListeningSocketOwner.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "support/TemporaryFolder.h"
+
+namespace orvan {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TemporaryFolder;
+
+// 5037 is 0x13AD, 5038 is 0x13AE. The lines keep the kernel's column layout.
+constexpr const char* kTcpHeader =
+    "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
+std::string tcpLine(const std::string& local, const std::string& remote, const std::string& state, int uid, long inode) {
+    return "   0: " + local + " " + remote + " " + state + " 00000000:00000000 00:00000000 00000000  " +
+           std::to_string(uid) + "        0 " + std::to_string(inode) + " 1 0000000000000000 100 0 0 10 0\n";
+}
+
+std::vector<std::uint64_t> inodes(const std::vector<ListeningSocket>& sockets) {
+    std::vector<std::uint64_t> result;
+    for (const auto& socket : sockets) result.push_back(socket.inode);
+    return result;
+}
+
+TEST(ListeningSocketTableTest, KeepsOnlyListenersOnThePort) {
+    std::string table = std::string(kTcpHeader) +
+                        tcpLine("0100007F:13AD", "00000000:0000", "0A", 1000, 41234) +  // 127.0.0.1:5037 listen
+                        tcpLine("0100007F:13AD", "0100007F:A2C4", "01", 1000, 41299) +  // a client connection
+                        tcpLine("0100007F:A2C4", "0100007F:13AD", "01", 1000, 41300) +  // its other end
+                        tcpLine("00000000:13AE", "00000000:0000", "0A", 0, 555) +       // 0.0.0.0:5038
+                        tcpLine("00000000:13AD", "00000000:0000", "0A", 0, 0) +         // being torn down
+                        tcpLine("00000000:13AD", "00000000:0000", "0A", 7, 777);        // 0.0.0.0:5037
+    auto sockets = ListeningSocketOwner::parseListeningSockets(table, 5037);
+    EXPECT_EQ(inodes(sockets), (std::vector<std::uint64_t>{41234, 777}));
+    ASSERT_EQ(sockets.size(), 2u);
+    EXPECT_EQ(sockets[0].uid, 1000u);
+    EXPECT_EQ(sockets[1].uid, 7u);
+    EXPECT_EQ(inodes(ListeningSocketOwner::parseListeningSockets(table, 5038)), (std::vector<std::uint64_t>{555}));
+    EXPECT_TRUE(ListeningSocketOwner::parseListeningSockets(table, 41668).empty());  // 0xA2C4: no listener
+}
+
+TEST(ListeningSocketTableTest, ReadsTheIpv6Table) {
+    std::string table =
+        "  sl  local_address                         remote_address                        st tx_queue rx_queue tr "
+        "tm->when retrnsmt   uid  timeout inode\n" +
+        tcpLine("00000000000000000000000001000000:13AD", "00000000000000000000000000000000:0000", "0A", 1000, 9001);
+    EXPECT_EQ(inodes(ListeningSocketOwner::parseListeningSockets(table, 5037)), (std::vector<std::uint64_t>{9001}));
+}
+
+TEST(ListeningSocketTableTest, SkipsLinesOfTheWrongShape) {
+    std::string table = std::string(kTcpHeader) +
+                        "   0: 0100007F:13AD 00000000:0000 0A 00000000:00000000\n" +                  // cut short
+                        tcpLine("0100007F:ZZZZ", "00000000:0000", "0A", 1000, 1) +                     // port not hex
+                        tcpLine("0100007F", "00000000:0000", "0A", 1000, 2) +                          // no port
+                        tcpLine("0100007F:13AD", "00000000:0000", "0A", 1000, 3).replace(0, 6, "   0  ") +  // no "N:"
+                        "   0: 0100007F:13AD 00000000:0000 0A 0:0 0:0 0 abc 0 12x\n" +                     // bad numbers
+                        "   0: 0100007F:113AD 00000000:0000 0A 0:0 0:0 0 1000 0 4\n" +                    // port > 65535
+                        std::string("\0\xff\xfe garbage \x01\n", 14) + tcpLine("0100007F:13AD", "00000000:0000", "0A", 1000, 5);
+    EXPECT_EQ(inodes(ListeningSocketOwner::parseListeningSockets(table, 5037)), (std::vector<std::uint64_t>{5}));
+    EXPECT_TRUE(ListeningSocketOwner::parseListeningSockets("", 5037).empty());
+    EXPECT_TRUE(ListeningSocketOwner::parseListeningSockets(kTcpHeader, 5037).empty());
+}
+
+// A proc tree of our own: socket tables, processes with open files and executables.
+class FakeProcTest : public ::testing::Test {
+protected:
+    void SetUp() override { fs::create_directories(proc() / "net"); }
+    fs::path proc() const { return folder_ / "proc"; }
+    void table(const std::string& name, const std::string& lines) {
+        std::ofstream(proc() / "net" / name) << kTcpHeader << lines;
+    }
+    void openFile(pid_t pid, int fd, const std::string& target) {
+        fs::create_directories(proc() / std::to_string(pid) / "fd");
+        fs::create_symlink(target, proc() / std::to_string(pid) / "fd" / std::to_string(fd));
+    }
+    void executable(pid_t pid, const std::string& target) {
+        fs::create_directories(proc() / std::to_string(pid));
+        fs::create_symlink(target, proc() / std::to_string(pid) / "exe");
+    }
+
+    TemporaryFolder folder_{"orvan-fakeproc"};
+};
+
+TEST_F(FakeProcTest, FindsTheProcessHoldingTheListenerAndItsExecutable) {
+    table("tcp", tcpLine("0100007F:13AD", "00000000:0000", "0A", 1000, 41234));
+    table("tcp6", tcpLine("00000000000000000000000001000000:13AD", "00000000000000000000000000000000:0000", "0A",
+                          1000, 41235));
+    openFile(100, 0, "/dev/null");
+    openFile(100, 3, "socket:[999]");
+    openFile(100, 4, "socket:[41234x]");  // not an inode
+    openFile(200, 0, "/dev/null");
+    openFile(200, 5, "socket:[41235]");
+    executable(200, "/opt/sdk/platform-tools/adb");
+    fs::create_directories(proc() / "300");  // a process whose files we may not see
+    fs::create_directories(proc() / "self");
+    ListeningSocketOwner owner(proc());
+
+    auto sockets = owner.listeningSockets(5037);
+    EXPECT_EQ(inodes(sockets), (std::vector<std::uint64_t>{41234, 41235}));
+    EXPECT_EQ(owner.ownerOf(sockets), std::optional<pid_t>(200));
+    EXPECT_TRUE(owner.holds(200, sockets));
+    EXPECT_FALSE(owner.holds(100, sockets));
+    EXPECT_FALSE(owner.holds(300, sockets));
+    EXPECT_FALSE(owner.holds(400, sockets));  // no such process
+    EXPECT_EQ(owner.executableOf(200), std::optional<fs::path>("/opt/sdk/platform-tools/adb"));
+    EXPECT_EQ(owner.executableOf(300), std::nullopt);
+    EXPECT_EQ(owner.ownerOf({}), std::nullopt);
+    EXPECT_EQ(owner.ownerOf({ListeningSocket{999999, 0}}), std::nullopt);
+}
+
+TEST_F(FakeProcTest, MissingTablesOrRootFindNothing) {
+    table("tcp", tcpLine("0100007F:13AD", "00000000:0000", "0A", 1000, 1));  // no tcp6: a kernel without IPv6
+    EXPECT_EQ(inodes(ListeningSocketOwner(proc()).listeningSockets(5037)), (std::vector<std::uint64_t>{1}));
+    ListeningSocketOwner nowhere(folder_ / "no-such-proc");
+    EXPECT_TRUE(nowhere.listeningSockets(5037).empty());
+    EXPECT_EQ(nowhere.ownerOf({ListeningSocket{1, 0}}), std::nullopt);
+    EXPECT_EQ(nowhere.executableOf(1), std::nullopt);
+}
+
+// The real proc file system: a socket this test opens must be found, and this process with it.
+class RealProcTest : public ::testing::Test {
+protected:
+    int listenOn(int family) {
+        int fd = socket(family, SOCK_STREAM, 0);
+        if (fd < 0) return -1;
+        sockaddr_storage address{};
+        socklen_t length;
+        if (family == AF_INET) {
+            auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+            v4->sin_family = AF_INET;
+            v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            length = sizeof(sockaddr_in);
+        } else {
+            auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+            v6->sin6_family = AF_INET6;
+            v6->sin6_addr = in6addr_loopback;
+            length = sizeof(sockaddr_in6);
+        }
+        if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 1) != 0) {
+            close(fd);
+            return -1;
+        }
+        return fd;
+    }
+    int portOf(int fd) {
+        sockaddr_storage address{};
+        socklen_t length = sizeof(address);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+        return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+    }
+    void expectOwnedByThisProcess(int family) {
+        int fd = listenOn(family);
+        if (fd < 0) GTEST_SKIP() << "no loopback listener of this family here";
+        int port = portOf(fd);
+        ListeningSocketOwner owner;
+        auto sockets = owner.listeningSockets(port);
+        ASSERT_EQ(sockets.size(), 1u);
+        EXPECT_EQ(sockets[0].uid, geteuid());
+        EXPECT_EQ(owner.ownerOf(sockets), std::optional<pid_t>(getpid()));
+        EXPECT_TRUE(owner.holds(getpid(), sockets));
+        EXPECT_EQ(owner.executableOf(getpid()), std::optional<fs::path>(fs::read_symlink("/proc/self/exe")));
+        close(fd);
+        EXPECT_TRUE(owner.listeningSockets(port).empty());
+        EXPECT_FALSE(owner.holds(getpid(), sockets));
+    }
+};
+
+TEST_F(RealProcTest, FindsItsOwnIpv4Listener) { expectOwnedByThisProcess(AF_INET); }
+TEST_F(RealProcTest, FindsItsOwnIpv6Listener) { expectOwnedByThisProcess(AF_INET6); }
+
+}  // namespace
+}  // namespace orvan

@@ -1,0 +1,246 @@
+// The shared-server guard against real processes: a stand-in adb of another protocol version
+// serving an isolated "shared" port, and Debian's adb as our tool. The first test shows the fault
+// the guard exists for (our adb kills a server of another version); the others show that through
+// the app's runner nothing is killed and every request reaches that server from its own binary.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "adb/AdbRunner.h"
+#include "adb/DeviceDiscovery.h"
+#include "adb/SharedAdbServerGuard.h"
+#include "foundation/ProcessRunner.h"
+#include "mirror/MirrorService.h"
+#include "platform/Process.h"
+#include "support/Recorders.h"
+#include "support/TemporaryFolder.h"
+
+namespace orvan {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::LogRecorder;
+using testing::TemporaryFolder;
+
+const fs::path kOtherAdb = ORVAN_OTHER_VERSION_ADB;
+const fs::path kDebianAdb = "/usr/bin/adb";
+
+int freeLoopbackPort() {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        close(fd);
+        int port = ntohs(address.sin_port);
+        if (port != 5037 && port != 15037 && port != 0) return port;
+    }
+    throw std::runtime_error("no free loopback port");
+}
+
+// Sets environment variables for one test and puts the old values back afterwards.
+class ScopedEnvironment {
+public:
+    void set(const std::string& name, const std::optional<std::string>& value) {
+        if (!saved_.count(name)) {
+            const char* old = std::getenv(name.c_str());
+            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        }
+        if (value) setenv(name.c_str(), value->c_str(), 1);
+        else unsetenv(name.c_str());
+    }
+    ~ScopedEnvironment() {
+        for (const auto& [name, value] : saved_) {
+            if (value) setenv(name.c_str(), value->c_str(), 1);
+            else unsetenv(name.c_str());
+        }
+    }
+
+private:
+    std::map<std::string, std::optional<std::string>> saved_;
+};
+
+class SharedAdbServerGuardE2eTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fs::exists(kDebianAdb)) GTEST_SKIP() << "Debian's adb is not installed";
+        port_ = freeLoopbackPort();
+        fs::create_directories(folder_ / "home");
+        fs::create_directories(folder_ / "tools");
+        fs::create_symlink(kDebianAdb, folder_ / "tools" / "adb");
+        std::ofstream(folder_ / "tools" / "scrcpy") << "";
+        // Every adb of this test, ours or the stand-in, finds the "shared" server on port_.
+        environment_.set("ANDROID_ADB_SERVER_PORT", std::to_string(port_));
+        environment_.set("HOME", (folder_ / "home").string());
+        environment_.set("TMPDIR", folder_.path().string());
+        for (const char* name : {"ADB_SERVER_SOCKET", "ANDROID_ADB_SERVER_ADDRESS", "ANDROID_SERIAL"})
+            environment_.set(name, std::nullopt);
+        for (const char* name : {"ADB_MDNS", "ADB_USB", "ADB_EMU"}) environment_.set(name, "0");
+    }
+
+    void TearDown() override {
+        if (otherServer_ && otherServer_->isRunning()) {
+            otherServer_->terminate();
+            otherServer_->waitForExit();
+        }
+        // A real adb server may have taken the port over (the fault itself, or the same-version
+        // case): end it the way adb servers are ended.
+        if (realServerMayRun_) runFinite(ProcessSpec{kDebianAdb.string(), {"-P", std::to_string(port_), "kill-server"}, {}, {}},
+                                         Seconds(10.0));
+    }
+
+    void startOtherServer() {
+        otherServer_ = ChildProcess::launch(ProcessSpec{kOtherAdb.string(),
+                                                        {"-P", std::to_string(port_), "fork-server", "server"},
+                                                        {{"ORVAN_OTHER_ADB_RECORD", record().string()}},
+                                                        {}});
+        otherServer_->closeOutput();
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (records().empty() || !records().front().starts_with("ready ")) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the other-version server did not start";
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    fs::path record() const { return folder_ / "other-adb-record.txt"; }
+    std::vector<std::string> records() const {
+        std::ifstream in(record());
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    std::vector<std::string> requests() const {
+        std::vector<std::string> result;
+        for (const auto& line : records())
+            if (line.starts_with("request ")) result.push_back(line.substr(8));
+        return result;
+    }
+
+    MirrorServiceOptions serviceOptions() {
+        MirrorServiceOptions options;
+        options.tools = ToolLocation::inToolFolder(folder_ / "tools");
+        options.privatePort = freeLoopbackPort();
+        return options;
+    }
+
+    TemporaryFolder folder_{"orvan-guard-e2e"};
+    ScopedEnvironment environment_;
+    int port_ = 0;
+    std::unique_ptr<ChildProcess> otherServer_;
+    bool realServerMayRun_ = false;
+};
+
+TEST_F(SharedAdbServerGuardE2eTest, WithoutTheGuardOurAdbKillsAServerOfAnotherVersion) {
+    startOtherServer();
+    realServerMayRun_ = true;  // having killed it, our adb starts its own server on the port
+    AdbRunner unguarded(folder_ / "tools" / "adb", freeLoopbackPort(), nullptr);
+    auto result = unguarded.runAdb({"devices"}, 30.0, false, std::nullopt, false, AdbServerScope::sharedDevelopment);
+
+    EXPECT_NE(result.output.find("adb server version (99) doesn't match this client (41); killing..."),
+              std::string::npos)
+        << result.output;
+    auto seen = requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], "127.0.0.1 host:version");
+    EXPECT_EQ(seen[1], "127.0.0.1 host:kill");
+    EXPECT_TRUE(otherServer_->waitForExit(std::chrono::steady_clock::now() + std::chrono::seconds(5),
+                                          [](std::string_view) {}));
+}
+
+TEST_F(SharedAdbServerGuardE2eTest, SharedCommandsRunTheServersOwnAdbAndNeverKillIt) {
+    startOtherServer();
+    MirrorService service(serviceOptions());
+    LogRecorder log;
+    log.attach(*service.log());
+    std::mutex mutex;
+    std::vector<AdbInvocation> invocations;
+    service.adbRunner().setInvocationObserver([&](const AdbInvocation& invocation) {
+        std::lock_guard lock(mutex);
+        invocations.push_back(invocation);
+    });
+
+    // A device refresh and a detection, as the main window and the scan page run them.
+    EXPECT_FALSE(service.deviceDiscovery().detectAdbDevicePresence(true).hasAny());
+    EXPECT_FALSE(service.deviceDiscovery().detectAdbDevices(false).hasAny());
+    // A connect attempt and the commands around it, on the shared server.
+    auto shared = AdbServerScope::sharedDevelopment;
+    auto connect = service.runAdb({"connect", "127.0.0.2:5555"}, 10.0, false, std::nullopt, true, shared);
+    EXPECT_EQ(connect.output, "failed to connect to '127.0.0.2:5555': Connection refused");
+    auto state = service.runAdb({"get-state"}, 5.0, false, std::string("127.0.0.2:5555"), false, shared);
+    EXPECT_EQ(state.status, 1);
+    EXPECT_EQ(state.output, "error: device '127.0.0.2:5555' not found");
+    service.runAdb({"devices", "-l"}, 5.0, true, std::nullopt, false, shared);
+    service.runAdb({"disconnect", "127.0.0.2:5555"}, 5.0, false, std::nullopt, false, shared);
+
+    ASSERT_GE(invocations.size(), 6u);
+    for (const auto& invocation : invocations) EXPECT_EQ(invocation.command.front(), kOtherAdb.string());
+    auto seen = requests();
+    int versionChecks = 0;
+    for (const auto& request : seen) {
+        EXPECT_TRUE(request.starts_with("127.0.0.7 ")) << "a request from another binary: " << request;
+        EXPECT_EQ(request.find("host:kill"), std::string::npos) << request;
+        if (request == "127.0.0.7 host:version") ++versionChecks;
+    }
+    EXPECT_EQ(versionChecks, static_cast<int>(invocations.size()));  // every command reached the server
+    EXPECT_TRUE(otherServer_->isRunning());
+
+    int guardLines = 0;
+    for (const auto& line : log.lines()) {
+        if (line.find("ADB 服务") != std::string::npos) {
+            ++guardLines;
+            EXPECT_EQ(line, "共享 " + std::to_string(port_) + " ADB 服务属于另一版本的 adb（" + kOtherAdb.string() +
+                                "，版本 1.0.99；本应用自带 1.0.41），本应用改用该服务自带的 adb，以保持 IDE 的连接");
+        }
+    }
+    EXPECT_EQ(guardLines, 1);
+
+    // The server goes away between two commands: the next one is ours again, and says so.
+    otherServer_->terminate();
+    otherServer_->waitForExit();
+    EXPECT_EQ(service.adbRunner().binaryFor(shared), folder_ / "tools" / "adb");
+    EXPECT_TRUE(log.contains("共享 " + std::to_string(port_) + " ADB 服务已不在运行，改回使用本应用自带的 adb"));
+    // The private server is ours alone, whatever serves the shared port.
+    EXPECT_EQ(service.adbRunner().binaryFor(AdbServerScope::privateMirroring), folder_ / "tools" / "adb");
+}
+
+TEST_F(SharedAdbServerGuardE2eTest, AServerOfOurVersionKeepsOurToolAndStaysUp) {
+    // Our tool is a copy of Debian's adb, so the guard must compare versions rather than paths.
+    fs::remove(folder_ / "tools" / "adb");
+    fs::copy_file(fs::canonical(kDebianAdb), folder_ / "tools" / "adb");
+    realServerMayRun_ = true;
+    auto started = runFinite(ProcessSpec{kDebianAdb.string(), {"-P", std::to_string(port_), "start-server"}, {}, {}},
+                             Seconds(20.0));
+    ASSERT_EQ(started.status, 0) << started.bytes;
+
+    SharedAdbServerGuard guard(folder_ / "tools" / "adb", nullptr);
+    auto check = guard.check();
+    EXPECT_EQ(check.verdict, SharedServerVerdict::sameVersion);
+    EXPECT_EQ(check.serverExecutable, fs::canonical(kDebianAdb));
+    EXPECT_EQ(check.serverVersion, 41);
+
+    MirrorService service(serviceOptions());
+    LogRecorder log;
+    log.attach(*service.log());
+    auto listing = service.runAdb({"devices"}, 10.0, true, std::nullopt, false, AdbServerScope::sharedDevelopment);
+    EXPECT_EQ(listing.command.front(), (folder_ / "tools" / "adb").string());
+    EXPECT_EQ(listing.output, "List of devices attached");
+    EXPECT_TRUE(log.lines().empty());
+    // Still the server we started: the same process serves the port.
+    EXPECT_EQ(guard.check().pid, check.pid);
+}
+
+}  // namespace
+}  // namespace orvan
