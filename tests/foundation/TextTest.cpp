@@ -30,5 +30,14 @@ TEST(Lines, SplitsOnEveryLineEnding) {
     EXPECT_TRUE(containsIgnoringCase("Failed To Connect", "failed to connect"));
 }
 
+TEST(Fields, SplitAtAnySeparatorDroppingEmptyPieces) {
+    EXPECT_EQ(splitFields("  ABC123 \t\t device  x:y "), (std::vector<std::string>{"ABC123", "device", "x:y"}));
+    EXPECT_EQ(splitFields(" \t "), std::vector<std::string>{});
+    EXPECT_EQ(splitFields("a/b//c", "/"), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(trimmedOf("\t \"Office\" ", " \t\""), "Office");
+    EXPECT_EQ(trimmedOf("\r\n", " \t"), "\r\n");  // only the given characters
+    EXPECT_EQ(trimmedOf("   ", " "), "");
+}
+
 }  // namespace
 }  // namespace orvan::text

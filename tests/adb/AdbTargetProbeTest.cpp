@@ -1,0 +1,150 @@
+// The state query and the echo probe against a scripted adb: exactly which commands run, with
+// which time-outs, and how each answer is read.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+
+#include "adb/AdbTargetProbe.h"
+#include "support/FakeAdb.h"
+
+namespace orvan {
+namespace {
+
+using testing::FakeAdb;
+using Lines = std::vector<std::string>;
+constexpr auto kShared = AdbServerScope::sharedDevelopment;
+
+class AdbTargetProbeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        log->set([this](const std::string& line) {
+            std::lock_guard lock(mutex);
+            logged.push_back(line);
+        });
+        runner.setInvocationObserver([this](const AdbInvocation& invocation) {
+            std::lock_guard lock(mutex);
+            invocations.push_back(invocation);
+        });
+    }
+    void TearDown() override {
+        EXPECT_TRUE(logged.empty()) << "the probe never logs";
+        for (const auto& invocation : invocations) {
+            EXPECT_FALSE(invocation.check);
+            EXPECT_FALSE(invocation.logCommand);
+        }
+    }
+
+    FakeAdb adb;
+    SharedLogSink log = std::make_shared<LogSink>();
+    AdbRunner runner{adb.adbPath(), 16231, log};
+    AdbTargetProbe probe{runner};
+    std::mutex mutex;
+    Lines logged;
+    std::vector<AdbInvocation> invocations;
+};
+
+TEST_F(AdbTargetProbeTest, GetStateAnswerIsTrimmedAndLowerCased) {
+    adb.on({"-s", "127.0.0.2:5555", "get-state"}).reply("Device\n");
+    EXPECT_EQ(probe.adbTargetState("127.0.0.2:5555", kShared), "device");
+    EXPECT_EQ(adb.commandLines(), Lines{"-s 127.0.0.2:5555 get-state"});
+    ASSERT_EQ(invocations.size(), 1u);
+    EXPECT_DOUBLE_EQ(invocations[0].timeout, 3.0);
+}
+
+TEST_F(AdbTargetProbeTest, PrivateScopeAsksThePrivateServer) {
+    adb.on({"-P", "16231", "-s", "127.0.0.2:5555", "get-state"}).reply("offline");
+    EXPECT_EQ(probe.adbTargetState("127.0.0.2:5555", AdbServerScope::privateMirroring), "offline");
+    EXPECT_TRUE(adb.unmatchedCalls().empty());
+}
+
+TEST_F(AdbTargetProbeTest, FailedGetStateFallsBackToTheListing) {
+    adb.on({"-s", "*", "get-state"}).reply("error: device unauthorized.\nThis adb server's $ADB_VENDOR_KEYS is not set", 1);
+    adb.on({"devices"}).reply(
+        "* daemon started successfully\nList of devices attached\r\n127.0.0.3:5555\tdevice\r\n"
+        "127.0.0.2:5555\tUnauthorized\r\n127.0.0.4:5555\n\n");
+    // The listing's word is given unchanged.
+    EXPECT_EQ(probe.adbTargetState("127.0.0.2:5555", kShared), "Unauthorized");
+    EXPECT_EQ(adb.commandLines(), (Lines{"-s 127.0.0.2:5555 get-state", "devices"}));
+    EXPECT_DOUBLE_EQ(invocations.at(1).timeout, 3.0);
+    // Not listed, or listed without a state: nothing.
+    EXPECT_EQ(probe.adbTargetState("127.0.0.9:5555", kShared), std::nullopt);
+    EXPECT_EQ(probe.adbTargetState("127.0.0.4:5555", kShared), std::nullopt);
+    // Prefix or case variants of the serial are other targets.
+    EXPECT_EQ(probe.adbTargetState("127.0.0.2", kShared), std::nullopt);
+}
+
+TEST_F(AdbTargetProbeTest, OtherGetStateWordsAlsoFallBackToTheListing) {
+    adb.on({"-s", "*", "get-state"}).reply("bootloader");
+    adb.on({"devices"}).reply("List of devices attached\nABC\thost\n");
+    EXPECT_EQ(probe.adbTargetState("ABC", kShared), "host");
+}
+
+TEST(AdbTargetStateListing, HeaderOnlyOrEmptyListingsNameNoTarget) {
+    EXPECT_EQ(AdbTargetProbe::stateInListing("List of devices attached\n", "A"), std::nullopt);
+    EXPECT_EQ(AdbTargetProbe::stateInListing("", "A"), std::nullopt);
+    EXPECT_EQ(AdbTargetProbe::stateInListing("A\tdevice\n", "A"), std::nullopt);  // the first line is the header
+    EXPECT_EQ(AdbTargetProbe::stateInListing("x\nB\toffline\nA  \t device  extra\n", "A"), "device");
+    EXPECT_EQ(AdbTargetProbe::stateInListing("x\n" + std::string(100 * 1024, 'z') + "\nA\toffline", "A"), "offline");
+}
+
+TEST_F(AdbTargetProbeTest, AHungGetStateStillConsultsTheListing) {
+    adb.on({"-s", "*", "get-state"}).hangs();
+    adb.on({"devices"}).reply("List of devices attached\n127.0.0.2:5555\toffline\n");
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(probe.adbTargetState("127.0.0.2:5555", kShared), "offline");
+    auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_GE(elapsed, 3.0);
+    EXPECT_LT(elapsed, 4.5);
+}
+
+TEST(AdbTargetProbeLaunch, AnAdbThatCannotStartGivesNoStateAndNoAnswer) {
+    AdbRunner runner{"/nonexistent/orvan/adb", 16232, nullptr};
+    AdbTargetProbe probe{runner};
+    EXPECT_EQ(probe.adbTargetState("127.0.0.2:5555", kShared), std::nullopt);
+    EXPECT_FALSE(probe.isAdbTargetResponsive("127.0.0.2:5555", 1.0, kShared));
+    EXPECT_FALSE(probe.echoesReadyMarker("127.0.0.2:5555", 1.0, kShared));
+}
+
+TEST_F(AdbTargetProbeTest, ResponsiveNeedsStateDeviceStatusZeroAndTheMarker) {
+    adb.on({"-s", "good:5555", "get-state"}).reply("device");
+    adb.on({"-s", "good:5555", "shell", "echo", "__ORVAN_MIRROR_ADB_READY__"}).reply("__ORVAN_MIRROR_ADB_READY__\n");
+    EXPECT_TRUE(probe.isAdbTargetResponsive("good:5555", 1.5, kShared));
+    ASSERT_EQ(invocations.size(), 2u);
+    EXPECT_DOUBLE_EQ(invocations[1].timeout, 1.5);
+
+    adb.on({"-s", "failing:5555", "get-state"}).reply("device");
+    adb.on({"-s", "failing:5555", "shell", "**"}).reply("__ORVAN_MIRROR_ADB_READY__", 1);
+    EXPECT_FALSE(probe.isAdbTargetResponsive("failing:5555", 1.0, kShared));
+
+    adb.on({"-s", "mute:5555", "get-state"}).reply("device");
+    adb.on({"-s", "mute:5555", "shell", "**"}).reply("error: closed");
+    EXPECT_FALSE(probe.isAdbTargetResponsive("mute:5555", 1.0, kShared));
+
+    adb.on({"-s", "garbled:5555", "get-state"}).reply("device");
+    adb.on({"-s", "garbled:5555", "shell", "**"}).replyBytes("__ORVAN_MIRROR_ADB_READY__\xff");
+    EXPECT_FALSE(probe.isAdbTargetResponsive("garbled:5555", 1.0, kShared));
+}
+
+TEST_F(AdbTargetProbeTest, NoEchoUnlessTheStateIsDevice) {
+    adb.on({"-s", "*", "get-state"}).reply("unauthorized");
+    EXPECT_FALSE(probe.isAdbTargetResponsive("127.0.0.2:5555", 1.0, kShared));
+    EXPECT_EQ(adb.commandLines(), Lines{"-s 127.0.0.2:5555 get-state"});
+}
+
+TEST_F(AdbTargetProbeTest, AHungEchoEndsAtTheCallersTimeOut) {
+    adb.on({"-s", "*", "get-state"}).reply("device");
+    adb.on({"-s", "*", "shell", "**"}).hangs();
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(probe.isAdbTargetResponsive("127.0.0.2:5555", 0.4, kShared));
+    auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_GE(elapsed, 0.4);
+    EXPECT_LT(elapsed, 1.5);
+    auto calls = adb.calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_TRUE(adb.waitForTerminated(calls[1].pid));
+}
+
+}  // namespace
+}  // namespace orvan

@@ -1,0 +1,283 @@
+// Discovery against a scripted adb: the commands, their order, time-outs and flags, the
+// validation of wireless transports and how every answer ends up in the result.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+
+#include "adb/DeviceDiscovery.h"
+#include "foundation/MirrorError.h"
+#include "support/FakeAdb.h"
+
+namespace orvan {
+namespace {
+
+using testing::FakeAdb;
+using Lines = std::vector<std::string>;
+
+constexpr const char* kIpAddr = "28: wlan0: <UP>\n    inet 192.168.1.20/24 brd 192.168.1.255 scope global wlan0\n";
+constexpr const char* kWifiStatus = "Wifi is enabled\nWifiInfo: SSID: \"Office\", BSSID: 02:00:00:00:00:00\n";
+
+class DeviceDiscoveryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        log->set([this](const std::string& line) {
+            std::lock_guard lock(mutex);
+            logged.push_back(line);
+        });
+        runner.setInvocationObserver([this](const AdbInvocation& invocation) {
+            std::lock_guard lock(mutex);
+            invocations.push_back(invocation);
+        });
+    }
+
+    // A healthy USB pair ABC123 and its wireless transport 192.168.1.20:5555.
+    void scriptHealthyPair() {
+        adb.on({"devices"}).reply("List of devices attached\nABC123\tdevice\n192.168.1.20:5555\tdevice\n\n");
+        adb.on({"-s", "*", "get-state"}).reply("device");
+        adb.on({"-s", "*", "shell", "echo", "__ORVAN_MIRROR_ADB_READY__"}).reply("__ORVAN_MIRROR_ADB_READY__");
+        adb.on({"-s", "*", "shell", "getprop", "ro.product.model"}).reply("Tervo3\n");
+        adb.on({"-s", "*", "shell", "getprop", "ro.serialno"}).reply("ABC123\n");
+        adb.on({"-s", "ABC123", "shell", "ip", "addr", "show", "wlan0"}).reply(kIpAddr);
+        adb.on({"-s", "*", "shell", "cmd", "wifi", "status"}).reply(kWifiStatus);
+    }
+
+    double timeoutOf(const std::string& commandTail) {
+        std::lock_guard lock(mutex);
+        for (const auto& invocation : invocations) {
+            Lines arguments(invocation.command.begin() + 1, invocation.command.end());
+            std::string line;
+            for (const auto& argument : arguments) line += (line.empty() ? "" : " ") + argument;
+            if (line.ends_with(commandTail)) return invocation.timeout;
+        }
+        ADD_FAILURE() << "no command ending in " << commandTail;
+        return -1;
+    }
+
+    FakeAdb adb;
+    SharedLogSink log = std::make_shared<LogSink>();
+    AdbRunner runner{adb.adbPath(), 16241, log};
+    ToolLocation tools = adb.tools();
+    DeviceDiscovery discovery{runner, tools};
+    std::mutex mutex;
+    Lines logged;
+    std::vector<AdbInvocation> invocations;
+};
+
+TEST_F(DeviceDiscoveryTest, FullDetectionRunsEveryCommandInOrderOnTheSharedServer) {
+    scriptHealthyPair();
+    auto devices = discovery.detectAdbDevices(true);
+
+    EXPECT_EQ(adb.commandLines(), (Lines{
+                                      "devices",
+                                      "-s 192.168.1.20:5555 get-state",
+                                      "-s 192.168.1.20:5555 shell echo __ORVAN_MIRROR_ADB_READY__",
+                                      "-s ABC123 shell getprop ro.product.model",
+                                      "-s ABC123 shell getprop ro.serialno",
+                                      "-s ABC123 shell ip addr show wlan0",
+                                      "-s ABC123 shell cmd wifi status",
+                                      "-s 192.168.1.20:5555 shell getprop ro.product.model",
+                                      "-s 192.168.1.20:5555 shell getprop ro.serialno",
+                                      "-s 192.168.1.20:5555 shell cmd wifi status",
+                                  }));
+    EXPECT_TRUE(logged.empty());
+    for (const auto& invocation : invocations) EXPECT_FALSE(invocation.logCommand);
+    EXPECT_DOUBLE_EQ(timeoutOf("devices"), 10.0);
+    EXPECT_DOUBLE_EQ(timeoutOf("get-state"), 3.0);
+    EXPECT_DOUBLE_EQ(timeoutOf("echo __ORVAN_MIRROR_ADB_READY__"), 2.5);  // silent
+    EXPECT_DOUBLE_EQ(timeoutOf("ro.product.model"), 5.0);
+    EXPECT_DOUBLE_EQ(timeoutOf("ro.serialno"), 5.0);
+    EXPECT_DOUBLE_EQ(timeoutOf("show wlan0"), 10.0);
+    EXPECT_DOUBLE_EQ(timeoutOf("wifi status"), 6.0);
+    ASSERT_FALSE(invocations.empty());
+    EXPECT_TRUE(invocations[0].check);  // the listing
+    EXPECT_TRUE(invocations[5].check);  // ip addr
+
+    EXPECT_EQ(devices.usb, Lines{"ABC123"});
+    EXPECT_EQ(devices.wireless, Lines{"192.168.1.20:5555"});
+    EXPECT_EQ(devices.models, (std::map<std::string, std::string>{{"ABC123", "Tervo3"}, {"192.168.1.20:5555", "Tervo3"}}));
+    EXPECT_EQ(devices.deviceIds, (std::map<std::string, std::string>{{"ABC123", "ABC123"}, {"192.168.1.20:5555", "ABC123"}}));
+    EXPECT_EQ(devices.ips,
+              (std::map<std::string, std::string>{{"ABC123", "192.168.1.20"}, {"192.168.1.20:5555", "192.168.1.20"}}));
+    EXPECT_EQ(devices.wifiNames, (std::map<std::string, std::string>{{"ABC123", "Office"}, {"192.168.1.20:5555", "Office"}}));
+
+    auto list = devices.connectedDevices();
+    ASSERT_EQ(list.size(), 2u);
+    ASSERT_TRUE(list[0].isSamePhysicalDevice(list[1]));
+    auto merged = list[0].merged(list[1]);
+    EXPECT_EQ(merged.serial, "192.168.1.20:5555");
+    EXPECT_EQ(merged.connectionKind, "USB 和无线");
+    EXPECT_EQ(merged.mirrorIdentity(), "device:abc123");
+}
+
+TEST_F(DeviceDiscoveryTest, LoggedWhenNotSilent) {
+    scriptHealthyPair();
+    discovery.detectAdbDevices(false);
+    for (const auto& invocation : invocations) {
+        bool validation = invocation.command.back() == "get-state" || invocation.command.back() == "__ORVAN_MIRROR_ADB_READY__";
+        EXPECT_EQ(invocation.logCommand, !validation) << invocation.command.back();
+    }
+    EXPECT_DOUBLE_EQ(timeoutOf("echo __ORVAN_MIRROR_ADB_READY__"), 4.0);
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ(logged[0], "$ " + adb.adbPath().string() + " devices");
+    EXPECT_NE(std::find(logged.begin(), logged.end(), "Tervo3"), logged.end());
+}
+
+TEST_F(DeviceDiscoveryTest, StaleWirelessTransportsAreLoggedDisconnectedAndLeftOut) {
+    adb.on({"devices"}).reply(
+        "List of devices attached\n10.0.0.1:5555\tdevice\n10.0.0.2:5555\tdevice\n10.0.0.3:5555\tdevice\n"
+        "10.0.0.4:5555\tdevice\n10.0.0.5:5555\toffline\n10.0.0.6:5555\tunauthorized\n");
+    adb.on({"-s", "10.0.0.2:5555", "get-state"}).reply("offline");  // went offline after the listing
+    adb.on({"-s", "*", "get-state"}).reply("device");
+    adb.on({"-s", "10.0.0.1:5555", "shell", "echo", "*"}).hangs();                            // dead link
+    adb.on({"-s", "10.0.0.3:5555", "shell", "echo", "*"}).reply("__ORVAN_MIRROR_ADB_READY__", 255);  // failing shell
+    adb.on({"-s", "*", "shell", "echo", "*"}).reply("__ORVAN_MIRROR_ADB_READY__");
+    adb.on({"disconnect", "10.0.0.3:5555"}).reply("error: no such device '10.0.0.3:5555'", 1);  // ignored
+    adb.on({"disconnect", "*"}).reply("disconnected");
+    adb.on({"-s", "*", "shell", "**"}).reply("", 1);
+
+    auto started = std::chrono::steady_clock::now();
+    auto devices = discovery.detectAdbDevices(false);
+    auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    EXPECT_EQ(devices.wireless, Lines{"10.0.0.4:5555"});
+    EXPECT_TRUE(devices.usb.empty());
+    EXPECT_EQ(devices.ips, (std::map<std::string, std::string>{{"10.0.0.4:5555", "10.0.0.4"}}));
+    EXPECT_TRUE(devices.deviceIds.empty());  // a wireless serial is no device id
+    Lines stale;
+    for (const auto& line : logged)
+        if (line.starts_with("已忽略")) stale.push_back(line);
+    EXPECT_EQ(stale, (Lines{"已忽略并清理失效的无线 ADB transport: 10.0.0.1:5555",
+                            "已忽略并清理失效的无线 ADB transport: 10.0.0.2:5555",
+                            "已忽略并清理失效的无线 ADB transport: 10.0.0.3:5555"}));
+    Lines disconnects;
+    for (const auto& line : adb.commandLines())
+        if (line.starts_with("disconnect")) disconnects.push_back(line);
+    EXPECT_EQ(disconnects, (Lines{"disconnect 10.0.0.1:5555", "disconnect 10.0.0.2:5555", "disconnect 10.0.0.3:5555"}));
+    for (const auto& invocation : invocations)
+        if (invocation.command[1] == "disconnect") {
+            EXPECT_FALSE(invocation.logCommand);
+            EXPECT_DOUBLE_EQ(invocation.timeout, 4.0);
+        }
+    EXPECT_GE(elapsed, 4.0);  // the hung echo had its full 4 s
+    EXPECT_LT(elapsed, 8.0);
+}
+
+TEST_F(DeviceDiscoveryTest, SilentValidationGivesUpSoonerAndLogsNothing) {
+    adb.on({"devices"}).reply("List of devices attached\n10.0.0.1:5555\tdevice\n");
+    adb.on({"-s", "*", "get-state"}).reply("device");
+    adb.on({"-s", "*", "shell", "echo", "*"}).hangs();
+    adb.on({"disconnect", "*"}).reply("disconnected 10.0.0.1:5555");
+    auto started = std::chrono::steady_clock::now();
+    auto devices = discovery.detectAdbDevices(true);
+    auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_FALSE(devices.hasAny());
+    EXPECT_TRUE(logged.empty());
+    EXPECT_GE(elapsed, 2.5);
+    EXPECT_LT(elapsed, 4.0);
+    EXPECT_EQ(adb.commandLines().back(), "disconnect 10.0.0.1:5555");
+}
+
+TEST_F(DeviceDiscoveryTest, AHungDisconnectFailsTheDiscovery) {
+    adb.on({"devices"}).reply("List of devices attached\n10.0.0.1:5555\tdevice\n");
+    adb.on({"-s", "*", "get-state"}).reply("offline");
+    adb.on({"disconnect", "*"}).hangs();
+    try {
+        discovery.detectAdbDevices(true);
+        FAIL() << "expected a time-out";
+    } catch (const MirrorError& error) {
+        EXPECT_EQ(std::string(error.what()), "命令超时: " + adb.adbPath().string() + " disconnect 10.0.0.1:5555");
+    }
+}
+
+TEST_F(DeviceDiscoveryTest, ListingFailuresAndMissingToolsArePassedOn) {
+    adb.on({"devices"}).reply("* daemon not running; starting now at tcp:5037\ncannot connect to daemon", 1);
+    try {
+        discovery.detectAdbDevicePresence(true);
+        FAIL() << "expected the listing's error";
+    } catch (const MirrorError& error) {
+        EXPECT_EQ(std::string(error.what()), "* daemon not running; starting now at tcp:5037\ncannot connect to daemon");
+    }
+    EXPECT_THROW(discovery.detectAdbDevices(true), MirrorError);
+
+    ToolLocation missing = ToolLocation::inToolFolder("/nonexistent/orvan-tools");
+    DeviceDiscovery withoutTools{runner, missing};
+    try {
+        withoutTools.detectAdbDevices(true);
+        FAIL() << "expected the tool check's error";
+    } catch (const MirrorError& error) {
+        EXPECT_TRUE(std::string(error.what()).starts_with("缺少工具文件"));
+    }
+    EXPECT_EQ(adb.commandLines().size(), 2u);  // no adb ran for the missing tools
+}
+
+TEST_F(DeviceDiscoveryTest, PresenceIsOneListingWithoutValidationOrDetails) {
+    adb.on({"devices"}).reply("List of devices attached\nABC123\tdevice\n127.0.0.2:5555\tdevice\n");
+    auto devices = discovery.detectAdbDevicePresence(false);
+    EXPECT_EQ(adb.commandLines(), Lines{"devices"});
+    EXPECT_EQ(devices.usb, Lines{"ABC123"});
+    EXPECT_EQ(devices.wireless, Lines{"127.0.0.2:5555"});
+    EXPECT_TRUE(devices.models.empty());
+}
+
+TEST_F(DeviceDiscoveryTest, HardwareIdTriesBothPropertiesThenFallsBackToTheUsbSerial) {
+    adb.on({"-s", "A", "shell", "getprop", "ro.serialno"}).reply("unknown\n");
+    adb.on({"-s", "A", "shell", "getprop", "ro.boot.serialno"}).reply(" HW-A \n");
+    EXPECT_EQ(discovery.getDeviceHardwareId("A", true), "HW-A");
+
+    adb.on({"-s", "B", "shell", "getprop", "ro.serialno"}).reply("HW-B", 1);  // a failing command is no answer
+    adb.on({"-s", "B", "shell", "getprop", "ro.boot.serialno"}).reply("  \n");
+    EXPECT_EQ(discovery.getDeviceHardwareId("B", true), std::nullopt);
+
+    adb.on({"devices"}).reply("List of devices attached\nB\tdevice\n");
+    adb.on({"-s", "*", "shell", "**"}).reply("", 1);
+    auto devices = discovery.detectAdbDevices(true);
+    EXPECT_EQ(devices.deviceIds.at("B"), "B");
+    EXPECT_EQ(devices.ips.count("B"), 0u);  // getWlanIp failed: left out, nothing thrown
+    EXPECT_EQ(devices.models.count("B"), 0u);
+    EXPECT_EQ(devices.wifiNames.count("B"), 0u);
+}
+
+TEST_F(DeviceDiscoveryTest, ModelIsTrimmedAndFailuresGiveNone) {
+    adb.on({"-s", "A", "shell", "getprop", "ro.product.model"}).reply("  Tervo3 Pro\r\n");
+    adb.on({"-s", "B", "shell", "getprop", "ro.product.model"}).reply("Tervo3", 1);
+    adb.on({"-s", "C", "shell", "getprop", "ro.product.model"}).reply("\n");
+    adb.on({"-s", "D", "shell", "getprop", "ro.product.model"}).hangs();
+    EXPECT_EQ(discovery.getDeviceModel("A", true), "Tervo3 Pro");
+    EXPECT_EQ(discovery.getDeviceModel("B", true), std::nullopt);
+    EXPECT_EQ(discovery.getDeviceModel("C", true), std::nullopt);
+    EXPECT_EQ(discovery.getDeviceModel("D", true), std::nullopt);  // after its 5 s
+}
+
+TEST_F(DeviceDiscoveryTest, WlanIpFailsWithItsOwnTextOrTheCommandsError) {
+    adb.on({"-s", "A", "shell", "ip", "**"}).reply("28: wlan0: <BROADCAST> mtu 1500\n    link/ether 02:00\n");
+    adb.on({"-s", "B", "shell", "ip", "**"}).reply("Device \"wlan0\" does not exist.", 1);
+    adb.on({"-s", "C", "shell", "ip", "**"}).reply(kIpAddr);
+    try {
+        discovery.getWlanIp("A", true);
+        FAIL();
+    } catch (const MirrorError& error) {
+        EXPECT_EQ(std::string(error.what()), "无法从 wlan0 获取眼镜 IP，请确认眼镜已接入公司内网或可互访局域网后重试。");
+    }
+    try {
+        discovery.getWlanIp("B", true);
+        FAIL();
+    } catch (const MirrorError& error) {
+        EXPECT_EQ(std::string(error.what()), "Device \"wlan0\" does not exist.");
+    }
+    EXPECT_EQ(discovery.getWlanIp("C", true), "192.168.1.20");
+}
+
+TEST_F(DeviceDiscoveryTest, WifiNameFallsBackToDumpsys) {
+    adb.on({"-s", "A", "shell", "cmd", "wifi", "status"}).reply("Wifi is enabled\nSSID: <unknown ssid>, BSSID: x\n");
+    adb.on({"-s", "A", "shell", "dumpsys", "wifi"}).reply("mWifiInfo SSID: \"Lab\", BSSID: x\n");
+    adb.on({"-s", "B", "shell", "cmd", "wifi", "status"}).reply("SSID: \"Office\"", 1);  // failing: not believed
+    adb.on({"-s", "B", "shell", "dumpsys", "wifi"}).reply("Wi-Fi is disabled");
+    EXPECT_EQ(discovery.getWlanSsid("A", true), "Lab");
+    EXPECT_EQ(discovery.getWlanSsid("B", true), std::nullopt);
+    EXPECT_DOUBLE_EQ(timeoutOf("dumpsys wifi"), 6.0);
+}
+
+}  // namespace
+}  // namespace orvan
