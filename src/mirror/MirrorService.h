@@ -10,6 +10,12 @@
 #include "adb/DeviceDiscovery.h"
 #include "foundation/LogSink.h"
 #include "foundation/ToolLocation.h"
+#include "adb/AdbTargetProbe.h"
+#include "adb/PrivateAdbServer.h"
+#include "mirror/ConnectedTarget.h"
+#include "mirror/LocalNetworkProbe.h"
+#include "mirror/TargetReadiness.h"
+#include "mirror/WirelessAdbConnector.h"
 #include "platform/Clock.h"
 
 namespace orvan {
@@ -52,12 +58,28 @@ public:
     // Device discovery and device details (always on the shared server).
     const DeviceDiscovery& deviceDiscovery() const { return discovery_; }
 
+    // The connection engine: the private mirroring server and its breaker, the state and echo
+    // probe, readiness and authorization waits, the local-network probe and permission flag, the
+    // wireless connect, and the target it last connected.
+    PrivateAdbServer& privateAdbServer() { return privateServer_; }
+    const AdbTargetProbe& targetProbe() const { return targetProbe_; }
+    const TargetReadiness& targetReadiness() const { return readiness_; }
+    LocalNetworkProbe& localNetworkProbe() { return localNetwork_; }
+    const WirelessAdbConnector& wirelessAdbConnector() const { return connector_; }
+    ConnectedTarget& connectedTarget() { return connectedTarget_; }
+
 private:
     ToolLocation tools_;
     Clock* clock_;
     SharedLogSink log_ = std::make_shared<LogSink>();
     AdbRunner runner_;
     DeviceDiscovery discovery_{runner_, tools_};
+    AdbTargetProbe targetProbe_{runner_};
+    PrivateAdbServer privateServer_{runner_, tools_, *clock_};
+    LocalNetworkProbe localNetwork_;
+    ConnectedTarget connectedTarget_;
+    TargetReadiness readiness_{runner_, targetProbe_, *clock_};
+    WirelessAdbConnector connector_{runner_, tools_, *clock_, targetProbe_, readiness_, localNetwork_, privateServer_, connectedTarget_};
 };
 
 }  // namespace orvan

@@ -1,0 +1,132 @@
+#pragma once
+
+// The connection engine wired to the scripted fake adb, a virtual clock and a scripted port probe,
+// for exact branch tests of the readiness waits and the wireless connect ladder.
+
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "adb/AdbTargetProbe.h"
+#include "adb/PrivateAdbServer.h"
+#include "mirror/ConnectedTarget.h"
+#include "mirror/LocalNetworkProbe.h"
+#include "mirror/TargetReadiness.h"
+#include "mirror/WirelessAdbConnector.h"
+#include "support/FakeAdb.h"
+#include "support/Recorders.h"
+
+namespace orvan::testing {
+
+// Answers probes from a script (the last outcome repeats; reachable when empty) and records them.
+class ScriptedLocalNetworkProbe final : public LocalNetworkProbe {
+public:
+    struct Call {
+        std::string ip;
+        long long port;
+        double timeout;
+    };
+
+    void script(std::vector<LocalNetworkProbeOutcome> outcomes) {
+        std::lock_guard guard(mutex_);
+        outcomes_.assign(outcomes.begin(), outcomes.end());
+    }
+    LocalNetworkProbeOutcome probeLocalNetworkAccess(const std::string& ip, long long port, double timeout) override {
+        std::lock_guard guard(mutex_);
+        calls_.push_back({ip, port, timeout});
+        if (outcomes_.empty()) return LocalNetworkProbeOutcome::reachable();
+        auto outcome = outcomes_.front();
+        if (outcomes_.size() > 1) outcomes_.pop_front();
+        return outcome;
+    }
+    std::vector<Call> calls() const {
+        std::lock_guard guard(mutex_);
+        return calls_;
+    }
+    std::vector<double> timeouts() const {
+        std::vector<double> result;
+        for (const auto& call : calls()) result.push_back(call.timeout);
+        return result;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::deque<LocalNetworkProbeOutcome> outcomes_;
+    std::vector<Call> calls_;
+};
+
+inline constexpr const char* kTarget = "127.0.0.2:5555";
+inline constexpr const char* kTargetIp = "127.0.0.2";
+inline constexpr int kTargetPort = 5555;
+
+struct ConnectionRig {
+    explicit ConnectionRig(int privatePort) : runner(adb.adbPath(), privatePort, log) {
+        logs.attach(*log);
+        trace.attach(runner);
+    }
+
+    // Scripts the glasses' transport as the server sees it, driven by two scenario variables:
+    // "state" ("", "device", "offline", "unauthorized") and "answers" ("yes": the echo comes
+    // back; otherwise the transport is dead underneath). Add test-specific rules first: the
+    // first applicable rule wins.
+    void scriptTransport() {
+        const std::string t = kTarget;
+        adb.on({"**", "-s", t, "get-state"}).when("state", "device").reply("device");
+        adb.on({"**", "-s", t, "get-state"}).when("state", "offline").reply("error: device offline", 1);
+        adb.on({"**", "-s", t, "get-state"})
+            .when("state", "unauthorized")
+            .reply("error: device unauthorized.\nThis adb server's $ADB_VENDOR_KEYS is not set", 1);
+        adb.on({"**", "-s", t, "get-state"}).reply("error: device '" + t + "' not found", 1);
+        for (const char* state : {"device", "offline", "unauthorized"})
+            adb.on({"**", "devices"}).when("state", state).reply("List of devices attached\n" + t + "\t" + state + "\n");
+        adb.on({"**", "devices"}).reply("List of devices attached\n\n");
+        adb.on({"**", "-s", t, "shell", "echo", kAdbReadyMarker}).when("answers", "yes").reply(kAdbReadyMarker);
+        adb.on({"**", "-s", t, "shell", "echo", kAdbReadyMarker}).reply("error: closed", 1);
+    }
+
+    // The glasses answer through a live transport.
+    void glassesOnline() {
+        adb.setVariable("state", "device");
+        adb.setVariable("answers", "yes");
+    }
+
+    // Commands that are not state queries or echoes: the ones a ladder is about.
+    std::vector<std::string> actions() const {
+        std::vector<std::string> result;
+        for (const auto& line : trace.lines())
+            if (!line.ends_with(" get-state") && !line.ends_with(" devices") && line != "devices" &&
+                line.find(" shell echo ") == std::string::npos)
+                result.push_back(line);
+        return result;
+    }
+    std::vector<RecordedInvocation> invocationsOf(const std::string& suffix) const {
+        std::vector<RecordedInvocation> result;
+        for (const auto& invocation : trace.invocations())
+            if (invocation.arguments.ends_with(suffix)) result.push_back(invocation);
+        return result;
+    }
+
+    std::vector<RecordedInvocation> invocationsExactly(const std::string& arguments) const {
+        std::vector<RecordedInvocation> result;
+        for (const auto& invocation : trace.invocations())
+            if (invocation.arguments == arguments) result.push_back(invocation);
+        return result;
+    }
+
+    FakeAdb adb;
+    FakeClock clock;
+    SharedLogSink log = std::make_shared<LogSink>();
+    LogRecorder logs;
+    AdbRunner runner;
+    InvocationRecorder trace;
+    ToolLocation tools = adb.tools();
+    AdbTargetProbe probe{runner};
+    TargetReadiness readiness{runner, probe, clock};
+    ScriptedLocalNetworkProbe network;
+    PrivateAdbServer privateServer{runner, tools, clock};
+    ConnectedTarget connectedTarget;
+    WirelessAdbConnector connector{runner, tools, clock, probe, readiness, network, privateServer, connectedTarget};
+};
+
+}  // namespace orvan::testing

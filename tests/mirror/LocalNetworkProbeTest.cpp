@@ -1,0 +1,162 @@
+// The port probe against real loopback sockets: a listener, a closed port, a listener too busy to
+// answer, and texts that are no address or no port.
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <vector>
+
+#include "mirror/LocalNetworkProbe.h"
+
+namespace orvan {
+namespace {
+
+using Outcome = LocalNetworkProbeOutcome;
+
+// A TCP socket bound to 127.0.0.1 on a free port; listening or not.
+class LoopbackSocket {
+public:
+    explicit LoopbackSocket(int backlog = -1) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        if (backlog >= 0) listen(fd_, backlog);
+    }
+    ~LoopbackSocket() {
+        for (int fd : clients_) close(fd);
+        close(fd_);
+    }
+    int port() const { return port_; }
+
+    // Fills the accept queue of a listener that never accepts, so the next SYN goes unanswered.
+    void fillAcceptQueue() {
+        for (int i = 0; i < 8; ++i) {
+            int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            address.sin_port = htons(static_cast<uint16_t>(port_));
+            connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            clients_.push_back(fd);
+        }
+        usleep(50000);
+    }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::vector<int> clients_;
+};
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST(LocalNetworkProbe, ListeningPortIsReachable) {
+    LoopbackSocket listener(16);
+    LocalNetworkProbe probe;
+    EXPECT_EQ(probe.probeLocalNetworkAccess("127.0.0.1", listener.port(), 1.2), Outcome::reachable());
+}
+
+TEST(LocalNetworkProbe, ClosedPortIsUnavailableWithTheSystemText) {
+    int port;
+    {
+        LoopbackSocket closed;  // bound, then released: nothing listens there now
+        port = closed.port();
+    }
+    LocalNetworkProbe probe;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(probe.probeLocalNetworkAccess("127.0.0.1", port, 1.2), Outcome::unavailable("Connection refused"));
+    EXPECT_LT(secondsSince(start), 0.5);  // a refusal is an answer: no waiting for the time-out
+}
+
+TEST(LocalNetworkProbe, SilentPortTimesOutWithItsOwnText) {
+    LoopbackSocket busy(0);
+    busy.fillAcceptQueue();
+    LocalNetworkProbe probe;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(probe.probeLocalNetworkAccess("127.0.0.1", busy.port(), 0.3), Outcome::unavailable("TCP 连接预检超时"));
+    double elapsed = secondsSince(start);
+    EXPECT_GE(elapsed, 0.29);
+    EXPECT_LT(elapsed, 0.6);
+}
+
+TEST(LocalNetworkProbe, PortsOutsideTheTcpRangeOpenNoConnection) {
+    LocalNetworkProbe probe;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(probe.probeLocalNetworkAccess("127.0.0.1", 65536, 5.0), Outcome::unavailable("无效端口: 65536"));
+    EXPECT_EQ(probe.probeLocalNetworkAccess("127.0.0.1", -1, 5.0), Outcome::unavailable("无效端口: -1"));
+    EXPECT_EQ(probe.probeLocalNetworkAccess("127.0.0.1", 4294967296LL, 5.0), Outcome::unavailable("无效端口: 4294967296"));
+    EXPECT_LT(secondsSince(start), 0.1);
+    // 0 is a valid port number; nothing ever listens there.
+    EXPECT_EQ(probe.probeLocalNetworkAccess("127.0.0.1", 0, 1.0).kind, Outcome::Kind::unavailable);
+}
+
+TEST(LocalNetworkProbe, TextsThatAreNoAddressFailWithTheResolverText) {
+    LocalNetworkProbe probe;
+    const std::string noName = gai_strerror(EAI_NONAME);
+    for (const char* ip : {"not-an-ip", "192.168.1.300", "", "127.0.0.1:5555", "\xff\xfe", "localhost"}) {
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(probe.probeLocalNetworkAccess(ip, 5555, 1.0), Outcome::unavailable(noName)) << ip;
+        EXPECT_LT(secondsSince(start), 0.5) << ip;  // never a DNS look-up
+    }
+    std::string huge(100000, '1');
+    EXPECT_EQ(probe.probeLocalNetworkAccess(huge, 5555, 1.0).kind, Outcome::Kind::unavailable);
+}
+
+TEST(LocalNetworkProbe, Ipv6LoopbackWorksToo) {
+    LocalNetworkProbe probe;
+    auto outcome = probe.probeLocalNetworkAccess("::1", 1, 1.0);
+    EXPECT_EQ(outcome.kind, Outcome::Kind::unavailable);
+    EXPECT_FALSE(outcome.reason.empty());
+}
+
+TEST(LocalNetworkProbe, ConcurrentProbesEachKeepTheirTimeOut) {
+    LoopbackSocket listener(64);
+    LoopbackSocket busy(0);
+    busy.fillAcceptQueue();
+    LocalNetworkProbe probe;
+    auto start = std::chrono::steady_clock::now();
+    std::vector<std::future<Outcome>> silent;
+    for (int i = 0; i < 3; ++i)
+        silent.push_back(std::async(std::launch::async, [&] { return probe.probeLocalNetworkAccess("127.0.0.1", busy.port(), 0.4); }));
+    for (auto& outcome : silent) EXPECT_EQ(outcome.get(), Outcome::unavailable("TCP 连接预检超时"));
+    EXPECT_LT(secondsSince(start), 0.8);
+    // The queue is free again at once: a cancelled probe does not linger.
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(probe.probeLocalNetworkAccess("127.0.0.1", listener.port(), 1.0), Outcome::reachable());
+    EXPECT_LT(secondsSince(start), 0.3);
+}
+
+TEST(LocalNetworkProbe, PermissionFlagStartsFalseAndIsStored) {
+    LocalNetworkProbe probe;
+    EXPECT_FALSE(probe.isLocalNetworkPermissionConfirmed());
+    probe.setLocalNetworkPermissionConfirmed(true);
+    EXPECT_TRUE(probe.isLocalNetworkPermissionConfirmed());
+    probe.setLocalNetworkPermissionConfirmed(false);
+    EXPECT_FALSE(probe.isLocalNetworkPermissionConfirmed());
+}
+
+TEST(LocalNetworkProbeState, FirstOutcomeWinsAndSignalsOnce) {
+    LocalNetworkProbeState state;
+    state.finish(Outcome::reachable());
+    state.finish(Outcome::unavailable("late"));
+    EXPECT_EQ(*state.outcome, Outcome::reachable());
+    EXPECT_TRUE(state.semaphore.try_acquire());
+    EXPECT_FALSE(state.semaphore.try_acquire());
+}
+
+}  // namespace
+}  // namespace orvan

@@ -1,0 +1,280 @@
+// The X11 window seam against a real X server (Xvfb), with and without a window manager, and
+// the scrcpy stand-in as the window owner the app cares about.
+
+#include "XvfbDisplay.h"
+#include "platform/X11WindowSystem.h"
+#include "standin/StandinHarness.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+namespace orvan {
+namespace {
+
+using testing::RunningChild;
+using testing::ScriptedAdb;
+using testing::TempDir;
+using testing::XvfbDisplay;
+using namespace std::chrono_literals;
+
+// Polls until `check` holds: a window manager updates its lists after the fact.
+bool eventually(const std::function<bool()>& check, std::chrono::milliseconds timeout = 3000ms) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!check()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+std::vector<WindowInfo> windowsOf(WindowSystem& system, pid_t pid) {
+    auto windows = system.visibleTopLevelWindows();
+    std::erase_if(windows, [pid](const WindowInfo& window) { return window.pid != pid; });
+    return windows;
+}
+
+// A window made by the test process itself, on its own connection.
+class TestWindow {
+public:
+    struct Options {
+        std::optional<std::uint32_t> netWmPid;  // none: the property is not set
+        bool map = true;
+        bool overrideRedirect = false;
+        int x = 50, y = 60, width = 150, height = 120;
+    };
+
+    TestWindow(const std::string& display, const Options& options) : connection_(xcb_connect(display.c_str(), nullptr)) {
+        if (xcb_connection_has_error(connection_) != 0) throw std::runtime_error("cannot connect to " + display);
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+        id_ = xcb_generate_id(connection_);
+        const std::uint32_t values[] = {screen->white_pixel, options.overrideRedirect ? 1U : 0U,
+                                        XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, id_, screen->root, static_cast<std::int16_t>(options.x),
+                          static_cast<std::int16_t>(options.y), static_cast<std::uint16_t>(options.width),
+                          static_cast<std::uint16_t>(options.height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK,
+                          values);
+        if (options.netWmPid) {
+            const char name[] = "_NET_WM_PID";
+            auto* atom = xcb_intern_atom_reply(connection_, xcb_intern_atom(connection_, 0, sizeof name - 1, name), nullptr);
+            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, id_, atom->atom, XCB_ATOM_CARDINAL, 32, 1,
+                                &*options.netWmPid);
+            std::free(atom);
+        }
+        if (options.map) {
+            xcb_map_window(connection_, id_);
+            waitForMap();
+        }
+        xcb_flush(connection_);
+    }
+    ~TestWindow() { xcb_disconnect(connection_); }
+    TestWindow(const TestWindow&) = delete;
+    TestWindow& operator=(const TestWindow&) = delete;
+
+    std::uint32_t id() const { return id_; }
+
+private:
+    void waitForMap() {
+        xcb_flush(connection_);
+        const auto deadline = std::chrono::steady_clock::now() + 3s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+                const bool mapped = (event->response_type & 0x7F) == XCB_MAP_NOTIFY;
+                std::free(event);
+                if (mapped) return;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+
+    xcb_connection_t* connection_;
+    xcb_window_t id_ = XCB_NONE;
+};
+
+class X11WindowSystemTest : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        if (!XvfbDisplay::serverAvailable()) GTEST_SKIP() << "Xvfb is not installed";
+        if (GetParam() && !XvfbDisplay::windowManagerAvailable()) GTEST_SKIP() << "openbox is not installed";
+        display_ = std::make_unique<XvfbDisplay>(GetParam());
+        windows_ = std::make_unique<X11WindowSystem>(display_->name());
+    }
+
+    bool withWindowManager() const { return GetParam(); }
+
+    // A stand-in that is ready (window mapped) once this returns.
+    std::unique_ptr<RunningChild> startStandin(const std::string& geometry, std::vector<std::string> extraArguments = {}) {
+        std::vector<std::string> arguments{"-s", "SIMGLASSES01", "--no-audio"};
+        arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+        auto child = std::make_unique<RunningChild>(testing::standinSpec(
+            adb_.path(), temp_.path(), arguments,
+            {{"DISPLAY", display_->name()},
+             {"ORVAN_STANDIN_WINDOW", geometry},
+             {"ORVAN_STANDIN_DELAY_MS", "0"},
+             {"ORVAN_STANDIN_LOG", (temp_.path() / "standin.jsonl").string()}}));
+        EXPECT_TRUE(child->waitForOutput("INFO: Texture: 1280x720", 10s)) << child->output();
+        return child;
+    }
+
+    std::uint32_t loggedWindowId(pid_t pid) const {
+        for (const auto& line : testing::logLines(temp_.path() / "standin.jsonl")) {
+            const auto entry = nlohmann::json::parse(line);
+            if (entry["event"] == "window" && entry["pid"] == pid) return entry["id"].get<std::uint32_t>();
+        }
+        return 0;
+    }
+
+    TempDir temp_;
+    ScriptedAdb adb_{temp_.path()};
+    std::unique_ptr<XvfbDisplay> display_;
+    std::unique_ptr<X11WindowSystem> windows_;
+};
+
+TEST_P(X11WindowSystemTest, ListsTheStandinWindowWithItsPidAndSize) {
+    auto standin = startStandin("200x100+50+60");
+    ASSERT_TRUE(eventually([&] { return windowsOf(*windows_, standin->pid()).size() == 1; }));
+
+    const auto window = windowsOf(*windows_, standin->pid()).front();
+    EXPECT_EQ(window.windowId, loggedWindowId(standin->pid()));
+    EXPECT_EQ(window.width, 200);
+    EXPECT_EQ(window.height, 100);
+    EXPECT_EQ(window.layer, 0);
+    if (withWindowManager()) {
+        // The frame moves the client area, but it stays on screen.
+        EXPECT_GE(window.x, 0);
+        EXPECT_GE(window.y, 0);
+    } else {
+        EXPECT_EQ(window.x, 50);
+        EXPECT_EQ(window.y, 60);
+    }
+
+    // Once it is gone, so is its window.
+    standin->child().terminate();
+    ASSERT_TRUE(standin->waitForExit(5s));
+    EXPECT_TRUE(eventually([&] { return windowsOf(*windows_, standin->pid()).empty(); }));
+}
+
+TEST_P(X11WindowSystemTest, AttributesEachWindowToItsOwnerOnly) {
+    auto standin = startStandin("200x100+300+300");
+    const TestWindow withPid(display_->name(), {.netWmPid = static_cast<std::uint32_t>(::getpid())});
+    // No _NET_WM_PID at all: the X server still knows which local client made it.
+    const TestWindow withoutPid(display_->name(), {.netWmPid = std::nullopt, .x = 500, .y = 100});
+    const TestWindow unmapped(display_->name(), {.netWmPid = static_cast<std::uint32_t>(standin->pid()), .map = false});
+
+    ASSERT_TRUE(eventually([&] { return windowsOf(*windows_, ::getpid()).size() == 2; }))
+        << "windows of the test process: " << windowsOf(*windows_, ::getpid()).size();
+    const auto all = windows_->visibleTopLevelWindows();
+    auto find = [&](std::uint32_t id) {
+        return std::find_if(all.begin(), all.end(), [id](const WindowInfo& window) { return window.windowId == id; });
+    };
+    ASSERT_NE(find(withPid.id()), all.end());
+    EXPECT_EQ(find(withPid.id())->pid, ::getpid());
+    ASSERT_NE(find(withoutPid.id()), all.end());
+    EXPECT_EQ(find(withoutPid.id())->pid, ::getpid());
+    EXPECT_EQ(find(unmapped.id()), all.end()) << "an unmapped window is not on screen";
+
+    const auto standinWindows = windowsOf(*windows_, standin->pid());
+    ASSERT_EQ(standinWindows.size(), 1U);
+    EXPECT_EQ(standinWindows.front().windowId, loggedWindowId(standin->pid()));
+    EXPECT_TRUE(windowsOf(*windows_, 999'999'999).empty());
+}
+
+TEST_P(X11WindowSystemTest, RaisesOnlyAProcessThatHasAWindow) {
+    auto standin = startStandin("200x100+100+100");
+    const TestWindow cover(display_->name(), {.netWmPid = static_cast<std::uint32_t>(::getpid()),
+                                              .x = 80, .y = 80, .width = 300, .height = 300});
+    ASSERT_TRUE(eventually([&] {
+        const auto all = windows_->visibleTopLevelWindows();
+        return !all.empty() && all.front().windowId == cover.id();
+    })) << "the window mapped last starts in front";
+
+    EXPECT_TRUE(windows_->raiseWindowsOf(standin->pid()));
+    EXPECT_TRUE(eventually([&] {
+        const auto all = windows_->visibleTopLevelWindows();
+        return !all.empty() && all.front().pid == standin->pid();
+    })) << "the stand-in's window is in front after raising it";
+
+    EXPECT_FALSE(windows_->raiseWindowsOf(999'999'999));
+    EXPECT_FALSE(windows_->raiseWindowsOf(0));
+    EXPECT_FALSE(windows_->raiseWindowsOf(-1));
+    const auto front = windows_->visibleTopLevelWindows();
+    ASSERT_FALSE(front.empty());
+    EXPECT_EQ(front.front().pid, standin->pid()) << "a failed raise changes nothing";
+}
+
+TEST_P(X11WindowSystemTest, AnAlwaysOnTopWindowIsAboveLayerZero) {
+    auto standin = startStandin("720x720+0+0", {"--window-borderless", "--always-on-top"});
+    ASSERT_TRUE(eventually([&] { return windowsOf(*windows_, standin->pid()).size() == 1; }));
+    EXPECT_GT(windowsOf(*windows_, standin->pid()).front().layer, 0);
+}
+
+TEST_P(X11WindowSystemTest, OverrideRedirectPopupsAreNotTopLevelWindows) {
+    const TestWindow popup(display_->name(),
+                           {.netWmPid = static_cast<std::uint32_t>(::getpid()), .overrideRedirect = true});
+    const TestWindow normal(display_->name(), {.netWmPid = static_cast<std::uint32_t>(::getpid()), .x = 400});
+    ASSERT_TRUE(eventually([&] { return !windowsOf(*windows_, ::getpid()).empty(); }));
+    const auto mine = windowsOf(*windows_, ::getpid());
+    ASSERT_EQ(mine.size(), 1U);
+    EXPECT_EQ(mine.front().windowId, normal.id());
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManager, X11WindowSystemTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& param) { return param.param ? "Openbox" : "NoWindowManager"; });
+
+// Restores DISPLAY after a test that changes it.
+class DisplayVariable {
+public:
+    DisplayVariable() {
+        if (const char* value = std::getenv("DISPLAY")) saved_ = value;
+    }
+    ~DisplayVariable() {
+        if (saved_) ::setenv("DISPLAY", saved_->c_str(), 1);
+        else ::unsetenv("DISPLAY");
+    }
+    DisplayVariable(const DisplayVariable&) = delete;
+    DisplayVariable& operator=(const DisplayVariable&) = delete;
+
+private:
+    std::optional<std::string> saved_;
+};
+
+TEST(X11WindowSystemWithoutDisplay, IsEmptyAndRaisesNothing) {
+    DisplayVariable restore;
+    ::unsetenv("DISPLAY");
+    X11WindowSystem windows;
+    EXPECT_TRUE(windows.visibleTopLevelWindows().empty());
+    EXPECT_FALSE(windows.raiseWindowsOf(::getpid()));
+
+    ::setenv("DISPLAY", "", 1);
+    X11WindowSystem emptyName;
+    EXPECT_TRUE(emptyName.visibleTopLevelWindows().empty());
+}
+
+TEST(X11WindowSystemWithoutDisplay, SurvivesAServerThatIsGoneOrNeverWas) {
+    if (!XvfbDisplay::serverAvailable()) GTEST_SKIP() << "Xvfb is not installed";
+    XvfbDisplay display;
+    const std::string name = display.name();
+    X11WindowSystem windows(name);
+    const TestWindow window(name, {.netWmPid = static_cast<std::uint32_t>(::getpid())});
+    ASSERT_EQ(windowsOf(windows, ::getpid()).size(), 1U);
+
+    display.stop();
+    EXPECT_TRUE(windows.visibleTopLevelWindows().empty());
+    EXPECT_FALSE(windows.raiseWindowsOf(::getpid()));
+
+    // A display that nobody serves (the number just freed) fails the same quiet way.
+    X11WindowSystem nobody(name);
+    EXPECT_TRUE(nobody.visibleTopLevelWindows().empty());
+    EXPECT_FALSE(nobody.raiseWindowsOf(::getpid()));
+}
+
+}  // namespace
+}  // namespace orvan

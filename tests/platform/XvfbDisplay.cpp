@@ -1,0 +1,141 @@
+#include "XvfbDisplay.h"
+
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <thread>
+
+namespace orvan::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto startTimeout = std::chrono::seconds(10);
+
+std::string findExecutable(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
+    for (std::size_t start = 0; start <= folders.size();) {
+        const auto end = std::min(folders.find(':', start), folders.size());
+        const auto candidate = folders.substr(start, end - start) + "/" + name;
+        if (end > start && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+void stopChild(std::unique_ptr<ChildProcess>& child) {
+    if (!child) return;
+    child->terminate();
+    if (!child->waitForExit(Clock::now() + std::chrono::seconds(3), {})) {
+        child->sendSignal(SIGKILL);
+        child->waitForExit();
+    }
+    child.reset();
+}
+
+// True once a window manager manages new windows: a probe window gets reparented into a
+// frame. (Its _NET_SUPPORTING_WM_CHECK alone comes before it handles map requests.)
+bool windowManagerManages(const std::string& display) {
+    xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+    bool managed = false;
+    if (xcb_connection_has_error(connection) == 0) {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+        const xcb_window_t probe = xcb_generate_id(connection);
+        xcb_create_window(connection, XCB_COPY_FROM_PARENT, probe, screen->root, 0, 0, 10, 10, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        xcb_map_window(connection, probe);
+        xcb_flush(connection);
+        for (int attempt = 0; attempt < 25 && !managed; ++attempt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            auto* tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, probe), nullptr);
+            managed = tree != nullptr && tree->parent != screen->root;
+            std::free(tree);
+        }
+        xcb_destroy_window(connection, probe);
+        xcb_flush(connection);
+    }
+    xcb_disconnect(connection);
+    return managed;
+}
+
+}  // namespace
+
+bool XvfbDisplay::serverAvailable() { return !findExecutable("Xvfb").empty(); }
+
+bool XvfbDisplay::windowManagerAvailable() { return !findExecutable("openbox").empty(); }
+
+XvfbDisplay::XvfbDisplay(bool withWindowManager) {
+    // Xvfb writes the display number it chose to descriptor 1 once it accepts connections.
+    // Its complaints are sent to /dev/null, so the pipe carries nothing else and can be closed
+    // once the number is read (a pipe nobody reads could otherwise stall it later).
+    // -noreset: a server that resets when its last client leaves picks its display afresh
+    // and can end up listening nowhere, so a short first connection would break the display.
+    server_ = ChildProcess::launch(
+        ProcessSpec{"/bin/sh",
+                    {"-c", "exec \"$0\" \"$@\" 2>/dev/null", findExecutable("Xvfb"), "-displayfd", "1", "-screen", "0",
+                     "1024x768x24", "-nolisten", "tcp", "-noreset"},
+                    {},
+                    std::nullopt});
+    std::string output;
+    const auto deadline = Clock::now() + startTimeout;
+    while (output.find('\n') == std::string::npos && Clock::now() < deadline && server_->isRunning()) {
+        server_->waitForExit(Clock::now() + std::chrono::milliseconds(20), [&](std::string_view chunk) { output += chunk; });
+    }
+    server_->closeOutput();
+    if (const auto line = output.substr(0, output.find('\n'));
+        !line.empty() && line.find_first_not_of("0123456789") == std::string::npos) {
+        name_ = ":" + line;
+    }
+    if (name_.empty()) {
+        stopChild(server_);
+        throw std::runtime_error("Xvfb did not start: " + output);
+    }
+    if (withWindowManager) startWindowManager();
+}
+
+void XvfbDisplay::startWindowManager() {
+    // Openbox gets its own HOME and XDG folders, so it neither reads nor writes the user's.
+    char pattern[] = "/tmp/orvan-openbox-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+    home_ = pattern;
+    windowManager_ = ChildProcess::launch(ProcessSpec{"/bin/sh",
+                                                      {"-c", "exec \"$0\" --sm-disable >\"$1\" 2>&1",
+                                                       findExecutable("openbox"), (home_ / "openbox.log").string()},
+                                                      {{"DISPLAY", name_},
+                                                       {"HOME", home_.string()},
+                                                       {"XDG_CONFIG_HOME", (home_ / "config").string()},
+                                                       {"XDG_CACHE_HOME", (home_ / "cache").string()},
+                                                       {"XDG_DATA_HOME", (home_ / "data").string()},
+                                                       {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"}},
+                                                      std::nullopt});
+    const auto deadline = Clock::now() + startTimeout;
+    windowManager_->closeOutput();
+    while (!windowManagerManages(name_)) {
+        if (Clock::now() >= deadline || !windowManager_->isRunning()) {
+            std::ifstream log(home_ / "openbox.log");
+            const std::string said((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+            stop();
+            throw std::runtime_error("openbox did not start on " + name_ + ": " + said);
+        }
+    }
+}
+
+void XvfbDisplay::stop() {
+    stopChild(windowManager_);
+    stopChild(server_);
+    if (!home_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(home_, ignored);
+        home_.clear();
+    }
+}
+
+XvfbDisplay::~XvfbDisplay() { stop(); }
+
+}  // namespace orvan::testing

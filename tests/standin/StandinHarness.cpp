@@ -1,0 +1,137 @@
+#include "standin/StandinHarness.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace orvan::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        if (!line.empty()) lines.push_back(line);
+    }
+    return lines;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/orvan-standin-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void writeFile(const std::filesystem::path& path, std::string_view text) {
+    // Write beside and rename, so a reader running at the same time sees old or new, never half.
+    const auto temporary = path.string() + ".new";
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        file << text;
+        if (!file) throw std::runtime_error("cannot write " + temporary);
+    }
+    std::filesystem::rename(temporary, path);
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+ScriptedAdb::ScriptedAdb(const std::filesystem::path& folder) : folder_(folder) {
+    writeFile(path(),
+              "#!/bin/sh\n"
+              "here=$(dirname \"$0\")\n"
+              "printf '%s\\n' \"$*\" >> \"$here/adb.calls\"\n"
+              "printf '%s\\n' \"${ADB_SERVER_SOCKET-<unset>}\" >> \"$here/adb.sockets\"\n"
+              "cat \"$here/adb.out\" 2>/dev/null\n"
+              "exit \"$(cat \"$here/adb.rc\" 2>/dev/null || echo 1)\"\n");
+    std::filesystem::permissions(path(), std::filesystem::perms::owner_all);
+    answer("device\n");
+}
+
+void ScriptedAdb::answer(std::string_view output, int status) {
+    writeFile(folder_ / "adb.out", output);
+    writeFile(folder_ / "adb.rc", std::to_string(status) + "\n");
+}
+
+std::vector<std::string> ScriptedAdb::calls() const { return linesOf(readFile(folder_ / "adb.calls")); }
+
+std::vector<std::string> ScriptedAdb::sockets() const { return linesOf(readFile(folder_ / "adb.sockets")); }
+
+RunningChild::RunningChild(const ProcessSpec& spec) : child_(ChildProcess::launch(spec)) {}
+
+RunningChild::~RunningChild() {
+    if (!child_->isRunning()) return;
+    child_->terminate();
+    if (!waitForExit(std::chrono::seconds(3))) {
+        child_->sendSignal(SIGKILL);
+        child_->waitForExit();
+    }
+}
+
+bool RunningChild::collect() {
+    return child_->readAvailable([this](std::string_view chunk) { output_.append(chunk); });
+}
+
+bool RunningChild::waitForOutput(std::string_view needle, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (true) {
+        const bool open = collect();
+        if (output_.find(needle) != std::string::npos) return true;
+        if (Clock::now() >= deadline) return false;
+        if (!open && !child_->isRunning()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+std::optional<ProcessExit> RunningChild::waitForExit(std::chrono::milliseconds timeout) {
+    if (!child_->waitForExit(Clock::now() + timeout, [this](std::string_view chunk) { output_.append(chunk); })) {
+        return std::nullopt;
+    }
+    return child_->exit();
+}
+
+std::string standinExecutable() { return ORVAN_STANDIN_EXECUTABLE; }
+
+ProcessSpec standinSpec(const std::filesystem::path& adb, const std::filesystem::path& workingDirectory,
+                        std::vector<std::string> arguments, std::map<std::string, std::optional<std::string>> environment) {
+    ProcessSpec spec;
+    spec.executable = standinExecutable();
+    spec.arguments = std::move(arguments);
+    spec.workingDirectory = workingDirectory.string();
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view text(*entry);
+        if (text.starts_with("ORVAN_STANDIN_")) spec.environmentChanges[std::string(text.substr(0, text.find('=')))] = std::nullopt;
+    }
+    spec.environmentChanges["DISPLAY"] = std::nullopt;
+    spec.environmentChanges["ADB_SERVER_SOCKET"] = std::nullopt;
+    spec.environmentChanges["SCRCPY_SERVER_PATH"] = std::nullopt;
+    spec.environmentChanges["ADB"] = adb.string();
+    for (auto& [name, value] : environment) spec.environmentChanges[name] = std::move(value);
+    return spec;
+}
+
+std::vector<std::string> logLines(const std::filesystem::path& path) { return linesOf(readFile(path)); }
+
+}  // namespace orvan::testing

@@ -1,0 +1,86 @@
+#pragma once
+
+// Helpers for tests that run the scrcpy stand-in (tools/scrcpy-standin) as a child: a private
+// temporary folder, a tiny scripted `adb`, and a child that is always stopped and reaped.
+
+#include "platform/Process.h"
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvan::testing {
+
+// A fresh folder under $TMPDIR (or /tmp), removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+void writeFile(const std::filesystem::path& path, std::string_view text);
+std::string readFile(const std::filesystem::path& path);
+
+// A shell-script `adb` in `folder`. Each run appends its arguments to adb.calls and the value
+// of ADB_SERVER_SOCKET (or "<unset>") to adb.sockets, prints the text of adb.out and exits with
+// the number in adb.rc. The files can be rewritten while the stand-in runs.
+class ScriptedAdb {
+public:
+    explicit ScriptedAdb(const std::filesystem::path& folder);
+    std::filesystem::path path() const { return folder_ / "adb"; }
+    void answer(std::string_view output, int status = 0);
+    std::vector<std::string> calls() const;
+    std::vector<std::string> sockets() const;
+
+private:
+    std::filesystem::path folder_;
+};
+
+// A child whose output is collected as it runs. On destruction it is sent SIGTERM, then
+// SIGKILL if it lingers, and reaped, so a failing assertion never leaves it running.
+class RunningChild {
+public:
+    explicit RunningChild(const ProcessSpec& spec);
+    ~RunningChild();
+    RunningChild(const RunningChild&) = delete;
+    RunningChild& operator=(const RunningChild&) = delete;
+
+    pid_t pid() const { return child_->pid(); }
+    ChildProcess& child() { return *child_; }
+    // Collects output until `needle` shows up or the time is over; true when it did.
+    bool waitForOutput(std::string_view needle, std::chrono::milliseconds timeout);
+    // Collects output until the child exits or the time is over.
+    std::optional<ProcessExit> waitForExit(std::chrono::milliseconds timeout);
+    // Reads what is there now, without waiting; false once the output is at end of file.
+    bool collect();
+    const std::string& output() const { return output_; }
+    bool isRunning() { return child_->isRunning(); }
+
+private:
+    std::unique_ptr<ChildProcess> child_;
+    std::string output_;
+};
+
+// The stand-in executable of this build.
+std::string standinExecutable();
+
+// How to start the stand-in: scrcpy arguments plus environment changes on top of a clean
+// base (ADB pointing at `adb`, no DISPLAY, no inherited ORVAN_STANDIN_* or ADB_SERVER_SOCKET).
+ProcessSpec standinSpec(const std::filesystem::path& adb, const std::filesystem::path& workingDirectory,
+                        std::vector<std::string> arguments,
+                        std::map<std::string, std::optional<std::string>> environment = {});
+
+// The JSON lines of an ORVAN_STANDIN_LOG file, as text; empty when it does not exist.
+std::vector<std::string> logLines(const std::filesystem::path& path);
+
+}  // namespace orvan::testing
