@@ -1,5 +1,15 @@
 #include "adb/ListeningSocketOwner.h"
 
+#include <arpa/inet.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <fstream>
@@ -14,6 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+const fs::path kRealProcRoot = "/proc";
 constexpr std::string_view kListenState = "0A";  // TCP_LISTEN in the kernel's tables
 
 template <typename Number>
@@ -38,6 +49,62 @@ std::optional<std::string> readLink(const fs::path& path) {
     fs::path target = fs::read_symlink(path, error);
     if (error) return std::nullopt;
     return target.string();
+}
+
+// One sock_diag dump of the TCP listeners of `family`, the ones on `port` appended to `result`.
+// False when the kernel cannot be asked or answers out of shape.
+bool askKernelForListeners(int family, int port, std::vector<ListeningSocket>& result) {
+    int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (fd < 0) return false;
+    timeval timeout{1, 0};  // the kernel answers at once; this only bounds a broken one
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } message{};
+    message.header.nlmsg_len = sizeof(message);
+    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    message.request.sdiag_family = static_cast<std::uint8_t>(family);
+    message.request.sdiag_protocol = IPPROTO_TCP;
+    message.request.idiag_states = 1u << TCP_LISTEN;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    bool done = false;
+    bool ok = sendto(fd, &message, sizeof(message), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof(kernel)) ==
+              static_cast<ssize_t>(sizeof(message));
+    alignas(nlmsghdr) char buffer[16384];
+    while (ok && !done) {
+        ssize_t received = recv(fd, buffer, sizeof(buffer), 0);
+        if (received <= 0) {
+            ok = false;
+            break;
+        }
+        size_t offset = 0;
+        while (offset + sizeof(nlmsghdr) <= static_cast<size_t>(received)) {
+            const auto* header = reinterpret_cast<const nlmsghdr*>(buffer + offset);
+            if (header->nlmsg_len < sizeof(nlmsghdr) || offset + header->nlmsg_len > static_cast<size_t>(received)) {
+                ok = false;
+                break;
+            }
+            if (header->nlmsg_type == NLMSG_DONE) {
+                done = true;
+                break;
+            }
+            if (header->nlmsg_type == NLMSG_ERROR || header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
+                ok = false;
+                break;
+            }
+            const auto* socketInfo = reinterpret_cast<const inet_diag_msg*>(buffer + offset + NLMSG_HDRLEN);
+            if (ntohs(socketInfo->id.idiag_sport) == port && socketInfo->idiag_inode != 0) {
+                result.push_back(ListeningSocket{socketInfo->idiag_inode, socketInfo->idiag_uid});
+            }
+            offset += NLMSG_ALIGN(header->nlmsg_len);
+        }
+    }
+    close(fd);
+    return ok && done;
 }
 
 bool holdsAny(const fs::path& fdFolder, const std::vector<ListeningSocket>& sockets) {
@@ -78,6 +145,21 @@ std::vector<ListeningSocket> ListeningSocketOwner::parseListeningSockets(std::st
 }
 
 std::vector<ListeningSocket> ListeningSocketOwner::listeningSockets(int port) const {
+    if (procRoot_ == kRealProcRoot) {
+        if (auto sockets = listeningSocketsFromKernel(port)) return *sockets;
+    }
+    return listeningSocketsFromTables(port);
+}
+
+std::optional<std::vector<ListeningSocket>> ListeningSocketOwner::listeningSocketsFromKernel(int port) {
+    std::vector<ListeningSocket> result;
+    for (int family : {AF_INET, AF_INET6}) {
+        if (!askKernelForListeners(family, port, result)) return std::nullopt;
+    }
+    return result;
+}
+
+std::vector<ListeningSocket> ListeningSocketOwner::listeningSocketsFromTables(int port) const {
     std::vector<ListeningSocket> result;
     for (const char* table : {"tcp", "tcp6"}) {
         // A kernel without IPv6 has no tcp6 table; that is no error.

@@ -128,12 +128,18 @@ SharedServerCheck SharedAdbServerGuard::check() {
         if (!result.port) {
             result.verdict = SharedServerVerdict::notLocal;
             cached_.reset();
+        } else if (cached_ && cached_->port == result.port && cached_->pid &&
+                   sockets_.holds(*cached_->pid, cachedSockets_)) {
+            // The known server still holds its listening socket, so nobody else can have taken
+            // the port: the common case, which must stay cheap (the socket tables walk every
+            // connection of the machine and cost milliseconds on a big one).
+            result = *cached_;
         } else if (auto sockets = sockets_.listeningSockets(*result.port); sockets.empty()) {
             result.verdict = SharedServerVerdict::noServer;
             cached_.reset();
-        } else if (cached_ && cached_->port == result.port && inodesOf(cachedSockets_) == inodesOf(sockets) &&
-                   (!cached_->pid || sockets_.holds(*cached_->pid, sockets))) {
-            // The same server as last time: the common case, which must stay cheap.
+        } else if (cached_ && cached_->port == result.port && !cached_->pid &&
+                   inodesOf(cachedSockets_) == inodesOf(sockets)) {
+            // The same listener whose process we could not see: no new look either.
             result = *cached_;
         } else {
             result = inspect(*result.port, sockets);

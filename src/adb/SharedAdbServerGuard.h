@@ -62,9 +62,10 @@ struct SharedAdbServerGuardOptions {
 // of another version, hands back that adb so both ends agree and nothing is killed. In every
 // doubtful case it answers "our own tool", as before; it never kills anything itself.
 //
-// The answer is cached per server process: a command costs two small socket-table reads and a
-// look at the known server's open files; the full process scan and the `version` runs happen
-// only when the server changes. Thread-safe.
+// The answer is cached per server process: while the known server still holds its listening
+// socket, a command costs one look at that process's open files. The socket tables are read when
+// no server is known; the full process scan and the `version` runs happen only when the server
+// changes. Thread-safe.
 class SharedAdbServerGuard {
 public:
     SharedAdbServerGuard(std::filesystem::path ownAdb, SharedLogSink log, SharedAdbServerGuardOptions options = {});

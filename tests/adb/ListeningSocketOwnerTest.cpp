@@ -165,11 +165,19 @@ protected:
         auto sockets = owner.listeningSockets(port);
         ASSERT_EQ(sockets.size(), 1u);
         EXPECT_EQ(sockets[0].uid, geteuid());
+        // Both sources tell the same: the kernel's diagnostics (the fast path) and the tables.
+        EXPECT_EQ(inodes(owner.listeningSocketsFromTables(port)), inodes(sockets));
+        if (auto fromKernel = ListeningSocketOwner::listeningSocketsFromKernel(port)) {
+            EXPECT_EQ(inodes(*fromKernel), inodes(sockets));
+            ASSERT_EQ(fromKernel->size(), 1u);
+            EXPECT_EQ((*fromKernel)[0].uid, geteuid());
+        }
         EXPECT_EQ(owner.ownerOf(sockets), std::optional<pid_t>(getpid()));
         EXPECT_TRUE(owner.holds(getpid(), sockets));
         EXPECT_EQ(owner.executableOf(getpid()), std::optional<fs::path>(fs::read_symlink("/proc/self/exe")));
         close(fd);
         EXPECT_TRUE(owner.listeningSockets(port).empty());
+        EXPECT_TRUE(owner.listeningSocketsFromTables(port).empty());
         EXPECT_FALSE(owner.holds(getpid(), sockets));
     }
 };
