@@ -73,7 +73,8 @@ public:
             xcb_map_window(connection_, id_);
             waitForMap();
         }
-        xcb_flush(connection_);
+        // A round trip, so the server has acted on everything before the test looks.
+        std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
     }
     ~TestWindow() { xcb_disconnect(connection_); }
     TestWindow(const TestWindow&) = delete;

@@ -1,0 +1,142 @@
+// The stand-in's window under a private Xvfb: when it appears, that it can be the only sign
+// of readiness, and that it ends the run like the real client's window when closed.
+
+#include "XvfbDisplay.h"
+#include "platform/X11WindowSystem.h"
+#include "standin/StandinHarness.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace orvan::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class StandinWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!XvfbDisplay::serverAvailable()) GTEST_SKIP() << "Xvfb is not installed";
+        display_ = std::make_unique<XvfbDisplay>();
+        windows_ = std::make_unique<X11WindowSystem>(display_->name());
+    }
+
+    std::unique_ptr<RunningChild> start(std::map<std::string, std::optional<std::string>> environment) {
+        environment.emplace("DISPLAY", display_->name());
+        environment.emplace("ORVAN_STANDIN_LOG", (temp_.path() / "standin.jsonl").string());
+        return std::make_unique<RunningChild>(
+            standinSpec(adb_.path(), temp_.path(), {"-s", "SIMGLASSES01", "--window-title", "Glasses"}, environment));
+    }
+
+    std::vector<WindowInfo> windowsOf(pid_t pid) {
+        auto all = windows_->visibleTopLevelWindows();
+        std::erase_if(all, [pid](const WindowInfo& window) { return window.pid != pid; });
+        return all;
+    }
+
+    bool waitForWindowOf(pid_t pid, std::chrono::milliseconds timeout) {
+        const auto deadline = Clock::now() + timeout;
+        while (windowsOf(pid).empty()) {
+            if (Clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+
+    TempDir temp_;
+    ScriptedAdb adb_{temp_.path()};
+    std::unique_ptr<XvfbDisplay> display_;
+    std::unique_ptr<X11WindowSystem> windows_;
+};
+
+TEST_F(StandinWindowTest, TheWindowCanComeLongBeforeTheTextureLine) {
+    auto standin = start({{"ORVAN_STANDIN_WINDOW_DELAY_MS", "0"}, {"ORVAN_STANDIN_DELAY_MS", "1500"},
+                          {"ORVAN_STANDIN_WINDOW", "81x81"}});
+    ASSERT_TRUE(waitForWindowOf(standin->pid(), 3s));
+    standin->collect();
+    EXPECT_EQ(standin->output().find("Texture"), std::string::npos) << "the window alone shows readiness";
+    const auto window = windowsOf(standin->pid()).front();
+    EXPECT_EQ(window.width, 81);
+    EXPECT_EQ(window.height, 81);
+    EXPECT_TRUE(standin->waitForOutput("INFO: Texture: 1280x720", 5s));
+}
+
+TEST_F(StandinWindowTest, WindowOnlyModeMapsTheWindowAndNeverPrintsTheTexture) {
+    auto standin = start({{"ORVAN_STANDIN_MODE", "window-only"}, {"ORVAN_STANDIN_DELAY_MS", "0"},
+                          {"ORVAN_STANDIN_WINDOW", "200x100"}});
+    ASSERT_TRUE(waitForWindowOf(standin->pid(), 3s));
+    EXPECT_FALSE(standin->waitForOutput("Texture", 500ms));
+    bool loggedReady = false;
+    for (const auto& line : logLines(temp_.path() / "standin.jsonl")) {
+        const auto entry = nlohmann::json::parse(line);
+        if (entry["event"] == "ready") loggedReady = entry["signal"] == "window";
+    }
+    EXPECT_TRUE(loggedReady);
+}
+
+TEST_F(StandinWindowTest, TheTextureLineComesOnlyOnceTheWindowIsListed) {
+    // Ready means ready: whoever sees the line and then lists windows finds this one.
+    for (int run = 0; run < 5; ++run) {
+        auto standin = start({{"ORVAN_STANDIN_DELAY_MS", "0"}, {"ORVAN_STANDIN_WINDOW", "120x90"}});
+        ASSERT_TRUE(standin->waitForOutput("INFO: Texture:", 5s)) << standin->output();
+        EXPECT_EQ(windowsOf(standin->pid()).size(), 1U) << "run " << run;
+    }
+}
+
+TEST_F(StandinWindowTest, NoWindowWhenToldSoOrWhenTheDisplayIsGone) {
+    auto none = start({{"ORVAN_STANDIN_DELAY_MS", "0"}, {"ORVAN_STANDIN_WINDOW", "none"}});
+    ASSERT_TRUE(none->waitForOutput("INFO: Texture:", 5s));
+    EXPECT_TRUE(windowsOf(none->pid()).empty());
+
+    // A DISPLAY that nobody serves: a warning, and the video line all the same.
+    const std::string gone = display_->name();
+    display_->stop();
+    auto orphan = start({{"ORVAN_STANDIN_DELAY_MS", "0"}, {"DISPLAY", gone}});
+    ASSERT_TRUE(orphan->waitForOutput("INFO: Texture:", 5s)) << orphan->output();
+    EXPECT_NE(orphan->output().find("WARN: no window: cannot connect to display " + gone), std::string::npos);
+}
+
+TEST_F(StandinWindowTest, ClosingTheWindowEndsTheRunWithStatusZero) {
+    auto standin = start({{"ORVAN_STANDIN_DELAY_MS", "0"}, {"ORVAN_STANDIN_WINDOW", "200x100"}});
+    ASSERT_TRUE(waitForWindowOf(standin->pid(), 3s));
+    const auto window = windowsOf(standin->pid()).front().windowId;
+
+    // What a window manager sends when the user clicks the close button.
+    xcb_connection_t* connection = xcb_connect(display_->name().c_str(), nullptr);
+    ASSERT_EQ(xcb_connection_has_error(connection), 0);
+    auto atom = [&](const char* name) {
+        auto* reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+        const xcb_atom_t value = reply->atom;
+        std::free(reply);
+        return value;
+    };
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = atom("WM_PROTOCOLS");
+    message.data.data32[0] = atom("WM_DELETE_WINDOW");
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+    // A round trip before hanging up: a busy X server drops the last requests of a client
+    // that disconnects right after sending them.
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    xcb_disconnect(connection);
+
+    const auto exit = standin->waitForExit(3s);
+    std::string log;
+    for (const auto& line : logLines(temp_.path() / "standin.jsonl")) log += line.substr(0, 300) + "\n";
+    ASSERT_TRUE(exit) << "the stand-in kept running after its window was closed; its log:\n" << log;
+    EXPECT_EQ(exit->reason, ProcessExit::Reason::exited);
+    EXPECT_EQ(exit->status, 0);
+}
+
+}  // namespace
+}  // namespace orvan::testing
