@@ -23,8 +23,10 @@ protected:
         root_ = fs::temp_directory_path() / ("orvan-app-" + std::to_string(getpid()) + "-" +
                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(root_ / "tools");
-        AppDelegate::Options options{MirrorServiceOptions{ToolLocation::inToolFolder(root_ / "tools"), 41999, &SystemClock::shared()},
-                                     root_ / "logs"};
+        AppDelegate::Options options;
+        options.service.tools = ToolLocation::inToolFolder(root_ / "tools");
+        options.service.privatePort = 41999;
+        options.logFolder = root_ / "logs";
         delegate_ = std::make_unique<AppDelegate>(options);
     }
     void TearDown() override {

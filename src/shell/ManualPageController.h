@@ -1,0 +1,120 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "adb/AdbDevices.h"
+#include "adb/ConnectedAdbDevice.h"
+#include "shell/ManualPageRules.h"
+
+namespace orvan {
+
+class RecentDeviceStore;
+
+// What the manual page asks of the service. Every call may block (it runs adb); the controller
+// only calls it off the main thread.
+class ManualPageBackend {
+public:
+    virtual ~ManualPageBackend() = default;
+    virtual AdbDevices detectAdbDevices(bool silent) = 0;
+    virtual AdbDevices detectAdbDevicePresence(bool silent) = 0;
+    virtual std::string getWlanIp(const std::string& serial, bool silent) = 0;
+    virtual std::optional<std::string> getWlanSsid(const std::string& serial, bool silent) = 0;
+    virtual std::optional<std::string> getDeviceModel(const std::string& serial, bool silent) = 0;
+    // Wireless connect to a remembered address; failures are the caller's to ignore.
+    virtual void connectWireless(const std::string& ip, int port, double timeout, bool silent) = 0;
+    virtual void startWirelessMirror(const ConnectedAdbDevice& device, bool glassShell) = 0;
+    virtual void stopMirror(const ConnectedAdbDevice& device) = 0;
+    virtual void disconnect(const ConnectedAdbDevice& device) = 0;
+    virtual bool isMirroring(const ConnectedAdbDevice& device) = 0;
+    virtual bool isAudioForwardingEnabled() = 0;
+    virtual void setAudioForwardingEnabled(bool enabled) = 0;
+    // The computer's current Wi-Fi name, "-" when there is none.
+    virtual std::string computerWifiName() = 0;
+};
+
+// What the page shows; implemented by the Qt view (and by a recorder in tests).
+struct DeviceTab {
+    std::string title;
+    std::string tooltip;
+};
+
+class ManualPageView {
+public:
+    virtual ~ManualPageView() = default;
+    virtual void renderTabs(const std::vector<DeviceTab>& tabs, std::optional<size_t> selected) = 0;
+    virtual void showStatusRows(const StatusRows& rows) = 0;
+    virtual void setStatus(const std::string& text) = 0;
+    virtual void setMirrorButtonTitle(const std::string& title) = 0;
+    virtual void setAudioForwarding(bool checked, const std::string& tooltip) = 0;
+    // While an action runs the page's action buttons do nothing.
+    virtual void setBusy(bool busy) = 0;
+    virtual void showWarning(const std::string& title, const std::string& message) = 0;
+    virtual void showInformation(const std::string& message, const std::string& button) = 0;
+};
+
+// The manual page's state and rules, without widgets. Lives on the main thread; blocking work
+// goes to the background pool and comes back through the main queue.
+class ManualPageController : public std::enable_shared_from_this<ManualPageController> {
+public:
+    ManualPageController(std::shared_ptr<ManualPageBackend> backend, RecentDeviceStore& store, ManualPageView& view,
+                         std::function<void(const std::string&)> log);
+
+    // Launch: recent devices shown before anything is detected.
+    void loadRecentDevices();
+
+    void detectDevice();
+    void start();
+    void startGlassShell();
+    void disconnect();
+    void selectDeviceTab(size_t index);
+    void audioForwardingToggled(bool requested);
+    void refreshDevicesSilently(bool validateWireless);
+    // After a mirror ended elsewhere (window closed): drop mirrors that no longer run.
+    void syncActiveMirrorUi();
+    void showError(const std::string& message);
+
+    const std::vector<ConnectedAdbDevice>& tabs() const { return tabs_; }
+    const std::optional<ConnectedAdbDevice>& selectedDevice() const { return selected_; }
+    const ActiveMirrors& activeMirrors() const { return mirrors_; }
+    bool isRefreshInProgress() const { return refreshInProgress_; }
+    bool isActionInProgress() const { return actionInProgress_; }
+
+private:
+    struct Detection {
+        AdbDevices devices;
+        std::vector<ConnectedAdbDevice> recent;
+        std::string wifiName;
+    };
+
+    void startMirror(bool glassShell);
+    // Runs `work` in the background; its result (or its error, shown with showError) comes back
+    // on the main thread. Only one action at a time.
+    void runAction(std::function<std::function<void()>()> work);
+    // Runs off the main thread: touches only the backend, the store and the log.
+    // `remember` saves every USB pair as a recent device, as an explicit detection does.
+    Detection detect(bool silent, bool remember) const;
+    void reconnectRecentWireless() const;
+    void applyDetection(const Detection& detection);
+    void render();
+    void updateSelection();
+
+    std::shared_ptr<ManualPageBackend> backend_;
+    RecentDeviceStore& store_;
+    ManualPageView& view_;
+    std::function<void(const std::string&)> log_;
+
+    std::vector<ConnectedAdbDevice> detected_;
+    std::vector<ConnectedAdbDevice> recent_;
+    std::vector<ConnectedAdbDevice> tabs_;
+    std::optional<ConnectedAdbDevice> selected_;
+    ActiveMirrors mirrors_;
+    std::string computerWifiName_ = "-";
+    bool refreshInProgress_ = false;
+    bool actionInProgress_ = false;
+};
+
+}  // namespace orvan

@@ -1,0 +1,127 @@
+#include "mirror/GlassShellOverlayGeometry.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <ostream>
+
+namespace orvan {
+
+// Readable failures: gtest finds these through argument-dependent lookup.
+void PrintTo(const OverlayRect& rect, std::ostream* out) {
+    *out << "{" << rect.x << ", " << rect.y << ", " << rect.width << "x" << rect.height << "}";
+}
+void PrintTo(const OverlayPoint& point, std::ostream* out) { *out << "(" << point.x << ", " << point.y << ")"; }
+void PrintTo(const RimRoundedRect& rect, std::ostream* out) {
+    *out << "{" << rect.x << ", " << rect.y << ", " << rect.width << "x" << rect.height << " r" << rect.radius << "}";
+}
+
+namespace {
+
+using Geometry = GlassShellOverlayGeometry;
+
+WindowInfo window(pid_t pid, int x, int y, int width, int height) {
+    WindowInfo info;
+    info.windowId = static_cast<std::uint32_t>(x + 1);
+    info.pid = pid;
+    info.x = x;
+    info.y = y;
+    info.width = width;
+    info.height = height;
+    return info;
+}
+
+TEST(GlassShellOverlayGeometryTest, ScrcpyFrameIsTheFirstLargeEnoughWindowOfThePid) {
+    const std::vector<WindowInfo> windows{
+        window(41, 0, 0, 1000, 1000),  // another process
+        window(42, 5, 5, 80, 500),     // exactly 80 wide: a helper, not the mirror
+        window(42, 6, 6, 500, 80),     // exactly 80 high
+        window(42, 300, 200, 81, 81),  // the first that counts
+        window(42, 10, 10, 720, 720),  // later windows lose even when larger
+    };
+    EXPECT_EQ(Geometry::scrcpyFrame(windows, 42), (OverlayRect{300, 200, 81, 81}));
+    EXPECT_EQ(Geometry::scrcpyFrame(windows, 41), (OverlayRect{0, 0, 1000, 1000}));
+}
+
+TEST(GlassShellOverlayGeometryTest, ScrcpyFrameIsAbsentWithoutAMatchingWindow) {
+    EXPECT_EQ(Geometry::scrcpyFrame({}, 42), std::nullopt);
+    EXPECT_EQ(Geometry::scrcpyFrame({window(42, 0, 0, 60, 60), window(7, 0, 0, 720, 720)}, 42), std::nullopt);
+    // Windows whose owner the window system could not tell carry pid 0: never ours.
+    EXPECT_EQ(Geometry::scrcpyFrame({window(0, 0, 0, 720, 720)}, 0), std::nullopt);
+    EXPECT_EQ(Geometry::scrcpyFrame({window(-1, 0, 0, 720, 720)}, -1), std::nullopt);
+}
+
+TEST(GlassShellOverlayGeometryTest, ScrcpyFrameTurnsDevicePixelsIntoLogicalOnes) {
+    const std::vector<WindowInfo> windows{window(42, 600, 401, 1440, 1440)};
+    EXPECT_EQ(Geometry::scrcpyFrame(windows, 42, 2.0), (OverlayRect{300, 201, 720, 720}));  // 200.5 rounds away
+    EXPECT_EQ(Geometry::scrcpyFrame(windows, 42, 1.5), (OverlayRect{400, 267, 960, 960}));
+    // A nonsensical ratio falls back to 1 instead of producing infinite or negative frames.
+    for (double ratio : {0.0, -2.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+        EXPECT_EQ(Geometry::scrcpyFrame(windows, 42, ratio), (OverlayRect{600, 401, 1440, 1440})) << ratio;
+    }
+    // The size test applies to the window system's own pixels.
+    EXPECT_EQ(Geometry::scrcpyFrame({window(42, 0, 0, 100, 100)}, 42, 2.0), (OverlayRect{0, 0, 50, 50}));
+}
+
+TEST(GlassShellOverlayGeometryTest, DefaultFrameIsCentredInTheAvailableArea) {
+    EXPECT_EQ(Geometry::defaultFrame(OverlayRect{0, 0, 1280, 800}), (OverlayRect{280, 40, 720, 720}));
+    // A panel on top and a second screen to the left move the available area.
+    EXPECT_EQ(Geometry::defaultFrame(OverlayRect{1920, 32, 2560, 1408}), (OverlayRect{2840, 376, 720, 720}));
+    // A screen smaller than the window still centres it, reaching past the edges.
+    EXPECT_EQ(Geometry::defaultFrame(OverlayRect{0, 0, 640, 480}), (OverlayRect{-40, -120, 720, 720}));
+    EXPECT_EQ(Geometry::defaultFrame(std::nullopt), (OverlayRect{0, 0, 720, 720}));
+}
+
+TEST(GlassShellOverlayGeometryTest, OverlayGrowsTwentyTwoBeyondTheWindowOnEverySide) {
+    EXPECT_EQ(Geometry::grown(OverlayRect{100, 50, 720, 720}), (OverlayRect{78, 28, 764, 764}));
+    EXPECT_EQ(Geometry::grown(OverlayRect{0, 0, 10, 20}, 5), (OverlayRect{-5, -5, 20, 30}));
+}
+
+TEST(GlassShellOverlayGeometryTest, InitialFrameFallsBackToTheDefaultAndFollowingWaitsForTheWindow) {
+    const OverlayRect screen{0, 0, 1280, 800};
+    EXPECT_EQ(Geometry::initialOverlayFrame({}, 42, screen), (OverlayRect{258, 18, 764, 764}));
+    EXPECT_EQ(Geometry::followedOverlayFrame({}, 42), std::nullopt);
+
+    const std::vector<WindowInfo> windows{window(42, 100, 60, 720, 720)};
+    EXPECT_EQ(Geometry::initialOverlayFrame(windows, 42, screen), (OverlayRect{78, 38, 764, 764}));
+    EXPECT_EQ(Geometry::followedOverlayFrame(windows, 42), (OverlayRect{78, 38, 764, 764}));
+    EXPECT_EQ(Geometry::followedOverlayFrame(windows, 42, 2.0), (OverlayRect{28, 8, 404, 404}));
+}
+
+TEST(GlassShellOverlayGeometryTest, BottomLeftPointsFlipAroundTheViewHeight) {
+    EXPECT_EQ(Geometry::toTopLeft({72, 718}, 764), (OverlayPoint{72, 46}));
+    EXPECT_EQ(Geometry::toTopLeft({0, 0}, 764), (OverlayPoint{0, 764}));
+    EXPECT_EQ(Geometry::toTopLeft({3, 764}, 764), (OverlayPoint{3, 0}));
+}
+
+TEST(GlassShellOverlayGeometryTest, RimRectanglesAreInsetFromTheBounds) {
+    const GlassShellRim rim = Geometry::rim(764, 600);
+    EXPECT_EQ(rim.outer, (RimRoundedRect{7, 7, 750, 586, 42}));
+    EXPECT_EQ(rim.inner, (RimRoundedRect{21, 21, 722, 558, 30}));
+}
+
+TEST(GlassShellOverlayGeometryTest, GlintAndBridgeHangFromTheTopEdge) {
+    // A view that is not square shows whether the flip uses the height (not the width) and
+    // whether the curves end up near the top, where the glasses' bridge is.
+    const GlassShellRim rim = Geometry::rim(800, 600);
+    EXPECT_EQ(rim.glint.start, (OverlayPoint{72, 46}));
+    EXPECT_EQ(rim.glint.control1, (OverlayPoint{116, 70}));
+    EXPECT_EQ(rim.glint.control2, (OverlayPoint{180, 20}));
+    EXPECT_EQ(rim.glint.end, (OverlayPoint{230, 25}));
+
+    EXPECT_EQ(rim.bridge.start, (OverlayPoint{362, 18}));
+    EXPECT_EQ(rim.bridge.control1, (OverlayPoint{382, 3}));
+    EXPECT_EQ(rim.bridge.control2, (OverlayPoint{418, 3}));
+    EXPECT_EQ(rim.bridge.end, (OverlayPoint{438, 18}));
+}
+
+TEST(GlassShellOverlayGeometryTest, BridgeCentresOnOddWidths) {
+    const GlassShellRim rim = Geometry::rim(765, 765);
+    EXPECT_DOUBLE_EQ(rim.bridge.start.x, 382.5 - 38);
+    EXPECT_DOUBLE_EQ(rim.bridge.end.x, 382.5 + 38);
+    EXPECT_DOUBLE_EQ(rim.bridge.start.y, 18);
+}
+
+}  // namespace
+}  // namespace orvan
