@@ -53,7 +53,7 @@ struct RecordedInvocation {
 class InvocationRecorder {
 public:
     void attach(AdbRunner& runner) {
-        runner.setInvocationObserver([this](const AdbInvocation& invocation) {
+        runner.setInvocationObserver([this](const orvan::AdbInvocation& invocation) {
             std::vector<std::string> arguments(invocation.command.begin() + 1, invocation.command.end());
             std::lock_guard guard(mutex_);
             invocations_.push_back({text::joined(arguments, " "), invocation.timeout, invocation.check,
