@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <mutex>
 
 #include "adb/AdbTargetProbe.h"
 #include "support/FakeAdb.h"
+#include "support/Recorders.h"
 
 namespace orvan {
 namespace {
@@ -19,18 +19,12 @@ constexpr auto kShared = AdbServerScope::sharedDevelopment;
 class AdbTargetProbeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        log->set([this](const std::string& line) {
-            std::lock_guard lock(mutex);
-            logged.push_back(line);
-        });
-        runner.setInvocationObserver([this](const AdbInvocation& invocation) {
-            std::lock_guard lock(mutex);
-            invocations.push_back(invocation);
-        });
+        logged.attach(*log);
+        recorded.attach(runner);
     }
     void TearDown() override {
-        EXPECT_TRUE(logged.empty()) << "the probe never logs";
-        for (const auto& invocation : invocations) {
+        EXPECT_TRUE(logged.lines().empty()) << "the probe never logs";
+        for (const auto& invocation : recorded.invocations()) {
             EXPECT_FALSE(invocation.check);
             EXPECT_FALSE(invocation.logCommand);
         }
@@ -40,17 +34,15 @@ protected:
     SharedLogSink log = std::make_shared<LogSink>();
     AdbRunner runner{adb.adbPath(), 16231, log};
     AdbTargetProbe probe{runner};
-    std::mutex mutex;
-    Lines logged;
-    std::vector<AdbInvocation> invocations;
+    testing::LogRecorder logged;
+    testing::InvocationRecorder recorded;
 };
 
 TEST_F(AdbTargetProbeTest, GetStateAnswerIsTrimmedAndLowerCased) {
     adb.on({"-s", "127.0.0.2:5555", "get-state"}).reply("Device\n");
     EXPECT_EQ(probe.adbTargetState("127.0.0.2:5555", kShared), "device");
     EXPECT_EQ(adb.commandLines(), Lines{"-s 127.0.0.2:5555 get-state"});
-    ASSERT_EQ(invocations.size(), 1u);
-    EXPECT_DOUBLE_EQ(invocations[0].timeout, 3.0);
+    EXPECT_EQ(recorded.timeouts(), std::vector<double>{3.0});
 }
 
 TEST_F(AdbTargetProbeTest, PrivateScopeAsksThePrivateServer) {
@@ -67,7 +59,7 @@ TEST_F(AdbTargetProbeTest, FailedGetStateFallsBackToTheListing) {
     // The listing's word is given unchanged.
     EXPECT_EQ(probe.adbTargetState("127.0.0.2:5555", kShared), "Unauthorized");
     EXPECT_EQ(adb.commandLines(), (Lines{"-s 127.0.0.2:5555 get-state", "devices"}));
-    EXPECT_DOUBLE_EQ(invocations.at(1).timeout, 3.0);
+    EXPECT_EQ(recorded.timeouts(), (std::vector<double>{3.0, 3.0}));
     // Not listed, or listed without a state: nothing.
     EXPECT_EQ(probe.adbTargetState("127.0.0.9:5555", kShared), std::nullopt);
     EXPECT_EQ(probe.adbTargetState("127.0.0.4:5555", kShared), std::nullopt);
@@ -111,8 +103,7 @@ TEST_F(AdbTargetProbeTest, ResponsiveNeedsStateDeviceStatusZeroAndTheMarker) {
     adb.on({"-s", "good:5555", "get-state"}).reply("device");
     adb.on({"-s", "good:5555", "shell", "echo", "__ORVAN_MIRROR_ADB_READY__"}).reply("__ORVAN_MIRROR_ADB_READY__\n");
     EXPECT_TRUE(probe.isAdbTargetResponsive("good:5555", 1.5, kShared));
-    ASSERT_EQ(invocations.size(), 2u);
-    EXPECT_DOUBLE_EQ(invocations[1].timeout, 1.5);
+    EXPECT_EQ(recorded.timeouts(), (std::vector<double>{3.0, 1.5}));
 
     adb.on({"-s", "failing:5555", "get-state"}).reply("device");
     adb.on({"-s", "failing:5555", "shell", "**"}).reply("__ORVAN_MIRROR_ADB_READY__", 1);

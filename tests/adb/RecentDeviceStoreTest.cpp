@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "adb/RecentDeviceStore.h"
+#include "support/TemporaryFolder.h"
 
 namespace orvan {
 namespace {
@@ -43,17 +44,6 @@ const auto kNewYear2024 = std::chrono::system_clock::time_point(std::chrono::sec
 
 class RecentDeviceStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "orvan-recent-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root = pattern;
-        folder = root / "data" / "OrvanMirror";
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(root, ignored);
-    }
 
     std::string fileText() const {
         std::ifstream in(folder / "recent-devices.json", std::ios::binary);
@@ -78,8 +68,9 @@ protected:
         return names;
     }
 
-    fs::path root;
-    fs::path folder;
+    testing::TemporaryFolder temporary{"orvan-recent"};
+    fs::path root = temporary.path();
+    fs::path folder = root / "data" / "OrvanMirror";
     SettableClock clock{kNewYear2024};
 };
 

@@ -1,0 +1,235 @@
+// Discovery end to end: the real adb, an isolated adb server per test and simulated glasses on
+// loopback addresses.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <mutex>
+
+#include "adb/DeviceDiscovery.h"
+#include "foundation/MirrorError.h"
+#include "foundation/Text.h"
+#include "support/AdbWorld.h"
+
+namespace orvan {
+namespace {
+
+using namespace std::chrono_literals;
+using Serials = std::vector<std::string>;
+using testing::AdbWorld;
+using testing::GlassesOptions;
+using testing::SimulatedGlasses;
+
+constexpr const char* kStaleMessage = "已忽略并清理失效的无线 ADB transport: ";
+
+GlassesOptions pair(const std::function<void(GlassesOptions&)>& adjust) {
+    GlassesOptions options;
+    adjust(options);
+    return options;
+}
+
+class DeviceDiscoveryE2eTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!AdbWorld::available()) GTEST_SKIP() << "needs the real adb and glasses-sim";
+        world = std::make_unique<AdbWorld>();
+        // The app's tool folder: the world's tracing adb; any file stands for scrcpy here.
+        tools = ToolLocation::inToolFolder(world->toolFolder());
+        if (!std::filesystem::exists(tools.scrcpy)) {
+            tools.scrcpy = world->root() / "scrcpy-placeholder";
+            std::ofstream(tools.scrcpy) << "";
+        }
+        runner = std::make_unique<AdbRunner>(tools.adb, world->privateServerPort(), log);
+        log->set([this](const std::string& line) {
+            std::lock_guard lock(logMutex);
+            logLines.push_back(line);
+        });
+        discovery = std::make_unique<DeviceDiscovery>(*runner, tools);
+    }
+
+    // The commands the app ran with this serial, as "command words" joined with blanks.
+    std::vector<std::string> commandsFor(const std::string& word) const {
+        std::vector<std::string> lines;
+        for (const auto& invocation : world->adbTrace()) {
+            auto command = invocation.command();
+            if (std::find(command.begin(), command.end(), word) != command.end() ||
+                invocation.serial() == word)
+                lines.push_back(invocation.commandLine());
+        }
+        return lines;
+    }
+
+    std::unique_ptr<AdbWorld> world;
+    ToolLocation tools;
+    SharedLogSink log = std::make_shared<LogSink>();
+    std::unique_ptr<AdbRunner> runner;
+    std::unique_ptr<DeviceDiscovery> discovery;
+    std::vector<std::string> logged() {
+        std::lock_guard lock(logMutex);
+        return logLines;
+    }
+    bool wasLogged(const std::string& line) {
+        auto lines = logged();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+
+    std::mutex logMutex;
+    std::vector<std::string> logLines;
+};
+
+TEST_F(DeviceDiscoveryE2eTest, UsbAndWirelessViewsOfOnePairAreDetectedAndMerge) {
+    SimulatedGlasses& glasses = world->startGlasses(pair([](auto& o) {
+        o.serialNo = "TV3E2E0042";
+        o.usb = true;
+    }));
+    world->registerUsb(glasses);
+    world->connectWifi(glasses);
+    ASSERT_TRUE(world->waitForState(glasses.wifiSerial(), "device", 10s));
+    // A second pair, only on Wi-Fi, is other glasses.
+    SimulatedGlasses& other = world->startGlasses(pair([](auto& o) {
+        o.model = "Tervo3 Pro";
+        o.serialNo = "TV3E2E0099";
+    }));
+    world->connectWifi(other);
+    ASSERT_TRUE(world->waitForState(other.wifiSerial(), "device", 10s));
+
+    auto devices = discovery->detectAdbDevices(false);
+
+    EXPECT_EQ(devices.usb, Serials{glasses.usbSerial()});
+    Serials wireless{glasses.wifiSerial(), other.wifiSerial()};
+    std::sort(wireless.begin(), wireless.end());  // adb lists transports sorted by serial
+    EXPECT_EQ(devices.wireless, wireless);
+    for (const auto& serial : {glasses.usbSerial(), glasses.wifiSerial()}) {
+        SCOPED_TRACE(serial);
+        EXPECT_EQ(devices.models.at(serial), "Tervo3");
+        EXPECT_EQ(devices.deviceIds.at(serial), "TV3E2E0042");
+        EXPECT_EQ(devices.ips.at(serial), glasses.wlanAddress());
+        EXPECT_EQ(devices.wifiNames.at(serial), "OrvanOffice");
+    }
+    EXPECT_EQ(devices.models.at(other.wifiSerial()), "Tervo3 Pro");
+    EXPECT_EQ(devices.deviceIds.at(other.wifiSerial()), "TV3E2E0099");
+    EXPECT_TRUE(wasLogged("$ " + tools.adb.string() + " devices"));
+    EXPECT_FALSE(wasLogged(kStaleMessage + glasses.wifiSerial()));
+
+    // One tab per pair of glasses: the USB view and its wireless view merge.
+    auto list = devices.connectedDevices();
+    ASSERT_EQ(list.size(), 3u);
+    const auto& usb = list[0];
+    auto wirelessView = std::find_if(list.begin(), list.end(), [&](auto& d) { return d.serial == glasses.wifiSerial(); });
+    auto otherView = std::find_if(list.begin(), list.end(), [&](auto& d) { return d.serial == other.wifiSerial(); });
+    ASSERT_NE(wirelessView, list.end());
+    ASSERT_NE(otherView, list.end());
+    EXPECT_TRUE(usb.isSamePhysicalDevice(*wirelessView));
+    EXPECT_FALSE(usb.isSamePhysicalDevice(*otherView));
+    EXPECT_FALSE(wirelessView->isSamePhysicalDevice(*otherView));
+    auto merged = usb.merged(*wirelessView);
+    EXPECT_EQ(merged.serial, glasses.wifiSerial());
+    EXPECT_EQ(merged.connectionKind, "USB 和无线");
+    EXPECT_EQ(merged.connectionText(), "USB 和无线 ADB 均已连接");
+    EXPECT_EQ(merged.mirrorIdentity(), "device:tv3e2e0042");
+    EXPECT_EQ(merged.tabDisplayName(), "Tervo3");
+    EXPECT_EQ(merged.wifiName, "OrvanOffice");
+    EXPECT_EQ(matchingUsbDevice(*wirelessView, devices)->serial, glasses.usbSerial());
+    EXPECT_EQ(matchingUsbDevice(*otherView, devices), std::nullopt);
+}
+
+TEST_F(DeviceDiscoveryE2eTest, AWirelessTransportThatStopsAnsweringIsDisconnectedAndLeftOut) {
+    SimulatedGlasses& healthy = world->startGlasses();
+    SimulatedGlasses& dying = world->startGlasses();
+    world->connectWifi(healthy);
+    world->connectWifi(dying);
+    ASSERT_TRUE(world->waitForState(healthy.wifiSerial(), "device", 10s));
+    ASSERT_TRUE(world->waitForState(dying.wifiSerial(), "device", 10s));
+    dying.vanish();  // no answers, but the TCP connection stays: adb still lists it as "device"
+    ASSERT_EQ(world->deviceState(dying.wifiSerial()), "device");
+
+    auto started = std::chrono::steady_clock::now();
+    auto devices = discovery->detectAdbDevices(false);
+    auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    EXPECT_EQ(devices.wireless, Serials{healthy.wifiSerial()});
+    EXPECT_EQ(devices.models.count(dying.wifiSerial()), 0u);
+    EXPECT_TRUE(wasLogged(kStaleMessage + dying.wifiSerial()));
+    EXPECT_FALSE(wasLogged(kStaleMessage + healthy.wifiSerial()));
+    EXPECT_EQ(world->deviceState(dying.wifiSerial()), std::nullopt);  // disconnected from the shared server
+    EXPECT_EQ(world->deviceState(healthy.wifiSerial()), "device");
+    EXPECT_GE(elapsed, 4.0);  // the echo had its full time
+    EXPECT_LT(elapsed, 12.0);
+}
+
+TEST_F(DeviceDiscoveryE2eTest, SilentDiscoveryDropsAStaleTransportWithoutLogging) {
+    SimulatedGlasses& dying = world->startGlasses();
+    world->connectWifi(dying);
+    ASSERT_TRUE(world->waitForState(dying.wifiSerial(), "device", 10s));
+    dying.vanish();
+
+    auto started = std::chrono::steady_clock::now();
+    auto devices = discovery->detectAdbDevices(true);
+    auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    EXPECT_FALSE(devices.hasAny());
+    EXPECT_TRUE(logged().empty());
+    EXPECT_EQ(world->deviceState(dying.wifiSerial()), std::nullopt);
+    EXPECT_GE(elapsed, 2.5);
+    EXPECT_LT(elapsed, 4.0);  // a background refresh gives up sooner
+}
+
+TEST_F(DeviceDiscoveryE2eTest, UnauthorizedAndOfflineTransportsAreIgnored) {
+    SimulatedGlasses& refusing = world->startGlasses(pair([](auto& o) { o.auth = "never"; }));
+    SimulatedGlasses& offline = world->startGlasses();
+    SimulatedGlasses& usable = world->startGlasses(pair([](auto& o) { o.usb = true; }));
+    world->connectWifi(refusing);
+    world->connectWifi(offline);
+    world->registerUsb(usable);
+    ASSERT_TRUE(world->waitForState(refusing.wifiSerial(), "unauthorized", 10s));
+    ASSERT_TRUE(world->waitForState(offline.wifiSerial(), "device", 10s));
+    offline.goOffline();
+    ASSERT_TRUE(world->waitForState(offline.wifiSerial(), "offline", 10s));
+    world->clearAdbTrace();
+
+    auto presence = discovery->detectAdbDevicePresence(true);
+    EXPECT_EQ(presence.usb, Serials{usable.usbSerial()});
+    EXPECT_TRUE(presence.wireless.empty());
+
+    auto devices = discovery->detectAdbDevices(false);
+    EXPECT_EQ(devices.usb, Serials{usable.usbSerial()});
+    EXPECT_TRUE(devices.wireless.empty());
+    // Neither is probed, logged as stale or disconnected: they are not usable transports at all.
+    EXPECT_TRUE(commandsFor(refusing.wifiSerial()).empty());
+    EXPECT_TRUE(commandsFor(offline.wifiSerial()).empty());
+    for (const auto& line : logged()) EXPECT_FALSE(line.starts_with(kStaleMessage)) << line;
+    EXPECT_EQ(world->deviceState(refusing.wifiSerial()), "unauthorized");
+}
+
+TEST_F(DeviceDiscoveryE2eTest, GlassesWithoutAWlanAddressHaveNoIp) {
+    SimulatedGlasses& glasses = world->startGlasses(pair([](auto& o) {
+        o.usb = true;
+        o.wirelessAdb = false;
+        o.extra = {{"wlanAddress", ""}, {"ssid", nullptr}};
+    }));
+    world->registerUsb(glasses);
+
+    try {
+        discovery->getWlanIp(glasses.usbSerial(), false);
+        FAIL() << "expected the wlan0 error";
+    } catch (const MirrorError& error) {
+        EXPECT_EQ(std::string(error.what()), "无法从 wlan0 获取眼镜 IP，请确认眼镜已接入公司内网或可互访局域网后重试。");
+    }
+
+    // Discovery itself does not fail over it: the device is listed without an address.
+    auto devices = discovery->detectAdbDevices(true);
+    EXPECT_EQ(devices.usb, Serials{glasses.usbSerial()});
+    EXPECT_EQ(devices.ips.count(glasses.usbSerial()), 0u);
+    EXPECT_EQ(devices.wifiNames.count(glasses.usbSerial()), 0u);  // neither command names a network
+    EXPECT_EQ(devices.deviceIds.at(glasses.usbSerial()), glasses.serialNo());
+    auto list = devices.connectedDevices();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].ip, std::nullopt);
+    EXPECT_EQ(list[0].mirrorIdentity(), "device:" + text::lowercased(glasses.serialNo()));
+}
+
+}  // namespace
+}  // namespace orvan
