@@ -1,6 +1,7 @@
 #include "mirror/MirrorService.h"
 
 #include "adb/SharedAdbServerGuard.h"
+#include "platform/X11WindowSystem.h"
 
 namespace orvan {
 
@@ -8,6 +9,27 @@ MirrorService::MirrorService(MirrorServiceOptions options)
     : tools_(std::move(options.tools)), clock_(options.clock), runner_(tools_.adb, options.privatePort, log_) {
     // The IDE's server on the shared port may be another adb version: follow it, never kill it.
     SharedAdbServerGuard::installIn(runner_);
+    launcher_ = ScrcpyLauncher::create(ScrcpyLauncherSettings{
+        tools_, options.privatePort, log_, clock_,
+        options.windows ? std::move(options.windows) : std::make_shared<X11WindowSystem>(),
+        std::move(options.processList), std::move(options.mainQueue)});
+    orchestrator_ = std::make_unique<MirrorOrchestrator>(MirrorOrchestrator::Parts{
+        runner_, tools_, *clock_, discovery_, targetProbe_, readiness_, connector_, connectedTarget_, targets_, *launcher_});
+}
+
+void MirrorService::stopForTermination() {
+    orchestrator_->stopMirror();
+    privateServer_.stopPrivateWirelessAdbServer();
+}
+
+void MirrorService::startMirror(const std::string& target) {
+    checkTools();
+    launcher_->startScrcpy(target, false, std::nullopt, nullptr, AdbServerScope::sharedDevelopment);
+}
+
+void MirrorService::startGlassShellMirror(const std::string& target) {
+    checkTools();
+    launcher_->startScrcpy(target, true, std::nullopt, nullptr, AdbServerScope::sharedDevelopment);
 }
 
 MirrorService::~MirrorService() = default;

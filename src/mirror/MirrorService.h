@@ -16,6 +16,10 @@
 #include "mirror/LocalNetworkProbe.h"
 #include "mirror/TargetReadiness.h"
 #include "mirror/WirelessAdbConnector.h"
+#include "mirror/MirrorOrchestrator.h"
+#include "mirror/MirrorTargets.h"
+#include "mirror/ScrcpyLauncher.h"
+#include "mirror/SharedAdbSync.h"
 #include "platform/Clock.h"
 
 namespace orvan {
@@ -24,6 +28,10 @@ struct MirrorServiceOptions {
     ToolLocation tools = ToolLocation::standard();
     int privatePort = kPrivateMirroringPort;  // tests use a free port of their own
     Clock* clock = &SystemClock::shared();
+    // The desktop's window list for the scrcpy windows; none: X11 through $DISPLAY.
+    std::shared_ptr<WindowSystem> windows;
+    ProcessListRunner processList = systemProcessListRunner();
+    std::shared_ptr<MainQueue> mainQueue;  // none: Dispatch::main()
 };
 
 // Owns all process and server state of the app: the tool locations, the adb runner and the
@@ -58,6 +66,30 @@ public:
     // Device discovery and device details (always on the shared server).
     const DeviceDiscovery& deviceDiscovery() const { return discovery_; }
 
+    // The scrcpy windows and their registry (startScrcpy, isMirroring, ...).
+    ScrcpyLauncher& scrcpyLauncher() const { return *launcher_; }
+    void setOnScrcpyTerminated(ScrcpyLauncher::TerminationCallback callback) {
+        launcher_->setOnScrcpyTerminated(std::move(callback));
+    }
+    void setOnGlassShellStarted(ScrcpyLauncher::GlassShellCallback callback) {
+        launcher_->setOnGlassShellStarted(std::move(callback));
+    }
+    void setAudioForwardingEnabled(bool enabled) { launcher_->setAudioForwardingEnabled(enabled); }
+    bool isAudioForwardingEnabled() const { return launcher_->isAudioForwardingEnabled(); }
+    // Plain starts on the shared server: the tools are checked first.
+    void startMirror(const std::string& target);
+    void startGlassShellMirror(const std::string& target);
+    // Wireless starts, stops and disconnects (startWirelessMirror, startVerifiedWirelessMirror,
+    // stopMirror, disconnect, ...), and which wireless target mirrors which device.
+    MirrorOrchestrator& mirrorOrchestrator() { return *orchestrator_; }
+    MirrorTargets& mirrorTargets() { return targets_; }
+    bool isMirroring(const ConnectedAdbDevice& device) const { return orchestrator_->isMirroring(device); }
+    // Makes a target mirrored on the private server reachable on the shared one too.
+    SharedAdbSync& sharedAdbSync() { return sharedSync_; }
+    // The service's part of the app's termination: every mirror window closes, then the private
+    // adb server stops. The shared server is left running.
+    void stopForTermination();
+
     // The connection engine: the private mirroring server and its breaker, the state and echo
     // probe, readiness and authorization waits, the local-network probe and permission flag, the
     // wireless connect, and the target it last connected.
@@ -80,6 +112,10 @@ private:
     ConnectedTarget connectedTarget_;
     TargetReadiness readiness_{runner_, targetProbe_, *clock_};
     WirelessAdbConnector connector_{runner_, tools_, *clock_, targetProbe_, readiness_, localNetwork_, privateServer_, connectedTarget_};
+    std::shared_ptr<ScrcpyLauncher> launcher_;
+    MirrorTargets targets_;
+    std::unique_ptr<MirrorOrchestrator> orchestrator_;
+    SharedAdbSync sharedSync_{runner_, targetProbe_, readiness_};
 };
 
 }  // namespace orvan

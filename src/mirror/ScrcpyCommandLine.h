@@ -1,0 +1,38 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "adb/AdbServerScope.h"
+#include "foundation/ToolLocation.h"
+#include "platform/Process.h"
+
+namespace orvan {
+
+inline constexpr const char* kGlassShellProcessKeySuffix = "#glass-shell";
+inline constexpr const char* kGlassShellWindowTitle = "Orvan Glass Shell";
+
+// What one mirror window needs to know to be launched.
+struct ScrcpyLaunchRequest {
+    std::string target;
+    bool glassShell = false;
+    bool audioForwarding = true;
+    AdbServerScope serverScope = AdbServerScope::sharedDevelopment;
+};
+
+// The registry key of a window: one target can have a plain and a glasses-shell window.
+std::string scrcpyProcessKey(const std::string& target, bool glassShell);
+// The identity of the glasses when the caller names none.
+std::string defaultMirrorIdentity(const std::string& target);
+
+std::vector<std::string> scrcpyArguments(const ScrcpyLaunchRequest& request);
+
+// How scrcpy is run: from its own folder, with our adb (ADB and first on PATH), the server
+// socket of the chosen adb server (or none, so that an inherited one cannot redirect it to the
+// wrong server), and the device-side server file next to it when there is one.
+// `inheritedPath` is this process's PATH, if any.
+ProcessSpec scrcpyProcessSpec(const ToolLocation& tools, int privatePort, const ScrcpyLaunchRequest& request,
+                              const std::optional<std::string>& inheritedPath);
+
+}  // namespace orvan

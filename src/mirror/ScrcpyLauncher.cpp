@@ -1,0 +1,431 @@
+#include "mirror/ScrcpyLauncher.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <set>
+#include <stdexcept>
+#include <thread>
+
+#include "foundation/MirrorError.h"
+#include "foundation/Text.h"
+#include "mirror/ScrcpyCommandLine.h"
+#include "mirror/ScrcpyFailureSummary.h"
+
+namespace orvan {
+namespace {
+
+// A pid of another process is alive when a null signal reaches it, or is refused only because
+// the process belongs to someone else.
+bool isProcessAlive(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
+
+std::optional<std::string> inheritedPath() {
+    if (const char* path = std::getenv("PATH")) return std::string(path);
+    return std::nullopt;
+}
+
+bool endedNormally(const ProcessExit& end) { return end.reason == ProcessExit::Reason::exited && end.status == 0; }
+
+std::string exitReason(const ProcessExit& end) {
+    if (end.reason == ProcessExit::Reason::signaled) return "被信号 " + std::to_string(end.status) + " 终止";
+    return "退出码 " + std::to_string(end.status);
+}
+
+Seconds pollInterval() { return Seconds(ScrcpyLauncher::kPollInterval); }
+
+}  // namespace
+
+bool hasVisibleScrcpyWindow(const WindowInfo& window, pid_t pid) {
+    return pid > 0 && window.pid == pid && window.layer == 0 && window.width > 80 && window.height > 80;
+}
+
+std::shared_ptr<ScrcpyLauncher> ScrcpyLauncher::create(ScrcpyLauncherSettings settings) {
+    return std::shared_ptr<ScrcpyLauncher>(new ScrcpyLauncher(std::move(settings)));
+}
+
+ScrcpyLauncher::ScrcpyLauncher(ScrcpyLauncherSettings settings) : settings_(std::move(settings)) {
+    if (!settings_.log) settings_.log = std::make_shared<LogSink>();
+    if (!settings_.clock) settings_.clock = &SystemClock::shared();
+    if (!settings_.processList) settings_.processList = systemProcessListRunner();
+}
+
+// ---- startScrcpy ------------------------------------------------------------------------------
+
+void ScrcpyLauncher::startScrcpy(const std::string& target, bool glassShell, const std::optional<std::string>& mirrorIdentity,
+                                 const ShouldContinue& shouldContinue, AdbServerScope serverScope) {
+    if (shouldContinue && !shouldContinue()) throw MirrorError::message(kScanSessionReplacedMessage);
+    const std::string key = scrcpyProcessKey(target, glassShell);
+    const std::string identity = mirrorIdentity.value_or(defaultMirrorIdentity(target));
+
+    std::lock_guard lock(scrcpyProcessLock_);
+    if (reuseRunningWindow(target, identity)) return;
+    if (adoptOrEndLeftovers(target, key, identity)) return;
+    auto child = launchChild(target, glassShell, key, identity, serverScope);
+    try {
+        awaitReadiness(child, target, glassShell, key, shouldContinue);
+    } catch (const MirrorError&) {
+        throw;  // its path has cleaned up already
+    } catch (...) {
+        // Something below us failed (a callback, the window system): the window must not stay
+        // registered for a start that did not return normally.
+        endStart(child, key);
+        throw;
+    }
+}
+
+bool ScrcpyLauncher::reuseRunningWindow(const std::string& target, const std::string& identity) {
+    auto handle = runningScrcpyHandleForMirrorIdentity(identity);
+    if (!handle) handle = runningScrcpyHandle(target);
+    if (!handle) handle = runningScrcpyHandle(target + kGlassShellProcessKeySuffix);
+    if (!handle) return false;
+    log("该眼镜的 scrcpy 已在运行，复用现有窗口: " + target);
+    bringScrcpyToFront(*handle);
+    return true;
+}
+
+bool ScrcpyLauncher::adoptOrEndLeftovers(const std::string& target, const std::string& key, const std::string& identity) {
+    // Our own children never count as leftovers, also those stopped a moment ago that are
+    // still closing: adopting one of them would "reuse" a window that is about to vanish.
+    std::set<pid_t> owned;
+    for (const auto& [_, child] : scrcpyProcesses_) owned.insert(child->pid());
+    for (pid_t pid : launchedChildrenNotEnded()) owned.insert(pid);
+    owned.insert(::getpid());
+
+    std::vector<pid_t> candidates;
+    for (int32_t pid : existingScrcpyProcessIds(target))
+        if (!owned.contains(pid)) candidates.push_back(pid);
+    if (candidates.empty()) return false;
+
+    if (candidates.size() == 1) {
+        externalScrcpyProcessIds_[key] = candidates.front();
+        mirrorIdentityByProcessKey_[key] = identity;
+        log("检测到遗留 scrcpy，复用现有窗口: " + target);
+        bringScrcpyToFront(RunningScrcpyHandle{nullptr, candidates.front()});
+        return true;
+    }
+    for (pid_t pid : candidates) {
+        ::kill(pid, SIGTERM);
+        log("已结束同一眼镜的重复 scrcpy 进程: " + std::to_string(pid));
+    }
+    Clock& clock = *settings_.clock;
+    auto deadline = deadlineAfter(clock, Seconds(kDuplicateExitTimeout));
+    while (clock.now() < deadline && std::any_of(candidates.begin(), candidates.end(), isProcessAlive))
+        clock.sleepFor(pollInterval());
+    return false;
+}
+
+std::shared_ptr<ScrcpyChild> ScrcpyLauncher::launchChild(const std::string& target, bool glassShell, const std::string& key,
+                                                         const std::string& identity, AdbServerScope serverScope) {
+    ScrcpyLaunchRequest request{target, glassShell, isAudioForwardingEnabled(), serverScope};
+    ProcessSpec spec = scrcpyProcessSpec(settings_.tools, settings_.privatePort, request, inheritedPath());
+    log("$ " + spec.executable + " " + text::joined(spec.arguments, " "));
+
+    auto child = ScrcpyChild::launch(spec);  // a launch error leaves nothing registered
+    scrcpyProcesses_[key] = child;
+    scrcpyOutputPipes_[key] = child->outputPipe();
+    mirrorIdentityByProcessKey_[key] = identity;
+    std::erase_if(launchedChildren_, [](const std::weak_ptr<ScrcpyChild>& weak) { return weak.expired(); });
+    launchedChildren_.push_back(child);
+    bringScrcpyToFront(RunningScrcpyHandle{child, 0});
+    installTerminationHandler(child, key, target);
+    return child;
+}
+
+void ScrcpyLauncher::awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, const std::string& target, bool glassShell,
+                                    const std::string& key, const ShouldContinue& shouldContinue) {
+    Clock& clock = *settings_.clock;
+    const auto deadline = deadlineAfter(clock, Seconds(kReadinessTimeout));
+    std::optional<std::string> signal;
+    bool cancelled = false;
+    std::optional<std::chrono::steady_clock::time_point> lastWindowCheck;
+
+    if (child->isRunning()) {
+        for (;;) {
+            if (clock.now() >= deadline) break;
+            if (shouldContinue && !shouldContinue()) {
+                cancelled = true;
+                break;
+            }
+            const uint64_t seen = child->activityCount();
+            if ((signal = child->output().startupReadinessSignal())) break;
+            // Output wakes this loop early; the window list is asked at most once per interval.
+            auto now = std::chrono::steady_clock::now();
+            if ((!lastWindowCheck || now - *lastWindowCheck >= pollInterval()) && child->isRunning()) {
+                lastWindowCheck = now;
+                if (hasVisibleWindowOf(child->pid())) {
+                    signal = "Window";
+                    break;
+                }
+            }
+            child->waitForActivity(seen, pollInterval());
+            if (!child->isRunning()) break;
+        }
+    }
+
+    if (cancelled || (shouldContinue && child->isRunning() && !shouldContinue())) {
+        endStart(child, key);
+        log("扫码会话已切换，结束旧 session 启动的 scrcpy: target=" + target);
+        throw MirrorError::message(kScanSessionReplacedMessage);
+    }
+    if (!child->isRunning()) failAfterExit(child, target, key, signal);
+
+    if (!signal) signal = scrcpyStartupReadinessSignal(*child);
+    if (!signal) {
+        endStart(child, key);
+        std::string summary = scrcpyFailureSummary(child->output().text());
+        log("scrcpy 等待就绪信号超时: " + target + "，output=" + summary);
+        throw MirrorError::message(std::string(kScrcpyStartTimeoutMessage) + (summary.empty() ? "" : " " + summary));
+    }
+    log("scrcpy 启动就绪: target=" + target + ", signal=" + *signal);
+    if (glassShell) {
+        GlassShellCallback callback;
+        {
+            std::lock_guard callbackLock(callbackMutex_);
+            callback = onGlassShellStarted_;
+        }
+        if (callback) callback(child);
+    }
+}
+
+// The cancel and time-out paths (and an unexpected failure) end the start the same way: no
+// report of this end, the child closed and drained, the key released.
+void ScrcpyLauncher::endStart(const std::shared_ptr<ScrcpyChild>& child, const std::string& key) {
+    child->removeTerminationHandler();
+    child->terminate();
+    child->waitForExit();
+    clearScrcpyProcess(key, child);
+}
+
+void ScrcpyLauncher::failAfterExit(const std::shared_ptr<ScrcpyChild>& child, const std::string& target,
+                                   const std::string& key, std::optional<std::string> signal) {
+    child->removeTerminationHandler();
+    ProcessExit end = child->waitForExit();  // returns at once: it has ended; this drains
+    clearScrcpyProcess(key, child);
+    std::string output = child->output().text();
+    if (!signal) signal = child->output().startupReadinessSignal();
+
+    if (endedNormally(end)) {
+        log("scrcpy 已正常关闭: target=" + target + ", signal=" + signal.value_or("ExitCode0"));
+        throw MirrorError::scrcpyClosedAfterReady();
+    }
+    std::string summary = scrcpyFailureSummary(output);
+    if (!summary.empty()) log("scrcpy 启动失败详情: " + summary);
+    throw MirrorError::message("scrcpy 启动失败，退出码 " + std::to_string(end.status) + "。" +
+                               (summary.empty() ? "" : " " + summary) + "小助手已保留完整尾部输出，可在“查看日志”中检查。");
+}
+
+// ---- termination ------------------------------------------------------------------------------
+
+void ScrcpyLauncher::installTerminationHandler(const std::shared_ptr<ScrcpyChild>& child, const std::string& key,
+                                               const std::string& target) {
+    std::weak_ptr<ScrcpyLauncher> weakSelf = weak_from_this();
+    std::weak_ptr<ScrcpyChild> weakChild = child;
+    // Runs on the child's watcher thread once the pipe is drained; the rest happens on the main
+    // queue. Holds the launcher weakly: a window may outlive the service.
+    child->setTerminationHandler([weakSelf, weakChild, key, target](const ProcessExit& end) {
+        auto self = weakSelf.lock();
+        auto ended = weakChild.lock();
+        if (!self || !ended) return;
+        self->onMain(Seconds(0), [weakSelf, ended, key, target, end] {
+            if (auto service = weakSelf.lock()) service->handleTermination(key, target, ended, end);
+        });
+    });
+}
+
+void ScrcpyLauncher::handleTermination(const std::string& key, const std::string& target,
+                                       const std::shared_ptr<ScrcpyChild>& child, const ProcessExit& end) {
+    {
+        std::lock_guard lock(scrcpyProcessLock_);
+        auto found = scrcpyProcesses_.find(key);
+        if (found == scrcpyProcesses_.end() || found->second != child) return;  // stopped or replaced meanwhile
+        clearScrcpyProcess(key, child);
+    }
+    log("scrcpy 投屏进程已退出: " + target + "，" + exitReason(end));
+    std::string output = child->output().text();
+    if (!endedNormally(end) && !output.empty()) log("scrcpy 错误输出: " + scrcpyFailureSummary(output));
+    TerminationCallback callback;
+    {
+        std::lock_guard callbackLock(callbackMutex_);
+        callback = onScrcpyTerminated_;
+    }
+    if (callback) callback(key, child);
+}
+
+// ---- registry ---------------------------------------------------------------------------------
+
+std::optional<RunningScrcpyHandle> ScrcpyLauncher::runningScrcpyHandle(const std::string& processKey) {
+    std::lock_guard lock(scrcpyProcessLock_);
+    if (auto found = scrcpyProcesses_.find(processKey); found != scrcpyProcesses_.end()) {
+        auto child = found->second;
+        if (child->isRunning()) return RunningScrcpyHandle{child, 0};
+        clearScrcpyProcess(processKey, child);
+        return std::nullopt;
+    }
+    if (auto found = externalScrcpyProcessIds_.find(processKey); found != externalScrcpyProcessIds_.end()) {
+        if (isProcessAlive(found->second)) return RunningScrcpyHandle{nullptr, found->second};
+        clearScrcpyProcess(processKey, nullptr);
+        return std::nullopt;
+    }
+    mirrorIdentityByProcessKey_.erase(processKey);
+    return std::nullopt;
+}
+
+std::optional<RunningScrcpyHandle> ScrcpyLauncher::runningScrcpyHandleForMirrorIdentity(const std::string& mirrorIdentity) {
+    std::lock_guard lock(scrcpyProcessLock_);
+    for (const auto& key : processKeysWithMirrorIdentity(mirrorIdentity)) {
+        if (auto handle = runningScrcpyHandle(key)) return handle;
+    }
+    return std::nullopt;
+}
+
+bool ScrcpyLauncher::isMirroring(const std::string& target) {
+    std::lock_guard lock(scrcpyProcessLock_);
+    return runningScrcpyHandle(target).has_value();
+}
+
+bool ScrcpyLauncher::isAnyMirroring(const std::string& target) {
+    if (isMirroring(target)) return true;
+    std::lock_guard lock(scrcpyProcessLock_);
+    return runningScrcpyHandle(target + kGlassShellProcessKeySuffix).has_value();
+}
+
+bool ScrcpyLauncher::isMirroringDevice(const std::string& mirrorIdentity, const std::string& serial,
+                                       const std::optional<std::string>& mappedTarget) {
+    std::lock_guard lock(scrcpyProcessLock_);
+    if (runningScrcpyHandleForMirrorIdentity(mirrorIdentity)) return true;
+    if (isAnyMirroring(serial)) return true;
+    return mappedTarget && isAnyMirroring(*mappedTarget);
+}
+
+void ScrcpyLauncher::clearScrcpyProcess(const std::string& processKey, const std::shared_ptr<ScrcpyChild>& expectedProcess) {
+    std::lock_guard lock(scrcpyProcessLock_);
+    auto child = scrcpyProcesses_.find(processKey);
+    if (expectedProcess) {
+        if (child == scrcpyProcesses_.end() || child->second != expectedProcess) return;
+    } else if (child == scrcpyProcesses_.end() && !externalScrcpyProcessIds_.contains(processKey)) {
+        return;
+    }
+    if (child != scrcpyProcesses_.end()) scrcpyProcesses_.erase(child);
+    externalScrcpyProcessIds_.erase(processKey);
+    mirrorIdentityByProcessKey_.erase(processKey);
+    if (auto pipe = scrcpyOutputPipes_.find(processKey); pipe != scrcpyOutputPipes_.end()) {
+        pipe->second->removeReader();
+        scrcpyOutputPipes_.erase(pipe);
+    }
+}
+
+std::vector<int32_t> ScrcpyLauncher::existingScrcpyProcessIds(const std::string& target) {
+    FiniteRun run;
+    try {
+        run = settings_.processList();
+    } catch (const std::exception& error) {
+        log(std::string("检查现有 scrcpy 进程失败: ") + error.what());
+        return {};
+    }
+    if (run.timedOut || run.status != 0 || !text::isValidUtf8(run.bytes)) return {};
+    return scrcpyProcessIdsInListing(run.bytes, target);
+}
+
+std::vector<std::string> ScrcpyLauncher::registeredProcessKeys() {
+    std::lock_guard lock(scrcpyProcessLock_);
+    std::set<std::string> keys;
+    for (const auto& [key, _] : scrcpyProcesses_) keys.insert(key);
+    for (const auto& [key, _] : externalScrcpyProcessIds_) keys.insert(key);
+    return {keys.begin(), keys.end()};
+}
+
+std::vector<std::string> ScrcpyLauncher::processKeysWithMirrorIdentity(const std::string& mirrorIdentity) {
+    std::lock_guard lock(scrcpyProcessLock_);
+    std::vector<std::string> keys;
+    for (const auto& [key, identity] : mirrorIdentityByProcessKey_)
+        if (identity == mirrorIdentity) keys.push_back(key);
+    return keys;
+}
+
+void ScrcpyLauncher::stopProcessKeys(const std::vector<std::string>& processKeys) {
+    std::lock_guard lock(scrcpyProcessLock_);
+    for (const auto& key : processKeys) {
+        if (auto found = scrcpyProcesses_.find(key); found != scrcpyProcesses_.end()) {
+            auto child = found->second;
+            child->removeTerminationHandler();
+            clearScrcpyProcess(key, child);
+            child->terminate();
+        }
+        if (auto found = externalScrcpyProcessIds_.find(key); found != externalScrcpyProcessIds_.end()) {
+            pid_t pid = found->second;
+            clearScrcpyProcess(key, nullptr);
+            ::kill(pid, SIGTERM);
+        }
+    }
+}
+
+ScrcpyRegistrySnapshot ScrcpyLauncher::registrySnapshot() {
+    std::lock_guard lock(scrcpyProcessLock_);
+    ScrcpyRegistrySnapshot snapshot;
+    for (const auto& [key, child] : scrcpyProcesses_) snapshot.processes[key] = child->pid();
+    snapshot.externalProcessIds = externalScrcpyProcessIds_;
+    for (const auto& [key, _] : scrcpyOutputPipes_) snapshot.outputPipeKeys.push_back(key);
+    snapshot.mirrorIdentities = mirrorIdentityByProcessKey_;
+    return snapshot;
+}
+
+std::vector<pid_t> ScrcpyLauncher::launchedChildrenNotEnded() {
+    std::lock_guard lock(scrcpyProcessLock_);
+    std::vector<pid_t> pids;
+    for (const auto& weak : launchedChildren_)
+        if (auto child = weak.lock(); child && !child->hasEnded()) pids.push_back(child->pid());
+    return pids;
+}
+
+// ---- windows ----------------------------------------------------------------------------------
+
+bool ScrcpyLauncher::hasVisibleWindowOf(pid_t pid) {
+    if (!settings_.windows) return false;
+    auto windows = settings_.windows->visibleTopLevelWindows();
+    return std::any_of(windows.begin(), windows.end(),
+                       [pid](const WindowInfo& window) { return hasVisibleScrcpyWindow(window, pid); });
+}
+
+std::optional<std::string> ScrcpyLauncher::scrcpyStartupReadinessSignal(ScrcpyChild& process) {
+    if (auto signal = process.output().startupReadinessSignal()) return signal;
+    if (process.isRunning() && hasVisibleWindowOf(process.pid())) return std::string("Window");
+    return std::nullopt;
+}
+
+void ScrcpyLauncher::bringScrcpyToFront(const RunningScrcpyHandle& handle) {
+    auto windows = settings_.windows;
+    if (!windows) return;
+    pid_t pid = handle.pid();
+    // A window we just launched needs a moment to appear before it can be raised.
+    Seconds delay = handle.isExternal() ? Seconds(0) : Seconds(kBringToFrontDelay);
+    onMain(delay, [windows, pid] { windows->raiseWindowsOf(pid); });
+}
+
+void ScrcpyLauncher::onMain(Seconds delay, Task task) {
+    std::shared_ptr<MainQueue> queue = settings_.mainQueue;
+    if (queue) return queue->postAfter(delay, std::move(task));
+    try {
+        return Dispatch::main().postAfter(delay, std::move(task));
+    } catch (const std::logic_error&) {
+        // No main queue in this process (a tool or a test without one): run it in the background.
+        Dispatch::async([delay, task = std::move(task)] {
+            if (delay.count() > 0) std::this_thread::sleep_for(delay);
+            task();
+        });
+    }
+}
+
+void ScrcpyLauncher::setOnScrcpyTerminated(TerminationCallback callback) {
+    std::lock_guard lock(callbackMutex_);
+    onScrcpyTerminated_ = std::move(callback);
+}
+
+void ScrcpyLauncher::setOnGlassShellStarted(GlassShellCallback callback) {
+    std::lock_guard lock(callbackMutex_);
+    onGlassShellStarted_ = std::move(callback);
+}
+
+}  // namespace orvan

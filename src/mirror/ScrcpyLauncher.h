@@ -1,0 +1,165 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "adb/AdbServerScope.h"
+#include "foundation/LogSink.h"
+#include "foundation/ToolLocation.h"
+#include "mirror/ScrcpyChild.h"
+#include "mirror/ScrcpyProcessList.h"
+#include "platform/Clock.h"
+#include "platform/Dispatch.h"
+#include "platform/WindowSystem.h"
+
+namespace orvan {
+
+inline constexpr const char* kScanSessionReplacedMessage = "扫码会话已被新二维码替换，已取消旧投屏任务。";
+inline constexpr const char* kScrcpyStartTimeoutMessage = "scrcpy 启动超时，未确认视频通道就绪。";
+
+// The live handle of one registered mirror window: a child started by this run, or the pid of
+// a scrcpy left over from an earlier run that was adopted.
+struct RunningScrcpyHandle {
+    std::shared_ptr<ScrcpyChild> process;  // set for a child of ours
+    pid_t externalPid = 0;                  // set for an adopted process
+
+    bool isExternal() const { return !process; }
+    pid_t pid() const { return process ? process->pid() : externalPid; }
+};
+
+// What the registry holds, for tests and diagnostics.
+struct ScrcpyRegistrySnapshot {
+    std::map<std::string, pid_t> processes;
+    std::map<std::string, int32_t> externalProcessIds;
+    std::vector<std::string> outputPipeKeys;
+    std::map<std::string, std::string> mirrorIdentities;
+
+    bool empty() const {
+        return processes.empty() && externalProcessIds.empty() && outputPipeKeys.empty() && mirrorIdentities.empty();
+    }
+};
+
+struct ScrcpyLauncherSettings {
+    ToolLocation tools;
+    int privatePort = kPrivateMirroringPort;
+    SharedLogSink log;
+    Clock* clock = &SystemClock::shared();
+    // None: readiness rests on the output signal alone, and nothing is raised.
+    std::shared_ptr<WindowSystem> windows;
+    ProcessListRunner processList = systemProcessListRunner();
+    // None: Dispatch::main(), or the background pool when no main queue is installed.
+    std::shared_ptr<MainQueue> mainQueue;
+};
+
+// Starts scrcpy windows and keeps the registry of the windows that exist, so that asking twice
+// for the same glasses brings the existing window forward instead of opening a second one.
+//
+// Threads: startScrcpy blocks (up to about 10 s) and holds the recursive registry lock for its
+// whole run, which serialises starts; every other registry operation waits for it. The
+// termination callback and bringing windows forward run on the main queue;
+// onGlassShellStarted runs on the starting thread before the lock is released.
+class ScrcpyLauncher : public std::enable_shared_from_this<ScrcpyLauncher> {
+public:
+    using ShouldContinue = std::function<bool()>;
+    using TerminationCallback = std::function<void(const std::string& processKey, const std::shared_ptr<ScrcpyChild>&)>;
+    using GlassShellCallback = std::function<void(const std::shared_ptr<ScrcpyChild>&)>;
+
+    static constexpr double kReadinessTimeout = 8.0;
+    static constexpr double kDuplicateExitTimeout = 1.5;
+    static constexpr double kPollInterval = 0.05;
+    static constexpr double kBringToFrontDelay = 0.25;
+
+    static std::shared_ptr<ScrcpyLauncher> create(ScrcpyLauncherSettings settings);
+    ScrcpyLauncher(const ScrcpyLauncher&) = delete;
+    ScrcpyLauncher& operator=(const ScrcpyLauncher&) = delete;
+
+    // Returns when an existing window was reused, a leftover one adopted, or a new one became
+    // ready. Throws MirrorError (cancelled, timed out, failed, or closed normally at once) or
+    // the LaunchError of a scrcpy that cannot be started. The registry never keeps an entry for
+    // a start that failed.
+    void startScrcpy(const std::string& target, bool glassShell, const std::optional<std::string>& mirrorIdentity,
+                     const ShouldContinue& shouldContinue, AdbServerScope serverScope);
+
+    // Look-ups; entries found dead are removed on the way.
+    std::optional<RunningScrcpyHandle> runningScrcpyHandle(const std::string& processKey);
+    std::optional<RunningScrcpyHandle> runningScrcpyHandleForMirrorIdentity(const std::string& mirrorIdentity);
+    bool isMirroring(const std::string& target);
+    // The plain window of the target, or else its glasses-shell window.
+    bool isAnyMirroring(const std::string& target);
+    // The glasses named by identity, by their own serial, or by the wireless target their
+    // serial is mirrored through.
+    bool isMirroringDevice(const std::string& mirrorIdentity, const std::string& serial,
+                           const std::optional<std::string>& mappedTarget);
+
+    // Removes a key from every map; with an expected child only when that very child is the one
+    // registered (a newer start under the same key is left alone).
+    void clearScrcpyProcess(const std::string& processKey, const std::shared_ptr<ScrcpyChild>& expectedProcess);
+    std::vector<int32_t> existingScrcpyProcessIds(const std::string& target);
+    void bringScrcpyToFront(const RunningScrcpyHandle& handle);
+    std::optional<std::string> scrcpyStartupReadinessSignal(ScrcpyChild& process);
+
+    // Closing windows (the stops of the orchestration). Each key's child loses its termination
+    // callback, is unregistered and sent SIGTERM; an adopted pid is unregistered and sent SIGTERM.
+    std::vector<std::string> registeredProcessKeys();
+    std::vector<std::string> processKeysWithMirrorIdentity(const std::string& mirrorIdentity);
+    void stopProcessKeys(const std::vector<std::string>& processKeys);
+
+    ScrcpyRegistrySnapshot registrySnapshot();
+    // Children of ours that have not ended yet, registered or not (a stopped window takes a
+    // moment to close).
+    std::vector<pid_t> launchedChildrenNotEnded();
+
+    void setAudioForwardingEnabled(bool enabled) { audioForwardingEnabled_.store(enabled); }
+    bool isAudioForwardingEnabled() const { return audioForwardingEnabled_.load(); }
+    void setOnScrcpyTerminated(TerminationCallback callback);
+    void setOnGlassShellStarted(GlassShellCallback callback);
+
+private:
+    explicit ScrcpyLauncher(ScrcpyLauncherSettings settings);
+
+    bool reuseRunningWindow(const std::string& target, const std::string& identity);
+    bool adoptOrEndLeftovers(const std::string& target, const std::string& key, const std::string& identity);
+    std::shared_ptr<ScrcpyChild> launchChild(const std::string& target, bool glassShell, const std::string& key,
+                                             const std::string& identity, AdbServerScope serverScope);
+    void awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, const std::string& target, bool glassShell,
+                        const std::string& key, const ShouldContinue& shouldContinue);
+    void endStart(const std::shared_ptr<ScrcpyChild>& child, const std::string& key);
+    [[noreturn]] void failAfterExit(const std::shared_ptr<ScrcpyChild>& child, const std::string& target,
+                                    const std::string& key, std::optional<std::string> signal);
+    void handleTermination(const std::string& key, const std::string& target, const std::shared_ptr<ScrcpyChild>& child,
+                           const ProcessExit& end);
+    void installTerminationHandler(const std::shared_ptr<ScrcpyChild>& child, const std::string& key,
+                                   const std::string& target);
+    bool hasVisibleWindowOf(pid_t pid);
+    void onMain(Seconds delay, Task task);
+    void log(const std::string& message) const { (*settings_.log)(message); }
+
+    ScrcpyLauncherSettings settings_;
+    std::atomic<bool> audioForwardingEnabled_{true};
+
+    std::recursive_mutex scrcpyProcessLock_;
+    std::map<std::string, std::shared_ptr<ScrcpyChild>> scrcpyProcesses_;
+    std::map<std::string, int32_t> externalScrcpyProcessIds_;
+    std::map<std::string, std::shared_ptr<ScrcpyOutputPipe>> scrcpyOutputPipes_;
+    std::map<std::string, std::string> mirrorIdentityByProcessKey_;
+    std::vector<std::weak_ptr<ScrcpyChild>> launchedChildren_;
+
+    std::mutex callbackMutex_;
+    TerminationCallback onScrcpyTerminated_;
+    GlassShellCallback onGlassShellStarted_;
+};
+
+// Whether one entry of the window list is a shown window of `pid`: an ordinary window (layer 0)
+// larger than 80×80, which rules out the tiny helper windows a client maps while it starts.
+bool hasVisibleScrcpyWindow(const WindowInfo& window, pid_t pid);
+
+}  // namespace orvan

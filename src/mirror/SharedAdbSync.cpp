@@ -1,0 +1,63 @@
+#include "mirror/SharedAdbSync.h"
+
+#include "platform/Dispatch.h"
+
+namespace orvan {
+namespace {
+constexpr auto kShared = AdbServerScope::sharedDevelopment;
+}
+
+SharedAdbSync::~SharedAdbSync() { waitUntilIdle(); }
+
+void SharedAdbSync::syncWirelessTargetToSharedAdb(const std::string& ip, int port, AdbServerScope sourceScope) {
+    if (sourceScope == kShared) return;  // the target already lives on the shared server
+    std::string target = ip + ":" + std::to_string(port);
+    {
+        std::lock_guard lock(mutex_);
+        ++running_;
+    }
+    Dispatch::async(
+        [this, target] {
+            try {
+                syncNow(target);
+            } catch (...) {
+                // syncNow reports its failures itself; nothing may escape a best-effort task.
+            }
+            std::lock_guard lock(mutex_);
+            if (--running_ == 0) idle_.notify_all();
+        },
+        QualityOfService::utility);
+}
+
+void SharedAdbSync::syncNow(const std::string& target) const {
+    if (probe_.isAdbTargetResponsive(target, kAnswerTimeout, kShared)) {
+        log("共享 5037 已能访问眼镜，Android Studio 可继续使用: " + target);
+        return;
+    }
+    if (probe_.adbTargetState(target, kShared) == "offline") {
+        try {
+            runner_.runAdb({"disconnect", target}, kOfflineDisconnectTimeout, false, std::nullopt, false, kShared);
+        } catch (const std::exception&) {
+            // The connect below is what counts.
+        }
+    }
+    std::string output;
+    try {
+        output = runner_.runAdb({"connect", target}, kConnectTimeout, false, std::nullopt, false, kShared).output;
+    } catch (const std::exception& error) {
+        log(std::string("共享 5037 同步失败，不影响当前投屏: ") + error.what());
+        return;
+    }
+    if (readiness_.waitForAdbTargetResponsive(target, kSettleTimeout, kShared)) {
+        log("已将眼镜同步到共享 5037，Android Studio 可继续调试: " + target);
+    } else {
+        log("共享 5037 暂未同步眼镜，不影响当前投屏: " + target + (output.empty() ? "" : "，" + output));
+    }
+}
+
+void SharedAdbSync::waitUntilIdle() {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [this] { return running_ == 0; });
+}
+
+}  // namespace orvan

@@ -1,0 +1,123 @@
+#pragma once
+
+// A tool folder whose `scrcpy` is a small shell script, for launcher tests that need exact
+// control over what the window process prints, how long it takes and how it ends. Each run
+// appends "<pid> <arguments>" to "runs" and saves its environment and working directory, and
+// its pid to "pid", before the behaviour the test chose. Behaviours end in `exec` so that the
+// pid the launcher knows is the process that holds the pipe and receives SIGTERM.
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/ToolLocation.h"
+#include "support/TemporaryFolder.h"
+
+namespace orvan::testing {
+
+namespace fakescrcpy {
+inline const std::string ready = "sleep 0.1; echo 'INFO: Texture: 1280x720'; exec sleep 60";
+inline const std::string hang = "echo 'INFO: scrcpy 2.x'; echo 'waiting for video'; exec sleep 60";
+}  // namespace fakescrcpy
+
+class FakeScrcpyFolder {
+public:
+    explicit FakeScrcpyFolder(const std::string& behaviour) : folder_("orvan-fake-scrcpy") {
+        std::ofstream(folder_ / "adb") << "#!/bin/sh\nexit 0\n";
+        setBehaviour(behaviour);
+        std::filesystem::permissions(folder_ / "adb", std::filesystem::perms::owner_all);
+    }
+    ~FakeScrcpyFolder() {
+        // Whatever a test left behind ends here.
+        for (pid_t pid : runPids()) ::kill(pid, SIGKILL);
+    }
+
+    void setBehaviour(const std::string& behaviour) {
+        auto script = folder_ / "scrcpy";
+        std::ofstream(script) << "#!/bin/sh\n"
+                                 "here=$(dirname \"$0\")\n"
+                                 "echo \"$$ $*\" >> \"$here/runs\"\n"
+                                 "env > \"$here/env.$$\"\n"
+                                 "pwd > \"$here/cwd.$$\"\n"
+                                 "echo $$ > \"$here/pid.tmp\" && mv \"$here/pid.tmp\" \"$here/pid\"\n"
+                              << behaviour << "\n";
+        std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    }
+    void addScrcpyServer() { std::ofstream(folder_ / "scrcpy-server") << "server"; }
+
+    ToolLocation tools() const { return ToolLocation::inToolFolder(folder_.path()); }
+    const std::filesystem::path& path() const { return folder_.path(); }
+
+    std::vector<std::string> runs() const {
+        std::vector<std::string> lines;
+        std::ifstream in(folder_ / "runs");
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    std::vector<pid_t> runPids() const {
+        std::vector<pid_t> pids;
+        for (const auto& line : runs()) pids.push_back(static_cast<pid_t>(std::stol(line)));
+        return pids;
+    }
+    // The arguments of the n-th run.
+    std::string arguments(size_t run = 0) const {
+        auto line = runs().at(run);
+        return line.substr(line.find(' ') + 1);
+    }
+    std::map<std::string, std::string> environment(pid_t pid) const {
+        std::map<std::string, std::string> variables;
+        std::ifstream in(folder_ / ("env." + std::to_string(pid)));
+        for (std::string line; std::getline(in, line);) {
+            auto equals = line.find('=');
+            if (equals != std::string::npos) variables[line.substr(0, equals)] = line.substr(equals + 1);
+        }
+        return variables;
+    }
+    std::string workingDirectory(pid_t pid) const {
+        std::string line;
+        std::ifstream(folder_ / ("cwd." + std::to_string(pid))) >> line;
+        return line;
+    }
+
+    // Waits until a run has started (its pid file appeared) and gives its pid.
+    std::optional<pid_t> waitForRun(size_t count = 1, std::chrono::milliseconds limit = std::chrono::seconds(10)) const {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            auto pids = runPids();
+            if (pids.size() >= count && std::filesystem::exists(folder_ / "pid")) return pids[count - 1];
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return std::nullopt;
+    }
+
+private:
+    TemporaryFolder folder_;
+};
+
+// Whether a pid names a live process that is not a zombie.
+inline bool isLiveProcess(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string content((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    auto close = content.rfind(')');
+    return close != std::string::npos && close + 2 < content.size() && content[close + 2] != 'Z';
+}
+
+inline bool waitUntilGone(pid_t pid, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!isLiveProcess(pid)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return !isLiveProcess(pid);
+}
+
+}  // namespace orvan::testing

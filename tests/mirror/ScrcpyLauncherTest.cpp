@@ -1,0 +1,493 @@
+#include "mirror/ScrcpyLauncher.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <future>
+#include <thread>
+
+#include "foundation/MirrorError.h"
+#include "mirror/FakeScrcpyScript.h"
+#include "platform/FakeWindowSystem.h"
+#include "support/Recorders.h"
+
+namespace orvan {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeScrcpyFolder;
+using testing::isLiveProcess;
+using testing::waitUntilGone;
+namespace fakescrcpy = testing::fakescrcpy;
+
+constexpr const char* kTarget = "127.0.0.61:5555";
+const std::string kFailureTail = "小助手已保留完整尾部输出，可在“查看日志”中检查。";
+
+FiniteRun listing(const std::string& text) { return FiniteRun{false, 0, text}; }
+
+class ScrcpyLauncherTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (!launcher_) return;
+        launcher_->stopProcessKeys(launcher_->registeredProcessKeys());
+        auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (!launcher_->launchedChildrenNotEnded().empty() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_TRUE(launcher_->launchedChildrenNotEnded().empty()) << "a launched scrcpy is still running";
+    }
+
+    ScrcpyLauncher& launcher(FakeScrcpyFolder& folder, Clock* clock = &SystemClock::shared()) {
+        log_.attach(*sink_);
+        launcher_ = ScrcpyLauncher::create(ScrcpyLauncherSettings{
+            folder.tools(), 15998, sink_, clock, windows_, [this] { return processList_(); }, main_});
+        return *launcher_;
+    }
+
+    void start(const std::string& target, bool glassShell = false, std::optional<std::string> identity = std::nullopt,
+               ScrcpyLauncher::ShouldContinue shouldContinue = nullptr,
+               AdbServerScope scope = AdbServerScope::sharedDevelopment) {
+        launcher_->startScrcpy(target, glassShell, identity, shouldContinue, scope);
+    }
+
+    // The error text of a start that must fail.
+    std::string startError(const std::string& target, bool glassShell = false,
+                           ScrcpyLauncher::ShouldContinue shouldContinue = nullptr) {
+        try {
+            start(target, glassShell, std::nullopt, std::move(shouldContinue));
+        } catch (const MirrorError& error) {
+            return error.what();
+        }
+        ADD_FAILURE() << "the start should have failed";
+        return {};
+    }
+
+    bool logged(const std::string& line) const { return log_.contains(line); }
+
+    SharedLogSink sink_ = std::make_shared<LogSink>();
+    testing::LogRecorder log_;
+    std::shared_ptr<ManualMainQueue> main_ = std::make_shared<ManualMainQueue>();
+    std::shared_ptr<FakeWindowSystem> windows_ = std::make_shared<FakeWindowSystem>();
+    std::function<FiniteRun()> processList_ = [] { return listing(""); };
+    std::shared_ptr<ScrcpyLauncher> launcher_;
+};
+
+// ---- launch, environment and readiness ---------------------------------------------------------
+
+TEST_F(ScrcpyLauncherTest, ATextureLineMakesTheStartReadyAndRegistersTheWindow) {
+    FakeScrcpyFolder folder(fakescrcpy::ready);
+    folder.addScrcpyServer();
+    auto& scrcpy = launcher(folder);
+    setenv("ADB_SERVER_SOCKET", "tcp:127.0.0.1:1", 1);  // must not reach a shared-server window
+
+    start(kTarget);
+    unsetenv("ADB_SERVER_SOCKET");
+
+    ASSERT_EQ(folder.runs().size(), 1u);
+    pid_t pid = folder.runPids()[0];
+    EXPECT_EQ(folder.arguments(), std::string("-s ") + kTarget);
+    EXPECT_TRUE(logged("$ " + (folder.path() / "scrcpy").string() + " -s " + kTarget));
+    EXPECT_TRUE(logged(std::string("scrcpy 启动就绪: target=") + kTarget + ", signal=Texture"));
+
+    auto environment = folder.environment(pid);
+    EXPECT_EQ(environment["ADB"], (folder.path() / "adb").string());
+    EXPECT_EQ(environment["PATH"].substr(0, folder.path().string().size() + 1), folder.path().string() + ":");
+    EXPECT_FALSE(environment.contains("ADB_SERVER_SOCKET"));
+    EXPECT_EQ(environment["SCRCPY_SERVER_PATH"], (folder.path() / "scrcpy-server").string());
+    EXPECT_EQ(folder.workingDirectory(pid), folder.path().string());
+
+    auto registry = scrcpy.registrySnapshot();
+    EXPECT_EQ(registry.processes, (std::map<std::string, pid_t>{{kTarget, pid}}));
+    EXPECT_EQ(registry.outputPipeKeys, std::vector<std::string>{kTarget});
+    EXPECT_EQ(registry.mirrorIdentities.at(kTarget), std::string("target:") + kTarget);
+    EXPECT_TRUE(scrcpy.isMirroring(kTarget));
+    EXPECT_TRUE(scrcpy.isAnyMirroring(kTarget));
+
+    // The new window is raised a quarter of a second later, on the main queue.
+    EXPECT_TRUE(windows_->raiseRequests().empty());
+    main_->runUntil([&] { return !windows_->raiseRequests().empty(); }, 2s);
+    EXPECT_EQ(windows_->raiseRequests(), std::vector<pid_t>{pid});
+}
+
+TEST_F(ScrcpyLauncherTest, PrivateScopeAudioOffAndGlassShellShapeTheLaunch) {
+    FakeScrcpyFolder folder(fakescrcpy::ready);
+    auto& scrcpy = launcher(folder);
+    scrcpy.setAudioForwardingEnabled(false);
+    std::shared_ptr<ScrcpyChild> shellChild;
+    scrcpy.setOnGlassShellStarted([&](const std::shared_ptr<ScrcpyChild>& child) { shellChild = child; });
+
+    start(kTarget, true, "device:abc", nullptr, AdbServerScope::privateMirroring);
+
+    pid_t pid = folder.runPids().at(0);
+    EXPECT_EQ(folder.arguments(), std::string("-s ") + kTarget +
+                                      " --no-audio --window-title Orvan Glass Shell --window-width=720"
+                                      " --window-height=720 --window-borderless --always-on-top");
+    EXPECT_EQ(folder.environment(pid)["ADB_SERVER_SOCKET"], "tcp:127.0.0.1:15998");
+    EXPECT_FALSE(folder.environment(pid).contains("SCRCPY_SERVER_PATH"));
+    ASSERT_TRUE(shellChild);
+    EXPECT_EQ(shellChild->pid(), pid);
+    auto registry = scrcpy.registrySnapshot();
+    EXPECT_EQ(registry.mirrorIdentities, (std::map<std::string, std::string>{{std::string(kTarget) + "#glass-shell", "device:abc"}}));
+    EXPECT_FALSE(scrcpy.isMirroring(kTarget));  // only the glasses-shell key runs
+    EXPECT_TRUE(scrcpy.isAnyMirroring(kTarget));
+}
+
+TEST_F(ScrcpyLauncherTest, TheTextureLineCountsInAnyLetterCase) {
+    FakeScrcpyFolder folder("echo 'iNfO: tExTuRe: 720x720'; exec sleep 60");
+    launcher(folder);
+    start(kTarget);
+    EXPECT_TRUE(logged(std::string("scrcpy 启动就绪: target=") + kTarget + ", signal=Texture"));
+}
+
+TEST_F(ScrcpyLauncherTest, AWindowOfTheChildLargerThan80By80MakesItReady) {
+    FakeScrcpyFolder folder(fakescrcpy::hang);
+    auto& scrcpy = launcher(folder);
+    auto started = std::async(std::launch::async, [&] { start(kTarget); });
+
+    auto pid = folder.waitForRun();
+    ASSERT_TRUE(pid);
+    // Windows that do not count: too small, another process, kept above.
+    windows_->setWindows({WindowInfo{1, *pid, 0, 0, 80, 80, 0}, WindowInfo{2, *pid + 1, 0, 0, 500, 500, 0},
+                          WindowInfo{3, *pid, 0, 0, 500, 500, 1}});
+    EXPECT_EQ(started.wait_for(300ms), std::future_status::timeout);
+    windows_->addWindow(WindowInfo{4, *pid, 10, 10, 81, 81, 0});
+    ASSERT_EQ(started.wait_for(2s), std::future_status::ready);
+    started.get();
+    EXPECT_TRUE(logged(std::string("scrcpy 启动就绪: target=") + kTarget + ", signal=Window"));
+    EXPECT_TRUE(scrcpy.isMirroring(kTarget));
+}
+
+// ---- failures ---------------------------------------------------------------------------------
+
+TEST_F(ScrcpyLauncherTest, NoReadinessWithinEightSecondsEndsTheChildWithTheSummary) {
+    FakeScrcpyFolder folder(fakescrcpy::hang);
+    FakeClock clock;
+    auto& scrcpy = launcher(folder, &clock);
+    std::string error;
+    auto started = std::async(std::launch::async, [&] { error = startError(kTarget); });
+    auto pid = folder.waitForRun();
+    ASSERT_TRUE(pid);
+    std::this_thread::sleep_for(200ms);  // let the output arrive
+    EXPECT_EQ(started.wait_for(0ms), std::future_status::timeout);
+    clock.advance(7.9s);
+    EXPECT_EQ(started.wait_for(200ms), std::future_status::timeout);
+    clock.advance(0.2s);
+    ASSERT_EQ(started.wait_for(5s), std::future_status::ready);
+    started.get();
+
+    EXPECT_EQ(error, "scrcpy 启动超时，未确认视频通道就绪。 INFO: scrcpy 2.x | waiting for video");
+    EXPECT_TRUE(logged(std::string("scrcpy 等待就绪信号超时: ") + kTarget + "，output=INFO: scrcpy 2.x | waiting for video"));
+    EXPECT_FALSE(isLiveProcess(*pid));
+    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+}
+
+TEST_F(ScrcpyLauncherTest, AFailedChildGivesTheComposedFailureWithItsSummary) {
+    FakeScrcpyFolder folder(
+        "echo 'INFO: scrcpy 2.x'; echo 'ERROR: Server connection failed' >&2; echo 'ERROR: Could not open'; exit 1");
+    auto& scrcpy = launcher(folder);
+    EXPECT_EQ(startError(kTarget), "scrcpy 启动失败，退出码 1。 INFO: scrcpy 2.x | ERROR: Server connection failed | "
+                                   "ERROR: Could not open" + kFailureTail);
+    EXPECT_TRUE(logged("scrcpy 启动失败详情: INFO: scrcpy 2.x | ERROR: Server connection failed | ERROR: Could not open"));
+    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+    EXPECT_FALSE(scrcpy.isMirroring(kTarget));
+
+    folder.setBehaviour("exit 7");
+    EXPECT_EQ(startError(kTarget), "scrcpy 启动失败，退出码 7。" + kFailureTail);
+    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+}
+
+TEST_F(ScrcpyLauncherTest, ANormalExitDuringTheWaitIsAClosedWindow) {
+    FakeScrcpyFolder folder("echo 'some output'; exit 0");
+    auto& scrcpy = launcher(folder);
+    try {
+        start(kTarget);
+        FAIL() << "expected scrcpyClosedAfterReady";
+    } catch (const MirrorError& error) {
+        EXPECT_TRUE(error.isNormalScrcpyClosure());
+    }
+    EXPECT_TRUE(logged(std::string("scrcpy 已正常关闭: target=") + kTarget + ", signal=ExitCode0"));
+
+    folder.setBehaviour("echo 'INFO: Texture: 1x1'; exit 0");
+    try {
+        start(kTarget);
+        FAIL() << "expected scrcpyClosedAfterReady";
+    } catch (const MirrorError& error) {
+        EXPECT_TRUE(error.isNormalScrcpyClosure());
+    }
+    // Ready and gone between two looks: the exit wins, and the signal is still named.
+    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+}
+
+TEST_F(ScrcpyLauncherTest, DeathBySignalIsAFailureNamingTheSignal) {
+    FakeScrcpyFolder folder("echo 'about to crash'; kill -SEGV $$");
+    auto& scrcpy = launcher(folder);
+    EXPECT_EQ(startError(kTarget), "scrcpy 启动失败，退出码 11。 about to crash" + kFailureTail);
+    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+}
+
+TEST_F(ScrcpyLauncherTest, AMissingScrcpyIsALaunchErrorAndRegistersNothing) {
+    FakeScrcpyFolder folder(fakescrcpy::ready);
+    std::filesystem::remove(folder.path() / "scrcpy");
+    auto& scrcpy = launcher(folder);
+    EXPECT_THROW(start(kTarget), LaunchError);
+    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+}
+
+// ---- cancellation -----------------------------------------------------------------------------
+
+TEST_F(ScrcpyLauncherTest, AReplacedSessionCancelsBeforeAndDuringTheStart) {
+    FakeScrcpyFolder folder(fakescrcpy::hang);
+    auto& scrcpy = launcher(folder);
+    EXPECT_EQ(startError(kTarget, false, [] { return false; }), "扫码会话已被新二维码替换，已取消旧投屏任务。");
+    EXPECT_TRUE(folder.runs().empty());
+
+    std::atomic<bool> current{true};
+    std::string error;
+    auto started = std::async(std::launch::async, [&] { error = startError(kTarget, false, [&] { return current.load(); }); });
+    auto pid = folder.waitForRun();
+    ASSERT_TRUE(pid);
+    current = false;
+    ASSERT_EQ(started.wait_for(3s), std::future_status::ready);
+    started.get();
+    EXPECT_EQ(error, "扫码会话已被新二维码替换，已取消旧投屏任务。");
+    EXPECT_TRUE(logged(std::string("扫码会话已切换，结束旧 session 启动的 scrcpy: target=") + kTarget));
+    EXPECT_FALSE(isLiveProcess(*pid));
+    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+}
+
+// ---- reuse ------------------------------------------------------------------------------------
+
+TEST_F(ScrcpyLauncherTest, ASecondStartForTheSameGlassesReusesTheWindow) {
+    FakeScrcpyFolder folder(fakescrcpy::ready);
+    auto& scrcpy = launcher(folder);
+    start(kTarget, false, "device:pair-1");
+    const std::string reuse = std::string("该眼镜的 scrcpy 已在运行，复用现有窗口: ");
+
+    start(kTarget);  // same target
+    EXPECT_TRUE(logged(reuse + kTarget));
+    start(kTarget, true);  // the other window kind
+    start("SERIAL-USB-1", false, "device:pair-1");  // same glasses over another route
+    EXPECT_TRUE(logged(reuse + "SERIAL-USB-1"));
+    EXPECT_EQ(folder.runs().size(), 1u);
+    EXPECT_EQ(scrcpy.registrySnapshot().processes.size(), 1u);
+    EXPECT_TRUE(scrcpy.isMirroringDevice("device:pair-1", "SERIAL-USB-1", std::nullopt));
+    EXPECT_TRUE(scrcpy.isMirroringDevice("device:other", "SERIAL-USB-2", std::string(kTarget)));
+    EXPECT_FALSE(scrcpy.isMirroringDevice("device:other", "SERIAL-USB-2", std::string("10.9.9.9:5555")));
+
+    // A glasses-shell window is reused by a plain start too.
+    FakeScrcpyFolder other(fakescrcpy::ready);
+    start("127.0.0.62:5555", true);
+    start("127.0.0.62:5555", false);
+    EXPECT_EQ(folder.runs().size(), 2u);
+}
+
+TEST_F(ScrcpyLauncherTest, ADeadWindowIsForgottenAndANewOneStarted) {
+    FakeScrcpyFolder folder(fakescrcpy::ready);
+    auto& scrcpy = launcher(folder);
+    start(kTarget);
+    pid_t first = folder.runPids().at(0);
+    ::kill(first, SIGKILL);
+    ASSERT_TRUE(waitUntilGone(first));
+
+    start(kTarget);  // the look-up finds it dead, drops it and starts anew
+    ASSERT_EQ(folder.runs().size(), 2u);
+    pid_t second = folder.runPids().at(1);
+    EXPECT_EQ(scrcpy.registrySnapshot().processes.at(kTarget), second);
+
+    // The first child's end was reported to the main queue; the key now belongs to a newer
+    // child, so that report changes nothing.
+    std::vector<std::string> ended;
+    scrcpy.setOnScrcpyTerminated([&](const std::string& key, const std::shared_ptr<ScrcpyChild>&) { ended.push_back(key); });
+    main_->runUntil([] { return false; }, 300ms);
+    EXPECT_TRUE(ended.empty());
+    EXPECT_FALSE(logged(std::string("scrcpy 投屏进程已退出: ") + kTarget + "，被信号 9 终止"));
+    EXPECT_EQ(scrcpy.registrySnapshot().processes.at(kTarget), second);
+}
+
+// ---- termination of a ready window ------------------------------------------------------------
+
+TEST_F(ScrcpyLauncherTest, AReadyWindowThatEndsIsReportedOnTheMainQueue) {
+    FakeScrcpyFolder folder("echo 'INFO: Texture: 1x1'; sleep 0.3; echo 'ERROR: device disconnected'; exit 3");
+    auto& scrcpy = launcher(folder);
+    std::vector<std::pair<std::string, pid_t>> ended;
+    scrcpy.setOnScrcpyTerminated([&](const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
+        ended.emplace_back(key, child->pid());
+    });
+    start(kTarget, true);
+    pid_t pid = folder.runPids().at(0);
+
+    ASSERT_TRUE(main_->runUntil([&] { return !ended.empty(); }, 5s));
+    EXPECT_EQ(ended, (std::vector<std::pair<std::string, pid_t>>{{std::string(kTarget) + "#glass-shell", pid}}));
+    EXPECT_TRUE(logged(std::string("scrcpy 投屏进程已退出: ") + kTarget + "，退出码 3"));
+    EXPECT_TRUE(logged("scrcpy 错误输出: INFO: Texture: 1x1 | ERROR: device disconnected"));
+    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+}
+
+TEST_F(ScrcpyLauncherTest, AWindowClosedNormallyLogsNoErrorOutput) {
+    FakeScrcpyFolder folder("echo 'INFO: Texture: 1x1'; sleep 0.2; exit 0");
+    auto& scrcpy = launcher(folder);
+    int reports = 0;
+    scrcpy.setOnScrcpyTerminated([&](const std::string&, const std::shared_ptr<ScrcpyChild>&) { ++reports; });
+    start(kTarget);
+    ASSERT_TRUE(main_->runUntil([&] { return reports == 1; }, 5s));
+    EXPECT_TRUE(logged(std::string("scrcpy 投屏进程已退出: ") + kTarget + "，退出码 0"));
+    for (const auto& line : log_.lines()) EXPECT_EQ(line.find("scrcpy 错误输出"), std::string::npos) << line;
+}
+
+TEST_F(ScrcpyLauncherTest, AStoppedWindowIsNotReported) {
+    FakeScrcpyFolder folder(fakescrcpy::ready);
+    auto& scrcpy = launcher(folder);
+    int reports = 0;
+    scrcpy.setOnScrcpyTerminated([&](const std::string&, const std::shared_ptr<ScrcpyChild>&) { ++reports; });
+    start(kTarget);
+    pid_t pid = folder.runPids().at(0);
+    scrcpy.stopProcessKeys(scrcpy.registeredProcessKeys());
+    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+    EXPECT_TRUE(waitUntilGone(pid));
+    main_->runUntil([] { return false; }, 200ms);
+    EXPECT_EQ(reports, 0);
+}
+
+// ---- leftovers from an earlier run ------------------------------------------------------------
+
+class Leftover {
+public:
+    // One process whose command line reads like a scrcpy window of `target` (and that a
+    // SIGTERM ends, like scrcpy).
+    explicit Leftover(const std::string& target)
+        : child_(ChildProcess::launch(ProcessSpec{"/usr/bin/perl", {"-e", "sleep 60", "scrcpy", "-s", target}, {}, {}})) {}
+    ~Leftover() { end(); }
+    // Ends and reaps it (a leftover of an earlier run has a parent that reaps it).
+    void end() {
+        child_->sendSignal(SIGKILL);
+        child_->waitForExit();
+    }
+    pid_t pid() const { return child_->pid(); }
+    bool ended() { return !child_->isRunning(); }
+
+private:
+    std::unique_ptr<ChildProcess> child_;
+};
+
+TEST_F(ScrcpyLauncherTest, ASingleLeftoverIsAdoptedNotKilled) {
+    FakeScrcpyFolder folder(fakescrcpy::ready);
+    Leftover leftover(kTarget);
+    processList_ = [&] {
+        return listing("  1 /sbin/init\n " + std::to_string(leftover.pid()) + " /opt/scrcpy -s " + kTarget + " --no-audio\n");
+    };
+    auto& scrcpy = launcher(folder);
+    start(kTarget, false, "device:left");
+
+    EXPECT_TRUE(folder.runs().empty());
+    EXPECT_TRUE(logged(std::string("检测到遗留 scrcpy，复用现有窗口: ") + kTarget));
+    auto registry = scrcpy.registrySnapshot();
+    EXPECT_EQ(registry.externalProcessIds, (std::map<std::string, int32_t>{{kTarget, leftover.pid()}}));
+    EXPECT_EQ(registry.mirrorIdentities.at(kTarget), "device:left");
+    EXPECT_TRUE(registry.processes.empty());
+    main_->runPending();  // an adopted window is raised at once
+    EXPECT_EQ(windows_->raiseRequests(), std::vector<pid_t>{leftover.pid()});
+
+    EXPECT_TRUE(scrcpy.isMirroring(kTarget));
+    leftover.end();
+    EXPECT_FALSE(scrcpy.isMirroring(kTarget));  // found dead, dropped
+    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+}
+
+TEST_F(ScrcpyLauncherTest, TwoOrMoreLeftoversAreEndedAndANewWindowStarts) {
+    FakeScrcpyFolder folder(fakescrcpy::ready);
+    Leftover first(kTarget), second(kTarget);
+    processList_ = [&] {
+        return listing(std::to_string(first.pid()) + " /opt/scrcpy -s " + kTarget + "\n" + std::to_string(second.pid()) +
+                       " /opt/scrcpy -s " + kTarget + " --always-on-top\n");
+    };
+    auto& scrcpy = launcher(folder);
+    start(kTarget);
+
+    EXPECT_TRUE(logged("已结束同一眼镜的重复 scrcpy 进程: " + std::to_string(first.pid())));
+    EXPECT_TRUE(logged("已结束同一眼镜的重复 scrcpy 进程: " + std::to_string(second.pid())));
+    EXPECT_TRUE(first.ended());
+    EXPECT_TRUE(second.ended());
+    EXPECT_EQ(folder.runs().size(), 1u);
+    EXPECT_EQ(scrcpy.registrySnapshot().processes.size(), 1u);
+}
+
+TEST_F(ScrcpyLauncherTest, OurOwnWindowsAreNeverLeftovers) {
+    FakeScrcpyFolder folder(fakescrcpy::ready);
+    auto& scrcpy = launcher(folder);
+    start(kTarget);
+    pid_t ours = folder.runPids().at(0);
+    // The listing names our own window under another target's process key (the same glasses
+    // reached as another serial): it is ours, so it is neither adopted nor killed.
+    processList_ = [&] { return listing(std::to_string(ours) + " /x/scrcpy -s 127.0.0.63:5555\n"); };
+    start("127.0.0.63:5555");
+    EXPECT_EQ(folder.runs().size(), 2u);
+    EXPECT_TRUE(isLiveProcess(ours));
+    EXPECT_TRUE(scrcpy.registrySnapshot().externalProcessIds.empty());
+}
+
+TEST_F(ScrcpyLauncherTest, AProcessListThatCannotRunCountsAsNoLeftover) {
+    FakeScrcpyFolder folder(fakescrcpy::ready);
+    processList_ = [] () -> FiniteRun { throw LaunchError(LaunchError::Reason::notFound, ENOENT, "/bin/ps"); };
+    launcher(folder);
+    start(kTarget);
+    EXPECT_TRUE(logged("检查现有 scrcpy 进程失败: executable not found: /bin/ps"));
+    EXPECT_EQ(folder.runs().size(), 1u);
+}
+
+TEST_F(ScrcpyLauncherTest, AFailedOrUndecodableProcessListCountsAsNoLeftover) {
+    FakeScrcpyFolder folder(fakescrcpy::ready);
+    Leftover leftover(kTarget);
+    std::string line = std::to_string(leftover.pid()) + " /x/scrcpy -s " + kTarget + "\n";
+    auto& scrcpy = launcher(folder);
+    processList_ = [&] { return FiniteRun{false, 1, line}; };
+    start(kTarget);
+    scrcpy.stopProcessKeys(scrcpy.registeredProcessKeys());
+    processList_ = [&] { return FiniteRun{false, 0, line + "\xff\xfe"}; };
+    start(kTarget);
+    scrcpy.stopProcessKeys(scrcpy.registeredProcessKeys());
+    processList_ = [&] { return FiniteRun{true, 0, ""}; };
+    start(kTarget);
+    EXPECT_EQ(folder.runs().size(), 3u);
+    EXPECT_FALSE(leftover.ended());
+}
+
+TEST_F(ScrcpyLauncherTest, TheSystemProcessListSeesARealLeftover) {
+    FakeScrcpyFolder folder(fakescrcpy::ready);
+    const std::string target = "127.0.0.64:" + std::to_string(40000 + ::getpid() % 20000);
+    Leftover leftover(target);
+    Leftover prefixOnly(target + "1");  // another pair whose serial starts the same
+    processList_ = systemProcessListRunner();
+    auto& scrcpy = launcher(folder);
+    auto pids = scrcpy.existingScrcpyProcessIds(target);
+    EXPECT_EQ(pids, std::vector<int32_t>{leftover.pid()});
+}
+
+// ---- bad output -------------------------------------------------------------------------------
+
+TEST_F(ScrcpyLauncherTest, AFloodOfOutputKeepsOnlyTheTailAndStillFindsTheSignal) {
+    FakeScrcpyFolder folder(
+        "head -c 52428800 /dev/zero | tr '\\0' 'x'; echo; echo 'INFO: Texture: 1280x720'; exec sleep 60");
+    auto& scrcpy = launcher(folder);
+    auto begin = std::chrono::steady_clock::now();
+    start(kTarget);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 7s);
+    auto handle = scrcpy.runningScrcpyHandle(kTarget);
+    ASSERT_TRUE(handle && handle->process);
+    EXPECT_LE(handle->process->output().size(), BoundedProcessOutput::kByteLimit);
+}
+
+TEST_F(ScrcpyLauncherTest, AChildThatClosesItsOutputCanStillBeReadyThroughItsWindow) {
+    FakeScrcpyFolder folder("exec >&- 2>&-; exec sleep 60");
+    auto& scrcpy = launcher(folder);
+    auto started = std::async(std::launch::async, [&] { start(kTarget); });
+    auto pid = folder.waitForRun();
+    ASSERT_TRUE(pid);
+    std::this_thread::sleep_for(100ms);
+    windows_->addWindow(WindowInfo{9, *pid, 0, 0, 720, 720, 0});
+    ASSERT_EQ(started.wait_for(3s), std::future_status::ready);
+    started.get();
+    EXPECT_TRUE(scrcpy.isMirroring(kTarget));
+}
+
+}  // namespace
+}  // namespace orvan
