@@ -25,7 +25,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+double micros(Clock::duration d) {
+    return std::chrono::duration<double, std::micro>(d).count();
+}
 
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -100,8 +102,8 @@ int main(int argc, char** argv) {
 
     std::printf("guard check, no server: median %.1f us\n", none);
     std::printf("guard check, same server (cached): median %.1f us\n", cached);
-    std::printf("full look after a server change: median %.0f us over %zu processes, %zu open files\n", scan,
-                processes, files);
+    std::printf("full look after a server change: median %.0f us over %zu processes, %zu open files\n", scan, processes,
+                files);
     std::printf("runAdb(%s version): median %.0f us; the cached check is %.2f%% of it\n", adb.c_str(), command,
                 100.0 * cached / command);
     return 0;

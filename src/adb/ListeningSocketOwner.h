@@ -17,10 +17,10 @@ struct ListeningSocket {
 };
 
 // Which local process listens on a TCP port, read from the proc file system: the LISTEN sockets
-// on the port (net/tcp, net/tcp6, or the kernel's socket diagnostics), their inodes, the process holding such an inode among its open
-// files ("socket:[inode]" under <pid>/fd), and that process's executable. The root is injectable
-// so that tests can build a tree of their own. Nothing here throws: unreadable entries (another
-// user's processes, a process that just ended) are skipped.
+// on the port (net/tcp, net/tcp6, or the kernel's socket diagnostics), their inodes, the process holding such an inode
+// among its open files ("socket:[inode]" under <pid>/fd), and that process's executable. The root is injectable so that
+// tests can build a tree of their own. Nothing here throws: unreadable entries (another user's processes, a process
+// that just ended) are skipped.
 class ListeningSocketOwner {
 public:
     explicit ListeningSocketOwner(std::filesystem::path procRoot = "/proc") : procRoot_(std::move(procRoot)) {}

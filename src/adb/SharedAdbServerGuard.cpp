@@ -58,7 +58,8 @@ std::string logMessage(const SharedServerCheck& check) {
     switch (check.verdict) {
         case SharedServerVerdict::otherVersion:
             return server + "属于另一版本的 adb（" + executable + "，版本 " + versionText(check.serverVersion) +
-                   "；本应用自带 " + versionText(check.ownVersion) + "），本应用改用该服务自带的 adb，以保持 IDE 的连接";
+                   "；本应用自带 " + versionText(check.ownVersion) +
+                   "），本应用改用该服务自带的 adb，以保持 IDE 的连接";
         case SharedServerVerdict::sameVersion:
             return server + "与本应用的 adb 版本一致，改回使用本应用自带的 adb";
         case SharedServerVerdict::noServer:

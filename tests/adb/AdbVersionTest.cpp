@@ -1,10 +1,9 @@
-#include "adb/AdbVersion.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <fstream>
 
+#include "adb/AdbVersion.h"
 #include "support/TemporaryFolder.h"
 
 namespace orvan {
@@ -38,7 +37,8 @@ TEST(AdbVersionLineTest, RefusesEverythingElse) {
              "Android Debug Bridge version 1.0.99999999999999999999",
              "android debug bridge version 1.0.41",
              std::string("Android Debug Bridge version 1.0.41\0", 36),
-             "\xff\xfe" "Android Debug Bridge version 1.0.41",
+             "\xff\xfe"
+             "Android Debug Bridge version 1.0.41",
              // The first such line decides; a bad one is not rescued by a later good one.
              "Android Debug Bridge version 1.0.zz\nAndroid Debug Bridge version 1.0.41",
          }) {
@@ -59,12 +59,13 @@ protected:
 };
 
 TEST_F(AdbVersionRunTest, ReadsAChildsVersionOnlyFromACleanRun) {
-    auto good = script("good", "[ \"$1\" = version ] || exit 9\necho 'Android Debug Bridge version 1.0.43'\n"
-                               "echo 'Version 35.0.2-12147458'");
+    auto good = script("good",
+                       "[ \"$1\" = version ] || exit 9\necho 'Android Debug Bridge version 1.0.43'\n"
+                       "echo 'Version 35.0.2-12147458'");
     EXPECT_EQ(readAdbProtocolVersion(good, Seconds(2.0)), 43);
-    EXPECT_EQ(readAdbProtocolVersion(script("failing", "echo 'Android Debug Bridge version 1.0.43'; exit 1"),
-                                     Seconds(2.0)),
-              std::nullopt);
+    EXPECT_EQ(
+        readAdbProtocolVersion(script("failing", "echo 'Android Debug Bridge version 1.0.43'; exit 1"), Seconds(2.0)),
+        std::nullopt);
     EXPECT_EQ(readAdbProtocolVersion(script("garbage", "printf '\\377\\376\\001'"), Seconds(2.0)), std::nullopt);
     EXPECT_EQ(readAdbProtocolVersion(folder_ / "missing", Seconds(2.0)), std::nullopt);
     fs::path plain = folder_ / "not-executable";

@@ -1,5 +1,3 @@
-#include "adb/ListeningSocketOwner.h"
-
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -8,6 +6,7 @@
 
 #include <fstream>
 
+#include "adb/ListeningSocketOwner.h"
 #include "support/TemporaryFolder.h"
 
 namespace orvan {
@@ -19,7 +18,8 @@ using testing::TemporaryFolder;
 // 5037 is 0x13AD, 5038 is 0x13AE. The lines keep the kernel's column layout.
 constexpr const char* kTcpHeader =
     "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
-std::string tcpLine(const std::string& local, const std::string& remote, const std::string& state, int uid, long inode) {
+std::string tcpLine(const std::string& local, const std::string& remote, const std::string& state, int uid,
+                    long inode) {
     return "   0: " + local + " " + remote + " " + state + " 00000000:00000000 00:00000000 00000000  " +
            std::to_string(uid) + "        0 " + std::to_string(inode) + " 1 0000000000000000 100 0 0 10 0\n";
 }
@@ -56,14 +56,14 @@ TEST(ListeningSocketTableTest, ReadsTheIpv6Table) {
 }
 
 TEST(ListeningSocketTableTest, SkipsLinesOfTheWrongShape) {
-    std::string table = std::string(kTcpHeader) +
-                        "   0: 0100007F:13AD 00000000:0000 0A 00000000:00000000\n" +                  // cut short
-                        tcpLine("0100007F:ZZZZ", "00000000:0000", "0A", 1000, 1) +                     // port not hex
-                        tcpLine("0100007F", "00000000:0000", "0A", 1000, 2) +                          // no port
-                        tcpLine("0100007F:13AD", "00000000:0000", "0A", 1000, 3).replace(0, 6, "   0  ") +  // no "N:"
-                        "   0: 0100007F:13AD 00000000:0000 0A 0:0 0:0 0 abc 0 12x\n" +                     // bad numbers
-                        "   0: 0100007F:113AD 00000000:0000 0A 0:0 0:0 0 1000 0 4\n" +                    // port > 65535
-                        std::string("\0\xff\xfe garbage \x01\n", 14) + tcpLine("0100007F:13AD", "00000000:0000", "0A", 1000, 5);
+    std::string table =
+        std::string(kTcpHeader) + "   0: 0100007F:13AD 00000000:0000 0A 00000000:00000000\n" +  // cut short
+        tcpLine("0100007F:ZZZZ", "00000000:0000", "0A", 1000, 1) +                              // port not hex
+        tcpLine("0100007F", "00000000:0000", "0A", 1000, 2) +                                   // no port
+        tcpLine("0100007F:13AD", "00000000:0000", "0A", 1000, 3).replace(0, 6, "   0  ") +      // no "N:"
+        "   0: 0100007F:13AD 00000000:0000 0A 0:0 0:0 0 abc 0 12x\n" +                          // bad numbers
+        "   0: 0100007F:113AD 00000000:0000 0A 0:0 0:0 0 1000 0 4\n" +                          // port > 65535
+        std::string("\0\xff\xfe garbage \x01\n", 14) + tcpLine("0100007F:13AD", "00000000:0000", "0A", 1000, 5);
     EXPECT_EQ(inodes(ListeningSocketOwner::parseListeningSockets(table, 5037)), (std::vector<std::uint64_t>{5}));
     EXPECT_TRUE(ListeningSocketOwner::parseListeningSockets("", 5037).empty());
     EXPECT_TRUE(ListeningSocketOwner::parseListeningSockets(kTcpHeader, 5037).empty());
@@ -91,8 +91,8 @@ protected:
 
 TEST_F(FakeProcTest, FindsTheProcessHoldingTheListenerAndItsExecutable) {
     table("tcp", tcpLine("0100007F:13AD", "00000000:0000", "0A", 1000, 41234));
-    table("tcp6", tcpLine("00000000000000000000000001000000:13AD", "00000000000000000000000000000000:0000", "0A",
-                          1000, 41235));
+    table("tcp6",
+          tcpLine("00000000000000000000000001000000:13AD", "00000000000000000000000000000000:0000", "0A", 1000, 41235));
     openFile(100, 0, "/dev/null");
     openFile(100, 3, "socket:[999]");
     openFile(100, 4, "socket:[41234x]");  // not an inode
@@ -182,8 +182,12 @@ protected:
     }
 };
 
-TEST_F(RealProcTest, FindsItsOwnIpv4Listener) { expectOwnedByThisProcess(AF_INET); }
-TEST_F(RealProcTest, FindsItsOwnIpv6Listener) { expectOwnedByThisProcess(AF_INET6); }
+TEST_F(RealProcTest, FindsItsOwnIpv4Listener) {
+    expectOwnedByThisProcess(AF_INET);
+}
+TEST_F(RealProcTest, FindsItsOwnIpv6Listener) {
+    expectOwnedByThisProcess(AF_INET6);
+}
 
 }  // namespace
 }  // namespace orvan

@@ -59,13 +59,17 @@ public:
             const char* old = std::getenv(name.c_str());
             saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
         }
-        if (value) setenv(name.c_str(), value->c_str(), 1);
-        else unsetenv(name.c_str());
+        if (value)
+            setenv(name.c_str(), value->c_str(), 1);
+        else
+            unsetenv(name.c_str());
     }
     ~ScopedEnvironment() {
         for (const auto& [name, value] : saved_) {
-            if (value) setenv(name.c_str(), value->c_str(), 1);
-            else unsetenv(name.c_str());
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
         }
     }
 
@@ -98,8 +102,9 @@ protected:
         }
         // A real adb server may have taken the port over (the fault itself, or the same-version
         // case): end it the way adb servers are ended.
-        if (realServerMayRun_) runFinite(ProcessSpec{kDebianAdb.string(), {"-P", std::to_string(port_), "kill-server"}, {}, {}},
-                                         Seconds(10.0));
+        if (realServerMayRun_)
+            runFinite(ProcessSpec{kDebianAdb.string(), {"-P", std::to_string(port_), "kill-server"}, {}, {}},
+                      Seconds(10.0));
     }
 
     void startOtherServer() {
@@ -156,8 +161,8 @@ TEST_F(SharedAdbServerGuardE2eTest, WithoutTheGuardOurAdbKillsAServerOfAnotherVe
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0], "127.0.0.1 host:version");
     EXPECT_EQ(seen[1], "127.0.0.1 host:kill");
-    EXPECT_TRUE(otherServer_->waitForExit(std::chrono::steady_clock::now() + std::chrono::seconds(5),
-                                          [](std::string_view) {}));
+    EXPECT_TRUE(
+        otherServer_->waitForExit(std::chrono::steady_clock::now() + std::chrono::seconds(5), [](std::string_view) {}));
 }
 
 TEST_F(SharedAdbServerGuardE2eTest, SharedCommandsRunTheServersOwnAdbAndNeverKillIt) {

@@ -1,5 +1,3 @@
-#include "adb/SharedAdbServerGuard.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,6 +5,7 @@
 #include <map>
 
 #include "adb/AdbRunner.h"
+#include "adb/SharedAdbServerGuard.h"
 #include "support/Recorders.h"
 #include "support/TemporaryFolder.h"
 
@@ -34,9 +33,9 @@ TEST(SharedAdbServerPortTest, FollowsAdbsOwnChoiceOfServer) {
     EXPECT_EQ(sharedAdbServerPort(environmentOf({{"ADB_SERVER_SOCKET", "tcp:127.0.0.1:27186"}})), 27186);
     EXPECT_EQ(sharedAdbServerPort(environmentOf({{"ADB_SERVER_SOCKET", "tcp:[::1]:27187"}})), 27187);
     // The socket spec wins over the port variable, as in adb.
-    EXPECT_EQ(sharedAdbServerPort(
-                  environmentOf({{"ADB_SERVER_SOCKET", "tcp:27188"}, {"ANDROID_ADB_SERVER_PORT", "27189"}})),
-              27188);
+    EXPECT_EQ(
+        sharedAdbServerPort(environmentOf({{"ADB_SERVER_SOCKET", "tcp:27188"}, {"ANDROID_ADB_SERVER_PORT", "27189"}})),
+        27188);
     EXPECT_EQ(sharedAdbServerPort(environmentOf({{"ANDROID_ADB_SERVER_ADDRESS", "localhost"}})), 5037);
 }
 
@@ -302,8 +301,9 @@ TEST_F(SharedAdbServerGuardTest, OurToolsUnreadableVersionKeepsOurTool) {
 
 // Installed in a runner: shared-scope commands run the server's adb, private ones always ours.
 TEST_F(SharedAdbServerGuardTest, RunnerRunsTheFollowedBinaryForSharedCommandsOnly) {
-    auto ideAdb = versionScript("sdk/platform-tools/adb",
-                                "[ \"$1\" = version ] && echo 'Android Debug Bridge version 1.0.43' || echo \"ide $*\"");
+    auto ideAdb =
+        versionScript("sdk/platform-tools/adb",
+                      "[ \"$1\" = version ] && echo 'Android Debug Bridge version 1.0.43' || echo \"ide $*\"");
     ownAdb_ = versionScript("own2/adb",
                             "[ \"$1\" = version ] && echo 'Android Debug Bridge version 1.0.41' || echo \"own $*\"");
     server(4242, ideAdb.string(), 7001);

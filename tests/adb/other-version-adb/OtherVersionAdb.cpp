@@ -70,9 +70,12 @@ Options parse(int argc, char** argv) {
     if (!explicitPort) {
         const char* socket = std::getenv("ADB_SERVER_SOCKET");
         const char* port = std::getenv("ANDROID_ADB_SERVER_PORT");
-        if (socket && *socket) options.port = portOf(socket);
-        else if (port && *port) options.port = portOf(port);
-        else options.port = 5037;
+        if (socket && *socket)
+            options.port = portOf(socket);
+        else if (port && *port)
+            options.port = portOf(port);
+        else
+            options.port = 5037;
     }
     return options;
 }
