@@ -202,8 +202,18 @@ TEST_F(RecentDeviceStoreTest, AFifoAtThePathDoesNotBlockAndIsReplaced) {
     EXPECT_EQ(serials(store.loadRecentDevices(5)), std::vector<std::string>{"NEW1"});
 }
 
-TEST_F(RecentDeviceStoreTest, AnUnreadableFileReadsAsEmptyAndIsReplaced) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root reads files whatever their mode";
+TEST_F(RecentDeviceStoreTest, ASymlinkLoopAtThePathReadsAsEmptyAndIsReplaced) {
+    fs::create_directories(folder);
+    fs::create_symlink("recent-devices.json", folder / "recent-devices.json");  // open fails: ELOOP
+    RecentDeviceStore store(folder, clock);
+    EXPECT_TRUE(store.loadRecentDevices(5).empty());
+    store.saveRecentDevice("NEW1", "10.0.0.7", std::nullopt, std::nullopt);
+    EXPECT_FALSE(fs::is_symlink(folder / "recent-devices.json"));
+    EXPECT_EQ(serials(store.loadRecentDevices(5)), std::vector<std::string>{"NEW1"});
+}
+
+TEST_F(RecentDeviceStoreTest, AFileWithoutReadPermissionReadsAsEmptyAndIsReplaced) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads files whatever their mode (the symlink loop covers it)";
     writeFile(R"([{"serial":"A","ip":"1.2.3.4","updatedAt":1}])");
     fs::permissions(folder / "recent-devices.json", fs::perms::none);
     RecentDeviceStore store(folder, clock);
