@@ -1,0 +1,86 @@
+// The background sync of a privately mirrored target to the shared server, against the scripted
+// fake adb: which commands run with which time-outs, and the one log line each outcome leaves.
+
+#include "mirror/SharedAdbSync.h"
+
+#include <gtest/gtest.h>
+
+#include "mirror/ConnectionRig.h"
+
+namespace orvan {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ConnectionRig;
+using testing::kTarget;
+using testing::kTargetIp;
+
+constexpr auto kShared = AdbServerScope::sharedDevelopment;
+constexpr auto kPrivate = AdbServerScope::privateMirroring;
+
+class SharedAdbSyncTest : public ::testing::Test {
+protected:
+    void sync() {
+        sharedSync.syncWirelessTargetToSharedAdb(kTargetIp, 5555, kPrivate);
+        sharedSync.waitUntilIdle();
+    }
+    std::vector<std::string> lines() const { return rig.logs.lines(); }
+
+    ConnectionRig rig{16071};
+    SharedAdbSync sharedSync{rig.runner, rig.probe, rig.readiness};
+    const std::string t = kTarget;
+};
+
+TEST_F(SharedAdbSyncTest, ATargetOnTheSharedServerNeedsNothing) {
+    rig.scriptTransport();
+    sharedSync.syncWirelessTargetToSharedAdb(kTargetIp, 5555, kShared);
+    sharedSync.waitUntilIdle();
+    EXPECT_TRUE(rig.trace.lines().empty());
+    EXPECT_TRUE(lines().empty());
+}
+
+TEST_F(SharedAdbSyncTest, AnAnsweringTargetIsOnlyReported) {
+    rig.scriptTransport();
+    rig.glassesOnline();
+    sync();
+    EXPECT_EQ(lines(), std::vector<std::string>{"共享 5037 已能访问眼镜，Android Studio 可继续使用: " + t});
+    EXPECT_TRUE(rig.actions().empty());
+    for (const auto& invocation : rig.trace.invocations()) EXPECT_EQ(invocation.scope, kShared);
+}
+
+TEST_F(SharedAdbSyncTest, AnOfflineTransportIsDisconnectedBeforeTheConnect) {
+    rig.adb.on({"disconnect", t}).reply("disconnected " + t).sets("state", "");
+    rig.adb.on({"connect", t}).reply("connected to " + t).sets("state", "device").sets("answers", "yes");
+    rig.scriptTransport();
+    rig.adb.setVariable("state", "offline");
+    sync();
+    EXPECT_EQ(rig.actions(), (std::vector<std::string>{"disconnect " + t, "connect " + t}));
+    EXPECT_EQ(rig.invocationsExactly("disconnect " + t).at(0).timeout, 3.0);
+    EXPECT_EQ(rig.invocationsExactly("connect " + t).at(0).timeout, 4.0);
+    for (const auto& invocation : rig.trace.invocations()) EXPECT_FALSE(invocation.logCommand);
+    EXPECT_EQ(lines(), std::vector<std::string>{"已将眼镜同步到共享 5037，Android Studio 可继续调试: " + t});
+}
+
+TEST_F(SharedAdbSyncTest, ATargetThatDoesNotComeUpIsReportedWithTheConnectOutput) {
+    rig.adb.on({"connect", t}).reply("failed to connect to '" + t + "': Connection refused\n", 1);
+    rig.scriptTransport();
+    sync();
+    EXPECT_EQ(rig.actions(), std::vector<std::string>{"connect " + t});  // nothing offline to clear
+    EXPECT_EQ(lines(), std::vector<std::string>{"共享 5037 暂未同步眼镜，不影响当前投屏: " + t + "，failed to connect to '" +
+                                                t + "': Connection refused"});
+}
+
+TEST_F(SharedAdbSyncTest, AHangingConnectIsAbandonedAfterFourSecondsWithoutHoldingTheCaller) {
+    rig.adb.on({"connect", t}).reply("").hangs();
+    rig.scriptTransport();
+    auto begin = std::chrono::steady_clock::now();
+    sharedSync.syncWirelessTargetToSharedAdb(kTargetIp, 5555, kPrivate);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 100ms);
+    sharedSync.waitUntilIdle();
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, 3900ms);
+    EXPECT_EQ(lines(), std::vector<std::string>{"共享 5037 同步失败，不影响当前投屏: 命令超时: " + rig.adb.adbPath().string() +
+                                                " connect " + t});
+}
+
+}  // namespace
+}  // namespace orvan
