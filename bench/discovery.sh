@@ -1,55 +1,20 @@
 #!/usr/bin/env bash
 # Full discovery of one USB and one wireless simulated pair: DeviceDiscovery::detectAdbDevices
 # against the same ten adb commands run back to back by this script, in alternating rounds on
-# one private adb server. Prints both medians and their ratio (target: at most 1.2).
+# one private adb server. Prints the medians and the ratios (target: at most 1.2).
 #
 #   bench/discovery.sh <build folder> [rounds] [runs per round]
 set -euo pipefail
 build="${1:?build folder}"
 rounds="${2:-5}"
 runs="${3:-20}"
-sim="$build/bin/glasses-sim"
 driver="$build/bin/bench_device_discovery"
-for program in "$sim" "$driver"; do
-  [ -x "$program" ] || { echo "missing $program (build the targets glasses-sim and bench_device_discovery)" >&2; exit 1; }
-done
-adb=$(command -v adb)
+[ -x "$driver" ] || { echo "missing $driver (build the target bench_device_discovery)" >&2; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/lib/sim-world.bash"
 
-work=$(mktemp -d /tmp/orvan-bench-discovery-XXXXXX)
-sim_pid=""
-cleanup() {
-  adb kill-server >/dev/null 2>&1 || true
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-  exec 9>&- 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Our own adb server on a free port, our own HOME (adb keys), no emulator scan.
-free_port() {
-  local port
-  for _ in $(seq 100); do
-    port=$((20000 + RANDOM % 20000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then echo "$port"; return; fi
-  done
-  echo "no free port" >&2; exit 1
-}
-export HOME="$work/home" ANDROID_ADB_SERVER_PORT=$(free_port) ADB_EMU=0
-mkdir -p "$HOME" "$work/tools"
-ln -s "$adb" "$work/tools/adb"
-touch "$work/tools/scrcpy"
-adb start-server >/dev/null 2>&1
-
-# The simulator ends when its standard input closes, so it cannot outlive this script.
-mkfifo "$work/control"
-"$sim" --device '{"name":"bench","usb":true}' <"$work/control" >"$work/sim.out" 2>&1 &
-sim_pid=$!
-exec 9>"$work/control"
-for _ in $(seq 100); do grep -q '^ready' "$work/sim.out" && break; sleep 0.05; done
-ready=$(sed -n 's/^ready //p' "$work/sim.out")
-[ -n "$ready" ] || { cat "$work/sim.out" >&2; exit 1; }
-usb_port=$(jq -r '.devices[0].usbPort' <<<"$ready")
-wlan=$(jq -r '.devices[0].wlanAddress' <<<"$ready")
+sim_world_start "$build" discovery '{"name":"bench","usb":true}'
+usb_port=$(jq -r '.devices[0].usbPort' <<<"$sim_ready")
+wlan=$(jq -r '.devices[0].wlanAddress' <<<"$sim_ready")
 usb="emulator-$((usb_port + 1))"
 wireless="$wlan:5555"
 adb connect "emu:$((usb_port + 1)),$usb_port" >/dev/null
@@ -60,6 +25,7 @@ for _ in $(seq 100); do
 done
 
 marker=__ORVAN_MIRROR_ADB_READY__
+# What the app does, each output captured as the app captures it.
 shell_discovery() {
   local out
   out=$(adb devices 2>&1)
@@ -91,29 +57,18 @@ shell_discovery_discarding() {
   } >/dev/null 2>&1
 }
 
-time_into() {
-  local file=$1 start end
-  shift
-  start=$EPOCHREALTIME
-  "$@"
-  end=$EPOCHREALTIME
-  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f\n", (e - s) * 1000 }' >>"$file"
-}
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-
-: >"$work/ours"
-: >"$work/shell"
-: >"$work/discarding"
+: >"$sim_work/ours"
+: >"$sim_work/shell"
+: >"$sim_work/discarding"
 for _ in $(seq "$rounds"); do
-  "$driver" "$work/tools" "$runs" "$usb" "$wireless" | awk '{ print $2 }' >>"$work/ours"
-  for _ in $(seq "$runs"); do time_into "$work/shell" shell_discovery; done
-  for _ in $(seq "$runs"); do time_into "$work/discarding" shell_discovery_discarding; done
+  "$driver" "$sim_work/tools" "$runs" "$usb" "$wireless" | awk '{ print $2 }' >>"$sim_work/ours"
+  for _ in $(seq "$runs"); do sim_world_time_into "$sim_work/shell" shell_discovery; done
+  for _ in $(seq "$runs"); do sim_world_time_into "$sim_work/discarding" shell_discovery_discarding; done
 done
 
-ours=$(median <"$work/ours")
-shell=$(median <"$work/shell")
-discarding=$(median <"$work/discarding")
+ours=$(sim_world_median <"$sim_work/ours")
+shell=$(sim_world_median <"$sim_work/shell")
+discarding=$(sim_world_median <"$sim_work/discarding")
 echo "full discovery, 1 USB + 1 wireless pair, $((rounds * runs)) runs each (median):"
 echo "  DeviceDiscovery::detectAdbDevices               $ours ms"
 echo "  same 10 adb commands, script capturing output   $shell ms"
