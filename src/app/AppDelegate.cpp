@@ -1,18 +1,40 @@
 #include "app/AppDelegate.h"
 
+#include <QGuiApplication>
 #include <QPointer>
 
 #include "app/MainWindow.h"
+#include "app/ManualPage.h"
+#include "app/SleepWatcher.h"
 #include "foundation/MirrorError.h"
+#include "mirror/ui/GlassShellOverlayWindow.h"
 #include "platform/Dispatch.h"
 #include "platform/Paths.h"
+#include "platform/X11WindowSystem.h"
+#include "shell/MirrorServiceBackend.h"
 
 namespace orvan {
 
-AppDelegate::Options AppDelegate::defaultOptions() { return Options{MirrorServiceOptions{}, paths::appStateFolder()}; }
+namespace {
+constexpr const char* kGlassShellKeySuffix = "#glass-shell";
+}  // namespace
+
+AppDelegate::Options AppDelegate::defaultOptions() {
+    Options options;
+    options.logFolder = paths::appStateFolder();
+    options.recentDevicesFolder = RecentDeviceStore::defaultFolder();
+    return options;
+}
 
 AppDelegate::AppDelegate(Options options)
-    : log_(options.logFolder), service_(std::make_unique<MirrorService>(options.service)), window_(std::make_unique<MainWindow>()) {
+    : log_(options.logFolder),
+      store_(options.recentDevicesFolder.empty() ? RecentDeviceStore::defaultFolder() : options.recentDevicesFolder),
+      windows_(options.service.windows ? options.service.windows : std::make_shared<X11WindowSystem>()),
+      sleepWatcher_(new SleepWatcher(this)) {
+    options.service.windows = windows_;
+    service_ = std::make_unique<MirrorService>(options.service);
+    window_ = std::make_unique<MainWindow>();
+
     QPointer<MainWindow> window = window_.get();
     log_.setScreenSink([window](const std::string& line) {
         Dispatch::main().post([window, text = QString::fromStdString(line)] {
@@ -23,11 +45,47 @@ AppDelegate::AppDelegate(Options options)
     service_->setOnLog([self](const std::string& message) {
         if (self) self->appendLog(message);
     });
+    service_->setOnGlassShellStarted([self](const std::shared_ptr<ScrcpyChild>& child) {
+        pid_t pid = child->pid();
+        Dispatch::main().post([self, pid] {
+            if (self) self->openGlassShellOverlay(pid);
+        });
+    });
+    service_->setOnScrcpyTerminated([self](const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
+        pid_t pid = child ? child->pid() : 0;
+        bool glassShell = key.ends_with(kGlassShellKeySuffix);
+        Dispatch::main().post([self, pid, glassShell] {
+            if (!self || self->terminated_) return;
+            if (glassShell) self->closeGlassShellOverlay(pid);
+            self->window_->setStatus("投屏已结束");
+            self->manualPage_->syncActiveMirrorUi();
+        });
+    });
+
+    auto backend = options.backend ? options.backend : std::make_shared<MirrorServiceBackend>(*service_);
+    manualPage_ = std::make_shared<ManualPageController>(backend, store_, *window_->manualPage(),
+                                                         [self](const std::string& message) {
+                                                             if (self) self->appendLog(message);
+                                                         });
+    window_->manualPage()->setController(manualPage_);
+
     connect(window_.get(), &MainWindow::clearLogsRequested, this, &AppDelegate::clearLogs);
+    connect(sleepWatcher_, &SleepWatcher::didWake, this, &AppDelegate::workspaceDidWake);
+    refreshTimer_.setInterval(kRefreshIntervalMs);
+    connect(&refreshTimer_, &QTimer::timeout, this, [this] { manualPage_->refreshDevicesSilently(false); });
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive) applicationDidBecomeActive();
+            else if (state == Qt::ApplicationInactive) applicationWillResignActive();
+        });
+    }
 }
 
 AppDelegate::~AppDelegate() {
+    applicationWillTerminate();
     service_->setOnLog(nullptr);
+    service_->setOnGlassShellStarted(nullptr);
+    service_->setOnScrcpyTerminated(nullptr);
     log_.setScreenSink(nullptr);
 }
 
@@ -41,10 +99,64 @@ void AppDelegate::clearLogs() {
 void AppDelegate::applicationDidFinishLaunching() {
     window_->show();
     logToolCheck();
+    manualPage_->loadRecentDevices();
+    manualPage_->refreshComputerWifiName();
+    auto* service = service_.get();
+    Dispatch::async([service] {
+        try {
+            service->privateAdbServer().preparePrivateWirelessAdbServer(false);
+        } catch (const std::exception&) {
+            // Its own log lines say what went wrong; mirroring falls back to the shared server.
+        }
+    });
+    refreshTimer_.start();
+    manualPage_->refreshDevicesSilently(true);
     appendLog("Orvan Mirror 原生应用已启动。");
 }
 
-void AppDelegate::applicationWillTerminate() {}
+void AppDelegate::applicationWillResignActive() { inactiveSince_ = std::chrono::steady_clock::now(); }
+
+void AppDelegate::applicationDidBecomeActive() {
+    if (inactiveSince_ && std::chrono::steady_clock::now() - *inactiveSince_ >= kLongAbsence) refreshAfterAbsence("应用从长时间后台恢复");
+    inactiveSince_.reset();
+}
+
+void AppDelegate::workspaceDidWake() { refreshAfterAbsence("macOS 睡眠唤醒"); }
+
+void AppDelegate::refreshAfterAbsence(const std::string& reason) {
+    appendLog("检测到" + reason + "，正在刷新扫码投屏基础状态。");
+    service_->privateAdbServer().resetPrivateWirelessAdbCircuitBreaker(reason);
+    manualPage_->refreshComputerWifiName();
+    manualPage_->refreshDevicesSilently(true);
+}
+
+void AppDelegate::applicationWillTerminate() {
+    if (terminated_) return;
+    terminated_ = true;
+    refreshTimer_.stop();
+    // Every mirror window closes, then the private adb server stops; the shared one stays.
+    service_->stopForTermination();
+    for (auto& [pid, overlay] : overlays_) {
+        overlay->close();
+        overlay->deleteLater();
+    }
+    overlays_.clear();
+}
+
+void AppDelegate::openGlassShellOverlay(pid_t pid) {
+    closeGlassShellOverlay(pid);
+    auto* overlay = new GlassShellOverlayWindow(pid, windows_);
+    overlay->showAndFollow();
+    overlays_[pid] = overlay;
+}
+
+void AppDelegate::closeGlassShellOverlay(pid_t pid) {
+    auto found = overlays_.find(pid);
+    if (found == overlays_.end()) return;
+    found->second->close();
+    found->second->deleteLater();
+    overlays_.erase(found);
+}
 
 void AppDelegate::logToolCheck() {
     try {

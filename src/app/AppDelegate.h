@@ -1,24 +1,39 @@
 #pragma once
 
 #include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <map>
 #include <memory>
+#include <optional>
 
+#include "adb/RecentDeviceStore.h"
 #include "foundation/ActivityLog.h"
 #include "mirror/MirrorService.h"
+#include "shell/ManualPageController.h"
 
 namespace orvan {
 
+class GlassShellOverlayWindow;
 class MainWindow;
+class SleepWatcher;
 
-// Lifecycle and wiring: owns the service, the activity log and the main window, and connects
-// the service's callbacks to the window. The logic lives in the components it wires.
+// Lifecycle and wiring: owns the service, the recent-device store, the activity log and the main
+// window, connects the service's callbacks to the window and drives the periodic refresh. The
+// rules live in the components it wires.
 class AppDelegate : public QObject {
     Q_OBJECT
 
 public:
+    static constexpr int kRefreshIntervalMs = 1000;
+    static constexpr auto kLongAbsence = std::chrono::seconds(60);
+
     struct Options {
         MirrorServiceOptions service;
         std::filesystem::path logFolder;
+        std::filesystem::path recentDevicesFolder;
+        // The manual page's backend; none: the service itself.
+        std::shared_ptr<ManualPageBackend> backend;
     };
     static Options defaultOptions();
 
@@ -26,6 +41,9 @@ public:
     ~AppDelegate() override;
 
     void applicationDidFinishLaunching();
+    void applicationWillResignActive();
+    void applicationDidBecomeActive();
+    void workspaceDidWake();
     void applicationWillTerminate();
 
     void appendLog(const std::string& message);
@@ -34,13 +52,29 @@ public:
     MirrorService& service() { return *service_; }
     MainWindow& window() { return *window_; }
     ActivityLog& activityLog() { return log_; }
+    ManualPageController& manualPage() { return *manualPage_; }
+    RecentDeviceStore& recentDeviceStore() { return store_; }
+    const std::map<pid_t, GlassShellOverlayWindow*>& glassShellOverlays() const { return overlays_; }
+    // Lets a test pretend the app lost focus at a given time.
+    void setInactiveSince(std::chrono::steady_clock::time_point when) { inactiveSince_ = when; }
 
 private:
     void logToolCheck();
+    void refreshAfterAbsence(const std::string& reason);
+    void openGlassShellOverlay(pid_t pid);
+    void closeGlassShellOverlay(pid_t pid);
 
     ActivityLog log_;
+    RecentDeviceStore store_;
+    std::shared_ptr<WindowSystem> windows_;
     std::unique_ptr<MirrorService> service_;
     std::unique_ptr<MainWindow> window_;
+    std::shared_ptr<ManualPageController> manualPage_;
+    SleepWatcher* sleepWatcher_;
+    QTimer refreshTimer_;
+    std::optional<std::chrono::steady_clock::time_point> inactiveSince_;
+    std::map<pid_t, GlassShellOverlayWindow*> overlays_;
+    bool terminated_ = false;
 };
 
 }  // namespace orvan

@@ -1,11 +1,14 @@
 #include "app/MainWindow.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QVBoxLayout>
+
+#include "app/ManualPage.h"
 
 namespace orvan {
 
@@ -28,20 +31,21 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     header->addWidget(version);
     layout->addLayout(header);
 
-    pageArea_ = new QWidget(central);
-    pageArea_->setObjectName("pageArea");
-    pageArea_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
-    layout->addWidget(pageArea_, 1);
+    audio_ = new QCheckBox("传输眼镜声音", central);
+    audio_->setObjectName("audioForwarding");
+    audio_->setChecked(true);
+    manualPage_ = new ManualPage(audio_, central);
+    manualPage_->setObjectName("manualPage");
+    manualPage_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    layout->addWidget(manualPage_, 1);
 
-    auto* statusRow = new QHBoxLayout;
-    statusValue_ = new QLabel("-", central);
-    statusValue_->setObjectName("statusValue");
-    statusValue_->setWordWrap(true);
+    auto* bottomRow = new QHBoxLayout;
     logToggle_ = new QPushButton("查看日志", central);
     logToggle_->setObjectName("logToggle");
-    statusRow->addWidget(statusValue_, 1);
-    statusRow->addWidget(logToggle_);
-    layout->addLayout(statusRow);
+    bottomRow->addWidget(audio_);
+    bottomRow->addStretch();
+    bottomRow->addWidget(logToggle_);
+    layout->addLayout(bottomRow);
 
     logPanel_ = new QWidget(central);
     logPanel_->setObjectName("logPanel");
@@ -76,9 +80,9 @@ void MainWindow::appendLogLine(const QString& line) {
 
 void MainWindow::clearLogView() { logView_->clear(); }
 
-void MainWindow::setStatus(const QString& text) { statusValue_->setText(text); }
+void MainWindow::setStatus(const QString& text) { manualPage_->setStatus(text.toStdString()); }
 
-QString MainWindow::statusText() const { return statusValue_->text(); }
+QString MainWindow::statusText() const { return manualPage_->statusText(); }
 
 bool MainWindow::isLogPanelVisible() const { return !logPanel_->isHidden(); }
 

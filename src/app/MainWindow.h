@@ -2,12 +2,15 @@
 
 #include <QMainWindow>
 
+class QCheckBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QWidget;
 
 namespace orvan {
+
+class ManualPage;
 
 // The main window: the page area, the status line and the log panel below it.
 class MainWindow : public QMainWindow {
@@ -27,15 +30,16 @@ public:
     bool isLogPanelVisible() const;
     void setLogPanelVisible(bool visible);
 
-    QWidget* pageArea() const { return pageArea_; }
+    ManualPage* manualPage() const { return manualPage_; }
+    QCheckBox* audioCheckbox() const { return audio_; }
     QPlainTextEdit* logView() const { return logView_; }
 
 signals:
     void clearLogsRequested();
 
 private:
-    QWidget* pageArea_;
-    QLabel* statusValue_;
+    ManualPage* manualPage_;
+    QCheckBox* audio_;
     QWidget* logPanel_;
     QPlainTextEdit* logView_;
     QPushButton* logToggle_;

@@ -146,6 +146,20 @@ void ManualPageController::refreshDevicesSilently(bool validateWireless) {
     });
 }
 
+void ManualPageController::refreshComputerWifiName() {
+    std::weak_ptr<ManualPageController> weak = weak_from_this();
+    auto backend = backend_;
+    Dispatch::async([weak, backend] {
+        auto name = backend->computerWifiName();
+        Dispatch::main().post([weak, name] {
+            auto self = weak.lock();
+            if (!self) return;
+            self->computerWifiName_ = name;
+            self->updateSelection();
+        });
+    });
+}
+
 void ManualPageController::render() {
     tabs_ = mergedDevices(detected_, recent_);
     auto index = keptSelection(tabs_, selected_);

@@ -73,6 +73,8 @@ public:
     void selectDeviceTab(size_t index);
     void audioForwardingToggled(bool requested);
     void refreshDevicesSilently(bool validateWireless);
+    // Reads the computer's Wi-Fi name off the main thread and shows it.
+    void refreshComputerWifiName();
     // After a mirror ended elsewhere (window closed): drop mirrors that no longer run.
     void syncActiveMirrorUi();
     void showError(const std::string& message);

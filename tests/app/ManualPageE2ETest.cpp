@@ -1,0 +1,100 @@
+// The manual page driven like a user would, against the real adb, simulated glasses and the
+// scrcpy stand-in: detect, select, mirror, stop.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/AppDelegate.h"
+#include "app/MainWindow.h"
+#include "app/ManualPage.h"
+#include "platform/FakeWindowSystem.h"
+#include "support/AdbWorld.h"
+
+namespace orvan {
+namespace {
+
+using testing::AdbWorld;
+
+class ManualPageE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!AdbWorld::available() || !AdbWorld::scrcpyStandinPath()) GTEST_SKIP() << "adb, the simulator or the stand-in is missing";
+        world_ = std::make_unique<AdbWorld>();
+        AppDelegate::Options options;
+        options.service.tools = ToolLocation::inToolFolder(world_->toolFolder());
+        options.service.privatePort = world_->privateServerPort();
+        options.service.windows = std::make_shared<FakeWindowSystem>();
+        options.logFolder = world_->root() / "state";
+        options.recentDevicesFolder = world_->root() / "data";
+        delegate_ = std::make_unique<AppDelegate>(options);
+    }
+    void TearDown() override {
+        delegate_.reset();  // stops every mirror and the private server
+        world_.reset();
+    }
+
+    ManualPage& page() { return *delegate_->window().manualPage(); }
+    QPushButton* button(const char* name) { return page().findChild<QPushButton*>(name); }
+    QString value(const char* name) { return page().findChild<QLabel*>(name)->text(); }
+    QStringList tabTitles() {
+        QStringList titles;
+        for (auto* tab : page().findChildren<QPushButton*>("deviceTab"))
+            if (!tab->property("deleted").toBool() && tab->isVisibleTo(&page())) titles << tab->text();
+        return titles;
+    }
+    bool waitFor(const std::function<bool()>& condition, int milliseconds = 30000) {
+        return QTest::qWaitFor(condition, milliseconds);
+    }
+
+    std::unique_ptr<AdbWorld> world_;
+    std::unique_ptr<AppDelegate> delegate_;
+};
+
+TEST_F(ManualPageE2E, DetectMirrorAndStopAUsbAttachedPair) {
+    testing::GlassesOptions options;
+    options.name = "usbpair";
+    options.usb = true;
+    auto& glasses = world_->startGlasses(options);
+    world_->registerUsb(glasses);
+    delegate_->window().show();
+    delegate_->manualPage().loadRecentDevices();
+    EXPECT_TRUE(page().findChild<QLabel*>("emptyTabsLabel") != nullptr);
+
+    QTest::mouseClick(button("detectButton"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return tabTitles() == QStringList{"Tervo3"}; })) << tabTitles().join(",").toStdString();
+    ASSERT_TRUE(waitFor([&] { return button("detectButton")->isEnabled(); }));
+    EXPECT_EQ(value("adbValue"), "USB ADB 已连接");
+    EXPECT_EQ(value("modelValue"), "Tervo3");
+    EXPECT_EQ(value("deviceIdValue"), QString::fromStdString(glasses.serialNo()));
+    EXPECT_EQ(value("statusValue"), "检测完成");
+    EXPECT_EQ(button("startButton")->text(), "开始无线投屏");
+
+    QTest::mouseClick(button("startButton"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return tabTitles() == QStringList{"Tervo3 · 投屏中"}; }, 60000))
+        << value("statusValue").toStdString() << " / " << page().lastAlertText().toStdString();
+    EXPECT_EQ(value("statusValue"), "投屏中");
+    EXPECT_EQ(button("startButton")->text(), "停止无线投屏");
+    EXPECT_EQ(value("ipValue"), QString::fromStdString(glasses.wlanAddress()));
+    EXPECT_TRUE(delegate_->window().audioCheckbox()->toolTip().contains("请先停止全部投屏"));
+
+    QTest::mouseClick(button("startButton"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return tabTitles() == QStringList{"Tervo3"}; }, 30000));
+    EXPECT_EQ(value("statusValue"), "已停止无线投屏，ADB连接保留。");
+    EXPECT_EQ(button("startButton")->text(), "开始无线投屏");
+    // The pair stays reachable over Wi-Fi for debugging.
+    EXPECT_EQ(world_->deviceState(glasses.wifiSerial()), "device");
+}
+
+TEST_F(ManualPageE2E, DetectingNothingEndsInTheAlert) {
+    delegate_->window().show();
+    QTest::mouseClick(button("detectButton"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return value("statusValue") == "失败"; }));
+    EXPECT_EQ(page().lastAlertText(), "操作失败\n未检测到 ADB 设备，请确认 Tervo3 已连接并允许 USB 调试。");
+}
+
+}  // namespace
+}  // namespace orvan
