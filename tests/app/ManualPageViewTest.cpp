@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+
+#include "app/AppDelegate.h"
+#include "app/MainWindow.h"
+#include "app/ManualPage.h"
+#include "platform/FakeWindowSystem.h"
+#include "shell/DeviceTabs.h"
+
+namespace orvan {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ManualPageViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() / ("orvan-view-" + std::to_string(getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        AppDelegate::Options options;
+        options.service.tools = ToolLocation::inToolFolder(root_ / "tools");
+        options.service.privatePort = 41998;
+        options.service.windows = std::make_shared<FakeWindowSystem>();
+        options.logFolder = root_ / "logs";
+        options.recentDevicesFolder = root_ / "data";
+        delegate_ = std::make_unique<AppDelegate>(options);
+        delegate_->window().show();
+    }
+    void TearDown() override {
+        delegate_.reset();
+        fs::remove_all(root_);
+    }
+    bool logged(const QString& text) {
+        return QTest::qWaitFor([&] { return delegate_->window().logView()->toPlainText().contains(text); }, 2000);
+    }
+
+    fs::path root_;
+    std::unique_ptr<AppDelegate> delegate_;
+};
+
+TEST_F(ManualPageViewTest, StrangeDeviceNamesNeverWidenTheWindow) {
+    auto& page = *delegate_->window().manualPage();
+    std::vector<ConnectedAdbDevice> devices;
+    for (const std::string& model : {std::string(), std::string(1000, 'W'), std::string("智能眼镜\n第二行\t\x1b[31m红"),
+                                     std::string("Очки-Терво-3-Про-Макс")}) {
+        ConnectedAdbDevice device{"S" + std::to_string(devices.size()), connection_kind::kUsb, std::nullopt, std::nullopt,
+                                  model, std::string(300, 'I'), true, false};
+        devices.push_back(device);
+    }
+    std::vector<DeviceTab> tabs;
+    for (const auto& device : devices) tabs.push_back({tabTitle(device, true), tabTooltip(device)});
+    page.renderTabs(tabs, 1);
+    page.showStatusRows(StatusRows{"USB ADB 已连接", std::string(1000, 'M'), std::string(1000, 'I'), "\x07Wi\nFi", "-", "投屏中"});
+    QTest::qWait(50);
+    EXPECT_LE(delegate_->window().width(), MainWindow::kWidth);
+    EXPECT_LE(page.findChild<QWidget*>("deviceTabs")->width(), ManualPage::kContentWidth);
+    auto* model = page.findChild<QLabel*>("modelValue");
+    EXPECT_FALSE(model->text().contains('\n'));
+    EXPECT_LE(model->width(), MainWindow::kWidth);
+    EXPECT_EQ(page.findChild<QLabel*>("computerWifiNameValue")->text(), " Wi Fi");
+    auto titles = page.findChildren<QPushButton*>("deviceTab");
+    ASSERT_EQ(titles.size(), 4);
+    for (auto* tab : titles) EXPECT_FALSE(tab->text().contains('\n'));
+}
+
+TEST_F(ManualPageViewTest, OnlyALongAbsenceResetsTheBreakerAndRefreshes) {
+    delegate_->setInactiveSince(std::chrono::steady_clock::now() - std::chrono::seconds(59));
+    delegate_->applicationDidBecomeActive();
+    delegate_->setInactiveSince(std::chrono::steady_clock::now() - std::chrono::seconds(60));
+    delegate_->applicationDidBecomeActive();
+    ASSERT_TRUE(logged("检测到应用从长时间后台恢复，正在刷新扫码投屏基础状态。"));
+    EXPECT_EQ(delegate_->window().logView()->toPlainText().count("长时间后台恢复，正在刷新"), 1);
+    EXPECT_TRUE(logged("已重置投屏专用 41998 健康状态: 应用从长时间后台恢复"));
+
+    delegate_->workspaceDidWake();
+    EXPECT_TRUE(logged("检测到macOS 睡眠唤醒，正在刷新扫码投屏基础状态。"));
+    EXPECT_TRUE(logged("已重置投屏专用 41998 健康状态: macOS 睡眠唤醒"));
+}
+
+}  // namespace
+}  // namespace orvan
