@@ -77,8 +77,9 @@ void Glasses::stop() {
         usb_.reset();
     }
     for (const auto& connection : connectionsOn(std::nullopt)) connection->close(false);
+    // Every reader ends once its socket is shut down; none may outlive this object.
     std::unique_lock lock(mutex_);
-    connectionsGone_.wait_for(lock, std::chrono::seconds(5), [&] { return connections_.empty(); });
+    connectionsGone_.wait(lock, [&] { return connections_.empty(); });
 }
 
 void Glasses::accepted(UniqueFd socket, std::string peer, Side side) {
@@ -94,13 +95,12 @@ void Glasses::accepted(UniqueFd socket, std::string peer, Side side) {
 }
 
 void Glasses::connectionEnded(const std::shared_ptr<Connection>& connection, const std::string& reason) {
-    {
-        std::lock_guard lock(mutex_);
-        std::erase(connections_, connection);
-        connectionsGone_.notify_all();
-    }
+    // Report first: once the connection is off the list, stop() may return and end this object.
     event({{"event", "disconnected"}, {"side", sideName(connection->side())}, {"connection", connection->id()},
            {"reason", reason}});
+    std::lock_guard lock(mutex_);
+    std::erase(connections_, connection);
+    connectionsGone_.notify_all();
 }
 
 std::vector<std::shared_ptr<Connection>> Glasses::connectionsOn(std::optional<Side> side) const {

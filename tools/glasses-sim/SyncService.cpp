@@ -11,12 +11,6 @@
 
 namespace orvan::sim {
 
-struct SyncRequestHolder {
-    sync::RequestParser parser;
-    std::optional<sync::Request> request;
-    bool closed = false;
-};
-
 namespace {
 
 // Collects records and writes them in chunks as large as one WRTE may be.
@@ -46,31 +40,27 @@ private:
 SyncService::SyncService(ByteChannel& channel, const DeviceStorage& storage, Logger log)
     : channel_(channel), storage_(storage), log_(std::move(log)) {}
 
-bool SyncService::nextRequest(SyncRequestHolder& holder) {
+std::optional<sync::Request> SyncService::nextRequest() {
     while (true) {
-        holder.request = holder.parser.next();
-        if (holder.request) return true;
-        if (holder.parser.error()) return false;
+        if (auto request = parser_.next()) return request;
+        if (parser_.error()) return std::nullopt;
         std::string bytes;
-        if (!channel_.read(bytes)) {
-            holder.closed = true;
-            return false;
-        }
-        holder.parser.feed(bytes);
+        if (!channel_.read(bytes)) return std::nullopt;
+        parser_.feed(bytes);
     }
 }
 
 std::string SyncService::run() {
-    SyncRequestHolder holder;
     while (true) {
-        if (!nextRequest(holder)) {
-            if (holder.parser.error()) {
-                channel_.write(sync::encodeFail(*holder.parser.error()));
-                return "protocol error: " + *holder.parser.error();
+        auto next = nextRequest();
+        if (!next) {
+            if (parser_.error()) {
+                channel_.write(sync::encodeFail(*parser_.error()));
+                return "protocol error: " + *parser_.error();
             }
             return "host closed the sync stream";
         }
-        const sync::Request request = std::move(*holder.request);
+        const sync::Request request = std::move(*next);
         const std::string& path = request.payload;
         switch (request.id) {
             case sync::kStat: {
@@ -179,19 +169,19 @@ bool SyncService::handleSend(const std::string& payload, std::string& outcome) {
     }
     // The host sends its DATA records before it looks for an answer, so read them all even
     // after a failure and answer only at DONE.
-    SyncRequestHolder holder;
     std::uint64_t received = 0;
     auto abandon = [&] {
         if (fd) storage_.remove(target->path);
     };
     while (true) {
-        if (!nextRequest(holder)) {
+        const auto next = nextRequest();
+        if (!next) {
             abandon();
-            outcome = holder.parser.error() ? "protocol error during SEND: " + *holder.parser.error()
-                                            : "host closed during SEND after " + std::to_string(received) + " bytes";
+            outcome = parser_.error() ? "protocol error during SEND: " + *parser_.error()
+                                      : "host closed during SEND after " + std::to_string(received) + " bytes";
             return false;
         }
-        const sync::Request& request = *holder.request;
+        const sync::Request& request = *next;
         if (request.id == sync::kData) {
             received += request.payload.size();
             if (!fd) continue;

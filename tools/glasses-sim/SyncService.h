@@ -1,10 +1,12 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "glasses-sim/ByteChannel.h"
 #include "glasses-sim/DeviceStorage.h"
+#include "glasses-sim/SyncProtocol.h"
 
 namespace orvan::sim {
 
@@ -23,9 +25,12 @@ private:
     bool handleReceive(const std::string& path);
     // Reads DATA records until DONE; returns false when the stream ended or broke.
     bool handleSend(const std::string& payload, std::string& outcome);
-    bool nextRequest(struct SyncRequestHolder& holder);
+    // The next complete request, reading from the channel as needed; nothing when the stream
+    // ended or a record could not be parsed (then parser_.error() says why).
+    std::optional<sync::Request> nextRequest();
 
     ByteChannel& channel_;
+    sync::RequestParser parser_;
     const DeviceStorage& storage_;
     Logger log_;
 };

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvan::testing {
+
+// One run of the tool folder's `adb`, as the tracing wrapper recorded it before handing over
+// to the real adb.
+struct AdbInvocation {
+    std::vector<std::string> args;  // without argv[0]
+    std::map<std::string, std::string> env;  // ADB_*, ANDROID_* and HOME as the child saw them
+    std::string cwd;
+    long pid = 0;
+    long parentPid = 0;
+    double time = 0;  // seconds since the epoch
+
+    std::optional<std::string> envValue(const std::string& name) const;
+    // The arguments after the global options (-s SERIAL, -P PORT, -H HOST, -L SPEC, -d, -e, ...).
+    std::vector<std::string> command() const;
+    // The -s serial, if any.
+    std::optional<std::string> serial() const;
+    // The -P port, if any.
+    std::optional<std::string> serverPort() const;
+    std::string commandLine() const;  // for failure messages
+};
+
+// Reads a trace file (one JSON object per line); lines that cannot be read are skipped.
+std::vector<AdbInvocation> readAdbTrace(const std::filesystem::path& path);
+
+}  // namespace orvan::testing

@@ -1,0 +1,60 @@
+// The `adb` of a test world's tool folder: records how it was called, then becomes the real
+// adb. Its settings sit next to it in orvan-adb-trace.conf ("real=PATH" and "trace=PATH"), so
+// the copy works wherever the app under test finds it and whatever environment it passes on.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+int main(int argc, char** argv) {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    std::ifstream conf(self.parent_path() / "orvan-adb-trace.conf");
+    std::string real, trace, line;
+    while (std::getline(conf, line)) {
+        if (line.starts_with("real=")) real = line.substr(5);
+        else if (line.starts_with("trace=")) trace = line.substr(6);
+    }
+    if (real.empty()) {
+        std::fprintf(stderr, "adb (test tracer): no orvan-adb-trace.conf next to %s\n", self.c_str());
+        return 127;
+    }
+    if (!trace.empty()) {
+        nlohmann::json record;
+        std::vector<std::string> args(argv + 1, argv + argc);
+        record["args"] = args;
+        nlohmann::json env = nlohmann::json::object();
+        for (char** entry = environ; *entry; ++entry) {
+            const std::string text = *entry;
+            const std::size_t eq = text.find('=');
+            const std::string name = text.substr(0, eq);
+            if (name.starts_with("ADB") || name.starts_with("ANDROID") || name == "HOME") env[name] = text.substr(eq + 1);
+        }
+        record["env"] = env;
+        record["cwd"] = std::filesystem::current_path(error).string();
+        record["pid"] = static_cast<long>(getpid());
+        record["ppid"] = static_cast<long>(getppid());
+        record["time"] = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+        const std::string text = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+        // One append per invocation keeps concurrent records whole.
+        const int fd = open(trace.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            [[maybe_unused]] const ssize_t written = write(fd, text.data(), text.size());
+            close(fd);
+        }
+    }
+    argv[0] = const_cast<char*>(real.c_str());
+    execv(real.c_str(), argv);
+    std::fprintf(stderr, "adb (test tracer): cannot run %s: %s\n", real.c_str(), std::strerror(errno));
+    return 127;
+}

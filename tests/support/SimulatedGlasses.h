@@ -1,0 +1,136 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace orvan::testing {
+
+// How to start one pair of simulated glasses. Anything not covered by a field goes into
+// `extra`, which is merged into the glasses-sim configuration last (see tools/glasses-sim/
+// GlassesConfig.h for every key).
+struct GlassesOptions {
+    std::string name;        // default: "glasses1", "glasses2", ...
+    std::string model = "Tervo3";
+    std::string serialNo;    // default: derived from the name
+    std::string auth = "off";  // off | any | key | never | hold
+    bool trustWorldKey = true;  // with auth "key": the world's adb key is already allowed
+    int acceptAfterSeconds = -1;  // with auth "key": the user taps "Allow" by itself after N s
+    bool usb = false;           // give the pair a USB side (see AdbWorld::registerUsb)
+    bool wirelessAdb = true;    // Wi-Fi side listening from the start
+    bool media = true;          // fill the storage with the standard media tree
+    int bulkCount = 2000;       // photos in /sdcard/DCIM/Bulk
+    std::optional<std::vector<std::string>> features;  // default: shell_v2, stat_v2, ls_v2, ...
+    nlohmann::json extra = nlohmann::json::object();
+};
+
+// A running glasses-sim process playing one pair, and the control channel to script it.
+// Methods throw std::runtime_error when the simulator rejects a command or does not answer.
+class SimulatedGlasses {
+public:
+    SimulatedGlasses(const std::filesystem::path& simulatorPath, const nlohmann::json& config,
+                     const std::filesystem::path& stateDir, const std::filesystem::path& logFile);
+    // Asks the simulator to quit, then terminates it if needed, and reaps it.
+    ~SimulatedGlasses();
+    SimulatedGlasses(const SimulatedGlasses&) = delete;
+    SimulatedGlasses& operator=(const SimulatedGlasses&) = delete;
+
+    pid_t pid() const { return pid_; }
+    const std::string& name() const { return name_; }
+    const std::string& serialNo() const { return serialNo_; }
+    // The Wi-Fi side: its loopback alias (what `ip addr show wlan0` reports) and port.
+    std::string wlanAddress() const;
+    std::uint16_t wirelessPort() const;
+    // "address:port", the serial adb gives the wireless transport.
+    std::string wifiSerial() const { return wlanAddress() + ":" + std::to_string(wirelessPort()); }
+    // The USB side's port on 127.0.0.1 and the serial adb shows once registered ("emulator-N").
+    std::optional<std::uint16_t> usbPort() const;
+    std::string usbSerial() const;
+    std::uint16_t usbConsolePort() const;
+    // The host folder standing for the glasses' "/" and the host path of a device path.
+    const std::filesystem::path& storageRoot() const { return storageRoot_; }
+    std::filesystem::path hostPath(const std::string& devicePath) const;
+
+    // One control command ("help" lists them); returns the JSON after "ok".
+    nlohmann::json control(const std::string& line);
+    nlohmann::json status() { return control("status " + name_); }
+
+    // Faults and scripted behaviour.
+    void goOffline() { control("offline " + name_); }   // transports go "offline", reconnects held
+    void goOnline() { control("online " + name_); }
+    void vanish() { control("vanish " + name_); }        // no answers, no close, no accept
+    void drop(const std::string& side = "all", bool abrupt = false);
+    void refuseConnections(bool refuse, const std::string& side = "all");
+    std::string changeWlanAddress(const std::string& address = "auto");  // returns the new one
+    void setSsid(const std::optional<std::string>& ssid);
+    void delayReplies(std::chrono::milliseconds delay);
+    void stallStreams(bool stall);                        // OPENs get no answer
+    void setAuth(const std::string& mode, int acceptAfterSeconds = -1);
+    int acceptAuthorization();                            // the user taps "Allow"
+    void denyAuthorization();
+    void trustKeyFile(const std::filesystem::path& adbKeyPub);
+    void setWireless(bool on, std::optional<std::uint16_t> port = std::nullopt);
+    void unplugUsb() { control("usb " + name_ + " unplug"); }
+    void plugUsb() { control("usb " + name_ + " plug"); }
+    void removeFile(const std::string& devicePath);
+    void moveFile(const std::string& from, const std::string& to);
+    std::filesystem::path makeFile(const std::string& devicePath, std::uint64_t bytes);
+    struct ShellResponse {
+        std::string out;
+        std::string err;
+        int exitCode = 0;
+        int delayMs = 0;
+        bool hang = false;
+        int times = -1;  // -1: until cleared
+    };
+    void setShellResponse(const std::string& command, const ShellResponse& response);
+    void clearShellResponses();
+
+    // The scan protocol: the glasses read a code and talk to its callback URL. Options are
+    // "key=value" (pollMs, polls, fail, message, callback, adbEnabled, tcpPortOpen).
+    int scanPayload(const std::string& payload, const std::vector<std::string>& options = {});
+    int scanQrImage(const std::filesystem::path& png, const std::vector<std::string>& options = {});
+    // The outcome of "scan-done" ("RUNNING", "FAILED", "DISABLED", "timeout", "error", ...).
+    std::optional<std::string> waitForScanDone(int scan, std::chrono::milliseconds timeout);
+    std::vector<nlohmann::json> scanExchanges(int scan) const;
+
+    // Events the simulator reported so far ("connected", "disconnected", "auth-prompt", ...).
+    std::vector<nlohmann::json> events() const;
+    std::optional<nlohmann::json> waitForEvent(const std::function<bool(const nlohmann::json&)>& match,
+                                               std::chrono::milliseconds timeout) const;
+
+private:
+    void readOutput();
+    std::string readyLine(std::chrono::milliseconds timeout);
+    void refresh();
+
+    std::string name_;
+    std::string serialNo_;
+    std::filesystem::path storageRoot_;
+    pid_t pid_ = -1;
+    int stdinFd_ = -1;
+    int stdoutFd_ = -1;
+    std::thread reader_;
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::optional<std::string> ready_;
+    std::deque<std::string> replies_;
+    std::vector<nlohmann::json> events_;
+    bool ended_ = false;
+    nlohmann::json description_;
+    std::mutex commandMutex_;
+};
+
+}  // namespace orvan::testing
