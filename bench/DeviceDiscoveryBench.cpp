@@ -38,9 +38,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
-        bool complete = devices.usb == std::vector<std::string>{usb} && devices.wireless == std::vector<std::string>{wireless} &&
-                        devices.models.size() == 2 && devices.deviceIds.size() == 2 && devices.ips.size() == 2 &&
-                        devices.wifiNames.size() == 2;
+        bool complete = devices.usb == std::vector<std::string>{usb} &&
+                        devices.wireless == std::vector<std::string>{wireless} && devices.models.size() == 2 &&
+                        devices.deviceIds.size() == 2 && devices.ips.size() == 2 && devices.wifiNames.size() == 2;
         if (!complete) {
             std::fprintf(stderr, "discovery did not find both transports with their details\n");
             return 1;

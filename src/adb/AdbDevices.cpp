@@ -24,8 +24,9 @@ std::vector<ConnectedAdbDevice> AdbDevices::connectedDevices() const {
     devices.reserve(usb.size() + wireless.size());
     for (const auto& serial : usb) {
         auto id = entry(deviceIds, serial);
-        devices.push_back(ConnectedAdbDevice{serial, connection_kind::kUsb, entry(ips, serial), entry(wifiNames, serial),
-                                             entry(models, serial), id ? id : serial, true, false});
+        devices.push_back(ConnectedAdbDevice{serial, connection_kind::kUsb, entry(ips, serial),
+                                             entry(wifiNames, serial), entry(models, serial), id ? id : serial, true,
+                                             false});
     }
     for (const auto& serial : wireless) {
         auto ip = entry(ips, serial);

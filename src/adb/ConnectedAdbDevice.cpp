@@ -16,7 +16,9 @@ std::optional<std::string> unlessWireless(const std::string& serial) {
     return serial;
 }
 
-bool hasText(const std::optional<std::string>& value) { return value && !value->empty(); }
+bool hasText(const std::optional<std::string>& value) {
+    return value && !value->empty();
+}
 
 // The last `count` characters (not bytes): a device id may in principle hold any UTF-8.
 std::string lastCharacters(const std::string& text, size_t count) {
@@ -35,7 +37,9 @@ size_t characterCount(const std::string& text) {
 
 }  // namespace
 
-bool isWirelessSerial(const std::string& serial) { return serial.find(':') != std::string::npos; }
+bool isWirelessSerial(const std::string& serial) {
+    return serial.find(':') != std::string::npos;
+}
 
 std::optional<std::string> wirelessHostPart(const std::string& serial) {
     auto colon = serial.find(':');
@@ -108,17 +112,23 @@ bool ConnectedAdbDevice::isSamePhysicalDevice(const ConnectedAdbDevice& other) c
 
 ConnectedAdbDevice ConnectedAdbDevice::merged(const ConnectedAdbDevice& other) const {
     const ConnectedAdbDevice* primary = this;
-    if (hasWireless != other.hasWireless) primary = hasWireless ? this : &other;
-    else if (isRecent() && !other.isRecent()) primary = &other;
+    if (hasWireless != other.hasWireless)
+        primary = hasWireless ? this : &other;
+    else if (isRecent() && !other.isRecent())
+        primary = &other;
 
     ConnectedAdbDevice result;
     result.serial = primary->serial;
     result.hasUsb = hasUsb || other.hasUsb;
     result.hasWireless = hasWireless || other.hasWireless;
-    if (result.hasUsb && result.hasWireless) result.connectionKind = connection_kind::kUsbAndWireless;
-    else if (result.hasUsb) result.connectionKind = connection_kind::kUsb;
-    else if (result.hasWireless) result.connectionKind = connection_kind::kWireless;
-    else result.connectionKind = primary->connectionKind;
+    if (result.hasUsb && result.hasWireless)
+        result.connectionKind = connection_kind::kUsbAndWireless;
+    else if (result.hasUsb)
+        result.connectionKind = connection_kind::kUsb;
+    else if (result.hasWireless)
+        result.connectionKind = connection_kind::kWireless;
+    else
+        result.connectionKind = primary->connectionKind;
     result.ip = firstNonEmpty({ip, other.ip});
     result.wifiName = firstNonEmpty({isCurrentlyConnected() ? wifiName : std::nullopt,
                                      other.isCurrentlyConnected() ? other.wifiName : std::nullopt});

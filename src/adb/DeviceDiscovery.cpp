@@ -57,8 +57,10 @@ bool DeviceDiscovery::keepWirelessTransport(const std::string& serial, bool sile
 
 void DeviceDiscovery::enrich(AdbDevices& devices, const std::string& serial, bool silent) const {
     if (auto model = getDeviceModel(serial, silent)) devices.models[serial] = *model;
-    if (auto id = getDeviceHardwareId(serial, silent)) devices.deviceIds[serial] = *id;
-    else if (!isWirelessSerial(serial)) devices.deviceIds[serial] = serial;
+    if (auto id = getDeviceHardwareId(serial, silent))
+        devices.deviceIds[serial] = *id;
+    else if (!isWirelessSerial(serial))
+        devices.deviceIds[serial] = serial;
 
     if (isWirelessSerial(serial)) {
         if (auto host = wirelessHostPart(serial)) devices.ips[serial] = *host;
@@ -104,7 +106,8 @@ std::optional<std::string> DeviceDiscovery::getDeviceHardwareId(const std::strin
 }
 
 std::string DeviceDiscovery::getWlanIp(const std::string& serial, bool silent) const {
-    auto result = runner_.runAdb({"shell", "ip", "addr", "show", "wlan0"}, kWlanIpTimeout, true, serial, !silent, kShared);
+    auto result =
+        runner_.runAdb({"shell", "ip", "addr", "show", "wlan0"}, kWlanIpTimeout, true, serial, !silent, kShared);
     if (auto ip = extractWlanIp(result.output)) return *ip;
     throw MirrorError::message("无法从 wlan0 获取眼镜 IP，请确认眼镜已接入公司内网或可互访局域网后重试。");
 }

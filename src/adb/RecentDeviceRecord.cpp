@@ -19,7 +19,8 @@ std::chrono::system_clock::time_point timeFromReferenceSeconds(double seconds) {
     // dates are pinned (their order among ordinary dates is kept).
     constexpr double kLimit = 4.0e9;
     seconds = std::isnan(seconds) ? 0.0 : std::clamp(seconds, -kLimit, kLimit);
-    auto sinceReference = std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::duration<double>(seconds));
+    auto sinceReference =
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::duration<double>(seconds));
     return std::chrono::system_clock::time_point(kReferenceDateUnixSeconds + sinceReference);
 }
 

@@ -154,8 +154,9 @@ std::vector<RecentDeviceRecord> RecentDeviceStore::loadRecords() const {
     if (!text) return {};
     auto records = decodeRecords(*text);
     if (!records) return {};
-    std::stable_sort(records->begin(), records->end(),
-                     [](const RecentDeviceRecord& a, const RecentDeviceRecord& b) { return a.updatedAt > b.updatedAt; });
+    std::stable_sort(records->begin(), records->end(), [](const RecentDeviceRecord& a, const RecentDeviceRecord& b) {
+        return a.updatedAt > b.updatedAt;
+    });
     return std::move(*records);
 }
 

@@ -11,7 +11,8 @@ TEST(ParseAdbDevices, SplitsUsbAndWirelessSerialsInListingOrder) {
     auto devices = parseAdbDevices("List of devices attached\nABC123\tdevice\n192.168.1.20:5555\tdevice\n");
     EXPECT_EQ(devices.usb, Serials{"ABC123"});
     EXPECT_EQ(devices.wireless, Serials{"192.168.1.20:5555"});
-    EXPECT_TRUE(devices.models.empty() && devices.deviceIds.empty() && devices.ips.empty() && devices.wifiNames.empty());
+    EXPECT_TRUE(devices.models.empty() && devices.deviceIds.empty() && devices.ips.empty() &&
+                devices.wifiNames.empty());
 
     auto several = parseAdbDevices(
         "List of devices attached\nZED\tdevice\n10.0.0.3:5555\tdevice\nALPHA\tdevice\n10.0.0.2:5555\tdevice\n\n");
@@ -116,8 +117,14 @@ TEST(MatchingUsbDevice, FindsTheSameGlassesOrTheOnlyUsbEntry) {
     AdbDevices devices;
     devices.usb = {"AAA", "BBB"};
     devices.ips = {{"BBB", "192.168.1.20"}};
-    ConnectedAdbDevice stale{"192.168.1.20:5555", "无线", std::string("192.168.1.20"), std::nullopt, std::nullopt,
-                             std::nullopt, false, true};
+    ConnectedAdbDevice stale{"192.168.1.20:5555",
+                             "无线",
+                             std::string("192.168.1.20"),
+                             std::nullopt,
+                             std::nullopt,
+                             std::nullopt,
+                             false,
+                             true};
     EXPECT_EQ(matchingUsbDevice(stale, devices)->serial, "BBB");
 
     ConnectedAdbDevice elsewhere = stale;
@@ -138,8 +145,8 @@ TEST(MatchingUsbDevice, FindsTheSameGlassesOrTheOnlyUsbEntry) {
     AdbDevices byId;
     byId.usb = {"FIRST", "SECOND"};
     byId.deviceIds = {{"SECOND", "HW-2"}};
-    ConnectedAdbDevice wirelessWithId{"10.0.0.5:5555", "无线", std::string("10.0.0.5"), std::nullopt, std::nullopt,
-                                      std::string("hw-2"), false, true};
+    ConnectedAdbDevice wirelessWithId{
+        "10.0.0.5:5555", "无线", std::string("10.0.0.5"), std::nullopt, std::nullopt, std::string("hw-2"), false, true};
     EXPECT_EQ(matchingUsbDevice(wirelessWithId, byId)->serial, "SECOND");
 }
 

@@ -52,10 +52,12 @@ TEST_F(AdbTargetProbeTest, PrivateScopeAsksThePrivateServer) {
 }
 
 TEST_F(AdbTargetProbeTest, FailedGetStateFallsBackToTheListing) {
-    adb.on({"-s", "*", "get-state"}).reply("error: device unauthorized.\nThis adb server's $ADB_VENDOR_KEYS is not set", 1);
-    adb.on({"devices"}).reply(
-        "* daemon started successfully\nList of devices attached\r\n127.0.0.3:5555\tdevice\r\n"
-        "127.0.0.2:5555\tUnauthorized\r\n127.0.0.4:5555\n\n");
+    adb.on({"-s", "*", "get-state"})
+        .reply("error: device unauthorized.\nThis adb server's $ADB_VENDOR_KEYS is not set", 1);
+    adb.on({"devices"})
+        .reply(
+            "* daemon started successfully\nList of devices attached\r\n127.0.0.3:5555\tdevice\r\n"
+            "127.0.0.2:5555\tUnauthorized\r\n127.0.0.4:5555\n\n");
     // The listing's word is given unchanged.
     EXPECT_EQ(probe.adbTargetState("127.0.0.2:5555", kShared), "Unauthorized");
     EXPECT_EQ(adb.commandLines(), (Lines{"-s 127.0.0.2:5555 get-state", "devices"}));

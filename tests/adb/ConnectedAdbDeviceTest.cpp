@@ -8,7 +8,8 @@ namespace orvan {
 namespace {
 
 ConnectedAdbDevice usbDevice(const std::string& serial, std::optional<std::string> deviceId = std::nullopt) {
-    return ConnectedAdbDevice{serial, "USB", std::nullopt, std::nullopt, std::nullopt, std::move(deviceId), true, false};
+    return ConnectedAdbDevice{serial, "USB", std::nullopt, std::nullopt, std::nullopt, std::move(deviceId),
+                              true,   false};
 }
 
 ConnectedAdbDevice wirelessDevice(const std::string& serial, std::optional<std::string> ip = std::nullopt) {
@@ -16,7 +17,8 @@ ConnectedAdbDevice wirelessDevice(const std::string& serial, std::optional<std::
 }
 
 ConnectedAdbDevice recentDevice(const std::string& serial, const std::string& ip) {
-    return ConnectedAdbDevice{serial, "最近设备", ip, std::string("OldWifi"), std::string("Tervo3"), serial, false, false};
+    return ConnectedAdbDevice{serial, "最近设备", ip,   std::string("OldWifi"), std::string("Tervo3"),
+                              serial, false,      false};
 }
 
 TEST(FirstNonEmpty, TrimsSkipsAbsentAndBlankValues) {
@@ -82,16 +84,17 @@ TEST(DeviceTexts, TabNameIsTheModelElseAShortIdElseTheIdsTail) {
     EXPECT_EQ(device.tabDisplayName(), "Tervo3 Pro");
     device.model = " \n ";  // a blank model is no model
     EXPECT_EQ(device.tabDisplayName(), "ABC123");
-    EXPECT_EQ(usbDevice("X", std::string("12345678")).tabDisplayName(), "12345678");     // 8: shown whole
-    EXPECT_EQ(usbDevice("X", std::string("123456789")).tabDisplayName(), "设备 6789");   // 9: the tail
+    EXPECT_EQ(usbDevice("X", std::string("12345678")).tabDisplayName(), "12345678");    // 8: shown whole
+    EXPECT_EQ(usbDevice("X", std::string("123456789")).tabDisplayName(), "设备 6789");  // 9: the tail
     EXPECT_EQ(usbDevice("X", std::string("TERVO3A1B2C3")).tabDisplayName(), "设备 B2C3");
     // Characters, not bytes: six Chinese characters are 18 bytes but a short id.
     EXPECT_EQ(usbDevice("X", std::string("眼镜一号二号")).tabDisplayName(), "眼镜一号二号");
     EXPECT_EQ(usbDevice("X", std::string("眼镜编号甲乙丙丁戊")).tabDisplayName(), "设备 乙丙丁戊");
     EXPECT_EQ(wirelessDevice("10.0.0.9:5555").tabDisplayName(), "未知设备");
     // A remembered record shows its serial, which stands in for the device id.
-    ConnectedAdbDevice remembered{"SERIAL42", "最近设备", std::string("1.2.3.4"), std::nullopt, std::nullopt,
-                                  std::string("SERIAL42"), false, false};
+    ConnectedAdbDevice remembered{"SERIAL42",   "最近设备",   std::string("1.2.3.4"),
+                                  std::nullopt, std::nullopt, std::string("SERIAL42"),
+                                  false,        false};
     EXPECT_EQ(remembered.tabDisplayName(), "SERIAL42");
 }
 
@@ -167,10 +170,10 @@ TEST(DeviceKnownDetails, LiveRecordIsCompletedButKeepsItsConnection) {
     EXPECT_EQ(completed.connectionKind, "无线");
     EXPECT_TRUE(completed.hasWireless);
     EXPECT_FALSE(completed.hasUsb);
-    EXPECT_EQ(completed.ip, "192.168.1.20");     // its own address first
-    EXPECT_EQ(completed.wifiName, "Lab");        // its own, live
-    EXPECT_EQ(completed.model, "Tervo3");        // remembered
-    EXPECT_EQ(completed.deviceId, "ABC123");     // the remembered USB serial
+    EXPECT_EQ(completed.ip, "192.168.1.20");  // its own address first
+    EXPECT_EQ(completed.wifiName, "Lab");     // its own, live
+    EXPECT_EQ(completed.model, "Tervo3");     // remembered
+    EXPECT_EQ(completed.deviceId, "ABC123");  // the remembered USB serial
     EXPECT_EQ(completed.mirrorIdentity(), "device:abc123");
 
     auto liveWithoutName = wirelessDevice("192.168.1.20:5555");

@@ -55,8 +55,7 @@ protected:
         std::vector<std::string> lines;
         for (const auto& invocation : world->adbTrace()) {
             auto command = invocation.command();
-            if (std::find(command.begin(), command.end(), word) != command.end() ||
-                invocation.serial() == word)
+            if (std::find(command.begin(), command.end(), word) != command.end() || invocation.serial() == word)
                 lines.push_back(invocation.commandLine());
         }
         return lines;
@@ -118,7 +117,8 @@ TEST_F(DeviceDiscoveryE2eTest, UsbAndWirelessViewsOfOnePairAreDetectedAndMerge) 
     auto list = devices.connectedDevices();
     ASSERT_EQ(list.size(), 3u);
     const auto& usb = list[0];
-    auto wirelessView = std::find_if(list.begin(), list.end(), [&](auto& d) { return d.serial == glasses.wifiSerial(); });
+    auto wirelessView =
+        std::find_if(list.begin(), list.end(), [&](auto& d) { return d.serial == glasses.wifiSerial(); });
     auto otherView = std::find_if(list.begin(), list.end(), [&](auto& d) { return d.serial == other.wifiSerial(); });
     ASSERT_NE(wirelessView, list.end());
     ASSERT_NE(otherView, list.end());
@@ -216,7 +216,8 @@ TEST_F(DeviceDiscoveryE2eTest, GlassesWithoutAWlanAddressHaveNoIp) {
         discovery->getWlanIp(glasses.usbSerial(), false);
         FAIL() << "expected the wlan0 error";
     } catch (const MirrorError& error) {
-        EXPECT_EQ(std::string(error.what()), "无法从 wlan0 获取眼镜 IP，请确认眼镜已接入公司内网或可互访局域网后重试。");
+        EXPECT_EQ(std::string(error.what()),
+                  "无法从 wlan0 获取眼镜 IP，请确认眼镜已接入公司内网或可互访局域网后重试。");
     }
 
     // Discovery itself does not fail over it: the device is listed without an address.

@@ -89,11 +89,14 @@ TEST_F(DeviceDiscoveryTest, FullDetectionRunsEveryCommandInOrderOnTheSharedServe
 
     EXPECT_EQ(devices.usb, Lines{"ABC123"});
     EXPECT_EQ(devices.wireless, Lines{"192.168.1.20:5555"});
-    EXPECT_EQ(devices.models, (std::map<std::string, std::string>{{"ABC123", "Tervo3"}, {"192.168.1.20:5555", "Tervo3"}}));
-    EXPECT_EQ(devices.deviceIds, (std::map<std::string, std::string>{{"ABC123", "ABC123"}, {"192.168.1.20:5555", "ABC123"}}));
+    EXPECT_EQ(devices.models,
+              (std::map<std::string, std::string>{{"ABC123", "Tervo3"}, {"192.168.1.20:5555", "Tervo3"}}));
+    EXPECT_EQ(devices.deviceIds,
+              (std::map<std::string, std::string>{{"ABC123", "ABC123"}, {"192.168.1.20:5555", "ABC123"}}));
     EXPECT_EQ(devices.ips,
               (std::map<std::string, std::string>{{"ABC123", "192.168.1.20"}, {"192.168.1.20:5555", "192.168.1.20"}}));
-    EXPECT_EQ(devices.wifiNames, (std::map<std::string, std::string>{{"ABC123", "Office"}, {"192.168.1.20:5555", "Office"}}));
+    EXPECT_EQ(devices.wifiNames,
+              (std::map<std::string, std::string>{{"ABC123", "Office"}, {"192.168.1.20:5555", "Office"}}));
 
     auto list = devices.connectedDevices();
     ASSERT_EQ(list.size(), 2u);
@@ -108,7 +111,8 @@ TEST_F(DeviceDiscoveryTest, LoggedWhenNotSilent) {
     scriptHealthyPair();
     discovery.detectAdbDevices(false);
     for (const auto& invocation : recorded.invocations()) {
-        bool validation = invocation.arguments.ends_with("get-state") || invocation.arguments.ends_with("__ORVAN_MIRROR_ADB_READY__");
+        bool validation =
+            invocation.arguments.ends_with("get-state") || invocation.arguments.ends_with("__ORVAN_MIRROR_ADB_READY__");
         EXPECT_EQ(invocation.logCommand, !validation) << invocation.arguments;
     }
     EXPECT_DOUBLE_EQ(timeoutOf("echo __ORVAN_MIRROR_ADB_READY__"), 4.0);
@@ -119,12 +123,13 @@ TEST_F(DeviceDiscoveryTest, LoggedWhenNotSilent) {
 }
 
 TEST_F(DeviceDiscoveryTest, StaleWirelessTransportsAreLoggedDisconnectedAndLeftOut) {
-    adb.on({"devices"}).reply(
-        "List of devices attached\n10.0.0.1:5555\tdevice\n10.0.0.2:5555\tdevice\n10.0.0.3:5555\tdevice\n"
-        "10.0.0.4:5555\tdevice\n10.0.0.5:5555\toffline\n10.0.0.6:5555\tunauthorized\n");
+    adb.on({"devices"})
+        .reply(
+            "List of devices attached\n10.0.0.1:5555\tdevice\n10.0.0.2:5555\tdevice\n10.0.0.3:5555\tdevice\n"
+            "10.0.0.4:5555\tdevice\n10.0.0.5:5555\toffline\n10.0.0.6:5555\tunauthorized\n");
     adb.on({"-s", "10.0.0.2:5555", "get-state"}).reply("offline");  // went offline after the listing
     adb.on({"-s", "*", "get-state"}).reply("device");
-    adb.on({"-s", "10.0.0.1:5555", "shell", "echo", "*"}).hangs();                            // dead link
+    adb.on({"-s", "10.0.0.1:5555", "shell", "echo", "*"}).hangs();                                   // dead link
     adb.on({"-s", "10.0.0.3:5555", "shell", "echo", "*"}).reply("__ORVAN_MIRROR_ADB_READY__", 255);  // failing shell
     adb.on({"-s", "*", "shell", "echo", "*"}).reply("__ORVAN_MIRROR_ADB_READY__");
     adb.on({"disconnect", "10.0.0.3:5555"}).reply("error: no such device '10.0.0.3:5555'", 1);  // ignored
@@ -191,7 +196,8 @@ TEST_F(DeviceDiscoveryTest, ListingFailuresAndMissingToolsArePassedOn) {
         discovery.detectAdbDevicePresence(true);
         FAIL() << "expected the listing's error";
     } catch (const MirrorError& error) {
-        EXPECT_EQ(std::string(error.what()), "* daemon not running; starting now at tcp:5037\ncannot connect to daemon");
+        EXPECT_EQ(std::string(error.what()),
+                  "* daemon not running; starting now at tcp:5037\ncannot connect to daemon");
     }
     EXPECT_THROW(discovery.detectAdbDevices(true), MirrorError);
 
@@ -252,7 +258,8 @@ TEST_F(DeviceDiscoveryTest, WlanIpFailsWithItsOwnTextOrTheCommandsError) {
         discovery.getWlanIp("A", true);
         FAIL();
     } catch (const MirrorError& error) {
-        EXPECT_EQ(std::string(error.what()), "无法从 wlan0 获取眼镜 IP，请确认眼镜已接入公司内网或可互访局域网后重试。");
+        EXPECT_EQ(std::string(error.what()),
+                  "无法从 wlan0 获取眼镜 IP，请确认眼镜已接入公司内网或可互访局域网后重试。");
     }
     try {
         discovery.getWlanIp("B", true);

@@ -44,7 +44,6 @@ const auto kNewYear2024 = std::chrono::system_clock::time_point(std::chrono::sec
 
 class RecentDeviceStoreTest : public ::testing::Test {
 protected:
-
     std::string fileText() const {
         std::ifstream in(folder / "recent-devices.json", std::ios::binary);
         std::stringstream text;
@@ -86,8 +85,9 @@ TEST_F(RecentDeviceStoreTest, FirstSaveWritesOneCompactRecordWithKeysInOrder) {
     RecentDeviceStore store(folder, clock);
     clock.advance(500ms);
     store.saveRecentDevice("ABC123", "192.168.1.20", std::string("Office"), std::string("Tervo3"));
-    EXPECT_EQ(fileText(),
-              R"([{"serial":"ABC123","ip":"192.168.1.20","wifiName":"Office","model":"Tervo3","updatedAt":725760000.5}])");
+    EXPECT_EQ(
+        fileText(),
+        R"([{"serial":"ABC123","ip":"192.168.1.20","wifiName":"Office","model":"Tervo3","updatedAt":725760000.5}])");
     EXPECT_TRUE(strayFiles().empty());
 
     auto devices = store.loadRecentDevices(5);
@@ -293,8 +293,10 @@ TEST(RecentDeviceStoreLocation, DefaultsToTheXdgDataFolder) {
     std::string saved = previous ? previous : "";
     ::setenv("XDG_DATA_HOME", "/tmp/orvan-xdg-data-check", 1);
     EXPECT_EQ(RecentDeviceStore::defaultFolder(), fs::path("/tmp/orvan-xdg-data-check/OrvanMirror"));
-    if (previous) ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
-    else ::unsetenv("XDG_DATA_HOME");
+    if (previous)
+        ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace
