@@ -22,8 +22,8 @@ using testing::FakeScrcpyFolder;
 using testing::isLiveProcess;
 
 // Runs end in every way a window can: ready and staying, ready and closing soon, failing at
-// once, dying of a signal, closing normally before readiness. The pid picks the way.
-const std::string kMixedBehaviour = R"(case $(( $$ % 5 )) in
+// once, dying of a signal, closing normally before readiness. A random byte picks the way.
+const std::string kMixedBehaviour = R"(case $(( $(od -An -N1 -tu1 /dev/urandom) % 5 )) in
   0) echo 'ERROR: Server connection failed'; exit 1 ;;
   1) echo 'INFO: Texture: 1x1'; sleep 0.1; exit 0 ;;
   2) sleep 0.02; kill -KILL $$ ;;
