@@ -21,9 +21,9 @@ namespace orvan::testing {
 // `extra`, which is merged into the glasses-sim configuration last (see tools/glasses-sim/
 // GlassesConfig.h for every key).
 struct GlassesOptions {
-    std::string name;        // default: "glasses1", "glasses2", ...
+    std::string name{};      // default: "glasses1", "glasses2", ...
     std::string model = "Tervo3";
-    std::string serialNo;    // default: derived from the name
+    std::string serialNo{};  // default: derived from the name
     std::string auth = "off";  // off | any | key | never | hold
     bool trustWorldKey = true;  // with auth "key": the world's adb key is already allowed
     int acceptAfterSeconds = -1;  // with auth "key": the user taps "Allow" by itself after N s
@@ -31,7 +31,7 @@ struct GlassesOptions {
     bool wirelessAdb = true;    // Wi-Fi side listening from the start
     bool media = true;          // fill the storage with the standard media tree
     int bulkCount = 2000;       // photos in /sdcard/DCIM/Bulk
-    std::optional<std::vector<std::string>> features;  // default: shell_v2, stat_v2, ls_v2, ...
+    std::optional<std::vector<std::string>> features{};  // default: shell_v2, stat_v2, ls_v2, ...
     nlohmann::json extra = nlohmann::json::object();
 };
 

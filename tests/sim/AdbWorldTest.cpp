@@ -1,0 +1,133 @@
+// The test world itself: isolation, the tracing adb, and clean-up even of what a test left.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "support/AdbWorld.h"
+
+namespace orvan::testing {
+namespace {
+
+bool somethingListensOn(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<std::uint16_t>(port));
+    inet_pton(AF_INET, "127.0.0.1", &sa.sin_addr);
+    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+    ::close(fd);
+    return connected;
+}
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "(unset)";
+}
+
+class AdbWorldTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!AdbWorld::available()) GTEST_SKIP() << "adb or glasses-sim missing";
+    }
+};
+
+TEST_F(AdbWorldTest, EnvironmentIsIsolatedAndRestored) {
+    ::setenv("ANDROID_SERIAL", "leaked-serial", 1);
+    const std::string homeBefore = env("HOME");
+    {
+        AdbWorld world;
+        EXPECT_EQ(env("HOME"), world.home().string());
+        EXPECT_EQ(env("ANDROID_SERIAL"), "(unset)");
+        EXPECT_EQ(env("ADB_EMU"), "0");
+        EXPECT_EQ(env("ADB_USB"), "0");
+        EXPECT_EQ(env("ADB_MDNS"), "0");
+        EXPECT_EQ(env("ANDROID_ADB_SERVER_PORT"), std::to_string(world.adbServerPort()));
+        EXPECT_EQ(env("XDG_STATE_HOME"), (world.home() / ".local/state").string());
+        EXPECT_NE(world.adbServerPort(), 5037);
+        EXPECT_NE(world.privateServerPort(), 15037);
+        EXPECT_NE(world.adbServerPort(), world.privateServerPort());
+        EXPECT_TRUE(std::filesystem::exists(world.adbPublicKeyPath()));
+        EXPECT_THROW(AdbWorld second, std::logic_error);
+    }
+    EXPECT_EQ(env("ANDROID_SERIAL"), "leaked-serial");
+    EXPECT_EQ(env("HOME"), homeBefore);
+    ::unsetenv("ANDROID_SERIAL");
+}
+
+TEST_F(AdbWorldTest, ToolFolderAdbRecordsEveryCallAndRunsTheRealOne) {
+    AdbWorld world;
+    ASSERT_TRUE(std::filesystem::exists(world.toolFolder() / "adb"));
+    EXPECT_TRUE(std::filesystem::exists(world.toolFolder() / "scrcpy-server"));
+    if (AdbWorld::scrcpyStandinPath()) {
+        EXPECT_TRUE(std::filesystem::exists(world.toolFolder() / "scrcpy"));
+    }
+
+    const auto adb = (world.toolFolder() / "adb").string();
+    const CommandResult devices = runCommand({adb, "devices"}, std::chrono::seconds(20));
+    EXPECT_EQ(devices.exitCode, 0) << devices.err;
+    EXPECT_EQ(devices.out, "List of devices attached\n\n");
+    const CommandResult bad = runCommand({adb, "-s", "127.9.9.9:5555", "-P", std::to_string(world.privateServerPort()),
+                                          "get-state"},
+                                         std::chrono::seconds(20));
+    EXPECT_EQ(bad.exitCode, 1);
+
+    const auto trace = world.adbTrace();
+    ASSERT_EQ(trace.size(), 2u);
+    EXPECT_EQ(trace[0].args, (std::vector<std::string>{"devices"}));
+    EXPECT_EQ(trace[0].envValue("ANDROID_ADB_SERVER_PORT"), std::to_string(world.adbServerPort()));
+    EXPECT_EQ(trace[0].envValue("HOME"), world.home().string());
+    EXPECT_FALSE(trace[0].envValue("ANDROID_SERIAL"));
+    EXPECT_EQ(trace[1].serial(), "127.9.9.9:5555");
+    EXPECT_EQ(trace[1].serverPort(), std::to_string(world.privateServerPort()));
+    EXPECT_EQ(trace[1].command(), (std::vector<std::string>{"get-state"}));
+
+    world.clearAdbTrace();
+    EXPECT_TRUE(world.adbTrace().empty());
+}
+
+TEST_F(AdbWorldTest, DestructionKillsServersAndSimulatorsAndRemovesTheFolder) {
+    int serverPort = 0, privatePort = 0;
+    pid_t simulator = 0;
+    std::filesystem::path root;
+    {
+        AdbWorld world;
+        serverPort = world.adbServerPort();
+        privatePort = world.privateServerPort();
+        root = world.root();
+        SimulatedGlasses& glasses = world.startGlasses({.media = false});
+        simulator = glasses.pid();
+        EXPECT_EQ(world.adb({"start-server"}).exitCode, 0);
+        EXPECT_EQ(world.adbOnPort(privatePort, {"start-server"}).exitCode, 0);
+        EXPECT_EQ(world.connectWifi(glasses), "connected to " + glasses.wifiSerial());
+        EXPECT_TRUE(somethingListensOn(serverPort));
+        EXPECT_TRUE(somethingListensOn(privatePort));
+    }  // as if the test had failed here: nothing may be left behind
+    EXPECT_FALSE(somethingListensOn(serverPort));
+    EXPECT_FALSE(somethingListensOn(privatePort));
+    EXPECT_EQ(::kill(simulator, 0), -1);  // reaped, not a zombie
+    EXPECT_EQ(errno, ESRCH);
+    EXPECT_FALSE(std::filesystem::exists(root));
+}
+
+TEST_F(AdbWorldTest, GlassesGetDistinctLoopbackAddressesAndStorage) {
+    AdbWorld world;
+    SimulatedGlasses& a = world.startGlasses({.media = false});
+    SimulatedGlasses& b = world.startGlasses({.media = false});
+    EXPECT_NE(a.name(), b.name());
+    EXPECT_NE(a.wlanAddress(), b.wlanAddress());
+    EXPECT_TRUE(a.wlanAddress().starts_with("127."));
+    EXPECT_NE(a.wlanAddress(), "127.0.0.1");
+    EXPECT_NE(a.serialNo(), b.serialNo());
+    EXPECT_NE(a.storageRoot(), b.storageRoot());
+    EXPECT_TRUE(a.storageRoot().string().starts_with(world.root().string()));
+    EXPECT_THROW(a.control("no-such-command"), std::runtime_error);
+    EXPECT_THROW(a.control("status nobody"), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace orvan::testing
