@@ -87,8 +87,8 @@ public:
     void moveFile(const std::string& from, const std::string& to);
     std::filesystem::path makeFile(const std::string& devicePath, std::uint64_t bytes);
     struct ShellResponse {
-        std::string out;
-        std::string err;
+        std::string out{};
+        std::string err{};
         int exitCode = 0;
         int delayMs = 0;
         bool hang = false;
