@@ -4,6 +4,7 @@
 #include "XvfbDisplay.h"
 #include "platform/X11WindowSystem.h"
 #include "standin/StandinHarness.h"
+#include "support/ScopedEnvironment.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -230,31 +231,14 @@ TEST_P(X11WindowSystemTest, OverrideRedirectPopupsAreNotTopLevelWindows) {
 INSTANTIATE_TEST_SUITE_P(WindowManager, X11WindowSystemTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& param) { return param.param ? "Openbox" : "NoWindowManager"; });
 
-// Restores DISPLAY after a test that changes it.
-class DisplayVariable {
-public:
-    DisplayVariable() {
-        if (const char* value = std::getenv("DISPLAY")) saved_ = value;
-    }
-    ~DisplayVariable() {
-        if (saved_) ::setenv("DISPLAY", saved_->c_str(), 1);
-        else ::unsetenv("DISPLAY");
-    }
-    DisplayVariable(const DisplayVariable&) = delete;
-    DisplayVariable& operator=(const DisplayVariable&) = delete;
-
-private:
-    std::optional<std::string> saved_;
-};
-
 TEST(X11WindowSystemWithoutDisplay, IsEmptyAndRaisesNothing) {
-    DisplayVariable restore;
-    ::unsetenv("DISPLAY");
+    testing::ScopedEnvironment environment;
+    environment.unset("DISPLAY");
     X11WindowSystem windows;
     EXPECT_TRUE(windows.visibleTopLevelWindows().empty());
     EXPECT_FALSE(windows.raiseWindowsOf(::getpid()));
 
-    ::setenv("DISPLAY", "", 1);
+    environment.set("DISPLAY", "");
     X11WindowSystem emptyName;
     EXPECT_TRUE(emptyName.visibleTopLevelWindows().empty());
 }

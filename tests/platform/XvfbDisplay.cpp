@@ -101,24 +101,23 @@ XvfbDisplay::XvfbDisplay(bool withWindowManager) {
 
 void XvfbDisplay::startWindowManager() {
     // Openbox gets its own HOME and XDG folders, so it neither reads nor writes the user's.
-    char pattern[] = "/tmp/orvan-openbox-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-    home_ = pattern;
+    home_ = std::make_unique<TempDir>("orvan-openbox");
+    const auto& home = home_->path();
     windowManager_ = ChildProcess::launch(ProcessSpec{"/bin/sh",
                                                       {"-c", "exec \"$0\" --sm-disable >\"$1\" 2>&1",
-                                                       findExecutable("openbox"), (home_ / "openbox.log").string()},
+                                                       findExecutable("openbox"), (home / "openbox.log").string()},
                                                       {{"DISPLAY", name_},
-                                                       {"HOME", home_.string()},
-                                                       {"XDG_CONFIG_HOME", (home_ / "config").string()},
-                                                       {"XDG_CACHE_HOME", (home_ / "cache").string()},
-                                                       {"XDG_DATA_HOME", (home_ / "data").string()},
+                                                       {"HOME", home.string()},
+                                                       {"XDG_CONFIG_HOME", (home / "config").string()},
+                                                       {"XDG_CACHE_HOME", (home / "cache").string()},
+                                                       {"XDG_DATA_HOME", (home / "data").string()},
                                                        {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"}},
                                                       std::nullopt});
     const auto deadline = Clock::now() + startTimeout;
     windowManager_->closeOutput();
     while (!windowManagerManages(name_)) {
         if (Clock::now() >= deadline || !windowManager_->isRunning()) {
-            std::ifstream log(home_ / "openbox.log");
+            std::ifstream log(home / "openbox.log");
             const std::string said((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
             stop();
             throw std::runtime_error("openbox did not start on " + name_ + ": " + said);
@@ -129,11 +128,7 @@ void XvfbDisplay::startWindowManager() {
 void XvfbDisplay::stop() {
     stopChild(windowManager_);
     stopChild(server_);
-    if (!home_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(home_, ignored);
-        home_.clear();
-    }
+    home_.reset();
 }
 
 XvfbDisplay::~XvfbDisplay() { stop(); }

@@ -5,8 +5,8 @@
 // stopped by pid and reaped when the object goes away, also when the test fails.
 
 #include "platform/Process.h"
+#include "support/TempDir.h"
 
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -33,7 +33,7 @@ private:
 
     std::unique_ptr<ChildProcess> server_;
     std::unique_ptr<ChildProcess> windowManager_;
-    std::filesystem::path home_;
+    std::unique_ptr<TempDir> home_;  // the window manager's HOME and XDG folders
     std::string name_;
 };
 

@@ -1,10 +1,6 @@
 #include "standin/StandinHarness.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <csignal>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -27,18 +23,6 @@ std::vector<std::string> linesOf(const std::string& text) {
 }
 
 }  // namespace
-
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/orvan-standin-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
 
 void writeFile(const std::filesystem::path& path, std::string_view text) {
     // Write beside and rename, so a reader running at the same time sees old or new, never half.

@@ -1,9 +1,11 @@
 #pragma once
 
-// Helpers for tests that run the scrcpy stand-in (tools/scrcpy-standin) as a child: a private
-// temporary folder, a tiny scripted `adb`, and a child that is always stopped and reaped.
+// Helpers for tests that run the scrcpy stand-in (tools/scrcpy-standin) as a child: a tiny
+// scripted `adb`, and a child that is always stopped and reaped. Temporary folders come from
+// support/TempDir.h.
 
 #include "platform/Process.h"
+#include "support/TempDir.h"
 
 #include <chrono>
 #include <filesystem>
@@ -14,19 +16,6 @@
 #include <vector>
 
 namespace orvan::testing {
-
-// A fresh folder under $TMPDIR (or /tmp), removed with everything in it at the end.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 void writeFile(const std::filesystem::path& path, std::string_view text);
 std::string readFile(const std::filesystem::path& path);
