@@ -151,6 +151,7 @@ SimulatedGlasses& AdbWorld::startGlasses(GlassesOptions options) {
                              {"auth", options.auth},
                              {"acceptAfterSeconds", options.acceptAfterSeconds},
                              {"usb", options.usb},
+                             {"usbAnnounceTo", {serverPort_, privatePort_}},
                              {"wirelessAdb", options.wirelessAdb},
                              {"media", options.media},
                              {"bulkCount", options.bulkCount},

@@ -68,8 +68,30 @@ DeviceStorage::DeviceStorage(std::string hostRoot) : hostRoot_(std::move(hostRoo
 }
 
 std::string DeviceStorage::hostPath(std::string_view devicePath) const {
-    const std::string normalized = normalizeDevicePath(devicePath);
-    return normalized == "/" ? hostRoot_ : hostRoot_ + normalized;
+    // Follow links component by component the way the device would, absolute targets
+    // meaning the glasses' "/", so that /sdcard/... names the real file under the root.
+    std::string resolved = "/";
+    std::string pending = normalizeDevicePath(devicePath);
+    for (int links = 0; links < 40;) {
+        const std::size_t start = pending.find_first_not_of('/');
+        if (start == std::string::npos) break;
+        const std::size_t end = pending.find('/', start);
+        const std::string part = pending.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        pending = end == std::string::npos ? std::string() : pending.substr(end);
+        const std::string candidate = normalizeDevicePath(resolved + "/" + part);
+        char target[4096];
+        const ssize_t size = ::readlink((hostRoot_ + candidate).c_str(), target, sizeof target);
+        if (size <= 0) {
+            resolved = candidate;
+            continue;
+        }
+        ++links;
+        const std::string link(target, static_cast<std::size_t>(size));
+        pending = (link.front() == '/' ? link : resolved + "/" + link) + pending;
+        resolved = "/";
+    }
+    resolved = normalizeDevicePath(resolved);
+    return resolved == "/" ? hostRoot_ : hostRoot_ + resolved;
 }
 
 UniqueFd DeviceStorage::resolve(std::string_view devicePath, int flags, int& error) const {

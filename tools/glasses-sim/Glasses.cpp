@@ -2,12 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <system_error>
 
+#include "glasses-sim/HttpPost.h"
 #include "glasses-sim/MediaTree.h"
 #include "glasses-sim/ShellProtocol.h"
 
@@ -263,9 +265,27 @@ ShellResult Glasses::runShell(const std::string& command) {
 void Glasses::restartInTcpMode(std::uint16_t port, Side from) {
     log("restarting adbd in TCP mode on port " + std::to_string(port));
     // adbd answers, exits and comes back listening on the port; the connection that asked
-    // drops with it.
+    // drops with it, and a cable-attached pair shows up on the computer again.
     scheduler_.after(std::chrono::milliseconds(200), [this, port] { setWireless(true, port); });
     scheduler_.after(std::chrono::milliseconds(500), [this, from] { drop(from, false); });
+    if (from == Side::usb) scheduler_.after(std::chrono::milliseconds(800), [this] { announceUsb(); });
+}
+
+void Glasses::announceUsb() {
+    std::uint16_t port = 0;
+    {
+        std::lock_guard endpoints(endpointMutex_);
+        if (!usb_ || usb_->state() != Endpoint::State::listening) return;
+        port = usb_->port();
+    }
+    for (const int serverPort : config_.usbAnnounceTo) {
+        const std::string request = "host:emulator:" + std::to_string(port);
+        char prefix[5];
+        std::snprintf(prefix, sizeof prefix, "%04x", static_cast<unsigned>(request.size()));
+        if (sendToLoopback(serverPort, prefix + request)) {
+            log("announced the USB side to the adb server on port " + std::to_string(serverPort));
+        }
+    }
 }
 
 void Glasses::restartInUsbMode() {
@@ -394,6 +414,7 @@ void Glasses::setUsbPlugged(bool plugged) {
         usb_->setState(plugged ? Endpoint::State::listening : Endpoint::State::reserved);
     }
     if (!plugged) drop(Side::usb, false);
+    else announceUsb();
 }
 
 void Glasses::setShellOverride(const std::string& command, ShellOverride override) {

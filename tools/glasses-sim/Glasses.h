@@ -91,6 +91,7 @@ private:
     std::vector<std::shared_ptr<Connection>> connectionsOn(std::optional<Side> side) const;
     std::unique_ptr<Endpoint> makeWifiEndpoint(const std::string& address, std::uint16_t port);
     void event(nlohmann::json json) const;
+    void announceUsb();
 
     GlassesConfig config_;
     Log& log_;

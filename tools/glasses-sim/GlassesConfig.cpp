@@ -67,7 +67,7 @@ GlassesConfig parseGlassesConfig(const nlohmann::json& json) {
     static const std::set<std::string> known = {
         "name", "serialNo", "bootSerialNo", "model", "product", "device", "bannerType", "features", "version",
         "maxPayload", "properties", "auth", "acceptAfterSeconds", "trustedKeyFiles", "wlanAddress", "ssid",
-        "wirelessAdb", "wirelessPort", "cmdWifi", "usb", "usbPort", "storageRoot", "media", "bulkFolder",
+        "wirelessAdb", "wirelessPort", "cmdWifi", "usb", "usbPort", "usbAnnounceTo", "storageRoot", "media", "bulkFolder",
         "bulkCount", "rebootSeconds", "shell"};
     for (const auto& [key, value] : json.items()) {
         if (!known.count(key)) throw std::invalid_argument("unknown configuration key: " + key);
@@ -110,6 +110,7 @@ GlassesConfig parseGlassesConfig(const nlohmann::json& json) {
         }
         take(json, "usb", config.usb);
         take(json, "usbPort", config.usbPort);
+        take(json, "usbAnnounceTo", config.usbAnnounceTo);
         take(json, "storageRoot", config.storageRoot);
         take(json, "media", config.media);
         take(json, "bulkFolder", config.bulkFolder);

@@ -58,6 +58,10 @@ struct GlassesConfig {
     // `adb connect emu:<console>,<port>`; 0 picks a free one. Off unless `usb` is set.
     bool usb = false;
     std::uint16_t usbPort = 0;
+    // adb server ports on 127.0.0.1 that notice the cable: when the pair is plugged in again
+    // (or its adbd restarts), it registers itself there with "host:emulator:<usbPort>", as a
+    // server notices a USB device (servers started with ADB_EMU=0 do not poll on their own).
+    std::vector<int> usbAnnounceTo;
 
     // Storage: the host folder standing for "/" (created when missing) and whether to fill it
     // with the standard media tree.

@@ -34,6 +34,16 @@ HttpUrl parseHttpUrl(const std::string& url) {
     return parsed;
 }
 
+bool sendToLoopback(int port, const std::string& bytes) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<std::uint16_t>(port));
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) return false;
+    return ::send(fd.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+}
+
 HttpResponse httpPost(const std::string& address, int port, const std::string& path, const std::string& hostHeader,
                       const std::string& body, std::chrono::milliseconds timeout) {
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));

@@ -25,4 +25,7 @@ struct HttpResponse {
 HttpResponse httpPost(const std::string& address, int port, const std::string& path, const std::string& hostHeader,
                       const std::string& body, std::chrono::milliseconds timeout);
 
+// Connects to 127.0.0.1:port, sends the bytes and closes; false when nothing listens.
+bool sendToLoopback(int port, const std::string& bytes);
+
 }  // namespace orvan::sim
