@@ -19,11 +19,22 @@ std::optional<std::string> AdbTargetProbe::stateInListing(const std::string& lis
     return std::nullopt;
 }
 
+namespace {
+
+bool isNotFoundAnswer(const std::string& lowercasedOutput, const std::string& target) {
+    return lowercasedOutput == "error: device '" + text::lowercased(target) + "' not found";
+}
+
+}  // namespace
+
 std::optional<std::string> AdbTargetProbe::adbTargetState(const std::string& target, AdbServerScope scope) const {
     try {
         auto result = runner_.runAdb({"get-state"}, kStateQueryTimeout, false, target, false, scope);
         auto state = text::lowercased(text::trimmed(result.output));
         if (state == "device" || state == "offline" || state == "unauthorized") return state;
+        // "error: device '<serial>' not found": the server has no such transport, so its listing
+        // cannot name it either. Skipping the listing saves a command on every fresh connect.
+        if (result.status != 0 && isNotFoundAnswer(state, target)) return std::nullopt;
     } catch (const std::exception&) {
         // A hung or unlaunchable get-state: the listing below may still know the target.
     }

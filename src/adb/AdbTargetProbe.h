@@ -28,7 +28,8 @@ public:
     // The target's transport state: "device", "offline" or "unauthorized" straight from
     // `get-state`; otherwise (get-state fails, for example because the server answers
     // "error: device offline") the state column of the target's line in `adb devices`,
-    // unchanged ("authorizing", "host", ...). nullopt when neither names the target.
+    // unchanged ("authorizing", "host", ...). nullopt when neither names the target; the listing
+    // is not asked when get-state answers exactly that the server has no such device.
     std::optional<std::string> adbTargetState(const std::string& target, AdbServerScope scope) const;
 
     // True only when the state is "device" and the echo round trip succeeds within `timeout`.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <future>
 
 #include "mirror/WirelessAdbConnectText.h"
 
@@ -18,8 +19,14 @@ bool TargetReadiness::waitForAdbTargetResponsive(const std::string& target, doub
     auto deadline = deadlineAfter(clock_, Seconds(timeout));
     double echoTimeout = std::min(timeout, 1.5);
     while (true) {
-        if (probe_.adbTargetState(target, scope) == "device" && probe_.echoesReadyMarker(target, echoTimeout, scope))
-            return true;
+        // The echo runs beside the state query instead of after it: an answer counts only when
+        // the state is "device" as well, so the outcome is the same, and a fresh transport is
+        // known to answer one command sooner. A transport that is not "device" refuses the
+        // echo at once, so the early echo costs no waiting.
+        auto echoed = std::async(std::launch::async,
+                                 [&] { return probe_.echoesReadyMarker(target, echoTimeout, scope); });
+        bool device = probe_.adbTargetState(target, scope) == "device";
+        if (echoed.get() && device) return true;
         clock_.sleepFor(Seconds(kTransportPollInterval));
         if (clock_.now() > deadline) return false;
     }

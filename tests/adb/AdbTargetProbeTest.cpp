@@ -139,5 +139,18 @@ TEST_F(AdbTargetProbeTest, AHungEchoEndsAtTheCallersTimeOut) {
     EXPECT_TRUE(adb.waitForTerminated(calls[1].pid));
 }
 
+TEST_F(AdbTargetProbeTest, UnknownTargetNeedsNoListing) {
+    adb.on({"-s", "127.0.0.2:5555", "get-state"}).reply("error: device '127.0.0.2:5555' not found", 1);
+    adb.on({"-s", "127.0.0.3:5555", "get-state"}).reply("error: device '127.0.0.9:5555' not found", 1);
+    adb.on({"-s", "127.0.0.4:5555", "get-state"}).reply("error: device '127.0.0.4:5555' not found", 0);
+    adb.on({"devices"}).reply("List of devices attached\n127.0.0.3:5555\tdevice\n127.0.0.4:5555\thost\n");
+    EXPECT_EQ(probe.adbTargetState("127.0.0.2:5555", kShared), std::nullopt);
+    EXPECT_EQ(adb.commandLines(), Lines{"-s 127.0.0.2:5555 get-state"});
+    // Only the server's own words for this very serial count: anything else asks the listing.
+    EXPECT_EQ(probe.adbTargetState("127.0.0.3:5555", kShared), "device");
+    EXPECT_EQ(probe.adbTargetState("127.0.0.4:5555", kShared), "host");
+    EXPECT_EQ(adb.commandLines().size(), 5u);
+}
+
 }  // namespace
 }  // namespace orvan
