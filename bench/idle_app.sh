@@ -24,20 +24,13 @@ settle=5
 app="$build/bin/orvan-mirror"
 [ -x "$app" ] || { echo "missing $app (build the target orvan-mirror)" >&2; exit 1; }
 
+# For sim_world_free_port only: this bench needs no simulated glasses.
+source "$(dirname "${BASH_SOURCE[0]}")/lib/sim-world.bash"
+
 work=$(mktemp -d /tmp/orvan-bench-idle-XXXXXX)
 marker="orvan-bench-idle-$$-$RANDOM"
 app_pid=""
 xvfb_pid=""
-
-free_port() {
-  local port
-  for _ in $(seq 100); do
-    port=$((20000 + RANDOM % 20000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then echo "$port"; return; fi
-  done
-  echo "no free port" >&2
-  return 1
-}
 
 # Processes of this run (the app and the adb servers it started) carry the marker.
 marked_pids() {
@@ -67,7 +60,7 @@ chmod 700 "$work/runtime"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" \
   XDG_CACHE_HOME="$work/cache" XDG_STATE_HOME="$work/state" XDG_RUNTIME_DIR="$work/runtime"
 export ANDROID_ADB_SERVER_PORT
-ANDROID_ADB_SERVER_PORT=$(free_port)
+ANDROID_ADB_SERVER_PORT=$(sim_world_free_port)
 # No session bus: keeps Qt from autolaunching a dbus-daemon that would outlive the run.
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-session-bus"
 
@@ -92,7 +85,7 @@ done
 
 if grep -qa ORVAN_PRIVATE_ADB_PORT "$app"; then
   export ORVAN_PRIVATE_ADB_PORT
-  ORVAN_PRIVATE_ADB_PORT=$(free_port)
+  ORVAN_PRIVATE_ADB_PORT=$(sim_world_free_port)
   private_port=$ORVAN_PRIVATE_ADB_PORT
 else
   private_port=15037

@@ -19,14 +19,7 @@ namespace {
 constexpr pid_t kScrcpyPid = 4242;
 
 WindowInfo scrcpyWindow(int x, int y, int width = 720, int height = 720, pid_t pid = kScrcpyPid) {
-    WindowInfo info;
-    info.windowId = 0x400006;
-    info.pid = pid;
-    info.x = x;
-    info.y = y;
-    info.width = width;
-    info.height = height;
-    return info;
+    return {.windowId = 0x400006, .pid = pid, .x = x, .y = y, .width = width, .height = height};
 }
 
 class GlassShellOverlayWindowTest : public ::testing::Test {

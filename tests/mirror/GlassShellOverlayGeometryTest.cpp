@@ -22,14 +22,7 @@ namespace {
 using Geometry = GlassShellOverlayGeometry;
 
 WindowInfo window(pid_t pid, int x, int y, int width, int height) {
-    WindowInfo info;
-    info.windowId = static_cast<std::uint32_t>(x + 1);
-    info.pid = pid;
-    info.x = x;
-    info.y = y;
-    info.width = width;
-    info.height = height;
-    return info;
+    return {.windowId = static_cast<std::uint32_t>(x + 1), .pid = pid, .x = x, .y = y, .width = width, .height = height};
 }
 
 TEST(GlassShellOverlayGeometryTest, ScrcpyFrameIsTheFirstLargeEnoughWindowOfThePid) {
