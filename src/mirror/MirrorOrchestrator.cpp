@@ -17,7 +17,8 @@ const char* const kStoppedMessage = "已停止投屏窗口，保留 ADB 连接�
 // Failures of a first start that mean the transport under scrcpy broke, not scrcpy itself.
 bool isTransportFailure(const std::string& message) {
     std::string lower = text::lowercased(message);
-    for (const char* cause : {"server connection failed", "connect failed: closed", "device offline", "transport error", "启动超时"})
+    for (const char* cause :
+         {"server connection failed", "connect failed: closed", "device offline", "transport error", "启动超时"})
         if (lower.find(cause) != std::string::npos) return true;
     return false;
 }
@@ -45,7 +46,8 @@ std::string MirrorOrchestrator::startWirelessGlassShellMirror(const std::optiona
     return startWirelessMirror(targetDevice, true);
 }
 
-std::string MirrorOrchestrator::startWirelessMirror(const std::optional<ConnectedAdbDevice>& targetDevice, bool glassShell) {
+std::string MirrorOrchestrator::startWirelessMirror(const std::optional<ConnectedAdbDevice>& targetDevice,
+                                                    bool glassShell) {
     parts_.tools.checkTools();
     if (targetDevice && targetDevice->isRecent() && targetDevice->ip) {
         parts_.targets.setPreferredDeviceSerial(targetDevice->serial);
@@ -59,7 +61,8 @@ std::string MirrorOrchestrator::startWirelessMirror(const std::optional<Connecte
     auto attached = devices.connectedDevices();
     auto withSerial = [&](const std::optional<std::string>& serial) -> std::optional<ConnectedAdbDevice> {
         if (!serial) return std::nullopt;
-        auto found = std::find_if(attached.begin(), attached.end(), [&](const auto& device) { return device.serial == *serial; });
+        auto found = std::find_if(attached.begin(), attached.end(),
+                                  [&](const auto& device) { return device.serial == *serial; });
         if (found == attached.end()) return std::nullopt;
         return *found;
     };
@@ -103,7 +106,8 @@ std::string MirrorOrchestrator::startWirelessMirrorFromUsb(const ConnectedAdbDev
         parts_.targets.removeMirrorTarget(*staleTarget);
         log("眼镜无线地址已变化：" + *staleTarget + " -> " + newTarget);
     }
-    parts_.runner.runAdb({"tcpip", std::to_string(kWirelessAdbPort)}, kTcpipTimeout, true, device.serial, true, kShared);
+    parts_.runner.runAdb({"tcpip", std::to_string(kWirelessAdbPort)}, kTcpipTimeout, true, device.serial, true,
+                         kShared);
     parts_.clock.sleepFor(Seconds(kTcpipSettleDelay));  // adbd restarts in TCP mode
 
     std::string target = parts_.connector.connectWifiAdb(ip);
@@ -158,7 +162,8 @@ void MirrorOrchestrator::startScrcpyWithWirelessTransportRecovery(const std::str
         if (!isTransportFailure(message) || !splitTarget(target)) throw;
         if (shouldContinue && !shouldContinue()) throw MirrorError::message(kScanSessionReplacedMessage);
         auto state = parts_.probe.adbTargetState(target, serverScope);
-        log("scrcpy 第 1 次启动失败: target=" + target + ", state=" + state.value_or("missing") + ", detail=" + message);
+        log("scrcpy 第 1 次启动失败: target=" + target + ", state=" + state.value_or("missing") +
+            ", detail=" + message);
         if (onRetry) onRetry();
         recoverTransport(target, state, std::current_exception(), serverScope);
     }
@@ -179,7 +184,8 @@ void MirrorOrchestrator::recoverTransport(const std::string& target, const std::
     if (!state || state == "offline") {
         log("仅重连当前无线 ADB 目标: " + target);
         try {
-            parts_.runner.runAdb({"disconnect", target}, kStaleDisconnectTimeout, false, std::nullopt, false, serverScope);
+            parts_.runner.runAdb({"disconnect", target}, kStaleDisconnectTimeout, false, std::nullopt, false,
+                                 serverScope);
         } catch (const std::exception&) {
             // The reconnect below tells whether the transport came back.
         }
@@ -187,7 +193,8 @@ void MirrorOrchestrator::recoverTransport(const std::string& target, const std::
         auto [ip, port] = *splitTarget(target);
         std::string failure;
         bool connected = parts_.connector.tryConnectWirelessAdb(
-            ip, port, kRecoveryConnectTimeout, false, [&](const std::string& text) { failure = text; }, serverScope, false);
+            ip, port, kRecoveryConnectTimeout, false, [&](const std::string& text) { failure = text; }, serverScope,
+            false);
         if (!connected) throw MirrorError::message("scrcpy 启动失败，当前眼镜定向重连失败。 " + failure);
         return;
     }
@@ -258,8 +265,8 @@ void MirrorOrchestrator::disconnectWirelessAdb(const std::string& ip, int port) 
         }
     }
     if (parts_.connectedTarget.get() == target) parts_.connectedTarget.set(std::nullopt);
-    log("已从" + scopeDisplayName(AdbServerScope::privateMirroring, parts_.runner.privatePort()) + " 和共享 5037 断开无线 ADB: " +
-        target);
+    log("已从" + scopeDisplayName(AdbServerScope::privateMirroring, parts_.runner.privatePort()) +
+        " 和共享 5037 断开无线 ADB: " + target);
 }
 
 void MirrorOrchestrator::disconnectQuietly(const std::string& target) const {
@@ -267,7 +274,8 @@ void MirrorOrchestrator::disconnectQuietly(const std::string& target) const {
 }
 
 bool MirrorOrchestrator::isMirroring(const ConnectedAdbDevice& device) const {
-    return parts_.launcher.isMirroringDevice(device.mirrorIdentity(), device.serial, parts_.targets.mirrorTarget(device.serial));
+    return parts_.launcher.isMirroringDevice(device.mirrorIdentity(), device.serial,
+                                             parts_.targets.mirrorTarget(device.serial));
 }
 
 }  // namespace orvan

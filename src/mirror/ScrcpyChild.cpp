@@ -54,7 +54,9 @@ void ScrcpyChild::setTerminationHandler(TerminationHandler handler) {
     handler_ = std::move(handler);
 }
 
-void ScrcpyChild::removeTerminationHandler() { setTerminationHandler(nullptr); }
+void ScrcpyChild::removeTerminationHandler() {
+    setTerminationHandler(nullptr);
+}
 
 void ScrcpyChild::terminate() {
     std::lock_guard lock(mutex_);
@@ -62,7 +64,8 @@ void ScrcpyChild::terminate() {
 }
 
 ProcessExit ScrcpyChild::waitForExit(Seconds killAfter) {
-    auto killAt = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(killAfter);
+    auto killAt =
+        std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(killAfter);
     bool killed = false;
     std::unique_lock activityLock(activityMutex_);
     while (!ended_) {

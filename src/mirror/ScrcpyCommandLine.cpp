@@ -10,7 +10,9 @@ std::string scrcpyProcessKey(const std::string& target, bool glassShell) {
     return glassShell ? target + kGlassShellProcessKeySuffix : target;
 }
 
-std::string defaultMirrorIdentity(const std::string& target) { return "target:" + text::lowercased(target); }
+std::string defaultMirrorIdentity(const std::string& target) {
+    return "target:" + text::lowercased(target);
+}
 
 std::vector<std::string> scrcpyArguments(const ScrcpyLaunchRequest& request) {
     std::vector<std::string> arguments{"-s", request.target};

@@ -21,7 +21,7 @@ size_t lineBreakAt(std::string_view s, size_t at) {
     if (c == '\r') return (at + 1 < s.size() && s[at + 1] == '\n') ? 2 : 1;
     if (c == '\n' || c == '\v' || c == '\f') return 1;
     std::string_view rest = s.substr(at);
-    if (rest.starts_with("\xC2\x85")) return 2;                                       // NEL
+    if (rest.starts_with("\xC2\x85")) return 2;                                          // NEL
     if (rest.starts_with("\xE2\x80\xA8") || rest.starts_with("\xE2\x80\xA9")) return 3;  // LS, PS
     return 0;
 }

@@ -20,21 +20,27 @@ namespace {
 
 // A pid of another process is alive when a null signal reaches it, or is refused only because
 // the process belongs to someone else.
-bool isProcessAlive(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
+bool isProcessAlive(pid_t pid) {
+    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
+}
 
 std::optional<std::string> inheritedPath() {
     if (const char* path = std::getenv("PATH")) return std::string(path);
     return std::nullopt;
 }
 
-bool endedNormally(const ProcessExit& end) { return end.reason == ProcessExit::Reason::exited && end.status == 0; }
+bool endedNormally(const ProcessExit& end) {
+    return end.reason == ProcessExit::Reason::exited && end.status == 0;
+}
 
 std::string exitReason(const ProcessExit& end) {
     if (end.reason == ProcessExit::Reason::signaled) return "被信号 " + std::to_string(end.status) + " 终止";
     return "退出码 " + std::to_string(end.status);
 }
 
-Seconds pollInterval() { return Seconds(ScrcpyLauncher::kPollInterval); }
+Seconds pollInterval() {
+    return Seconds(ScrcpyLauncher::kPollInterval);
+}
 
 }  // namespace
 
@@ -54,8 +60,9 @@ ScrcpyLauncher::ScrcpyLauncher(ScrcpyLauncherSettings settings) : settings_(std:
 
 // ---- startScrcpy ------------------------------------------------------------------------------
 
-void ScrcpyLauncher::startScrcpy(const std::string& target, bool glassShell, const std::optional<std::string>& mirrorIdentity,
-                                 const ShouldContinue& shouldContinue, AdbServerScope serverScope) {
+void ScrcpyLauncher::startScrcpy(const std::string& target, bool glassShell,
+                                 const std::optional<std::string>& mirrorIdentity, const ShouldContinue& shouldContinue,
+                                 AdbServerScope serverScope) {
     if (shouldContinue && !shouldContinue()) throw MirrorError::message(kScanSessionReplacedMessage);
     const std::string key = scrcpyProcessKey(target, glassShell);
     const std::string identity = mirrorIdentity.value_or(defaultMirrorIdentity(target));
@@ -86,7 +93,8 @@ bool ScrcpyLauncher::reuseRunningWindow(const std::string& target, const std::st
     return true;
 }
 
-bool ScrcpyLauncher::adoptOrEndLeftovers(const std::string& target, const std::string& key, const std::string& identity) {
+bool ScrcpyLauncher::adoptOrEndLeftovers(const std::string& target, const std::string& key,
+                                         const std::string& identity) {
     // Our own children never count as leftovers, also those stopped a moment ago that are
     // still closing: adopting one of them would "reuse" a window that is about to vanish.
     std::set<pid_t> owned;
@@ -117,8 +125,9 @@ bool ScrcpyLauncher::adoptOrEndLeftovers(const std::string& target, const std::s
     return false;
 }
 
-std::shared_ptr<ScrcpyChild> ScrcpyLauncher::launchChild(const std::string& target, bool glassShell, const std::string& key,
-                                                         const std::string& identity, AdbServerScope serverScope) {
+std::shared_ptr<ScrcpyChild> ScrcpyLauncher::launchChild(const std::string& target, bool glassShell,
+                                                         const std::string& key, const std::string& identity,
+                                                         AdbServerScope serverScope) {
     ScrcpyLaunchRequest request{target, glassShell, isAudioForwardingEnabled(), serverScope};
     ProcessSpec spec = scrcpyProcessSpec(settings_.tools, settings_.privatePort, request, inheritedPath());
     log("$ " + spec.executable + " " + text::joined(spec.arguments, " "));
@@ -134,8 +143,8 @@ std::shared_ptr<ScrcpyChild> ScrcpyLauncher::launchChild(const std::string& targ
     return child;
 }
 
-void ScrcpyLauncher::awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, const std::string& target, bool glassShell,
-                                    const std::string& key, const ShouldContinue& shouldContinue) {
+void ScrcpyLauncher::awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, const std::string& target,
+                                    bool glassShell, const std::string& key, const ShouldContinue& shouldContinue) {
     Clock& clock = *settings_.clock;
     const auto deadline = deadlineAfter(clock, Seconds(kReadinessTimeout));
     std::optional<std::string> signal;
@@ -214,7 +223,8 @@ void ScrcpyLauncher::failAfterExit(const std::shared_ptr<ScrcpyChild>& child, co
     std::string summary = scrcpyFailureSummary(output);
     if (!summary.empty()) log("scrcpy 启动失败详情: " + summary);
     throw MirrorError::message("scrcpy 启动失败，退出码 " + std::to_string(end.status) + "。" +
-                               (summary.empty() ? "" : " " + summary) + "小助手已保留完整尾部输出，可在“查看日志”中检查。");
+                               (summary.empty() ? "" : " " + summary) +
+                               "小助手已保留完整尾部输出，可在“查看日志”中检查。");
 }
 
 // ---- termination ------------------------------------------------------------------------------
@@ -273,7 +283,8 @@ std::optional<RunningScrcpyHandle> ScrcpyLauncher::runningScrcpyHandle(const std
     return std::nullopt;
 }
 
-std::optional<RunningScrcpyHandle> ScrcpyLauncher::runningScrcpyHandleForMirrorIdentity(const std::string& mirrorIdentity) {
+std::optional<RunningScrcpyHandle> ScrcpyLauncher::runningScrcpyHandleForMirrorIdentity(
+    const std::string& mirrorIdentity) {
     std::lock_guard lock(scrcpyProcessLock_);
     for (const auto& key : processKeysWithMirrorIdentity(mirrorIdentity)) {
         if (auto handle = runningScrcpyHandle(key)) return handle;
@@ -300,7 +311,8 @@ bool ScrcpyLauncher::isMirroringDevice(const std::string& mirrorIdentity, const 
     return mappedTarget && isAnyMirroring(*mappedTarget);
 }
 
-void ScrcpyLauncher::clearScrcpyProcess(const std::string& processKey, const std::shared_ptr<ScrcpyChild>& expectedProcess) {
+void ScrcpyLauncher::clearScrcpyProcess(const std::string& processKey,
+                                        const std::shared_ptr<ScrcpyChild>& expectedProcess) {
     std::lock_guard lock(scrcpyProcessLock_);
     auto child = scrcpyProcesses_.find(processKey);
     if (expectedProcess) {

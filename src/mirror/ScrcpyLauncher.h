@@ -30,7 +30,7 @@ inline constexpr const char* kScrcpyStartTimeoutMessage = "scrcpy 启动超时�
 // a scrcpy left over from an earlier run that was adopted.
 struct RunningScrcpyHandle {
     std::shared_ptr<ScrcpyChild> process;  // set for a child of ours
-    pid_t externalPid = 0;                  // set for an adopted process
+    pid_t externalPid = 0;                 // set for an adopted process
 
     bool isExternal() const { return !process; }
     pid_t pid() const { return process ? process->pid() : externalPid; }

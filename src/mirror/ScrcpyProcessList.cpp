@@ -7,7 +7,9 @@ namespace {
 
 constexpr Seconds kProcessListTimeout{3.0};
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
 size_t skipBlanks(std::string_view s, size_t at) {
     while (at < s.size() && isBlank(s[at])) ++at;

@@ -7,7 +7,9 @@ namespace {
 constexpr auto kShared = AdbServerScope::sharedDevelopment;
 }
 
-SharedAdbSync::~SharedAdbSync() { waitUntilIdle(); }
+SharedAdbSync::~SharedAdbSync() {
+    waitUntilIdle();
+}
 
 void SharedAdbSync::syncWirelessTargetToSharedAdb(const std::string& ip, int port, AdbServerScope sourceScope) {
     if (sourceScope == kShared) return;  // the target already lives on the shared server

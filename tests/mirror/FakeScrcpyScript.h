@@ -89,7 +89,8 @@ public:
     }
 
     // Waits until a run has started (its pid file appeared) and gives its pid.
-    std::optional<pid_t> waitForRun(size_t count = 1, std::chrono::milliseconds limit = std::chrono::seconds(10)) const {
+    std::optional<pid_t> waitForRun(size_t count = 1,
+                                    std::chrono::milliseconds limit = std::chrono::seconds(10)) const {
         auto deadline = std::chrono::steady_clock::now() + limit;
         while (std::chrono::steady_clock::now() < deadline) {
             auto pids = runPids();

@@ -9,13 +9,13 @@
 #include <future>
 #include <nlohmann/json.hpp>
 
+#include "XvfbDisplay.h"
 #include "foundation/MirrorError.h"
 #include "mirror/MirrorService.h"
 #include "platform/FakeWindowSystem.h"
 #include "platform/X11WindowSystem.h"
 #include "support/AdbWorld.h"
 #include "support/ScopedEnvironment.h"
-#include "XvfbDisplay.h"
 
 namespace orvan {
 namespace {
@@ -79,9 +79,14 @@ protected:
     ConnectedAdbDevice wirelessPair(SimulatedGlasses& glasses) {
         world->connectWifi(glasses);
         EXPECT_TRUE(world->waitForState(glasses.wifiSerial(), "device", 10s));
-        return ConnectedAdbDevice{glasses.wifiSerial(), connection_kind::kWireless, glasses.wlanAddress(),
-                                  std::nullopt,         "Tervo3",                   glasses.serialNo(),
-                                  false,                true};
+        return ConnectedAdbDevice{glasses.wifiSerial(),
+                                  connection_kind::kWireless,
+                                  glasses.wlanAddress(),
+                                  std::nullopt,
+                                  "Tervo3",
+                                  glasses.serialNo(),
+                                  false,
+                                  true};
     }
 
     std::string errorOf(const std::function<void()>& operation) {
@@ -100,7 +105,8 @@ protected:
     }
     bool loggedStarting(const std::string& prefix) {
         std::lock_guard guard(mutex);
-        return std::any_of(logLines.begin(), logLines.end(), [&](const auto& line) { return line.starts_with(prefix); });
+        return std::any_of(logLines.begin(), logLines.end(),
+                           [&](const auto& line) { return line.starts_with(prefix); });
     }
 
     // The stand-in's events of one kind, in order.
@@ -163,14 +169,21 @@ TEST_F(MirrorE2eTest, AUsbPairIsSwitchedToWirelessMirroredAndThenReused) {
     EXPECT_TRUE(logged("该眼镜的 scrcpy 已在运行，复用现有窗口: " + target));
     mirror.startGlassShellMirror(target);
     orchestrator.startWirelessGlassShellMirror();
-    auto wireless = ConnectedAdbDevice{target, connection_kind::kWireless, glasses.wlanAddress(), std::nullopt,
-                                       "Tervo3", glasses.serialNo(),       false,                 true};
+    auto wireless = ConnectedAdbDevice{
+        target, connection_kind::kWireless, glasses.wlanAddress(), std::nullopt, "Tervo3", glasses.serialNo(), false,
+        true};
     orchestrator.startVerifiedWirelessMirror(wireless, nullptr, nullptr, kShared);
     EXPECT_EQ(standinEvents("start").size(), 1u) << "a second window was launched";
     EXPECT_EQ(mirror.scrcpyLauncher().registrySnapshot().processes.size(), 1u);
 
-    ConnectedAdbDevice usb{glasses.usbSerial(), connection_kind::kUsb, std::nullopt, std::nullopt, "Tervo3",
-                           glasses.serialNo(),  true,                  false};
+    ConnectedAdbDevice usb{glasses.usbSerial(),
+                           connection_kind::kUsb,
+                           std::nullopt,
+                           std::nullopt,
+                           "Tervo3",
+                           glasses.serialNo(),
+                           true,
+                           false};
     EXPECT_TRUE(mirror.isMirroring(usb));
     EXPECT_TRUE(mirror.isMirroring(wireless));
 }
@@ -226,10 +239,12 @@ TEST_F(MirrorE2eTest, ATransportErrorOnALiveTargetIsRetriedOnce) {
     auto& mirror = makeService();
 
     int retries = 0;
-    auto ip = mirror.mirrorOrchestrator().startVerifiedWirelessMirror(device, [&] { ++retries; }, nullptr, kShared);
+    auto ip = mirror.mirrorOrchestrator().startVerifiedWirelessMirror(
+        device, [&] { ++retries; }, nullptr, kShared);
     EXPECT_EQ(ip, glasses.wlanAddress());
     EXPECT_EQ(retries, 1);
-    EXPECT_TRUE(loggedStarting("scrcpy 第 1 次启动失败: target=" + device.serial + ", state=device, detail=scrcpy 启动失败，退出码 1。"));
+    EXPECT_TRUE(loggedStarting("scrcpy 第 1 次启动失败: target=" + device.serial +
+                               ", state=device, detail=scrcpy 启动失败，退出码 1。"));
     EXPECT_TRUE(logged("scrcpy 第 2 次启动: target=" + device.serial));
     EXPECT_EQ(standinEvents("start").size(), 2u);
     EXPECT_TRUE(mirror.scrcpyLauncher().isMirroring(device.serial));
@@ -291,11 +306,12 @@ TEST_F(MirrorE2eTest, AMirrorOnThePrivateServerIsSyncedToTheSharedOne) {
     auto& mirror = makeService();
     ASSERT_TRUE(mirror.privateAdbServer().preparePrivateWirelessAdbServer(false));
     ASSERT_TRUE(mirror.wirelessAdbConnector().tryConnectWirelessAdb(glasses.wlanAddress(), glasses.wirelessPort(), 5.0,
-                                                                   false, {}, kPrivate));
+                                                                    false, {}, kPrivate));
     std::string target = glasses.wifiSerial();
     EXPECT_FALSE(world->deviceState(target)) << "the shared server does not know the pair yet";
-    ConnectedAdbDevice device{target, connection_kind::kWireless, glasses.wlanAddress(), std::nullopt, "Tervo3",
-                              glasses.serialNo(), false, true};
+    ConnectedAdbDevice device{
+        target, connection_kind::kWireless, glasses.wlanAddress(), std::nullopt, "Tervo3", glasses.serialNo(), false,
+        true};
 
     mirror.mirrorOrchestrator().startVerifiedWirelessMirror(device, nullptr, nullptr, kPrivate);
     EXPECT_EQ(standinEvents("start").at(0)["env"]["ADB_SERVER_SOCKET"],
@@ -351,12 +367,15 @@ TEST_F(MirrorWindowE2eTest, AWindowOf80By80IsNotEnough) {
 
     std::atomic<bool> current{true};
     auto started = std::async(std::launch::async, [&] {
-        return errorOf([&] { mirror.scrcpyLauncher().startScrcpy(device.serial, false, std::nullopt,
-                                                                 [&] { return current.load(); }, kShared); });
+        return errorOf([&] {
+            mirror.scrcpyLauncher().startScrcpy(
+                device.serial, false, std::nullopt, [&] { return current.load(); }, kShared);
+        });
     });
     // Well after the window is up (the stand-in maps it 200 ms after its start), still not ready.
     auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (standinEvents("window").empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+    while (standinEvents("window").empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
     ASSERT_EQ(standinEvents("window").size(), 1u);
     EXPECT_EQ(started.wait_for(1s), std::future_status::timeout);
     current = false;  // give up without waiting out the eight seconds

@@ -2,14 +2,13 @@
 // virtual clock: which commands run in which order, what the maps hold afterwards, what is logged
 // and which failures are retried.
 
-#include "mirror/MirrorOrchestrator.h"
-
 #include <gtest/gtest.h>
 
 #include "adb/DeviceDiscovery.h"
 #include "foundation/MirrorError.h"
 #include "mirror/ConnectionRig.h"
 #include "mirror/FakeScrcpyScript.h"
+#include "mirror/MirrorOrchestrator.h"
 #include "platform/FakeWindowSystem.h"
 
 namespace orvan {
@@ -28,7 +27,8 @@ const std::string kStopped = "已停止投屏窗口，保留 ADB 连接以便继
 
 // A scrcpy that fails its first run with `firstFailure` (printed, exit 1) and is ready after.
 std::string failingOnce(const std::string& firstFailure) {
-    return "if [ \"$(wc -l < \"$here/runs\")\" -eq 1 ]; then echo '" + firstFailure + "'; exit 1; fi\n" + fakescrcpy::ready;
+    return "if [ \"$(wc -l < \"$here/runs\")\" -eq 1 ]; then echo '" + firstFailure + "'; exit 1; fi\n" +
+           fakescrcpy::ready;
 }
 
 ConnectedAdbDevice wirelessDevice(const std::string& serial, std::optional<std::string> deviceId = std::nullopt) {
@@ -79,9 +79,13 @@ protected:
     ConnectionRig rig{16061};
     FakeScrcpyFolder scrcpy;
     std::shared_ptr<ManualMainQueue> main = std::make_shared<ManualMainQueue>();
-    std::shared_ptr<ScrcpyLauncher> launcher = ScrcpyLauncher::create(ScrcpyLauncherSettings{
-        ToolLocation{rig.adb.folder(), rig.adb.adbPath(), scrcpy.path() / "scrcpy"}, 16061, rig.log, &rig.clock,
-        std::make_shared<FakeWindowSystem>(), [] { return FiniteRun{false, 0, ""}; }, main});
+    std::shared_ptr<ScrcpyLauncher> launcher = ScrcpyLauncher::create(
+        ScrcpyLauncherSettings{ToolLocation{rig.adb.folder(), rig.adb.adbPath(), scrcpy.path() / "scrcpy"}, 16061,
+                               rig.log, &rig.clock, std::make_shared<FakeWindowSystem>(),
+                               [] {
+                                   return FiniteRun{false, 0, ""};
+                               },
+                               main});
     DeviceDiscovery discovery{rig.runner, rig.tools};
     MirrorTargets targets;
     MirrorOrchestrator orchestrator{MirrorOrchestrator::Parts{rig.runner, rig.tools, rig.clock, discovery, rig.probe,
@@ -95,7 +99,8 @@ protected:
 TEST_F(MirrorOrchestratorTest, AVerifiedTargetIsMirroredAndRemembered) {
     scriptGlasses();
     int retries = 0;
-    auto ip = orchestrator.startVerifiedWirelessMirror(wirelessDevice(t, "SN-1"), [&] { ++retries; }, nullptr, kPrivate);
+    auto ip = orchestrator.startVerifiedWirelessMirror(
+        wirelessDevice(t, "SN-1"), [&] { ++retries; }, nullptr, kPrivate);
     EXPECT_EQ(ip, "127.0.0.2");
     EXPECT_EQ(retries, 0);
     EXPECT_EQ(targets.preferredDeviceSerial(), t);
@@ -113,8 +118,9 @@ TEST_F(MirrorOrchestratorTest, AVerifiedTargetIsMirroredAndRemembered) {
 }
 
 TEST_F(MirrorOrchestratorTest, AVerifiedStartNeedsAWirelessTarget) {
-    EXPECT_EQ(errorOf([&] { orchestrator.startVerifiedWirelessMirror(usbDevice("SERIAL1"), nullptr, nullptr, kShared); }),
-              "扫码回调缺少有效的无线 ADB 目标。");
+    EXPECT_EQ(
+        errorOf([&] { orchestrator.startVerifiedWirelessMirror(usbDevice("SERIAL1"), nullptr, nullptr, kShared); }),
+        "扫码回调缺少有效的无线 ADB 目标。");
     EXPECT_TRUE(scrcpy.runs().empty());
     EXPECT_FALSE(targets.preferredDeviceSerial());
 }
@@ -124,14 +130,14 @@ TEST_F(MirrorOrchestratorTest, AVerifiedStartNeedsAWirelessTarget) {
 class MirrorRecoveryTest : public MirrorOrchestratorTest {
 protected:
     MirrorRecoveryTest() : MirrorOrchestratorTest(failingOnce("ERROR: Server connection failed")) {}
-    const std::string firstFailure =
-        "scrcpy 启动失败，退出码 1。 ERROR: Server connection failed" + kFailureTail;
+    const std::string firstFailure = "scrcpy 启动失败，退出码 1。 ERROR: Server connection failed" + kFailureTail;
 };
 
 TEST_F(MirrorRecoveryTest, ATransportFailureOnALiveTargetIsRetriedOnceAfterAPause) {
     scriptGlasses();
     int retries = 0;
-    orchestrator.startScrcpyWithWirelessTransportRecovery(t, false, std::nullopt, [&] { ++retries; }, nullptr, kShared);
+    orchestrator.startScrcpyWithWirelessTransportRecovery(
+        t, false, std::nullopt, [&] { ++retries; }, nullptr, kShared);
     EXPECT_EQ(retries, 1);
     EXPECT_EQ(scrcpy.runs().size(), 2u);
     EXPECT_TRUE(logged("scrcpy 第 1 次启动失败: target=" + t + ", state=device, detail=" + firstFailure));
@@ -161,8 +167,9 @@ TEST_F(MirrorRecoveryTest, AFailedReconnectEndsWithItsReason) {
     rig.adb.on({"connect", t}).reply("failed to connect to '" + t + "': Connection refused", 1);
     scriptGlasses();
     rig.adb.setVariable("state", "");
-    auto error = errorOf(
-        [&] { orchestrator.startScrcpyWithWirelessTransportRecovery(t, false, std::nullopt, nullptr, nullptr, kShared); });
+    auto error = errorOf([&] {
+        orchestrator.startScrcpyWithWirelessTransportRecovery(t, false, std::nullopt, nullptr, nullptr, kShared);
+    });
     EXPECT_EQ(error.rfind("scrcpy 启动失败，当前眼镜定向重连失败。 ", 0), 0u) << error;
     EXPECT_GT(error.size(), std::string("scrcpy 启动失败，当前眼镜定向重连失败。 ").size());
     EXPECT_TRUE(logged("scrcpy 第 1 次启动失败: target=" + t + ", state=missing, detail=" + firstFailure));
@@ -172,8 +179,9 @@ TEST_F(MirrorRecoveryTest, AFailedReconnectEndsWithItsReason) {
 TEST_F(MirrorRecoveryTest, AnUnauthorizedTargetThatStaysSoGivesTheFirstError) {
     scriptGlasses();
     rig.adb.setVariable("state", "unauthorized");
-    auto error = errorOf(
-        [&] { orchestrator.startScrcpyWithWirelessTransportRecovery(t, false, std::nullopt, nullptr, nullptr, kShared); });
+    auto error = errorOf([&] {
+        orchestrator.startScrcpyWithWirelessTransportRecovery(t, false, std::nullopt, nullptr, nullptr, kShared);
+    });
     EXPECT_EQ(error, firstFailure);
     EXPECT_EQ(scrcpy.runs().size(), 1u);
 }
@@ -182,8 +190,9 @@ TEST_F(MirrorRecoveryTest, ATargetThatIsNotBackInStateDeviceIsNotStartedAgain) {
     // "device" when the failure is looked at, gone when the second start would run.
     rig.adb.on({"-s", t, "get-state"}).when("state", "device").reply("device").sets("state", "");
     scriptGlasses();
-    auto error = errorOf(
-        [&] { orchestrator.startScrcpyWithWirelessTransportRecovery(t, false, std::nullopt, nullptr, nullptr, kShared); });
+    auto error = errorOf([&] {
+        orchestrator.startScrcpyWithWirelessTransportRecovery(t, false, std::nullopt, nullptr, nullptr, kShared);
+    });
     EXPECT_EQ(error, "当前眼镜 ADB 未恢复到 device 状态: " + t);
     EXPECT_EQ(scrcpy.runs().size(), 1u);
 }
@@ -194,7 +203,12 @@ TEST_F(MirrorRecoveryTest, AReplacedSessionStopsTheRecovery) {
     int retries = 0;
     auto error = errorOf([&] {
         orchestrator.startScrcpyWithWirelessTransportRecovery(
-            t, false, std::nullopt, [&] { ++retries; current = false; }, [&] { return current; }, kShared);
+            t, false, std::nullopt,
+            [&] {
+                ++retries;
+                current = false;
+            },
+            [&] { return current; }, kShared);
     });
     EXPECT_EQ(error, "扫码会话已被新二维码替换，已取消旧投屏任务。");
     EXPECT_EQ(retries, 1);
@@ -203,8 +217,10 @@ TEST_F(MirrorRecoveryTest, AReplacedSessionStopsTheRecovery) {
 
 TEST_F(MirrorRecoveryTest, TargetsWithoutAPortAreNotRecovered) {
     scriptGlasses();
-    auto error = errorOf(
-        [&] { orchestrator.startScrcpyWithWirelessTransportRecovery("SERIAL1", false, std::nullopt, nullptr, nullptr, kShared); });
+    auto error = errorOf([&] {
+        orchestrator.startScrcpyWithWirelessTransportRecovery("SERIAL1", false, std::nullopt, nullptr, nullptr,
+                                                              kShared);
+    });
     EXPECT_EQ(error, firstFailure);
     EXPECT_FALSE(logged("scrcpy 第 2 次启动: target=SERIAL1"));
 }
@@ -217,8 +233,10 @@ protected:
 TEST_F(MirrorUnrelatedFailureTest, AFailureOfAnotherCauseIsPassedOnUnchanged) {
     scriptGlasses();
     int retries = 0;
-    auto error = errorOf(
-        [&] { orchestrator.startScrcpyWithWirelessTransportRecovery(t, false, std::nullopt, [&] { ++retries; }, nullptr, kShared); });
+    auto error = errorOf([&] {
+        orchestrator.startScrcpyWithWirelessTransportRecovery(
+            t, false, std::nullopt, [&] { ++retries; }, nullptr, kShared);
+    });
     EXPECT_EQ(error, "scrcpy 启动失败，退出码 1。 ERROR: Could not find any display" + kFailureTail);
     EXPECT_EQ(retries, 0);
     EXPECT_EQ(scrcpy.runs().size(), 1u);
@@ -251,7 +269,8 @@ protected:
             std::string s = serial;
             rig.adb.on({"-s", s, "shell", "getprop", "ro.product.model"}).reply("Tervo3");
             rig.adb.on({"-s", s, "shell", "getprop", "ro.serialno"}).reply(s);
-            rig.adb.on({"-s", s, "shell", "cmd", "wifi", "status"}).reply("Wifi is connected to \"Office\"\nSSID: \"Office\",");
+            rig.adb.on({"-s", s, "shell", "cmd", "wifi", "status"})
+                .reply("Wifi is connected to \"Office\"\nSSID: \"Office\",");
             rig.adb.on({"-s", s, "tcpip", "5555"}).reply("restarting in TCP mode port: 5555");
         }
         rig.adb.on({"-s", "SER1", "shell", "ip", "addr", "show", "wlan0"})
@@ -312,8 +331,9 @@ TEST_F(MirrorFromDeviceListTest, AStaleWirelessPairWithoutItsCableNamesItsOldAdd
     rig.adb.on({"disconnect", t}).reply("disconnected " + t);
     scriptGlasses();
     auto error = errorOf([&] { orchestrator.startWirelessMirror(wirelessDevice(t)); });
-    EXPECT_EQ(error, "该眼镜原有的无线 ADB 连接已失效（" + t + "）。请保留 USB 连接并点击“检测设备”，小助手会读取眼镜当前 IP 后重新连接。"
-                     " 原地址：127.0.0.2。");
+    EXPECT_EQ(error, "该眼镜原有的无线 ADB 连接已失效（" + t +
+                         "）。请保留 USB 连接并点击“检测设备”，小助手会读取眼镜当前 IP 后重新连接。"
+                         " 原地址：127.0.0.2。");
     EXPECT_TRUE(logged("检测到失效的无线 ADB 连接，正在刷新当前眼镜地址: " + t));
     EXPECT_EQ(rig.invocationsExactly("disconnect " + t).at(0).timeout, 4.0);
     EXPECT_TRUE(scrcpy.runs().empty());
@@ -342,7 +362,8 @@ TEST_F(MirrorFromDeviceListTest, AUsbPairWhoseWirelessSideNeverAnswersIsDisconne
     rig.adb.on({"disconnect", t}).reply("disconnected " + t);
     scriptTwoUsbPairs();
     auto error = errorOf([&] { orchestrator.startWirelessMirror(usbDevice("SER1")); });
-    EXPECT_EQ(error, "已读取眼镜当前地址 127.0.0.2，但无线 ADB 未进入可用状态。请确认电脑与眼镜所在网络允许设备互访后重试。");
+    EXPECT_EQ(error,
+              "已读取眼镜当前地址 127.0.0.2，但无线 ADB 未进入可用状态。请确认电脑与眼镜所在网络允许设备互访后重试。");
     EXPECT_EQ(rig.actions().back(), "disconnect " + t);
     EXPECT_TRUE(targets.mirrorTargetsBySource().empty());
 }
@@ -424,7 +445,6 @@ TEST_F(MirrorOrchestratorTest, DisconnectingEverythingStopsFirst) {
     EXPECT_TRUE(launcher->registrySnapshot().empty());
     EXPECT_EQ(rig.actions(), std::vector<std::string>{"disconnect"});
     EXPECT_TRUE(logged("已断开无线 ADB 连接。"));
-
 }
 
 TEST_F(MirrorOrchestratorTest, DisconnectingFromBothServersIgnoresFailures) {
@@ -432,7 +452,8 @@ TEST_F(MirrorOrchestratorTest, DisconnectingFromBothServersIgnoresFailures) {
     rig.adb.on({"disconnect", "*"}).reply("disconnected");
     rig.connectedTarget.set("127.0.0.8:5555");
     orchestrator.disconnectWirelessAdb("127.0.0.8");
-    EXPECT_EQ(rig.actions(), (std::vector<std::string>{"-P 16061 disconnect 127.0.0.8:5555", "disconnect 127.0.0.8:5555"}));
+    EXPECT_EQ(rig.actions(),
+              (std::vector<std::string>{"-P 16061 disconnect 127.0.0.8:5555", "disconnect 127.0.0.8:5555"}));
     EXPECT_FALSE(rig.connectedTarget.get());
     EXPECT_TRUE(logged("已从投屏专用 16061 和共享 5037 断开无线 ADB: 127.0.0.8:5555"));
 }

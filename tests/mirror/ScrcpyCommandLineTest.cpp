@@ -1,9 +1,8 @@
-#include "mirror/ScrcpyCommandLine.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 
+#include "mirror/ScrcpyCommandLine.h"
 #include "mirror/ScrcpyLauncher.h"
 #include "support/TemporaryFolder.h"
 
@@ -33,14 +32,15 @@ TEST(ScrcpyCommandLine, EnvironmentFollowsTheServerScope) {
     testing::TemporaryFolder folder("orvan-scrcpy-spec");
     auto tools = ToolLocation::inToolFolder(folder.path());
 
-    auto shared = scrcpyProcessSpec(tools, 15999, {"T", false, true, AdbServerScope::sharedDevelopment}, "/usr/bin:/bin");
+    auto shared =
+        scrcpyProcessSpec(tools, 15999, {"T", false, true, AdbServerScope::sharedDevelopment}, "/usr/bin:/bin");
     EXPECT_EQ(shared.executable, (folder.path() / "scrcpy").string());
     EXPECT_EQ(shared.workingDirectory, folder.path().string());
     EXPECT_EQ(shared.environmentChanges.at("ADB"), (folder.path() / "adb").string());
     EXPECT_EQ(shared.environmentChanges.at("PATH"), folder.path().string() + ":/usr/bin:/bin");
     ASSERT_TRUE(shared.environmentChanges.contains("ADB_SERVER_SOCKET"));
     EXPECT_EQ(shared.environmentChanges.at("ADB_SERVER_SOCKET"), std::nullopt);  // removed, not inherited
-    EXPECT_FALSE(shared.environmentChanges.contains("SCRCPY_SERVER_PATH"));        // no server file
+    EXPECT_FALSE(shared.environmentChanges.contains("SCRCPY_SERVER_PATH"));      // no server file
 
     std::ofstream(folder / "scrcpy-server") << "x";
     auto priv = scrcpyProcessSpec(tools, 15999, {"T", false, true, AdbServerScope::privateMirroring}, std::nullopt);

@@ -1,8 +1,8 @@
-#include "mirror/ScrcpyFailureSummary.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "mirror/ScrcpyFailureSummary.h"
 
 namespace orvan {
 namespace {

@@ -53,9 +53,12 @@ TEST(ScrcpyLauncherStress, ConcurrentStartsAndStopsLeaveNothingBehind) {
     sink->set([&](const std::string& line) {
         if (line.starts_with("scrcpy 启动就绪")) ++readyLines;
     });
-    auto launcher = ScrcpyLauncher::create(ScrcpyLauncherSettings{folder.tools(), 15997, sink,
-                                                                  &SystemClock::shared(), windows,
-                                                                  [] { return FiniteRun{false, 0, ""}; }, main});
+    auto launcher =
+        ScrcpyLauncher::create(ScrcpyLauncherSettings{folder.tools(), 15997, sink, &SystemClock::shared(), windows,
+                                                      [] {
+                                                          return FiniteRun{false, 0, ""};
+                                                      },
+                                                      main});
     // Reports race with the look-ups, which drop dead windows first; they only must not break
     // anything.
     std::atomic<int> reported{0};
@@ -88,7 +91,9 @@ TEST(ScrcpyLauncherStress, ConcurrentStartsAndStopsLeaveNothingBehind) {
                             launcher->startScrcpy(target, glassShell, std::nullopt, nullptr,
                                                   AdbServerScope::sharedDevelopment);
                             break;
-                        case 2: launcher->stopProcessKeys({target, target + "#glass-shell"}); break;
+                        case 2:
+                            launcher->stopProcessKeys({target, target + "#glass-shell"});
+                            break;
                         default:
                             launcher->isAnyMirroring(target);
                             launcher->isMirroringDevice("target:" + target, target, std::nullopt);

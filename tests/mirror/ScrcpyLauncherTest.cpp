@@ -1,5 +1,3 @@
-#include "mirror/ScrcpyLauncher.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -9,6 +7,7 @@
 
 #include "foundation/MirrorError.h"
 #include "mirror/FakeScrcpyScript.h"
+#include "mirror/ScrcpyLauncher.h"
 #include "platform/FakeWindowSystem.h"
 #include "support/Recorders.h"
 
@@ -24,7 +23,9 @@ namespace fakescrcpy = testing::fakescrcpy;
 constexpr const char* kTarget = "127.0.0.61:5555";
 const std::string kFailureTail = "小助手已保留完整尾部输出，可在“查看日志”中检查。";
 
-FiniteRun listing(const std::string& text) { return FiniteRun{false, 0, text}; }
+FiniteRun listing(const std::string& text) {
+    return FiniteRun{false, 0, text};
+}
 
 class ScrcpyLauncherTest : public ::testing::Test {
 protected:
@@ -39,8 +40,8 @@ protected:
 
     ScrcpyLauncher& launcher(FakeScrcpyFolder& folder, Clock* clock = &SystemClock::shared()) {
         log_.attach(*sink_);
-        launcher_ = ScrcpyLauncher::create(ScrcpyLauncherSettings{
-            folder.tools(), 15998, sink_, clock, windows_, [this] { return processList_(); }, main_});
+        launcher_ = ScrcpyLauncher::create(ScrcpyLauncherSettings{folder.tools(), 15998, sink_, clock, windows_,
+                                                                  [this] { return processList_(); }, main_});
         return *launcher_;
     }
 
@@ -127,7 +128,8 @@ TEST_F(ScrcpyLauncherTest, PrivateScopeAudioOffAndGlassShellShapeTheLaunch) {
     ASSERT_TRUE(shellChild);
     EXPECT_EQ(shellChild->pid(), pid);
     auto registry = scrcpy.registrySnapshot();
-    EXPECT_EQ(registry.mirrorIdentities, (std::map<std::string, std::string>{{std::string(kTarget) + "#glass-shell", "device:abc"}}));
+    EXPECT_EQ(registry.mirrorIdentities,
+              (std::map<std::string, std::string>{{std::string(kTarget) + "#glass-shell", "device:abc"}}));
     EXPECT_FALSE(scrcpy.isMirroring(kTarget));  // only the glasses-shell key runs
     EXPECT_TRUE(scrcpy.isAnyMirroring(kTarget));
 }
@@ -176,7 +178,8 @@ TEST_F(ScrcpyLauncherTest, NoReadinessWithinEightSecondsEndsTheChildWithTheSumma
     started.get();
 
     EXPECT_EQ(error, "scrcpy 启动超时，未确认视频通道就绪。 INFO: scrcpy 2.x | waiting for video");
-    EXPECT_TRUE(logged(std::string("scrcpy 等待就绪信号超时: ") + kTarget + "，output=INFO: scrcpy 2.x | waiting for video"));
+    EXPECT_TRUE(
+        logged(std::string("scrcpy 等待就绪信号超时: ") + kTarget + "，output=INFO: scrcpy 2.x | waiting for video"));
     EXPECT_FALSE(isLiveProcess(*pid));
     EXPECT_TRUE(scrcpy.registrySnapshot().empty());
 }
@@ -185,9 +188,12 @@ TEST_F(ScrcpyLauncherTest, AFailedChildGivesTheComposedFailureWithItsSummary) {
     FakeScrcpyFolder folder(
         "echo 'INFO: scrcpy 2.x'; echo 'ERROR: Server connection failed' >&2; echo 'ERROR: Could not open'; exit 1");
     auto& scrcpy = launcher(folder);
-    EXPECT_EQ(startError(kTarget), "scrcpy 启动失败，退出码 1。 INFO: scrcpy 2.x | ERROR: Server connection failed | "
-                                   "ERROR: Could not open" + kFailureTail);
-    EXPECT_TRUE(logged("scrcpy 启动失败详情: INFO: scrcpy 2.x | ERROR: Server connection failed | ERROR: Could not open"));
+    EXPECT_EQ(startError(kTarget),
+              "scrcpy 启动失败，退出码 1。 INFO: scrcpy 2.x | ERROR: Server connection failed | "
+              "ERROR: Could not open" +
+                  kFailureTail);
+    EXPECT_TRUE(
+        logged("scrcpy 启动失败详情: INFO: scrcpy 2.x | ERROR: Server connection failed | ERROR: Could not open"));
     EXPECT_TRUE(scrcpy.registrySnapshot().empty());
     EXPECT_FALSE(scrcpy.isMirroring(kTarget));
 
@@ -234,7 +240,8 @@ TEST_F(ScrcpyLauncherTest, AReplacedSessionCancelsBeforeAndDuringTheStart) {
 
     std::atomic<bool> current{true};
     std::string error;
-    auto started = std::async(std::launch::async, [&] { error = startError(kTarget, false, [&] { return current.load(); }); });
+    auto started =
+        std::async(std::launch::async, [&] { error = startError(kTarget, false, [&] { return current.load(); }); });
     auto pid = folder.waitForRun();
     ASSERT_TRUE(pid);
     current = false;
@@ -256,7 +263,7 @@ TEST_F(ScrcpyLauncherTest, ASecondStartForTheSameGlassesReusesTheWindow) {
 
     start(kTarget);  // same target
     EXPECT_TRUE(logged(reuse + kTarget));
-    start(kTarget, true);  // the other window kind
+    start(kTarget, true);                           // the other window kind
     start("SERIAL-USB-1", false, "device:pair-1");  // same glasses over another route
     EXPECT_TRUE(logged(reuse + "SERIAL-USB-1"));
     EXPECT_EQ(folder.runs().size(), 1u);
@@ -288,7 +295,8 @@ TEST_F(ScrcpyLauncherTest, ADeadWindowIsForgottenAndANewOneStarted) {
     // The first child's end was reported to the main queue; the key now belongs to a newer
     // child, so that report changes nothing.
     std::vector<std::string> ended;
-    scrcpy.setOnScrcpyTerminated([&](const std::string& key, const std::shared_ptr<ScrcpyChild>&) { ended.push_back(key); });
+    scrcpy.setOnScrcpyTerminated(
+        [&](const std::string& key, const std::shared_ptr<ScrcpyChild>&) { ended.push_back(key); });
     main_->runUntil([] { return false; }, 300ms);
     EXPECT_TRUE(ended.empty());
     EXPECT_FALSE(logged(std::string("scrcpy 投屏进程已退出: ") + kTarget + "，被信号 9 终止"));
@@ -346,7 +354,8 @@ public:
     // One process whose command line reads like a scrcpy window of `target` (and that a
     // SIGTERM ends, like scrcpy).
     explicit Leftover(const std::string& target)
-        : child_(ChildProcess::launch(ProcessSpec{"/usr/bin/perl", {"-e", "sleep 60", "scrcpy", "-s", target}, {}, {}})) {}
+        : child_(
+              ChildProcess::launch(ProcessSpec{"/usr/bin/perl", {"-e", "sleep 60", "scrcpy", "-s", target}, {}, {}})) {}
     ~Leftover() { end(); }
     // Ends and reaps it (a leftover of an earlier run has a parent that reaps it).
     void end() {
@@ -364,7 +373,8 @@ TEST_F(ScrcpyLauncherTest, ASingleLeftoverIsAdoptedNotKilled) {
     FakeScrcpyFolder folder(fakescrcpy::ready);
     Leftover leftover(kTarget);
     processList_ = [&] {
-        return listing("  1 /sbin/init\n " + std::to_string(leftover.pid()) + " /opt/scrcpy -s " + kTarget + " --no-audio\n");
+        return listing("  1 /sbin/init\n " + std::to_string(leftover.pid()) + " /opt/scrcpy -s " + kTarget +
+                       " --no-audio\n");
     };
     auto& scrcpy = launcher(folder);
     start(kTarget, false, "device:left");
@@ -388,8 +398,8 @@ TEST_F(ScrcpyLauncherTest, TwoOrMoreLeftoversAreEndedAndANewWindowStarts) {
     FakeScrcpyFolder folder(fakescrcpy::ready);
     Leftover first(kTarget), second(kTarget);
     processList_ = [&] {
-        return listing(std::to_string(first.pid()) + " /opt/scrcpy -s " + kTarget + "\n" + std::to_string(second.pid()) +
-                       " /opt/scrcpy -s " + kTarget + " --always-on-top\n");
+        return listing(std::to_string(first.pid()) + " /opt/scrcpy -s " + kTarget + "\n" +
+                       std::to_string(second.pid()) + " /opt/scrcpy -s " + kTarget + " --always-on-top\n");
     };
     auto& scrcpy = launcher(folder);
     start(kTarget);
@@ -418,7 +428,7 @@ TEST_F(ScrcpyLauncherTest, OurOwnWindowsAreNeverLeftovers) {
 
 TEST_F(ScrcpyLauncherTest, AProcessListThatCannotRunCountsAsNoLeftover) {
     FakeScrcpyFolder folder(fakescrcpy::ready);
-    processList_ = [] () -> FiniteRun { throw LaunchError(LaunchError::Reason::notFound, ENOENT, "/bin/ps"); };
+    processList_ = []() -> FiniteRun { throw LaunchError(LaunchError::Reason::notFound, ENOENT, "/bin/ps"); };
     launcher(folder);
     start(kTarget);
     EXPECT_TRUE(logged("检查现有 scrcpy 进程失败: executable not found: /bin/ps"));

@@ -1,11 +1,10 @@
 // The background sync of a privately mirrored target to the shared server, against the scripted
 // fake adb: which commands run with which time-outs, and the one log line each outcome leaves.
 
-#include "mirror/SharedAdbSync.h"
-
 #include <gtest/gtest.h>
 
 #include "mirror/ConnectionRig.h"
+#include "mirror/SharedAdbSync.h"
 
 namespace orvan {
 namespace {
@@ -66,8 +65,8 @@ TEST_F(SharedAdbSyncTest, ATargetThatDoesNotComeUpIsReportedWithTheConnectOutput
     rig.scriptTransport();
     sync();
     EXPECT_EQ(rig.actions(), std::vector<std::string>{"connect " + t});  // nothing offline to clear
-    EXPECT_EQ(lines(), std::vector<std::string>{"共享 5037 暂未同步眼镜，不影响当前投屏: " + t + "，failed to connect to '" +
-                                                t + "': Connection refused"});
+    EXPECT_EQ(lines(), std::vector<std::string>{"共享 5037 暂未同步眼镜，不影响当前投屏: " + t +
+                                                "，failed to connect to '" + t + "': Connection refused"});
 }
 
 TEST_F(SharedAdbSyncTest, AHangingConnectIsAbandonedAfterFourSecondsWithoutHoldingTheCaller) {
@@ -78,8 +77,8 @@ TEST_F(SharedAdbSyncTest, AHangingConnectIsAbandonedAfterFourSecondsWithoutHoldi
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 100ms);
     sharedSync.waitUntilIdle();
     EXPECT_GE(std::chrono::steady_clock::now() - begin, 3900ms);
-    EXPECT_EQ(lines(), std::vector<std::string>{"共享 5037 同步失败，不影响当前投屏: 命令超时: " + rig.adb.adbPath().string() +
-                                                " connect " + t});
+    EXPECT_EQ(lines(), std::vector<std::string>{"共享 5037 同步失败，不影响当前投屏: 命令超时: " +
+                                                rig.adb.adbPath().string() + " connect " + t});
 }
 
 }  // namespace
