@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -69,6 +70,18 @@ bool windowManagerManages(const std::string& display) {
 bool XvfbDisplay::serverAvailable() { return !findExecutable("Xvfb").empty(); }
 
 bool XvfbDisplay::windowManagerAvailable() { return !findExecutable("openbox").empty(); }
+
+std::string XvfbDisplay::unservedName() {
+    for (int number = 65534; number > 60000; --number) {
+        const auto text = std::to_string(number);
+        std::error_code ignored;
+        if (!std::filesystem::exists("/tmp/.X11-unix/X" + text, ignored) &&
+            !std::filesystem::exists("/tmp/.X" + text + "-lock", ignored)) {
+            return ":" + text;
+        }
+    }
+    throw std::runtime_error("every display from :60001 to :65534 seems taken");
+}
 
 XvfbDisplay::XvfbDisplay(bool withWindowManager) {
     // Xvfb writes the display number it chose to descriptor 1 once it accepts connections.

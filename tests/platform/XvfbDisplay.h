@@ -16,6 +16,9 @@ class XvfbDisplay {
 public:
     static bool serverAvailable();         // Xvfb is installed
     static bool windowManagerAvailable();  // openbox is installed
+    // A display name no X server serves: far above the numbers servers pick for themselves,
+    // so unlike a display just stopped it cannot be taken over by a parallel test's server.
+    static std::string unservedName();
 
     // Throws std::runtime_error when the server (or the window manager) does not come up.
     explicit XvfbDisplay(bool withWindowManager = false);
