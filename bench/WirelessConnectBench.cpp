@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
     LocalNetworkProbe network;
     PrivateAdbServer privateServer(runner, tools, SystemClock::shared());
     ConnectedTarget connected;
-    WirelessAdbConnector connector(runner, tools, SystemClock::shared(), probe, readiness, network, privateServer, connected);
+    WirelessAdbConnector connector(runner, tools, SystemClock::shared(), probe, readiness, network, privateServer,
+                                   connected);
 
     // ORVAN_BENCH_TRACE=1 prints when each command of a run started, to see where the time goes.
     bool trace = std::getenv("ORVAN_BENCH_TRACE") != nullptr;
@@ -59,8 +60,8 @@ int main(int argc, char** argv) {
         std::string failure;
         auto started = std::chrono::steady_clock::now();
         runStart = started;
-        bool ok = connector.tryConnectWirelessAdb(ip, port, 5.0, true, [&](const std::string& m) { failure = m; },
-                                                  AdbServerScope::sharedDevelopment, false);
+        bool ok = connector.tryConnectWirelessAdb(
+            ip, port, 5.0, true, [&](const std::string& m) { failure = m; }, AdbServerScope::sharedDevelopment, false);
         double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
         if (!ok) {
             std::fprintf(stderr, "connect failed: %s\n", failure.c_str());

@@ -35,8 +35,10 @@ bool PrivateAdbServer::preparePrivateWirelessAdbServer(bool silent) {
         auto result = run("start-server", kStartTimeout);
         ready_ = result.status == 0;
         if (silent) return ready_;
-        if (ready_) log("投屏专用 ADB Server 已就绪: 127.0.0.1:" + portText());
-        else log("投屏专用 ADB Server 启动失败，将仅在本次扫码中回退共享 5037: " + result.output);
+        if (ready_)
+            log("投屏专用 ADB Server 已就绪: 127.0.0.1:" + portText());
+        else
+            log("投屏专用 ADB Server 启动失败，将仅在本次扫码中回退共享 5037: " + result.output);
     } catch (const std::exception& error) {
         ready_ = false;
         if (!silent) log(std::string("投屏专用 ADB Server 启动异常，将仅在本次扫码中回退共享 5037: ") + error.what());
@@ -94,8 +96,10 @@ void PrivateAdbServer::stopPrivateWirelessAdbServer() {
     std::lock_guard guard(lock_);
     try {
         auto result = run("kill-server", kExitKillTimeout);
-        if (result.status == 0) log("应用退出，已停止投屏专用 ADB Server: 127.0.0.1:" + portText());
-        else log("应用退出时未能正常停止投屏专用 ADB Server: " + result.output);
+        if (result.status == 0)
+            log("应用退出，已停止投屏专用 ADB Server: 127.0.0.1:" + portText());
+        else
+            log("应用退出时未能正常停止投屏专用 ADB Server: " + result.output);
     } catch (const std::exception& error) {
         log(std::string("应用退出时停止投屏专用 ADB Server 异常: ") + error.what());
     }

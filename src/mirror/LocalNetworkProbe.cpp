@@ -27,7 +27,10 @@ namespace {
 class TcpProbeConnection {
 public:
     TcpProbeConnection(std::string ip, long long port, std::shared_ptr<LocalNetworkProbeState> state)
-        : ip_(std::move(ip)), port_(port), state_(std::move(state)), cancelFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+        : ip_(std::move(ip)),
+          port_(port),
+          state_(std::move(state)),
+          cancelFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
     ~TcpProbeConnection() {
         if (cancelFd_ >= 0) close(cancelFd_);
     }
@@ -65,8 +68,10 @@ public:
         int error = connect(fd, addresses->ai_addr, addresses->ai_addrlen) == 0 ? 0 : errno;
         if (error == EINPROGRESS) error = awaitConnection(fd, deadline);
         close(fd);
-        if (error == 0) state_->finish(LocalNetworkProbeOutcome::reachable());
-        else if (error > 0) state_->finish(LocalNetworkProbeOutcome::unavailable(std::strerror(error)));
+        if (error == 0)
+            state_->finish(LocalNetworkProbeOutcome::reachable());
+        else if (error > 0)
+            state_->finish(LocalNetworkProbeOutcome::unavailable(std::strerror(error)));
         // error < 0: cancelled or out of time; the prober decides.
     }
 
@@ -79,7 +84,8 @@ private:
     // 0 when connected, the socket error when it failed, -1 when cancelled or out of time.
     int awaitConnection(int fd, std::chrono::steady_clock::time_point deadline) {
         while (true) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() < 0) return -1;
             pollfd fds[2] = {{fd, POLLOUT, 0}, {cancelFd_, POLLIN, 0}};
             int ready = poll(fds, 2, static_cast<int>(left.count()) + 1);
@@ -103,22 +109,27 @@ private:
 LocalNetworkProbe::LocalNetworkProbe() = default;
 LocalNetworkProbe::~LocalNetworkProbe() = default;
 
-LocalNetworkProbeOutcome LocalNetworkProbe::probeLocalNetworkAccess(const std::string& ip, long long port, double timeout) {
+LocalNetworkProbeOutcome LocalNetworkProbe::probeLocalNetworkAccess(const std::string& ip, long long port,
+                                                                    double timeout) {
     if (port < 0 || port > 65535) return LocalNetworkProbeOutcome::unavailable("无效端口: " + std::to_string(port));
 
     auto state = std::make_shared<LocalNetworkProbeState>();
     auto connection = std::make_shared<TcpProbeConnection>(ip, port, state);
-    auto deadline = std::chrono::steady_clock::now() +
-                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(timeout));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                           std::chrono::duration<double>(timeout));
     localNetworkProbeQueue_.async([connection, deadline] { connection->run(deadline); });
     state->semaphore.try_acquire_until(deadline);
 
     LocalNetworkProbeOutcome result;
     {
         std::lock_guard guard(state->lock);
-        if (state->outcome) result = *state->outcome;
-        else if (state->sawLocalNetworkDenial) result = LocalNetworkProbeOutcome::denied();
-        else result = LocalNetworkProbeOutcome::unavailable(state->lastError.empty() ? "TCP 连接预检超时" : state->lastError);
+        if (state->outcome)
+            result = *state->outcome;
+        else if (state->sawLocalNetworkDenial)
+            result = LocalNetworkProbeOutcome::denied();
+        else
+            result =
+                LocalNetworkProbeOutcome::unavailable(state->lastError.empty() ? "TCP 连接预检超时" : state->lastError);
     }
     connection->cancel();
     return result;

@@ -15,7 +15,8 @@ bool TargetReadiness::isWirelessAdbTargetReady(const std::string& target, double
     return probe_.isAdbTargetResponsive(target, timeout, scope);
 }
 
-bool TargetReadiness::waitForAdbTargetResponsive(const std::string& target, double timeout, AdbServerScope scope) const {
+bool TargetReadiness::waitForAdbTargetResponsive(const std::string& target, double timeout,
+                                                 AdbServerScope scope) const {
     auto deadline = deadlineAfter(clock_, Seconds(timeout));
     double echoTimeout = std::min(timeout, 1.5);
     while (true) {
@@ -23,8 +24,8 @@ bool TargetReadiness::waitForAdbTargetResponsive(const std::string& target, doub
         // the state is "device" as well, so the outcome is the same, and a fresh transport is
         // known to answer one command sooner. A transport that is not "device" refuses the
         // echo at once, so the early echo costs no waiting.
-        auto echoed = std::async(std::launch::async,
-                                 [&] { return probe_.echoesReadyMarker(target, echoTimeout, scope); });
+        auto echoed =
+            std::async(std::launch::async, [&] { return probe_.echoesReadyMarker(target, echoTimeout, scope); });
         bool device = probe_.adbTargetState(target, scope) == "device";
         if (echoed.get() && device) return true;
         clock_.sleepFor(Seconds(kTransportPollInterval));

@@ -52,7 +52,7 @@ public:
     // another computer. `timeout` is the caller's connect time-out. Throws the error of the
     // disconnect command only; everything else folds into the outcome.
     OfflineOutcome waitForOfflineAuthorizationThenReconnectOnce(const std::string& target, double timeout, bool silent,
-                                                               AdbServerScope scope) const;
+                                                                AdbServerScope scope) const;
 
     // One quiet reconnect attempt of ip:port; true when the target answers afterwards.
     bool refreshWirelessAdbTargetOnce(const std::string& ip, int port, AdbServerScope scope) const;

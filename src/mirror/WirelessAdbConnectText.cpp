@@ -18,11 +18,11 @@ bool containsAny(const std::string& text, std::initializer_list<std::string_view
     return false;
 }
 
-
 constexpr const char* kNetworkAdvice =
     "。\n请确认眼镜和电脑处于同一可互访内网；公司内网生成的二维码可以使用，但网络需允许电脑访问眼镜的 5555 端口。\n"
     "如果正在使用 VPN、代理、访客网络，或公司网络开启了客户端隔离/路由 ACL/防火墙拦截，请先关闭或切换网络后重试。\n"
-    "如果终端可访问该端口但小助手仍失败，请在“系统设置 > 隐私与安全性 > 本地网络”中允许 OrvanMirror，然后重新打开应用。\n";
+    "如果终端可访问该端口但小助手仍失败，请在“系统设置 > 隐私与安全性 > 本地网络”中允许 "
+    "OrvanMirror，然后重新打开应用。\n";
 
 constexpr const char* kRepairingHint =
     "眼镜可能已切换 WiFi 或 IP 已变化。请用 USB 重新连接眼镜后点击“检测设备”，再开始无线投屏。";
@@ -43,7 +43,9 @@ bool isAdbConnectSuccess(const CommandResult& result) {
     return result.status == 0 && containsAny(result.output, {"connected"});
 }
 
-bool saysAlreadyConnected(const std::string& output) { return containsAny(output, {"already connected"}); }
+bool saysAlreadyConnected(const std::string& output) {
+    return containsAny(output, {"already connected"});
+}
 
 std::string retryDelayDescription(double seconds) {
     char buffer[400];  // room for the largest double in fixed notation

@@ -14,8 +14,15 @@ class WirelessAdbConnector::Attempt {
 public:
     Attempt(const WirelessAdbConnector& connector, const std::string& ip, int port, double timeout, bool silent,
             const FailureHandler& onFailure, AdbServerScope scope, bool preferImmediateSharedFallback)
-        : c_(connector), ip_(ip), port_(port), target_(ip + ":" + std::to_string(port)), timeout_(timeout),
-          silent_(silent), onFailure_(onFailure), scope_(scope), preferImmediateSharedFallback_(preferImmediateSharedFallback) {}
+        : c_(connector),
+          ip_(ip),
+          port_(port),
+          target_(ip + ":" + std::to_string(port)),
+          timeout_(timeout),
+          silent_(silent),
+          onFailure_(onFailure),
+          scope_(scope),
+          preferImmediateSharedFallback_(preferImmediateSharedFallback) {}
 
     bool run() {
         try {
@@ -38,19 +45,19 @@ private:
             log("Bonjour 已确认本地网络授权，直接开始 adb connect: " + target_);
             return;
         }
-        auto outcome = c_.localNetwork_.probeLocalNetworkAccess(ip_, port_, kPrecheckProbeTimeout);
-        switch (outcome.kind) {
-            case LocalNetworkProbeOutcome::Kind::reachable:
-                portReachable_ = true;
-                break;
-            case LocalNetworkProbeOutcome::Kind::denied:
-                denialSeen_ = true;
-                log("本地网络权限探测报告拒绝，宽松连接模式仍继续实际 adb connect: " + target_);
-                break;
-            case LocalNetworkProbeOutcome::Kind::unavailable:
-                log("眼镜 ADB 端口预检暂未连通，继续尝试 adb connect: " + outcome.reason);
-                break;
-        }
+        auto outcome = probePort(kPrecheckProbeTimeout);
+        if (outcome.kind == LocalNetworkProbeOutcome::Kind::denied)
+            log("本地网络权限探测报告拒绝，宽松连接模式仍继续实际 adb connect: " + target_);
+        else if (outcome.kind == LocalNetworkProbeOutcome::Kind::unavailable)
+            log("眼镜 ADB 端口预检暂未连通，继续尝试 adb connect: " + outcome.reason);
+    }
+
+    // Probes the glasses' port and notes what it tells about the network for the failure exit.
+    LocalNetworkProbeOutcome probePort(double timeout) {
+        auto outcome = c_.localNetwork_.probeLocalNetworkAccess(ip_, port_, timeout);
+        if (outcome.kind == LocalNetworkProbeOutcome::Kind::reachable) portReachable_ = true;
+        if (outcome.kind == LocalNetworkProbeOutcome::Kind::denied) denialSeen_ = true;
+        return outcome;
     }
 
     // A transport listed as "device" is used when it answers; when it does not, only this
@@ -69,7 +76,8 @@ private:
         bool accepted = result_.status == 0;
         if (preferImmediateSharedFallback_ && scope_ == AdbServerScope::privateMirroring && !state_ &&
             (accepted || isSharedAdbServerRecoveryCandidate(result_.output))) {
-            log("投屏专用 " + std::to_string(c_.runner_.privatePort()) + " 未及时形成有效 transport，立即回退共享 5037: " + target_);
+            log("投屏专用 " + std::to_string(c_.runner_.privatePort()) +
+                " 未及时形成有效 transport，立即回退共享 5037: " + target_);
             if (onFailure_) onFailure_(result_.output);
             return false;
         }
@@ -118,21 +126,14 @@ private:
     }
 
     void probeBeforeRetry() {
-        auto outcome = c_.localNetwork_.probeLocalNetworkAccess(ip_, port_, kRetryProbeTimeout);
-        switch (outcome.kind) {
-            case LocalNetworkProbeOutcome::Kind::reachable:
-                portReachable_ = true;
-                break;
-            case LocalNetworkProbeOutcome::Kind::denied:
-                denialSeen_ = true;
-                if (c_.localNetwork_.isLocalNetworkPermissionConfirmed())
-                    log("本地网络权限已确认，继续本次无线 ADB 自动重试: " + target_);
-                else
-                    log("自动重试时权限探测仍报告拒绝，继续以实际 ADB 结果为准: " + target_);
-                break;
-            case LocalNetworkProbeOutcome::Kind::unavailable:
-                log("自动重试前眼镜端口仍未连通: " + outcome.reason);
-                break;
+        auto outcome = probePort(kRetryProbeTimeout);
+        if (outcome.kind == LocalNetworkProbeOutcome::Kind::unavailable) {
+            log("自动重试前眼镜端口仍未连通: " + outcome.reason);
+        } else if (outcome.kind == LocalNetworkProbeOutcome::Kind::denied) {
+            if (c_.localNetwork_.isLocalNetworkPermissionConfirmed())
+                log("本地网络权限已确认，继续本次无线 ADB 自动重试: " + target_);
+            else
+                log("自动重试时权限探测仍报告拒绝，继续以实际 ADB 结果为准: " + target_);
         }
     }
 
@@ -149,11 +150,14 @@ private:
     }
 
     bool finalClassification() {
-        if (isAuthenticationFailure() && c_.readiness_.waitForWirelessAdbAuthorization(target_, kAuthorizationWait, silent_, scope_))
+        if (isAuthenticationFailure() &&
+            c_.readiness_.waitForWirelessAdbAuthorization(target_, kAuthorizationWait, silent_, scope_))
             return succeed();
         std::string message = failureMessage();
-        if (scope_ == AdbServerScope::privateMirroring && isSharedAdbServerRecoveryCandidate(message) && glassesReachable()) {
-            log("主应用可访问眼镜但专用 ADB 异常，仅重启 " + std::to_string(c_.runner_.privatePort()) + " 后重试一次: " + target_);
+        if (scope_ == AdbServerScope::privateMirroring && isSharedAdbServerRecoveryCandidate(message) &&
+            glassesReachable()) {
+            log("主应用可访问眼镜但专用 ADB 异常，仅重启 " + std::to_string(c_.runner_.privatePort()) +
+                " 后重试一次: " + target_);
             if (c_.privateServer_.restartPrivateWirelessAdbServer()) {
                 result_ = connect(std::max(4.0, timeout_));
                 if (waitUntilAnswering(2.0)) {
@@ -222,7 +226,9 @@ private:
     }
 
     std::optional<std::string> state() const { return c_.probe_.adbTargetState(target_, scope_); }
-    bool waitUntilAnswering(double seconds) const { return c_.readiness_.waitForAdbTargetResponsive(target_, seconds, scope_); }
+    bool waitUntilAnswering(double seconds) const {
+        return c_.readiness_.waitForAdbTargetResponsive(target_, seconds, scope_);
+    }
     double settleTime() const { return std::min(2.0, std::max(1.0, timeout_ / 2)); }
     void log(const std::string& message) const {
         if (!silent_) (*c_.runner_.log())(message);
@@ -248,8 +254,14 @@ WirelessAdbConnector::WirelessAdbConnector(const AdbRunner& runner, const ToolLo
                                            const AdbTargetProbe& probe, const TargetReadiness& readiness,
                                            LocalNetworkProbe& localNetwork, PrivateAdbServer& privateServer,
                                            ConnectedTarget& connectedTarget)
-    : runner_(runner), tools_(tools), clock_(clock), probe_(probe), readiness_(readiness), localNetwork_(localNetwork),
-      privateServer_(privateServer), connectedTarget_(connectedTarget) {}
+    : runner_(runner),
+      tools_(tools),
+      clock_(clock),
+      probe_(probe),
+      readiness_(readiness),
+      localNetwork_(localNetwork),
+      privateServer_(privateServer),
+      connectedTarget_(connectedTarget) {}
 
 bool WirelessAdbConnector::tryConnectWirelessAdb(const std::string& ip, int port, double timeout, bool silent,
                                                  const FailureHandler& onFailure, AdbServerScope serverScope,

@@ -39,8 +39,8 @@ public:
     static constexpr double kAuthorizationWait = 8.0;
 
     WirelessAdbConnector(const AdbRunner& runner, const ToolLocation& tools, Clock& clock, const AdbTargetProbe& probe,
-                         const TargetReadiness& readiness, LocalNetworkProbe& localNetwork, PrivateAdbServer& privateServer,
-                         ConnectedTarget& connectedTarget);
+                         const TargetReadiness& readiness, LocalNetworkProbe& localNetwork,
+                         PrivateAdbServer& privateServer, ConnectedTarget& connectedTarget);
 
     // True when ip:port is a live, answering transport of `serverScope` (and then it is the
     // connected target). Never throws: every failure reaches `onFailure` (on this thread, once,

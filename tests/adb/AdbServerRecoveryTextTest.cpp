@@ -9,11 +9,11 @@ namespace orvan {
 namespace {
 
 TEST(AdbServerRecoveryText, NetworkAndTimeOutPhrasesInAnyCase) {
-    for (const char* text : {"failed to connect to '192.168.1.20:5555': No route to host",
-                             "Network is unreachable", "HOST IS DOWN", "destination host unreachable",
-                             "failed to connect to 192.168.1.20:5555: Connection timed out",
-                             "failed to connect: Operation Timed Out", "read timed out",
-                             "命令超时: /usr/bin/adb connect 192.168.1.20:5555"}) {
+    for (const char* text :
+         {"failed to connect to '192.168.1.20:5555': No route to host", "Network is unreachable", "HOST IS DOWN",
+          "destination host unreachable", "failed to connect to 192.168.1.20:5555: Connection timed out",
+          "failed to connect: Operation Timed Out", "read timed out",
+          "命令超时: /usr/bin/adb connect 192.168.1.20:5555"}) {
         EXPECT_TRUE(isSharedAdbServerRecoveryCandidate(text)) << text;
     }
 }

@@ -66,7 +66,9 @@ TEST_F(PrivateAdbServerTest, PrepareStartsOnceThenReusesReadiness) {
 }
 
 TEST_F(PrivateAdbServerTest, StartFailureLogsItsOutputAndLeavesTheBreakerClosed) {
-    adb.on({"-P", "16031", "start-server"}).reply("  \n", 1).reply("cannot bind 'tcp:16031': Address already in use", 1);
+    adb.on({"-P", "16031", "start-server"})
+        .reply("  \n", 1)
+        .reply("cannot bind 'tcp:16031': Address already in use", 1);
     EXPECT_FALSE(server.preparePrivateWirelessAdbServer(false));
     EXPECT_FALSE(server.preparePrivateWirelessAdbServer(false));
     EXPECT_EQ(logs.lines(), (std::vector<std::string>{
@@ -97,8 +99,10 @@ TEST_F(PrivateAdbServerTest, MissingToolsAndLaunchErrorsAreStartExceptions) {
     logs.clear();
     EXPECT_FALSE(server.preparePrivateWirelessAdbServer(false));
     ASSERT_EQ(logs.lines().size(), 1u);
-    EXPECT_TRUE(logs.lines()[0].starts_with("投屏专用 ADB Server 启动异常，将仅在本次扫码中回退共享 5037: ")) << logs.lines()[0];
-    EXPECT_GT(logs.lines()[0].size(), std::string("投屏专用 ADB Server 启动异常，将仅在本次扫码中回退共享 5037: ").size());
+    EXPECT_TRUE(logs.lines()[0].starts_with("投屏专用 ADB Server 启动异常，将仅在本次扫码中回退共享 5037: "))
+        << logs.lines()[0];
+    EXPECT_GT(logs.lines()[0].size(),
+              std::string("投屏专用 ADB Server 启动异常，将仅在本次扫码中回退共享 5037: ").size());
     EXPECT_FALSE(server.isReady());
 }
 
@@ -112,7 +116,8 @@ TEST_F(PrivateAdbServerTest, BreakerSendsScanSessionsToTheSharedServerForFiveMin
     logs.clear();
     clock.advance(Seconds(299));
     EXPECT_EQ(server.preferredScanAdbServerScope(), AdbServerScope::sharedDevelopment);
-    EXPECT_EQ(logs.lines(), std::vector<std::string>{"投屏专用 16031 处于短时熔断，本次扫码直接使用共享 5037；不会重启共享服务。"});
+    EXPECT_EQ(logs.lines(),
+              std::vector<std::string>{"投屏专用 16031 处于短时熔断，本次扫码直接使用共享 5037；不会重启共享服务。"});
 
     logs.clear();
     clock.advance(Seconds(2));
@@ -144,9 +149,9 @@ TEST_F(PrivateAdbServerTest, ResetDuringSuppressionMakesTheNextSessionStartTheSe
 TEST_F(PrivateAdbServerTest, UnpreparableServerFallsBackToSharedWithTheNoRestartPromise) {
     adb.on({"**", "start-server"}).reply("error", 1);
     EXPECT_EQ(server.preferredScanAdbServerScope(), AdbServerScope::sharedDevelopment);
-    EXPECT_EQ(logs.lines(), (std::vector<std::string>{
-                                "投屏专用 ADB Server 启动失败，将仅在本次扫码中回退共享 5037: error",
-                                "本次扫码改用共享 5037；不会自动重启或清理 Android Studio 的 ADB Server。"}));
+    EXPECT_EQ(logs.lines(),
+              (std::vector<std::string>{"投屏专用 ADB Server 启动失败，将仅在本次扫码中回退共享 5037: error",
+                                        "本次扫码改用共享 5037；不会自动重启或清理 Android Studio 的 ADB Server。"}));
 }
 
 TEST_F(PrivateAdbServerTest, RestartKillsThenStartsWithTheirTimeOuts) {

@@ -66,7 +66,8 @@ protected:
         std::vector<std::string> failures;
         double seconds = 0;
     };
-    Connect connect(SimulatedGlasses& glasses, AdbServerScope scope, double timeout = 5.0, bool immediateFallback = false) {
+    Connect connect(SimulatedGlasses& glasses, AdbServerScope scope, double timeout = 5.0,
+                    bool immediateFallback = false) {
         Connect result;
         auto start = std::chrono::steady_clock::now();
         result.connected = service->wirelessAdbConnector().tryConnectWirelessAdb(
@@ -88,6 +89,15 @@ protected:
     bool logged(const std::string& line) {
         std::lock_guard guard(mutex);
         return std::find(logLines.begin(), logLines.end(), line) != logLines.end();
+    }
+    // A pair whose transport on the shared server went "offline"; the trace starts after it.
+    bool connectedThenOffline(SimulatedGlasses& glasses) {
+        world->connectWifi(glasses);
+        if (!world->waitForState(glasses.wifiSerial(), "device", 10s)) return false;
+        glasses.goOffline();
+        if (!world->waitForState(glasses.wifiSerial(), "offline", 10s)) return false;
+        world->clearAdbTrace();
+        return true;
     }
     std::optional<pid_t> privateServerPid() const {
         ListeningSocketOwner owner;
@@ -174,11 +184,7 @@ TEST_F(ConnectionE2eTest, AuthorizationNeverGivenFailsWithTheAuthorizationText) 
 
 TEST_F(ConnectionE2eTest, OfflineTransportAuthorizedLaterNeedsNoDisconnect) {
     SimulatedGlasses& glasses = world->startGlasses();
-    world->connectWifi(glasses);
-    ASSERT_TRUE(world->waitForState(glasses.wifiSerial(), "device", 10s));
-    glasses.goOffline();
-    ASSERT_TRUE(world->waitForState(glasses.wifiSerial(), "offline", 10s));
-    world->clearAdbTrace();
+    ASSERT_TRUE(connectedThenOffline(glasses));
     auto back = std::async(std::launch::async, [&] {
         std::this_thread::sleep_for(4s);
         glasses.goOnline();
@@ -192,11 +198,7 @@ TEST_F(ConnectionE2eTest, OfflineTransportAuthorizedLaterNeedsNoDisconnect) {
 
 TEST_F(ConnectionE2eTest, OfflineTransportThatStaysOfflineIsResetOnceAndFails) {
     SimulatedGlasses& glasses = world->startGlasses();
-    world->connectWifi(glasses);
-    ASSERT_TRUE(world->waitForState(glasses.wifiSerial(), "device", 10s));
-    glasses.goOffline();
-    ASSERT_TRUE(world->waitForState(glasses.wifiSerial(), "offline", 10s));
-    world->clearAdbTrace();
+    ASSERT_TRUE(connectedThenOffline(glasses));
     auto result = connect(glasses, kShared, 2.0);
     EXPECT_FALSE(result.connected);
     EXPECT_EQ(result.failures, std::vector<std::string>{"offline"});
@@ -224,7 +226,8 @@ TEST_F(ConnectionE2eTest, DeadButListedTransportIsResetAndReconnected) {
 
 TEST_F(ConnectionE2eTest, RefreshReconnectsQuietly) {
     SimulatedGlasses& glasses = world->startGlasses();
-    EXPECT_TRUE(service->targetReadiness().refreshWirelessAdbTargetOnce(glasses.wlanAddress(), glasses.wirelessPort(), kShared));
+    EXPECT_TRUE(service->targetReadiness().refreshWirelessAdbTargetOnce(glasses.wlanAddress(), glasses.wirelessPort(),
+                                                                        kShared));
     EXPECT_TRUE(logLines.empty());
     EXPECT_EQ(commands("connect").size(), 1u);
 }
@@ -268,11 +271,13 @@ TEST_F(ConnectionE2eTest, PrivateServerStartsRestartsAndStopsOnItsPort) {
 TEST_F(ConnectionE2eTest, LocalNetworkProbeSeesTheGlassesPort) {
     SimulatedGlasses& glasses = world->startGlasses();
     auto& probe = service->localNetworkProbe();
-    EXPECT_EQ(probe.probeLocalNetworkAccess(glasses.wlanAddress(), glasses.wirelessPort(), 1.2), LocalNetworkProbeOutcome::reachable());
+    EXPECT_EQ(probe.probeLocalNetworkAccess(glasses.wlanAddress(), glasses.wirelessPort(), 1.2),
+              LocalNetworkProbeOutcome::reachable());
     glasses.setWireless(false);
     EXPECT_EQ(probe.probeLocalNetworkAccess(glasses.wlanAddress(), glasses.wirelessPort(), 1.2),
               LocalNetworkProbeOutcome::unavailable("Connection refused"));
-    EXPECT_EQ(probe.probeLocalNetworkAccess(glasses.wlanAddress(), 70000, 1.2), LocalNetworkProbeOutcome::unavailable("无效端口: 70000"));
+    EXPECT_EQ(probe.probeLocalNetworkAccess(glasses.wlanAddress(), 70000, 1.2),
+              LocalNetworkProbeOutcome::unavailable("无效端口: 70000"));
 }
 
 // The breaker's five minutes on a virtual clock; the servers and commands are real.

@@ -79,7 +79,9 @@ struct ConnectionRig {
             .reply("error: device unauthorized.\nThis adb server's $ADB_VENDOR_KEYS is not set", 1);
         adb.on({"**", "-s", t, "get-state"}).reply("error: device '" + t + "' not found", 1);
         for (const char* state : {"device", "offline", "unauthorized"})
-            adb.on({"**", "devices"}).when("state", state).reply("List of devices attached\n" + t + "\t" + state + "\n");
+            adb.on({"**", "devices"})
+                .when("state", state)
+                .reply("List of devices attached\n" + t + "\t" + state + "\n");
         adb.on({"**", "devices"}).reply("List of devices attached\n\n");
         adb.on({"**", "-s", t, "shell", "echo", kAdbReadyMarker}).when("answers", "yes").reply(kAdbReadyMarker);
         adb.on({"**", "-s", t, "shell", "echo", kAdbReadyMarker}).reply("error: closed", 1);

@@ -1,9 +1,8 @@
 // The port probe against real loopback sockets: a listener, a closed port, a listener too busy to
 // answer, and texts that are no address or no port.
 
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -98,7 +97,8 @@ TEST(LocalNetworkProbe, PortsOutsideTheTcpRangeOpenNoConnection) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(probe.probeLocalNetworkAccess("127.0.0.1", 65536, 5.0), Outcome::unavailable("无效端口: 65536"));
     EXPECT_EQ(probe.probeLocalNetworkAccess("127.0.0.1", -1, 5.0), Outcome::unavailable("无效端口: -1"));
-    EXPECT_EQ(probe.probeLocalNetworkAccess("127.0.0.1", 4294967296LL, 5.0), Outcome::unavailable("无效端口: 4294967296"));
+    EXPECT_EQ(probe.probeLocalNetworkAccess("127.0.0.1", 4294967296LL, 5.0),
+              Outcome::unavailable("无效端口: 4294967296"));
     EXPECT_LT(secondsSince(start), 0.1);
     // 0 is a valid port number; nothing ever listens there.
     EXPECT_EQ(probe.probeLocalNetworkAccess("127.0.0.1", 0, 1.0).kind, Outcome::Kind::unavailable);
@@ -131,7 +131,8 @@ TEST(LocalNetworkProbe, ConcurrentProbesEachKeepTheirTimeOut) {
     auto start = std::chrono::steady_clock::now();
     std::vector<std::future<Outcome>> silent;
     for (int i = 0; i < 3; ++i)
-        silent.push_back(std::async(std::launch::async, [&] { return probe.probeLocalNetworkAccess("127.0.0.1", busy.port(), 0.4); }));
+        silent.push_back(std::async(std::launch::async,
+                                    [&] { return probe.probeLocalNetworkAccess("127.0.0.1", busy.port(), 0.4); }));
     for (auto& outcome : silent) EXPECT_EQ(outcome.get(), Outcome::unavailable("TCP 连接预检超时"));
     EXPECT_LT(secondsSince(start), 0.8);
     // The queue is free again at once: a cancelled probe does not linger.

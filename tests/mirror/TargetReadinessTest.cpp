@@ -136,7 +136,10 @@ TEST_F(TargetReadinessTest, SilentAuthorizationWaitLogsNothing) {
 }
 
 TEST_F(TargetReadinessTest, OfflineTargetAuthorizedInTimeNeedsNoDisconnect) {
-    rig.adb.on({"-s", t, "get-state"}).reply("error: device offline", 1).reply("error: device offline", 1).reply("device");
+    rig.adb.on({"-s", t, "get-state"})
+        .reply("error: device offline", 1)
+        .reply("error: device offline", 1)
+        .reply("device");
     rig.adb.on({"devices"}).reply("List of devices attached\n" + t + "\toffline");
     rig.adb.on({"-s", t, "shell", "echo", "*"}).reply("__ORVAN_MIRROR_ADB_READY__");
     auto outcome = rig.readiness.waitForOfflineAuthorizationThenReconnectOnce(t, 5.0, false, kShared);
@@ -158,19 +161,15 @@ TEST_F(TargetReadinessTest, OfflineTargetIsResetOnceThenWaitedForAgain) {
     EXPECT_EQ(disconnect.timeout, 4.0);
     EXPECT_TRUE(disconnect.logCommand);
     EXPECT_EQ(connect.timeout, 5.0);
-    EXPECT_EQ(rig.logs.lines(),
-              (std::vector<std::string>{"无线 ADB 首次进入 offline，保留现有 transport 等待眼镜授权: " + t,
-                                        "ADB 正在等待眼镜授权，保留 8 秒确认时间: " + t,
-                                        "等待眼镜端 ADB 授权超时: " + t,
-                                        "offline 授权宽限期结束，仅定向重连当前眼镜一次: " + t,
-                                        "$ " + rig.adb.adbPath().string() + " disconnect " + t,
-                                        "disconnected " + t,
-                                        "$ " + rig.adb.adbPath().string() + " connect " + t,
-                                        "connected to " + t,
-                                        "定向重连后继续等待眼镜授权，兼容另一台电脑短暂占用授权提示: " + t,
-                                        "ADB 正在等待眼镜授权，保留 4 秒确认时间: " + t,
-                                        "等待眼镜端 ADB 授权超时: " + t,
-                                        "offline 定向重连一次后仍未就绪: " + t}));
+    EXPECT_EQ(rig.logs.lines(), (std::vector<std::string>{
+                                    "无线 ADB 首次进入 offline，保留现有 transport 等待眼镜授权: " + t,
+                                    "ADB 正在等待眼镜授权，保留 8 秒确认时间: " + t, "等待眼镜端 ADB 授权超时: " + t,
+                                    "offline 授权宽限期结束，仅定向重连当前眼镜一次: " + t,
+                                    "$ " + rig.adb.adbPath().string() + " disconnect " + t, "disconnected " + t,
+                                    "$ " + rig.adb.adbPath().string() + " connect " + t, "connected to " + t,
+                                    "定向重连后继续等待眼镜授权，兼容另一台电脑短暂占用授权提示: " + t,
+                                    "ADB 正在等待眼镜授权，保留 4 秒确认时间: " + t, "等待眼镜端 ADB 授权超时: " + t,
+                                    "offline 定向重连一次后仍未就绪: " + t}));
     // 8 s of authorization polls, the 0.1 s pause, 2 s (min(2, max(1, 5/2))) of transport polls,
     // then 4 s of authorization polls.
     auto sleeps = rig.clock.sleeps();
@@ -204,7 +203,8 @@ TEST_F(TargetReadinessTest, OfflineDisconnectErrorIsThrownAndConnectErrorIsLogge
     other.adb.setVariable("state", "offline");
     auto outcome = other.readiness.waitForOfflineAuthorizationThenReconnectOnce(t, 0.3, false, kShared);
     EXPECT_FALSE(outcome.connected);
-    EXPECT_TRUE(other.logs.contains("无线 ADB connect 命令异常: 命令超时: " + other.adb.adbPath().string() + " connect " + t));
+    EXPECT_TRUE(
+        other.logs.contains("无线 ADB connect 命令异常: 命令超时: " + other.adb.adbPath().string() + " connect " + t));
 }
 
 TEST_F(TargetReadinessTest, RefreshReusesAnAnsweringTarget) {
@@ -215,7 +215,9 @@ TEST_F(TargetReadinessTest, RefreshReusesAnAnsweringTarget) {
 }
 
 TEST_F(TargetReadinessTest, RefreshConnectsOnceQuietlyAndWaitsByTheConnectResult) {
-    rig.adb.on({"connect", t}).reply("connected to " + t).reply("failed to connect to '" + t + "': Connection refused", 1);
+    rig.adb.on({"connect", t})
+        .reply("connected to " + t)
+        .reply("failed to connect to '" + t + "': Connection refused", 1);
     rig.scriptTransport();
     EXPECT_FALSE(rig.readiness.refreshWirelessAdbTargetOnce("127.0.0.2", 5555, kShared));
     auto connect = rig.invocationsExactly("connect " + t).at(0);

@@ -3,6 +3,7 @@
 // onFailure (with its marker) and what is logged.
 
 #include <gtest/gtest.h>
+#include <netdb.h>
 
 #include <filesystem>
 #include <fstream>
@@ -25,12 +26,20 @@ constexpr auto kPrivate = AdbServerScope::privateMirroring;
 
 class WirelessAdbConnectorTest : public ::testing::Test {
 protected:
-    bool connect(double timeout = 5.0, AdbServerScope scope = kShared, bool silent = false, bool immediateFallback = false) {
-        return rig.connector.tryConnectWirelessAdb(kTargetIp, kTargetPort, timeout, silent,
-                                                   [this](const std::string& message) { failures.push_back(message); },
-                                                   scope, immediateFallback);
+    bool connect(double timeout = 5.0, AdbServerScope scope = kShared, bool silent = false,
+                 bool immediateFallback = false) {
+        return rig.connector.tryConnectWirelessAdb(
+            kTargetIp, kTargetPort, timeout, silent,
+            [this](const std::string& message) { failures.push_back(message); }, scope, immediateFallback);
     }
-    std::string adbLine(const std::string& arguments) const { return "$ " + rig.adb.adbPath().string() + " " + arguments; }
+    std::string adbLine(const std::string& arguments) const {
+        return "$ " + rig.adb.adbPath().string() + " " + arguments;
+    }
+    // The first connect and the four retries time out on the network.
+    static testing::FakeAdbRuleBuilder& timedOutFiveTimes(testing::FakeAdbRuleBuilder&& rule) {
+        for (int i = 0; i < 5; ++i) rule.reply("failed to connect to '127.0.0.2:5555': Connection timed out", 1);
+        return rule;
+    }
     // The sleeps of the ladder itself, without the 0.08 s transport and 0.25 s authorization polls.
     std::vector<double> ladderSleeps() const {
         std::vector<double> result;
@@ -65,12 +74,14 @@ TEST_F(WirelessAdbConnectorTest, PrecheckLogsByOutcomeAndNeverStopsTheConnect) {
     rig.glassesOnline();
     rig.network.script({Outcome::unavailable("Connection refused")});
     EXPECT_TRUE(connect());
-    EXPECT_EQ(rig.logs.lines(), std::vector<std::string>{"眼镜 ADB 端口预检暂未连通，继续尝试 adb connect: Connection refused"});
+    EXPECT_EQ(rig.logs.lines(),
+              std::vector<std::string>{"眼镜 ADB 端口预检暂未连通，继续尝试 adb connect: Connection refused"});
 
     rig.logs.clear();
     rig.network.script({Outcome::denied()});
     EXPECT_TRUE(connect());
-    EXPECT_EQ(rig.logs.lines(), std::vector<std::string>{"本地网络权限探测报告拒绝，宽松连接模式仍继续实际 adb connect: " + t});
+    EXPECT_EQ(rig.logs.lines(),
+              std::vector<std::string>{"本地网络权限探测报告拒绝，宽松连接模式仍继续实际 adb connect: " + t});
 
     rig.logs.clear();
     rig.network.setLocalNetworkPermissionConfirmed(true);
@@ -129,9 +140,15 @@ TEST_F(WirelessAdbConnectorTest, RefusedGlassesGoThroughFourRetriesAndFail) {
 }
 
 TEST_F(WirelessAdbConnectorTest, RetrySucceedsOnceTheNetworkSettles) {
-    rig.adb.on({"connect", t}).reply(refused, 1).reply(refused, 1).reply("connected to " + t).sets("state", "device").sets("answers", "yes");
+    rig.adb.on({"connect", t})
+        .reply(refused, 1)
+        .reply(refused, 1)
+        .reply("connected to " + t)
+        .sets("state", "device")
+        .sets("answers", "yes");
     rig.scriptTransport();
-    rig.network.script({Outcome::unavailable("No route to host"), Outcome::unavailable("No route to host"), Outcome::reachable()});
+    rig.network.script(
+        {Outcome::unavailable("No route to host"), Outcome::unavailable("No route to host"), Outcome::reachable()});
     EXPECT_TRUE(connect());
     EXPECT_EQ(rig.actions(), std::vector<std::string>(3, "connect " + t));
     EXPECT_EQ(ladderSleeps(), (std::vector<double>{0.4, 1.0}));
@@ -161,7 +178,9 @@ TEST_F(WirelessAdbConnectorTest, ImmediateSharedFallbackGivesUpAfterOneConnect) 
 }
 
 TEST_F(WirelessAdbConnectorTest, ImmediateFallbackAlsoOnANetworkFailureButNotOnARefusal) {
-    rig.adb.on({"**", "connect", t}).reply("failed to connect to '127.0.0.2:5555': Connection timed out", 1).reply(refused, 1);
+    rig.adb.on({"**", "connect", t})
+        .reply("failed to connect to '127.0.0.2:5555': Connection timed out", 1)
+        .reply(refused, 1);
     rig.scriptTransport();
     EXPECT_FALSE(connect(5.0, kPrivate, true, true));
     EXPECT_EQ(failures, std::vector<std::string>{"failed to connect to '127.0.0.2:5555': Connection timed out"});
@@ -198,7 +217,11 @@ TEST_F(WirelessAdbConnectorTest, OfflineWaitThatThrowsTakesTheFailureExit) {
 }
 
 TEST_F(WirelessAdbConnectorTest, AlreadyConnectedButSilentIsResetOnce) {
-    rig.adb.on({"connect", t}).reply("already connected to " + t).reply("connected to " + t).sets("state", "device").sets("answers", "yes");
+    rig.adb.on({"connect", t})
+        .reply("already connected to " + t)
+        .reply("connected to " + t)
+        .sets("state", "device")
+        .sets("answers", "yes");
     rig.adb.on({"disconnect", t}).reply("disconnected " + t);
     rig.scriptTransport();
     EXPECT_TRUE(connect());
@@ -276,7 +299,16 @@ TEST_F(WirelessAdbConnectorTest, RetryEndsEarlyOnAKnownStateThatIsNoProgress) {
 
 TEST_F(WirelessAdbConnectorTest, SharedServerTimeOutWithReachableGlassesAsksForRecovery) {
     // The first four connects hang until their 0.2 s time-out; the slow fallback (8 s) is answered.
-    rig.adb.on({"connect", t}).reply("").hangs().reply("").hangs().reply("").hangs().reply("").hangs().reply("error: timed out", 1);
+    rig.adb.on({"connect", t})
+        .reply("")
+        .hangs()
+        .reply("")
+        .hangs()
+        .reply("")
+        .hangs()
+        .reply("")
+        .hangs()
+        .reply("error: timed out", 1);
     rig.scriptTransport();
     EXPECT_FALSE(connect(0.2));
     std::string timeoutLine = "命令超时: " + rig.adb.adbPath().string() + " connect " + t;
@@ -290,7 +322,8 @@ TEST_F(WirelessAdbConnectorTest, DenialWithUnconfirmedPermissionAsksForLocalNetw
     rig.scriptTransport();
     rig.network.script({Outcome::denied()});
     EXPECT_FALSE(connect());
-    EXPECT_EQ(failures, std::vector<std::string>{"LOCAL_NETWORK_DENIED: failed to connect to '127.0.0.2:5555': Connection timed out"});
+    EXPECT_EQ(failures, std::vector<std::string>{
+                            "LOCAL_NETWORK_DENIED: failed to connect to '127.0.0.2:5555': Connection timed out"});
     EXPECT_TRUE(rig.logs.contains("自动重试时权限探测仍报告拒绝，继续以实际 ADB 结果为准: " + t));
 
     // Permission confirmed meanwhile: no local-network marker; the port was never reachable, so
@@ -311,12 +344,7 @@ TEST_F(WirelessAdbConnectorTest, NoMarkerForANetworkFailureWhenTheGlassesWereNev
 }
 
 TEST_F(WirelessAdbConnectorTest, PrivateServerIsRestartedOnceWhenOnlyItIsBroken) {
-    rig.adb.on({"-P", "16061", "connect", t})
-        .reply("failed to connect to '127.0.0.2:5555': Connection timed out", 1)
-        .reply("failed to connect to '127.0.0.2:5555': Connection timed out", 1)
-        .reply("failed to connect to '127.0.0.2:5555': Connection timed out", 1)
-        .reply("failed to connect to '127.0.0.2:5555': Connection timed out", 1)
-        .reply("failed to connect to '127.0.0.2:5555': Connection timed out", 1)
+    timedOutFiveTimes(rig.adb.on({"-P", "16061", "connect", t}))
         .reply("connected to " + t)
         .sets("state", "device")
         .sets("answers", "yes");
@@ -332,16 +360,12 @@ TEST_F(WirelessAdbConnectorTest, PrivateServerIsRestartedOnceWhenOnlyItIsBroken)
     EXPECT_TRUE(rig.logs.contains("主应用可访问眼镜但专用 ADB 异常，仅重启 16061 后重试一次: " + t));
     EXPECT_TRUE(rig.logs.contains("投屏专用 16061 自动恢复成功: " + t));
     EXPECT_EQ(rig.connectedTarget.get(), t);
-    for (const auto& invocation : rig.trace.invocations()) EXPECT_EQ(invocation.scope, kPrivate) << invocation.arguments;
+    for (const auto& invocation : rig.trace.invocations())
+        EXPECT_EQ(invocation.scope, kPrivate) << invocation.arguments;
 }
 
 TEST_F(WirelessAdbConnectorTest, FailedRepairReportsTheRepairAttempt) {
-    rig.adb.on({"-P", "16061", "connect", t})
-        .reply("failed to connect to '127.0.0.2:5555': Connection timed out", 1)
-        .reply("failed to connect to '127.0.0.2:5555': Connection timed out", 1)
-        .reply("failed to connect to '127.0.0.2:5555': Connection timed out", 1)
-        .reply("failed to connect to '127.0.0.2:5555': Connection timed out", 1)
-        .reply("failed to connect to '127.0.0.2:5555': Connection timed out", 1)
+    timedOutFiveTimes(rig.adb.on({"-P", "16061", "connect", t}))
         .reply("failed to connect to '127.0.0.2:5555': No route to host", 1);
     rig.adb.on({"-P", "16061", "kill-server"}).reply("");
     rig.adb.on({"-P", "16061", "start-server"}).reply("");
@@ -352,7 +376,8 @@ TEST_F(WirelessAdbConnectorTest, FailedRepairReportsTheRepairAttempt) {
     EXPECT_EQ(rig.network.timeouts().back(), 0.6);  // a new probe decided that the glasses are reachable
     // The private scope never carries the shared-server marker.
     EXPECT_EQ(failures, std::vector<std::string>{"failed to connect to '127.0.0.2:5555': No route to host"});
-    EXPECT_EQ(rig.logs.lines().back(), "无线 ADB 多次连接失败: failed to connect to '127.0.0.2:5555': No route to host");
+    EXPECT_EQ(rig.logs.lines().back(),
+              "无线 ADB 多次连接失败: failed to connect to '127.0.0.2:5555': No route to host");
 }
 
 TEST_F(WirelessAdbConnectorTest, NoRepairWhenTheGlassesAreUnreachable) {
@@ -383,7 +408,12 @@ TEST_F(WirelessAdbConnectorTest, SilentLadderLogsNothingAndEchoesNoCommand) {
 }
 
 TEST_F(WirelessAdbConnectorTest, MalformedConnectOutputsNeverCrash) {
-    rig.adb.on({"connect", t}).replyBytes("\xff\xfe\x00garbage", 0).reply("").reply("CONNECTED TO 127.0.0.2:5555").reply("x").repeated(200000);
+    rig.adb.on({"connect", t})
+        .replyBytes("\xff\xfe\x00garbage", 0)
+        .reply("")
+        .reply("CONNECTED TO 127.0.0.2:5555")
+        .reply("x")
+        .repeated(200000);
     rig.scriptTransport();
     EXPECT_FALSE(connect());
     // Invalid UTF-8 reads as empty output with status 0: accepted, so the retries run; the last
@@ -412,7 +442,8 @@ TEST_F(WirelessAdbConnectorTest, ConnectWifiAdbExplainsAFailure) {
         FAIL() << "no error";
     } catch (const MirrorError& error) {
         EXPECT_TRUE(std::string(error.what()).starts_with("电脑无法访问眼镜内网 IP：127.0.0.2。\n")) << error.what();
-        EXPECT_TRUE(std::string(error.what()).ends_with("\n原始错误：failed to connect to '127.0.0.2:5555': No route to host"));
+        EXPECT_TRUE(
+            std::string(error.what()).ends_with("\n原始错误：failed to connect to '127.0.0.2:5555': No route to host"));
     }
     // The last chance: a transport that answers within 4 s.
     auto last = rig.invocationsOf("__ORVAN_MIRROR_ADB_READY__");
@@ -434,6 +465,33 @@ TEST_F(WirelessAdbConnectorTest, ConnectWifiAdbPassesOnALaunchError) {
     std::filesystem::remove(rig.adb.adbPath());
     std::ofstream(rig.adb.adbPath()) << "not a program";
     EXPECT_THROW(rig.connector.connectWifiAdb(kTargetIp), LaunchError);
+}
+
+// The real port probe, with what callers might pass by mistake: ports outside the TCP range and
+// texts that are no address. The ladder goes on to adb, which has the last word.
+TEST_F(WirelessAdbConnectorTest, BadPortsAndAddressesAreProbedAsUnavailable) {
+    LocalNetworkProbe realProbe;
+    WirelessAdbConnector connector{rig.runner,    rig.tools, rig.clock,         rig.probe,
+                                   rig.readiness, realProbe, rig.privateServer, rig.connectedTarget};
+    rig.adb.on({"connect", "**"}).reply("failed to resolve host", 1);
+    rig.scriptTransport();
+    const std::string noName = gai_strerror(EAI_NONAME);
+    struct Case {
+        std::string ip;
+        int port;
+        std::string reason;
+    };
+    for (const auto& c :
+         {Case{"127.0.0.2", 70000, "无效端口: 70000"}, Case{"127.0.0.2", -1, "无效端口: -1"},
+          Case{"not-an-ip", 5555, noName}, Case{"192.168.1.300", 5555, noName}, Case{"", 5555, noName}}) {
+        rig.logs.clear();
+        failures.clear();
+        EXPECT_FALSE(connector.tryConnectWirelessAdb(c.ip, c.port, 5.0, false, [this](const std::string& m) {
+            failures.push_back(m);
+        })) << c.ip;
+        EXPECT_EQ(rig.logs.lines().at(0), "眼镜 ADB 端口预检暂未连通，继续尝试 adb connect: " + c.reason);
+        EXPECT_EQ(failures, std::vector<std::string>{"failed to resolve host"}) << c.ip;
+    }
 }
 
 }  // namespace

@@ -115,11 +115,14 @@ int main(int argc, char** argv) {
     FakeAdbCall call;
     try {
         flock(lockFd, LOCK_EX);
-        FakeAdbScenario scenario = nlohmann::json::parse(readFile(folder / kFakeAdbScenarioFile)).get<FakeAdbScenario>();
+        FakeAdbScenario scenario =
+            nlohmann::json::parse(readFile(folder / kFakeAdbScenarioFile)).get<FakeAdbScenario>();
         FakeAdbState state;
         std::string stateText = readFile(folder / kFakeAdbStateFile);
-        if (stateText.empty()) state.variables = scenario.variables;
-        else state = nlohmann::json::parse(stateText).get<FakeAdbState>();
+        if (stateText.empty())
+            state.variables = scenario.variables;
+        else
+            state = nlohmann::json::parse(stateText).get<FakeAdbState>();
         state.runs.resize(scenario.rules.size(), 0);
 
         call.arguments = arguments;

@@ -59,13 +59,14 @@ std::optional<size_t> findRule(const FakeAdbScenario& scenario, const std::map<s
 std::string bytesFromHex(const std::string& hex) {
     if (hex.size() % 2 != 0) throw std::invalid_argument("odd number of hex digits");
     std::string bytes;
-    for (size_t i = 0; i < hex.size(); i += 2) bytes.push_back(static_cast<char>(hexDigit(hex[i]) * 16 + hexDigit(hex[i + 1])));
+    for (size_t i = 0; i < hex.size(); i += 2)
+        bytes.push_back(static_cast<char>(hexDigit(hex[i]) * 16 + hexDigit(hex[i + 1])));
     return bytes;
 }
 
 void to_json(json& j, const FakeAdbResponse& r) {
-    j = json{{"output", r.output}, {"outputHex", r.outputHex}, {"repeat", r.repeat}, {"status", r.status},
-             {"toStderr", r.toStderr}, {"delay", r.delay}, {"hang", r.hang}, {"set", r.set}};
+    j = json{{"output", r.output},     {"outputHex", r.outputHex}, {"repeat", r.repeat}, {"status", r.status},
+             {"toStderr", r.toStderr}, {"delay", r.delay},         {"hang", r.hang},     {"set", r.set}};
 }
 
 void from_json(const json& j, FakeAdbResponse& r) {
@@ -91,7 +92,10 @@ void from_json(const json& j, FakeAdbRule& rule) {
 }
 
 void to_json(json& j, const FakeAdbScenario& s) {
-    j = json{{"rules", s.rules}, {"variables", s.variables}, {"unmatched", s.unmatched}, {"recordEnvironment", s.recordEnvironment}};
+    j = json{{"rules", s.rules},
+             {"variables", s.variables},
+             {"unmatched", s.unmatched},
+             {"recordEnvironment", s.recordEnvironment}};
 }
 
 void from_json(const json& j, FakeAdbScenario& s) {
@@ -101,7 +105,9 @@ void from_json(const json& j, FakeAdbScenario& s) {
     readIfPresent(j, "recordEnvironment", s.recordEnvironment);
 }
 
-void to_json(json& j, const FakeAdbState& s) { j = json{{"runs", s.runs}, {"variables", s.variables}}; }
+void to_json(json& j, const FakeAdbState& s) {
+    j = json{{"runs", s.runs}, {"variables", s.variables}};
+}
 
 void from_json(const json& j, FakeAdbState& s) {
     readIfPresent(j, "runs", s.runs);
@@ -109,8 +115,13 @@ void from_json(const json& j, FakeAdbState& s) {
 }
 
 void to_json(json& j, const FakeAdbCall& c) {
-    j = json{{"arguments", c.arguments}, {"environment", c.environment}, {"rule", c.rule}, {"response", c.response},
-             {"pid", c.pid}, {"startedAt", c.startedAt}, {"terminated", c.terminated}};
+    j = json{{"arguments", c.arguments},
+             {"environment", c.environment},
+             {"rule", c.rule},
+             {"response", c.response},
+             {"pid", c.pid},
+             {"startedAt", c.startedAt},
+             {"terminated", c.terminated}};
     if (c.endedAt) j["endedAt"] = *c.endedAt;
 }
 

@@ -4,23 +4,22 @@
 // every run) and the test-side FakeAdb (which writes it). See FakeAdb.h for the whole picture.
 
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace orvan::testing {
 
 // What one run of the fake prints and how it ends.
 struct FakeAdbResponse {
-    std::string output;          // printed as is (to stdout, or stderr with toStderr)
-    std::string outputHex;       // raw bytes in hex, printed after `output` (for non-UTF-8 output)
-    int repeat = 1;              // the output is printed this many times (huge output)
-    int status = 0;              // exit status
+    std::string output;     // printed as is (to stdout, or stderr with toStderr)
+    std::string outputHex;  // raw bytes in hex, printed after `output` (for non-UTF-8 output)
+    int repeat = 1;         // the output is printed this many times (huge output)
+    int status = 0;         // exit status
     bool toStderr = false;
-    double delay = 0;            // real seconds to wait before printing
-    bool hang = false;           // never exit on its own (the caller's time-out must end it)
+    double delay = 0;                        // real seconds to wait before printing
+    bool hang = false;                       // never exit on its own (the caller's time-out must end it)
     std::map<std::string, std::string> set;  // scenario variables changed by this run
 
     bool operator==(const FakeAdbResponse&) const = default;
@@ -37,7 +36,7 @@ struct FakeAdbRule {
 };
 
 struct FakeAdbScenario {
-    std::vector<FakeAdbRule> rules;  // the first applicable rule wins
+    std::vector<FakeAdbRule> rules;                // the first applicable rule wins
     std::map<std::string, std::string> variables;  // initial values
     // What a run that no rule matches does; it is recorded with rule -1.
     FakeAdbResponse unmatched{"fake adb: no rule for these arguments", "", 1, 1, false, 0, false, {}};
@@ -55,10 +54,10 @@ struct FakeAdbState {
 struct FakeAdbCall {
     std::vector<std::string> arguments;  // without argv[0]
     std::map<std::string, std::string> environment;
-    int rule = -1;       // index of the rule that answered, -1 when none did
-    int response = -1;   // index of the response within that rule
+    int rule = -1;      // index of the rule that answered, -1 when none did
+    int response = -1;  // index of the response within that rule
     int pid = 0;
-    double startedAt = 0;  // seconds since the epoch (real time)
+    double startedAt = 0;           // seconds since the epoch (real time)
     std::optional<double> endedAt;  // set when it exited by itself
     bool terminated = false;        // a signal ended it (the caller's time-out)
 };
