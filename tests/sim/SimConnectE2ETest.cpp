@@ -119,7 +119,7 @@ TEST_F(SimConnect, RefusedConnectionsAndChangedAddress) {
     const std::string oldSerial = glasses.wifiSerial();
     const std::string address = glasses.changeWlanAddress();
     EXPECT_NE(glasses.wifiSerial(), oldSerial);
-    EXPECT_NE(world_->deviceState(oldSerial), "device");  // the old address is gone from the network
+    EXPECT_TRUE(world_->waitForState(oldSerial, "offline", 5s));  // the old address is gone from the network
     EXPECT_EQ(world_->connectWifi(glasses), "connected to " + glasses.wifiSerial());
     ASSERT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 5s));
     EXPECT_NE(shell(glasses.wifiSerial(), {"ip", "addr", "show", "wlan0"}).out.find("inet " + address + "/24"),
