@@ -103,6 +103,10 @@ TEST_F(SimConnect, VanishedGlassesHangCommandsUntilTheyReturn) {
     // Nothing was closed: the server still believes in the transport.
     EXPECT_EQ(world_->deviceState(glasses.wifiSerial()), "device");
     glasses.goOnline();
+    // The stale connection is reset; wait for the server's reconnection before using it.
+    const auto reconnected = glasses.waitForEvent(
+        [](const auto& e) { return e.value("event", "") == "connected" && e.value("connection", 0) >= 2; }, 5s);
+    ASSERT_TRUE(reconnected);
     EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 5s));
     EXPECT_EQ(shell(glasses.wifiSerial(), {"echo", "again"}).out, "again\n");
 }
