@@ -12,9 +12,7 @@
 # that is the adb clients of every refresh) and its maximum resident size in MB.
 # Targets: under 1 % of one core and under 120 MB.
 #
-# The app runs its private adb server on 127.0.0.1:15037 unless it honours
-# ORVAN_PRIVATE_ADB_PORT; without that support the script refuses to run while anything else
-# listens there. Every process the run left behind (adb servers) carries this run's marker in
+# The app's private adb server runs on a free port (ORVAN_PRIVATE_ADB_PORT). Every process the run left behind (adb servers) carries this run's marker in
 # its environment and is ended by its pid.
 set -euo pipefail
 
@@ -83,18 +81,10 @@ for tool in scrcpy scrcpy-server; do
   fi
 done
 
-if grep -qa ORVAN_PRIVATE_ADB_PORT "$app"; then
-  export ORVAN_PRIVATE_ADB_PORT
-  ORVAN_PRIVATE_ADB_PORT=$(sim_world_free_port)
-  private_port=$ORVAN_PRIVATE_ADB_PORT
-else
-  private_port=15037
-  if (exec 3<>/dev/tcp/127.0.0.1/15037) 2>/dev/null; then
-    echo "something listens on 127.0.0.1:15037 (a running OrvanMirror?); this app has no private-port" \
-      "override, so the bench would share that server. Quit it and run again." >&2
-    exit 1
-  fi
-fi
+# The app's private adb server goes to a free port of this run, never 15037.
+export ORVAN_PRIVATE_ADB_PORT
+ORVAN_PRIVATE_ADB_PORT=$(sim_world_free_port)
+private_port=$ORVAN_PRIVATE_ADB_PORT
 
 if command -v Xvfb >/dev/null; then
   Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QPointer>
+#include <cstdlib>
 
 #include "app/MainWindow.h"
 #include "app/ManualPage.h"
@@ -21,6 +22,13 @@ constexpr const char* kGlassShellKeySuffix = "#glass-shell";
 
 AppDelegate::Options AppDelegate::defaultOptions() {
     Options options;
+    // Whole-app tests and benchmarks run beside a real instance: they move the private server
+    // off 15037 with this variable.
+    if (const char* port = std::getenv("ORVAN_PRIVATE_ADB_PORT")) {
+        char* end = nullptr;
+        long value = std::strtol(port, &end, 10);
+        if (end && *end == '\0' && value > 0 && value < 65536) options.service.privatePort = static_cast<int>(value);
+    }
     options.logFolder = paths::appStateFolder();
     options.recentDevicesFolder = RecentDeviceStore::defaultFolder();
     return options;
