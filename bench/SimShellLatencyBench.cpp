@@ -90,7 +90,9 @@ struct Stats {
 void report(const char* view, Stats& stats) {
     auto& v = stats.millis;
     std::sort(v.begin(), v.end());
-    auto at = [&](double q) { return v.empty() ? 0.0 : v[std::min(v.size() - 1, static_cast<std::size_t>(q * v.size()))]; };
+    auto at = [&](double q) {
+        return v.empty() ? 0.0 : v[std::min(v.size() - 1, static_cast<std::size_t>(q * v.size()))];
+    };
     std::printf("%-21s calls=%zu failures=%d p50=%.1f ms p90=%.1f ms p99=%.1f ms max=%.1f ms\n", view, v.size(),
                 stats.failures, at(0.50), at(0.90), at(0.99), v.empty() ? 0.0 : v.back());
 }
@@ -147,7 +149,8 @@ int main(int argc, char** argv) {
         return socketEcho(port, pair.wifiSerial(), marker);
     };
     auto viaClient = [&](SimulatedGlasses& pair, const std::string& marker) {
-        const auto result = orvan::testing::runCommand({adb, "-s", pair.wifiSerial(), "shell", "echo", marker}, seconds(20));
+        const auto result =
+            orvan::testing::runCommand({adb, "-s", pair.wifiSerial(), "shell", "echo", marker}, seconds(20));
         return result.exitCode == 0 && result.out == marker + "\n";
     };
     std::vector<SimulatedGlasses*> one = {pairs.front()};

@@ -71,9 +71,9 @@ TEST_F(AdbWorldTest, ToolFolderAdbRecordsEveryCallAndRunsTheRealOne) {
     const CommandResult devices = runCommand({adb, "devices"}, std::chrono::seconds(20));
     EXPECT_EQ(devices.exitCode, 0) << devices.err;
     EXPECT_EQ(devices.out, "List of devices attached\n\n");
-    const CommandResult bad = runCommand({adb, "-s", "127.9.9.9:5555", "-P", std::to_string(world.privateServerPort()),
-                                          "get-state"},
-                                         std::chrono::seconds(20));
+    const CommandResult bad =
+        runCommand({adb, "-s", "127.9.9.9:5555", "-P", std::to_string(world.privateServerPort()), "get-state"},
+                   std::chrono::seconds(20));
     EXPECT_EQ(bad.exitCode, 1);
 
     const auto trace = world.adbTrace();

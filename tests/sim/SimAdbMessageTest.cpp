@@ -50,7 +50,8 @@ TEST(SimAdbMessage, ZeroOrWrongChecksumIsAccepted) {
 
 TEST(SimAdbMessage, MessagesSplitAtEveryByteAreReassembled) {
     const std::string stream = encodeMessage({kOpen, 1, 0, std::string("sync:\0", 6)}, false) +
-                               encodeMessage({kWrte, 1, 5, "0123456789"}, false) + encodeMessage({kClse, 1, 5, ""}, false);
+                               encodeMessage({kWrte, 1, 5, "0123456789"}, false) +
+                               encodeMessage({kClse, 1, 5, ""}, false);
     for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
         MessageDecoder decoder;
         std::vector<std::uint32_t> commands;

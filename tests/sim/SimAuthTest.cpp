@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
@@ -20,7 +19,9 @@ struct KeyFree {
 };
 using Key = std::unique_ptr<EVP_PKEY, KeyFree>;
 
-Key generateKey(int bits = 2048) { return Key(EVP_RSA_gen(static_cast<unsigned>(bits))); }
+Key generateKey(int bits = 2048) {
+    return Key(EVP_RSA_gen(static_cast<unsigned>(bits)));
+}
 
 const std::string kToken = "0123456789abcdefghij";
 
@@ -73,7 +74,8 @@ TEST_F(SimAuth, MalformedKeysAreRejectedWithAReason) {
     EXPECT_THROW(AdbPublicKey::parse(good.substr(4)), KeyFormatError);
     // A word count other than 64 (first byte of the blob is 0x40 = 64).
     unsigned char blob[524];
-    ASSERT_EQ(EVP_DecodeBlock(blob, reinterpret_cast<const unsigned char*>(good.data()), static_cast<int>(good.size())), 525);
+    ASSERT_EQ(EVP_DecodeBlock(blob, reinterpret_cast<const unsigned char*>(good.data()), static_cast<int>(good.size())),
+              525);
     blob[0] = 32;
     char text[704];
     EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text), blob, 524);

@@ -114,8 +114,7 @@ TEST_F(SimConnect, VanishedGlassesHangCommandsUntilTheyReturn) {
 TEST_F(SimConnect, RefusedConnectionsAndChangedAddress) {
     SimulatedGlasses& glasses = world_->startGlasses({.media = false});
     glasses.refuseConnections(true);
-    EXPECT_EQ(world_->connectWifi(glasses),
-              "failed to connect to '" + glasses.wifiSerial() + "': Connection refused");
+    EXPECT_EQ(world_->connectWifi(glasses), "failed to connect to '" + glasses.wifiSerial() + "': Connection refused");
     glasses.refuseConnections(false);
     EXPECT_EQ(world_->connectWifi(glasses), "connected to " + glasses.wifiSerial());
     ASSERT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 5s));
@@ -151,8 +150,7 @@ TEST_F(SimConnect, DisconnectClosesTheConnectionWithoutReconnecting) {
     world_->connectWifi(glasses);
     ASSERT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 5s));
     EXPECT_EQ(world_->adb({"disconnect", glasses.wifiSerial()}).out, "disconnected " + glasses.wifiSerial() + "\n");
-    const auto closed = glasses.waitForEvent(
-        [](const auto& e) { return e.value("event", "") == "disconnected"; }, 5s);
+    const auto closed = glasses.waitForEvent([](const auto& e) { return e.value("event", "") == "disconnected"; }, 5s);
     ASSERT_TRUE(closed);
     EXPECT_EQ(closed->at("reason"), "host closed the connection");
     EXPECT_FALSE(world_->deviceState(glasses.wifiSerial()));

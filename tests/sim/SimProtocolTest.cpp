@@ -69,8 +69,9 @@ TEST_F(SimProtocol, HandshakeAnswersWithVersionMaxdataAndBanner) {
     EXPECT_EQ(cnxn->command, kCnxn);
     EXPECT_EQ(cnxn->arg0, kVersionSkipChecksum);
     EXPECT_EQ(cnxn->arg1, kMaxPayload);
-    EXPECT_EQ(cnxn->payload, "device::ro.product.name=tervo3;ro.product.model=Tervo3;ro.product.device=tervo3;"
-                             "features=shell_v2,stat_v2");
+    EXPECT_EQ(cnxn->payload,
+              "device::ro.product.name=tervo3;ro.product.model=Tervo3;ro.product.device=tervo3;"
+              "features=shell_v2,stat_v2");
 }
 
 TEST_F(SimProtocol, MessagesBeforeCnxnAreIgnored) {
@@ -92,8 +93,9 @@ TEST_F(SimProtocol, ShellV2PacketsCarryOutputAndExitStatus) {
     const std::string data = runService(*h, "shell,v2,raw:echo hi there");
     EXPECT_EQ(data, encodeShellPacket(ShellPacketId::stdoutData, "hi there\n") + encodeShellExit(0));
     const std::string missing = runService(*h, "shell,v2,raw:nosuch", 9);
-    EXPECT_EQ(missing, encodeShellPacket(ShellPacketId::stderrData, "/system/bin/sh: nosuch: inaccessible or not found\n") +
-                           encodeShellExit(127));
+    EXPECT_EQ(missing,
+              encodeShellPacket(ShellPacketId::stderrData, "/system/bin/sh: nosuch: inaccessible or not found\n") +
+                  encodeShellExit(127));
     // Legacy shell: one raw byte stream with stderr mixed in and no status.
     EXPECT_EQ(runService(*h, "shell:nosuch", 11), "/system/bin/sh: nosuch: inaccessible or not found\n");
 }
@@ -252,7 +254,8 @@ TEST_F(SimProtocol, ProtocolFaultsCloseOnlyThatConnection) {
     EXPECT_TRUE(garbage->waitForClose());
 
     // The first connection still works, and new ones are accepted.
-    EXPECT_EQ(runService(*healthy, "shell,v2,raw:echo ok"), encodeShellPacket(ShellPacketId::stdoutData, "ok\n") + encodeShellExit(0));
+    EXPECT_EQ(runService(*healthy, "shell,v2,raw:echo ok"),
+              encodeShellPacket(ShellPacketId::stdoutData, "ok\n") + encodeShellExit(0));
     auto fresh = host();
     fresh->connect();
     ASSERT_TRUE(fresh->receive());
@@ -269,11 +272,12 @@ TEST_F(SimProtocol, ClientDroppingMidPullLeavesTheSimulatorServing) {
         ASSERT_TRUE(h->receive());
         h->send(kWrte, 1, 1, sync::encodeRequest(sync::kRecv, "/sdcard/big.bin"));
         ASSERT_TRUE(h->receive());  // OKAY for our WRTE or the first DATA
-    }  // gone without acknowledging anything
+    }                               // gone without acknowledging anything
     auto h = host();
     h->connect();
     ASSERT_TRUE(h->receive());
-    EXPECT_EQ(runService(*h, "shell,v2,raw:echo still"), encodeShellPacket(ShellPacketId::stdoutData, "still\n") + encodeShellExit(0));
+    EXPECT_EQ(runService(*h, "shell,v2,raw:echo still"),
+              encodeShellPacket(ShellPacketId::stdoutData, "still\n") + encodeShellExit(0));
 }
 
 }  // namespace

@@ -19,8 +19,9 @@ const std::string kSession = "5A1B2C3D-0000-4000-8000-00000000ABCD";
 // The payload exactly as the computer writes it: sorted keys, compact, slashes escaped. The
 // callback names a LAN address; the simulated glasses reach it on loopback.
 std::string enablePayload(int port) {
-    return R"({"PERSIST":false,"PORT":5555,"SID":")" + kSession + R"(","T":"ENABLE_WIRELESS_ADB","U":"http:\/\/192.168.77.20:)" +
-           std::to_string(port) + R"(\/orvan\/wireless-adb\/callback","WIFI":{"P":"pass word","S":"Office 5G","T":"WPA"}})";
+    return R"({"PERSIST":false,"PORT":5555,"SID":")" + kSession +
+           R"(","T":"ENABLE_WIRELESS_ADB","U":"http:\/\/192.168.77.20:)" + std::to_string(port) +
+           R"(\/orvan\/wireless-adb\/callback","WIFI":{"P":"pass word","S":"Office 5G","T":"WPA"}})";
 }
 
 std::string disablePayload(int port, const std::string& session) {
@@ -52,8 +53,11 @@ TEST_F(SimScan, QrImageDrivesTheCallbackRoundTrip) {
     std::atomic<bool> connected{false};
     const std::string publicKey = readFile(world_->adbPublicKeyPath());
     TestCallbackServer server([&](const nlohmann::json& request) {
-        nlohmann::json reply = {{"ok", true}, {"alreadyMirroring", false}, {"adbAckSupported", true},
-                                {"mirrorAckSupported", true}, {"sessionId", request.value("sessionId", "")}};
+        nlohmann::json reply = {{"ok", true},
+                                {"alreadyMirroring", false},
+                                {"adbAckSupported", true},
+                                {"mirrorAckSupported", true},
+                                {"sessionId", request.value("sessionId", "")}};
         if (request.value("type", "") == "ORVAN_WIRELESS_ADB_STATUS") {
             reply["adbPublicKey"] = publicKey;
             reply["adbConnected"] = false;
@@ -92,8 +96,9 @@ TEST_F(SimScan, QrImageDrivesTheCallbackRoundTrip) {
     // The glasses joined the code's network and trust the key the computer offered.
     EXPECT_EQ(world_->connectWifi(glasses), "connected to " + glasses.wlanAddress() + ":5555");
     ASSERT_TRUE(world_->waitForState(glasses.wlanAddress() + ":5555", "device", 5s));
-    EXPECT_NE(world_->adb({"-s", glasses.wifiSerial(), "shell", "cmd", "wifi", "status"}).out.find("SSID: \"Office 5G\""),
-              std::string::npos);
+    EXPECT_NE(
+        world_->adb({"-s", glasses.wifiSerial(), "shell", "cmd", "wifi", "status"}).out.find("SSID: \"Office 5G\""),
+        std::string::npos);
     connected = true;
 
     EXPECT_EQ(glasses.waitForScanDone(scan, 10s), "RUNNING");
@@ -114,8 +119,12 @@ TEST_F(SimScan, QrImageDrivesTheCallbackRoundTrip) {
 
 TEST_F(SimScan, DisableCodeClosesWirelessAdbAndReportsIt) {
     TestCallbackServer server([](const nlohmann::json&) {
-        return nlohmann::json{{"ok", true}, {"alreadyMirroring", false}, {"adbAckSupported", true},
-                              {"adbConnected", false}, {"mirrorAckSupported", true}, {"mirrorStatus", "STARTING"}};
+        return nlohmann::json{{"ok", true},
+                              {"alreadyMirroring", false},
+                              {"adbAckSupported", true},
+                              {"adbConnected", false},
+                              {"mirrorAckSupported", true},
+                              {"mirrorStatus", "STARTING"}};
     });
     SimulatedGlasses& glasses = world_->startGlasses({.media = false});
     world_->connectWifi(glasses);

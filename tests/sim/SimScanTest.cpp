@@ -60,7 +60,8 @@ TEST(SimScan, CallbackUrlsAreSplitIntoHostPortAndPath) {
 
 TEST(SimScan, ReportsHaveTheFieldsTheComputerDecodes) {
     const ScanPayload payload = parseScanPayload(kEnable);
-    const nlohmann::json device = {{"ip", "127.40.0.9"}, {"adbPort", 5555}, {"adbEnabled", true}, {"tcpPortOpen", true}};
+    const nlohmann::json device = {
+        {"ip", "127.40.0.9"}, {"adbPort", 5555}, {"adbEnabled", true}, {"tcpPortOpen", true}};
     const nlohmann::json ready = ScanSession::statusReport(payload, "ENABLE", "READY", device);
     EXPECT_EQ(ready.at("type"), "ORVAN_WIRELESS_ADB_STATUS");
     EXPECT_EQ(ready.at("version"), 1);

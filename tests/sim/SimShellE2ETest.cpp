@@ -16,12 +16,7 @@ protected:
         if (!AdbWorld::available()) GTEST_SKIP() << "adb or glasses-sim missing";
         world_ = std::make_unique<AdbWorld>();
     }
-    SimulatedGlasses& connected(GlassesOptions options) {
-        SimulatedGlasses& glasses = world_->startGlasses(std::move(options));
-        world_->connectWifi(glasses);
-        EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 5s));
-        return glasses;
-    }
+    SimulatedGlasses& connected(GlassesOptions options) { return world_->startConnectedGlasses(std::move(options)); }
     CommandResult shell(const SimulatedGlasses& glasses, const std::vector<std::string>& args,
                         std::chrono::milliseconds timeout = 20s) {
         std::vector<std::string> all = {"-s", glasses.wifiSerial(), "shell"};

@@ -51,12 +51,7 @@ protected:
         if (!AdbWorld::available()) GTEST_SKIP() << "adb or glasses-sim missing";
         world_ = std::make_unique<AdbWorld>();
     }
-    SimulatedGlasses& connected(GlassesOptions options) {
-        SimulatedGlasses& glasses = world_->startGlasses(std::move(options));
-        world_->connectWifi(glasses);
-        EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 5s));
-        return glasses;
-    }
+    SimulatedGlasses& connected(GlassesOptions options) { return world_->startConnectedGlasses(std::move(options)); }
     CommandResult adb(const SimulatedGlasses& glasses, const std::vector<std::string>& args,
                       std::chrono::milliseconds timeout = 60s) {
         std::vector<std::string> all = {"-s", glasses.wifiSerial()};
@@ -144,8 +139,9 @@ TEST_F(SimSync, TransferCutOffMidwayFailsAndTheGlassesKeepServing) {
     SimulatedGlasses& glasses = connected({.media = false});
     glasses.makeFile("/sdcard/big.bin", 50'000'000);
     glasses.delayReplies(20ms);  // slow enough to cut the transfer in the middle
-    auto pull = std::async(std::launch::async,
-                           [&] { return adb(glasses, {"pull", "/sdcard/big.bin", local("big.bin").string()}); });
+    auto pull = std::async(std::launch::async, [&] {
+        return adb(glasses, {"pull", "/sdcard/big.bin", local("big.bin").string()});
+    });
     std::this_thread::sleep_for(400ms);
     glasses.drop("wifi", true);
     const CommandResult cut = pull.get();

@@ -141,9 +141,9 @@ TEST_F(SimSyncService, PullSendsDataChunksPackedIntoWritesThenDone) {
     std::string content(200'000, '\0');
     for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 + i / 251);
     ASSERT_EQ(storage_->writeWholeFile("/sdcard/big.bin", content, 0), 0);
-    ScriptedChannel channel({encodeRequest(kSta2, "/sdcard/big.bin") + encodeRequest(kRecv, "/sdcard/big.bin"),
-                             encodeRequest(kQuit, "")},
-                            150'000);
+    ScriptedChannel channel(
+        {encodeRequest(kSta2, "/sdcard/big.bin") + encodeRequest(kRecv, "/sdcard/big.bin"), encodeRequest(kQuit, "")},
+        150'000);
     EXPECT_EQ(run(channel), "QUIT");
     ASSERT_GE(channel.output.size(), kStatV2Size);
     EXPECT_EQ(readU64(channel.output, 40), 200'000u);

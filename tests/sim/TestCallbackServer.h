@@ -86,7 +86,8 @@ private:
         Request request;
         request.requestLine = data.substr(0, data.find("\r\n"));
         const std::size_t hostAt = data.find("\r\nHost: ");
-        if (hostAt != std::string::npos) request.host = data.substr(hostAt + 8, data.find("\r\n", hostAt + 8) - hostAt - 8);
+        if (hostAt != std::string::npos)
+            request.host = data.substr(hostAt + 8, data.find("\r\n", hostAt + 8) - hostAt - 8);
         const std::size_t end = data.find("\r\n\r\n");
         std::string reply;
         try {
@@ -95,8 +96,9 @@ private:
         } catch (const std::exception&) {
             reply = R"({"ok":false})";
         }
-        const std::string response = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
-                                     std::to_string(reply.size()) + "\r\nConnection: close\r\n\r\n" + reply;
+        const std::string response =
+            "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(reply.size()) +
+            "\r\nConnection: close\r\n\r\n" + reply;
         ::send(client, response.data(), response.size(), MSG_NOSIGNAL);
         std::lock_guard lock(mutex_);
         requests_.push_back(std::move(request));

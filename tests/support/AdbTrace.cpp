@@ -7,7 +7,9 @@ namespace orvan::testing {
 namespace {
 
 // Global options of adb 29 that take a value.
-bool takesValue(const std::string& option) { return option == "-s" || option == "-P" || option == "-H" || option == "-L" || option == "-t"; }
+bool takesValue(const std::string& option) {
+    return option == "-s" || option == "-P" || option == "-H" || option == "-L" || option == "-t";
+}
 
 std::optional<std::string> optionValue(const std::vector<std::string>& args, const std::string& option) {
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -31,9 +33,13 @@ std::vector<std::string> AdbInvocation::command() const {
     return std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(std::min(i, args.size())), args.end());
 }
 
-std::optional<std::string> AdbInvocation::serial() const { return optionValue(args, "-s"); }
+std::optional<std::string> AdbInvocation::serial() const {
+    return optionValue(args, "-s");
+}
 
-std::optional<std::string> AdbInvocation::serverPort() const { return optionValue(args, "-P"); }
+std::optional<std::string> AdbInvocation::serverPort() const {
+    return optionValue(args, "-P");
+}
 
 std::string AdbInvocation::commandLine() const {
     std::string line = "adb";

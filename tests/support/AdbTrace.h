@@ -11,7 +11,7 @@ namespace orvan::testing {
 // One run of the tool folder's `adb`, as the tracing wrapper recorded it before handing over
 // to the real adb.
 struct AdbInvocation {
-    std::vector<std::string> args;  // without argv[0]
+    std::vector<std::string> args;           // without argv[0]
     std::map<std::string, std::string> env;  // ADB_*, ANDROID_* and HOME as the child saw them
     std::string cwd;
     long pid = 0;

@@ -22,8 +22,10 @@ int main(int argc, char** argv) {
     std::ifstream conf(self.parent_path() / "orvan-adb-trace.conf");
     std::string real, trace, line;
     while (std::getline(conf, line)) {
-        if (line.starts_with("real=")) real = line.substr(5);
-        else if (line.starts_with("trace=")) trace = line.substr(6);
+        if (line.starts_with("real="))
+            real = line.substr(5);
+        else if (line.starts_with("trace="))
+            trace = line.substr(6);
     }
     if (real.empty()) {
         std::fprintf(stderr, "adb (test tracer): no orvan-adb-trace.conf next to %s\n", self.c_str());
@@ -38,7 +40,8 @@ int main(int argc, char** argv) {
             const std::string text = *entry;
             const std::size_t eq = text.find('=');
             const std::string name = text.substr(0, eq);
-            if (name.starts_with("ADB") || name.starts_with("ANDROID") || name == "HOME") env[name] = text.substr(eq + 1);
+            if (name.starts_with("ADB") || name.starts_with("ANDROID") || name == "HOME")
+                env[name] = text.substr(eq + 1);
         }
         record["env"] = env;
         record["cwd"] = std::filesystem::current_path(error).string();

@@ -31,7 +31,9 @@ bool portIsFree(int port) {
     return true;
 }
 
-std::string nameFor(int index) { return "glasses" + std::to_string(index); }
+std::string nameFor(int index) {
+    return "glasses" + std::to_string(index);
+}
 
 }  // namespace
 
@@ -47,9 +49,13 @@ int pickFreePort() {
     throw std::runtime_error("no free TCP port found");
 }
 
-std::filesystem::path AdbWorld::realAdb() { return ORVAN_REAL_ADB; }
+std::filesystem::path AdbWorld::realAdb() {
+    return ORVAN_REAL_ADB;
+}
 
-std::filesystem::path AdbWorld::simulatorPath() { return ORVAN_GLASSES_SIM; }
+std::filesystem::path AdbWorld::simulatorPath() {
+    return ORVAN_GLASSES_SIM;
+}
 
 std::optional<std::filesystem::path> AdbWorld::scrcpyStandinPath() {
 #ifdef ORVAN_SCRCPY_STANDIN
@@ -95,8 +101,8 @@ AdbWorld::AdbWorld(AdbWorldOptions options) : dir_("orvan-world") {
     }
     createToolFolder();
     if (options.createAdbKey && ::access(realAdb().c_str(), X_OK) == 0) {
-        const CommandResult keygen = runCommand({realAdb().string(), "keygen", adbKeyPath().string()},
-                                                std::chrono::seconds(20));
+        const CommandResult keygen =
+            runCommand({realAdb().string(), "keygen", adbKeyPath().string()}, std::chrono::seconds(20));
         if (keygen.exitCode != 0) throw std::runtime_error("adb keygen failed: " + keygen.err);
     }
 }
@@ -123,7 +129,9 @@ void AdbWorld::createToolFolder() {
     std::ofstream(tools / "scrcpy-server").flush();
 }
 
-std::vector<AdbInvocation> AdbWorld::adbTrace() const { return readAdbTrace(adbTracePath()); }
+std::vector<AdbInvocation> AdbWorld::adbTrace() const {
+    return readAdbTrace(adbTracePath());
+}
 
 void AdbWorld::clearAdbTrace() {
     std::error_code ignored;
@@ -144,18 +152,18 @@ CommandResult AdbWorld::adbOnPort(int port, const std::vector<std::string>& args
 SimulatedGlasses& AdbWorld::startGlasses(GlassesOptions options) {
     const int index = nextGlasses_++;
     if (options.name.empty()) options.name = nameFor(index);
-    nlohmann::json config = {{"name", options.name},
-                             {"model", options.model},
-                             {"serialNo", options.serialNo.empty() ? "TV3SIM" + std::to_string(1000 + index)
-                                                                   : options.serialNo},
-                             {"auth", options.auth},
-                             {"acceptAfterSeconds", options.acceptAfterSeconds},
-                             {"usb", options.usb},
-                             {"usbAnnounceTo", {serverPort_, privatePort_}},
-                             {"wirelessAdb", options.wirelessAdb},
-                             {"media", options.media},
-                             {"bulkCount", options.bulkCount},
-                             {"storageRoot", (root() / "glasses" / options.name).string()}};
+    nlohmann::json config = {
+        {"name", options.name},
+        {"model", options.model},
+        {"serialNo", options.serialNo.empty() ? "TV3SIM" + std::to_string(1000 + index) : options.serialNo},
+        {"auth", options.auth},
+        {"acceptAfterSeconds", options.acceptAfterSeconds},
+        {"usb", options.usb},
+        {"usbAnnounceTo", {serverPort_, privatePort_}},
+        {"wirelessAdb", options.wirelessAdb},
+        {"media", options.media},
+        {"bulkCount", options.bulkCount},
+        {"storageRoot", (root() / "glasses" / options.name).string()}};
     if (options.features) config["features"] = *options.features;
     if (options.auth == "key" && options.trustWorldKey && std::filesystem::exists(adbPublicKeyPath())) {
         config["trustedKeyFiles"] = {adbPublicKeyPath().string()};
@@ -177,6 +185,15 @@ std::string AdbWorld::connectWifi(SimulatedGlasses& glasses) {
     return line;
 }
 
+SimulatedGlasses& AdbWorld::startConnectedGlasses(GlassesOptions options) {
+    SimulatedGlasses& glasses = startGlasses(std::move(options));
+    const std::string answer = connectWifi(glasses);
+    if (!waitForState(glasses.wifiSerial(), "device", std::chrono::seconds(10))) {
+        throw std::runtime_error(glasses.wifiSerial() + " did not come online: " + answer);
+    }
+    return glasses;
+}
+
 void AdbWorld::registerUsb(SimulatedGlasses& glasses, const std::string& expectedState) {
     const auto port = glasses.usbPort();
     if (!port) throw std::runtime_error(glasses.name() + " has no USB side");
@@ -184,8 +201,8 @@ void AdbWorld::registerUsb(SimulatedGlasses& glasses, const std::string& expecte
         adb({"connect", "emu:" + std::to_string(glasses.usbConsolePort()) + "," + std::to_string(*port)});
     if (result.exitCode != 0) throw std::runtime_error("adb connect emu: failed: " + result.out + result.err);
     if (!waitForState(glasses.usbSerial(), expectedState, std::chrono::seconds(10))) {
-        throw std::runtime_error(glasses.usbSerial() + " did not become " + expectedState + "; state: " +
-                                 deviceState(glasses.usbSerial()).value_or("(not listed)"));
+        throw std::runtime_error(glasses.usbSerial() + " did not become " + expectedState +
+                                 "; state: " + deviceState(glasses.usbSerial()).value_or("(not listed)"));
     }
 }
 

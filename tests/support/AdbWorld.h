@@ -71,6 +71,8 @@ public:
 
     // `adb connect` to the pair's Wi-Fi side; returns adb's output line.
     std::string connectWifi(SimulatedGlasses& glasses);
+    // startGlasses + connectWifi, then waits until the transport is "device"; throws otherwise.
+    SimulatedGlasses& startConnectedGlasses(GlassesOptions options = {});
     // Registers the pair's USB side with the server (`adb connect emu:<N>,<port>`) and waits
     // until its "emulator-N" serial is listed as `expectedState`.
     void registerUsb(SimulatedGlasses& glasses, const std::string& expectedState = "device");

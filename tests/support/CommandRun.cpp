@@ -45,7 +45,8 @@ CommandResult runCommand(const std::vector<std::string>& argv, std::chrono::mill
     const auto deadline = start + timeout;
     bool terminated = false;
     while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 && !terminated) {
             // adb servers started by the child keep the pipes open; stop waiting for them.
             result.timedOut = true;

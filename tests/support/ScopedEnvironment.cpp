@@ -22,8 +22,10 @@ void ScopedEnvironment::unset(const std::string& name) {
 
 ScopedEnvironment::~ScopedEnvironment() {
     for (const auto& [name, value] : saved_) {
-        if (value) ::setenv(name.c_str(), value->c_str(), 1);
-        else ::unsetenv(name.c_str());
+        if (value)
+            ::setenv(name.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name.c_str());
     }
 }
 

@@ -164,7 +164,9 @@ std::uint16_t SimulatedGlasses::usbConsolePort() const {
     return static_cast<std::uint16_t>(*port - 1);  // the emulator convention: console = adb port - 1
 }
 
-std::string SimulatedGlasses::usbSerial() const { return "emulator-" + std::to_string(usbConsolePort()); }
+std::string SimulatedGlasses::usbSerial() const {
+    return "emulator-" + std::to_string(usbConsolePort());
+}
 
 std::filesystem::path SimulatedGlasses::hostPath(const std::string& devicePath) const {
     // Shared storage is reached through /sdcard -> /storage/emulated/0 on the glasses.
@@ -195,15 +197,21 @@ void SimulatedGlasses::delayReplies(std::chrono::milliseconds delay) {
     control("delay " + name_ + " " + std::to_string(delay.count()));
 }
 
-void SimulatedGlasses::stallStreams(bool stall) { control("stall " + name_ + (stall ? " on" : " off")); }
+void SimulatedGlasses::stallStreams(bool stall) {
+    control("stall " + name_ + (stall ? " on" : " off"));
+}
 
 void SimulatedGlasses::setAuth(const std::string& mode, int acceptAfterSeconds) {
     control("auth " + name_ + " " + mode + (acceptAfterSeconds >= 0 ? " " + std::to_string(acceptAfterSeconds) : ""));
 }
 
-int SimulatedGlasses::acceptAuthorization() { return control("auth-accept " + name_).at("accepted").get<int>(); }
+int SimulatedGlasses::acceptAuthorization() {
+    return control("auth-accept " + name_).at("accepted").get<int>();
+}
 
-void SimulatedGlasses::denyAuthorization() { control("auth-deny " + name_); }
+void SimulatedGlasses::denyAuthorization() {
+    control("auth-deny " + name_);
+}
 
 void SimulatedGlasses::trustKeyFile(const std::filesystem::path& adbKeyPub) {
     control("trust " + name_ + " " + quoted(adbKeyPub.string()));
@@ -214,7 +222,9 @@ void SimulatedGlasses::setWireless(bool on, std::optional<std::uint16_t> port) {
     refresh();
 }
 
-void SimulatedGlasses::removeFile(const std::string& devicePath) { control("rm " + name_ + " " + quoted(devicePath)); }
+void SimulatedGlasses::removeFile(const std::string& devicePath) {
+    control("rm " + name_ + " " + quoted(devicePath));
+}
 
 void SimulatedGlasses::moveFile(const std::string& from, const std::string& to) {
     control("mv " + name_ + " " + quoted(from) + " " + quoted(to));
@@ -227,14 +237,15 @@ std::filesystem::path SimulatedGlasses::makeFile(const std::string& devicePath, 
 }
 
 void SimulatedGlasses::setShellResponse(const std::string& command, const ShellResponse& response) {
-    const nlohmann::json json = {{"command", command},         {"stdout", response.out},
-                                 {"stderr", response.err},     {"exit", response.exitCode},
-                                 {"delayMs", response.delayMs}, {"hang", response.hang},
+    const nlohmann::json json = {{"command", command},        {"stdout", response.out},      {"stderr", response.err},
+                                 {"exit", response.exitCode}, {"delayMs", response.delayMs}, {"hang", response.hang},
                                  {"times", response.times}};
     control("shell-set " + name_ + " " + json.dump());
 }
 
-void SimulatedGlasses::clearShellResponses() { control("shell-clear " + name_); }
+void SimulatedGlasses::clearShellResponses() {
+    control("shell-clear " + name_);
+}
 
 int SimulatedGlasses::scanPayload(const std::string& payload, const std::vector<std::string>& options) {
     std::string line = "scan " + name_;

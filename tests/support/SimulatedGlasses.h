@@ -21,16 +21,16 @@ namespace orvan::testing {
 // `extra`, which is merged into the glasses-sim configuration last (see tools/glasses-sim/
 // GlassesConfig.h for every key).
 struct GlassesOptions {
-    std::string name{};      // default: "glasses1", "glasses2", ...
+    std::string name{};  // default: "glasses1", "glasses2", ...
     std::string model = "Tervo3";
-    std::string serialNo{};  // default: derived from the name
-    std::string auth = "off";  // off | any | key | never | hold
-    bool trustWorldKey = true;  // with auth "key": the world's adb key is already allowed
-    int acceptAfterSeconds = -1;  // with auth "key": the user taps "Allow" by itself after N s
-    bool usb = false;           // give the pair a USB side (see AdbWorld::registerUsb)
-    bool wirelessAdb = true;    // Wi-Fi side listening from the start
-    bool media = true;          // fill the storage with the standard media tree
-    int bulkCount = 2000;       // photos in /sdcard/DCIM/Bulk
+    std::string serialNo{};                              // default: derived from the name
+    std::string auth = "off";                            // off | any | key | never | hold
+    bool trustWorldKey = true;                           // with auth "key": the world's adb key is already allowed
+    int acceptAfterSeconds = -1;                         // with auth "key": the user taps "Allow" by itself after N s
+    bool usb = false;                                    // give the pair a USB side (see AdbWorld::registerUsb)
+    bool wirelessAdb = true;                             // Wi-Fi side listening from the start
+    bool media = true;                                   // fill the storage with the standard media tree
+    int bulkCount = 2000;                                // photos in /sdcard/DCIM/Bulk
     std::optional<std::vector<std::string>> features{};  // default: shell_v2, stat_v2, ls_v2, ...
     nlohmann::json extra = nlohmann::json::object();
 };
@@ -67,17 +67,17 @@ public:
     nlohmann::json status() { return control("status " + name_); }
 
     // Faults and scripted behaviour.
-    void goOffline() { control("offline " + name_); }   // transports go "offline", reconnects held
+    void goOffline() { control("offline " + name_); }  // transports go "offline", reconnects held
     void goOnline() { control("online " + name_); }
-    void vanish() { control("vanish " + name_); }        // no answers, no close, no accept
+    void vanish() { control("vanish " + name_); }  // no answers, no close, no accept
     void drop(const std::string& side = "all", bool abrupt = false);
     void refuseConnections(bool refuse, const std::string& side = "all");
     std::string changeWlanAddress(const std::string& address = "auto");  // returns the new one
     void setSsid(const std::optional<std::string>& ssid);
     void delayReplies(std::chrono::milliseconds delay);
-    void stallStreams(bool stall);                        // OPENs get no answer
+    void stallStreams(bool stall);  // OPENs get no answer
     void setAuth(const std::string& mode, int acceptAfterSeconds = -1);
-    int acceptAuthorization();                            // the user taps "Allow"
+    int acceptAuthorization();  // the user taps "Allow"
     void denyAuthorization();
     void trustKeyFile(const std::filesystem::path& adbKeyPub);
     void setWireless(bool on, std::optional<std::uint16_t> port = std::nullopt);

@@ -9,14 +9,22 @@ namespace orvan::sim {
 
 std::string commandName(std::uint32_t command) {
     switch (command) {
-        case kCnxn: return "CNXN";
-        case kAuth: return "AUTH";
-        case kOpen: return "OPEN";
-        case kOkay: return "OKAY";
-        case kWrte: return "WRTE";
-        case kClse: return "CLSE";
-        case kSync: return "SYNC";
-        default: break;
+        case kCnxn:
+            return "CNXN";
+        case kAuth:
+            return "AUTH";
+        case kOpen:
+            return "OPEN";
+        case kOkay:
+            return "OKAY";
+        case kWrte:
+            return "WRTE";
+        case kClse:
+            return "CLSE";
+        case kSync:
+            return "SYNC";
+        default:
+            break;
     }
     char text[16];
     std::snprintf(text, sizeof text, "0x%08x", command);
@@ -72,8 +80,8 @@ std::optional<AdbMessage> MessageDecoder::next() {
         return std::nullopt;
     }
     if (length > maxPayload_) {
-        error_ = "payload of " + std::to_string(length) + " bytes exceeds the limit of " +
-                 std::to_string(maxPayload_) + " (" + commandName(command) + ")";
+        error_ = "payload of " + std::to_string(length) + " bytes exceeds the limit of " + std::to_string(maxPayload_) +
+                 " (" + commandName(command) + ")";
         return std::nullopt;
     }
     if (pending.size() < kHeaderSize + length) return std::nullopt;

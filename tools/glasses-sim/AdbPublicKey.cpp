@@ -35,8 +35,9 @@ using Bn = std::unique_ptr<BIGNUM, BnFree>;
 std::string base64Decode(std::string_view text) {
     if (text.size() % 4 != 0) throw KeyFormatError("base64 length is not a multiple of 4");
     std::string out(text.size() / 4 * 3, '\0');
-    const int written = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                        reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+    const int written =
+        EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                        reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
     if (written < 0) throw KeyFormatError("invalid base64");
     std::size_t size = static_cast<std::size_t>(written);
     // EVP_DecodeBlock counts padding as zero bytes; take them back off.
@@ -48,14 +49,16 @@ std::string base64Decode(std::string_view text) {
 
 std::string base64Encode(std::string_view bytes) {
     std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                        reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+    const int written =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                        reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
     out.resize(static_cast<std::size_t>(written));
     return out;
 }
 
 Bn bnFromLittleEndian(std::string_view bytes) {
-    return Bn(BN_lebin2bn(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()), nullptr));
+    return Bn(
+        BN_lebin2bn(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()), nullptr));
 }
 
 std::string bnToLittleEndian(const BIGNUM* bn, std::size_t size) {
@@ -93,7 +96,9 @@ AdbPublicKey::AdbPublicKey(std::string base64, std::string comment, EVP_PKEY* ke
     : base64_(std::move(base64)), comment_(std::move(comment)), key_(key) {}
 
 AdbPublicKey::AdbPublicKey(AdbPublicKey&& other) noexcept
-    : base64_(std::move(other.base64_)), comment_(std::move(other.comment_)), key_(std::exchange(other.key_, nullptr)) {}
+    : base64_(std::move(other.base64_)),
+      comment_(std::move(other.comment_)),
+      key_(std::exchange(other.key_, nullptr)) {}
 
 AdbPublicKey& AdbPublicKey::operator=(AdbPublicKey&& other) noexcept {
     if (this != &other) {
@@ -105,7 +110,9 @@ AdbPublicKey& AdbPublicKey::operator=(AdbPublicKey&& other) noexcept {
     return *this;
 }
 
-AdbPublicKey::~AdbPublicKey() { EVP_PKEY_free(key_); }
+AdbPublicKey::~AdbPublicKey() {
+    EVP_PKEY_free(key_);
+}
 
 AdbPublicKey AdbPublicKey::parse(std::string_view line) {
     line = trimKeyLine(line);
@@ -157,7 +164,9 @@ AdbPublicKey AdbPublicKey::fromRsaKey(EVP_PKEY* key, std::string comment) {
     return AdbPublicKey(base64Encode(blob), std::move(comment), makeRsaPublicKey(n.get(), e.get()));
 }
 
-std::string AdbPublicKey::line() const { return comment_.empty() ? base64_ : base64_ + " " + comment_; }
+std::string AdbPublicKey::line() const {
+    return comment_.empty() ? base64_ : base64_ + " " + comment_;
+}
 
 bool AdbPublicKey::verifyTokenSignature(std::string_view token, std::string_view signature) const {
     if (token.size() != kTokenSize || signature.size() != kModulusBytes) return false;
@@ -176,7 +185,8 @@ std::string signAdbToken(EVP_PKEY* privateKey, std::string_view token) {
     std::size_t size = 0;
     if (!ctx || EVP_PKEY_sign_init(ctx.get()) <= 0 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0 ||
         EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha1()) <= 0 ||
-        EVP_PKEY_sign(ctx.get(), nullptr, &size, reinterpret_cast<const unsigned char*>(token.data()), token.size()) <= 0) {
+        EVP_PKEY_sign(ctx.get(), nullptr, &size, reinterpret_cast<const unsigned char*>(token.data()), token.size()) <=
+            0) {
         throw KeyFormatError("cannot sign");
     }
     std::string signature(size, '\0');

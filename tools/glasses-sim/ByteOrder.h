@@ -36,7 +36,8 @@ inline std::string fourCc(std::uint32_t id) {
 }
 
 inline constexpr std::uint32_t makeId(const char (&text)[5]) {
-    return std::uint32_t{static_cast<unsigned char>(text[0])} | std::uint32_t{static_cast<unsigned char>(text[1])} << 8 |
+    return std::uint32_t{static_cast<unsigned char>(text[0])} |
+           std::uint32_t{static_cast<unsigned char>(text[1])} << 8 |
            std::uint32_t{static_cast<unsigned char>(text[2])} << 16 |
            std::uint32_t{static_cast<unsigned char>(text[3])} << 24;
 }

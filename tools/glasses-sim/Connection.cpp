@@ -1,10 +1,9 @@
 #include "glasses-sim/Connection.h"
 
+#include <fcntl.h>
 #include <openssl/rand.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
-
-#include <fcntl.h>
 
 #include <cerrno>
 #include <cstring>
@@ -27,7 +26,9 @@ std::string trimService(std::string_view payload) {
 
 }  // namespace
 
-std::string sideName(Side side) { return side == Side::wifi ? "wifi" : "usb"; }
+std::string sideName(Side side) {
+    return side == Side::wifi ? "wifi" : "usb";
+}
 
 Connection::Connection(Glasses& glasses, UniqueFd socket, std::string peer, Side side, int id)
     : glasses_(glasses), socket_(std::move(socket)), peer_(std::move(peer)), side_(side), id_(id) {}
@@ -42,12 +43,18 @@ std::string Connection::stateName() const {
     std::lock_guard lock(stateMutex_);
     if (frozen_) return "frozen";
     switch (state_) {
-        case State::awaitingConnect: return "connecting";
-        case State::held: return "held";
-        case State::awaitingSignature: return "authorizing";
-        case State::awaitingUser: return "unauthorized";
-        case State::online: return "online";
-        case State::closed: return "closed";
+        case State::awaitingConnect:
+            return "connecting";
+        case State::held:
+            return "held";
+        case State::awaitingSignature:
+            return "authorizing";
+        case State::awaitingUser:
+            return "unauthorized";
+        case State::online:
+            return "online";
+        case State::closed:
+            return "closed";
     }
     return "?";
 }
@@ -74,11 +81,15 @@ void Connection::retireSocket() {
     // Close the socket but keep its number taken (by /dev/null) until the object goes away, so
     // that a late close() or send() from another thread can never hit an unrelated descriptor.
     UniqueFd placeholder(::open("/dev/null", O_RDWR | O_CLOEXEC));
-    if (placeholder) ::dup2(placeholder.get(), socket_.get());
-    else ::shutdown(socket_.get(), SHUT_RDWR);
+    if (placeholder)
+        ::dup2(placeholder.get(), socket_.get());
+    else
+        ::shutdown(socket_.get(), SHUT_RDWR);
 }
 
-void Connection::freeze() { frozen_ = true; }
+void Connection::freeze() {
+    frozen_ = true;
+}
 
 void Connection::run() {
     MessageDecoder decoder(static_cast<std::uint32_t>(glasses_.config().maxPayload));
@@ -138,7 +149,9 @@ void Connection::handle(AdbMessage& message) {
     // Before the handshake is done only CNXN and AUTH mean anything.
     if (state != State::online) return;
     switch (message.command) {
-        case kOpen: onOpen(message); return;
+        case kOpen:
+            onOpen(message);
+            return;
         case kOkay:
         case kWrte:
         case kClse: {
@@ -149,9 +162,12 @@ void Connection::handle(AdbMessage& message) {
                 if (it == streams_.end() || it->second->remoteId() != message.arg0) return;  // late or unknown: ignore
                 stream = it->second;
             }
-            if (message.command == kOkay) stream->onHostOkay();
-            else if (message.command == kWrte) stream->onHostWrite(message.payload);
-            else stream->onHostClose();
+            if (message.command == kOkay)
+                stream->onHostOkay();
+            else if (message.command == kWrte)
+                stream->onHostWrite(message.payload);
+            else
+                stream->onHostClose();
             return;
         }
         default:
@@ -168,11 +184,13 @@ void Connection::onConnect(const AdbMessage& message) {
         sendMaxPayload_ = std::min<std::size_t>({config.maxPayload, message.arg1, kMaxPayload});
         if (sendMaxPayload_ < 256) sendMaxPayload_ = kMaxPayloadV1;
     }
-    log("host CNXN version 0x" + [&] {
-        char text[16];
-        std::snprintf(text, sizeof text, "%08x", message.arg0);
-        return std::string(text);
-    }() + " maxdata " + std::to_string(message.arg1));
+    log("host CNXN version 0x" +
+        [&] {
+            char text[16];
+            std::snprintf(text, sizeof text, "%08x", message.arg0);
+            return std::string(text);
+        }() +
+        " maxdata " + std::to_string(message.arg1));
     if (glasses_.silent()) {
         std::lock_guard lock(stateMutex_);
         state_ = State::held;
@@ -190,8 +208,10 @@ void Connection::resume() {
 }
 
 void Connection::startHandshake() {
-    if (glasses_.authMode() == AuthMode::off) sendConnect();
-    else sendToken();
+    if (glasses_.authMode() == AuthMode::off)
+        sendConnect();
+    else
+        sendToken();
 }
 
 void Connection::sendToken() {
@@ -233,9 +253,14 @@ void Connection::onAuth(const AdbMessage& message) {
     }
     if (message.arg0 == kAuthSignature) {
         switch (glasses_.checkSignature(token, message.payload)) {
-            case SignatureVerdict::accept: sendConnect(); return;
-            case SignatureVerdict::ignore: return;  // "still authorizing" forever
-            case SignatureVerdict::reject: sendToken(); return;
+            case SignatureVerdict::accept:
+                sendConnect();
+                return;
+            case SignatureVerdict::ignore:
+                return;  // "still authorizing" forever
+            case SignatureVerdict::reject:
+                sendToken();
+                return;
         }
     } else if (message.arg0 == kAuthRsaPublicKey) {
         {
@@ -301,7 +326,7 @@ void Connection::runService(const std::shared_ptr<Stream>& stream, const std::st
         if (shell->v2 && !shell->exec) {
             std::string packets;
             for (const auto& [id, text] : {std::pair{ShellPacketId::stdoutData, &result.out},
-                                          std::pair{ShellPacketId::stderrData, &result.err}}) {
+                                           std::pair{ShellPacketId::stderrData, &result.err}}) {
                 for (std::size_t at = 0; at < text->size(); at += kShellPacketPayload) {
                     packets += encodeShellPacket(id, std::string_view(*text).substr(at, kShellPacketPayload));
                 }

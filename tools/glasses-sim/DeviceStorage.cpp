@@ -45,7 +45,8 @@ std::string normalizeDevicePath(std::string_view path) {
     std::size_t pos = 0;
     while (pos <= path.size()) {
         const std::size_t slash = path.find('/', pos);
-        const std::string_view part = path.substr(pos, slash == std::string_view::npos ? std::string_view::npos : slash - pos);
+        const std::string_view part =
+            path.substr(pos, slash == std::string_view::npos ? std::string_view::npos : slash - pos);
         if (part == "..") {
             if (!parts.empty()) parts.pop_back();
         } else if (!part.empty() && part != ".") {
@@ -100,7 +101,7 @@ UniqueFd DeviceStorage::resolve(std::string_view devicePath, int flags, int& err
         return {};
     }
     const std::string relative = relativePart(devicePath);
-    struct open_how how{};
+    struct open_how how {};
     how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
     how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
     const long fd = ::syscall(SYS_openat2, rootFd_.get(), relative.c_str(), &how, sizeof how);
@@ -128,7 +129,7 @@ int DeviceStorage::stat(std::string_view devicePath, bool followLinks, FileInfo&
     int error = 0;
     UniqueFd fd = resolve(devicePath, O_PATH | (followLinks ? 0 : O_NOFOLLOW), error);
     if (!fd) return error;
-    struct stat st{};
+    struct stat st {};
     if (::fstatat(fd.get(), "", &st, AT_EMPTY_PATH) != 0) return errno;
     info = toFileInfo(st);
     return 0;
@@ -159,7 +160,7 @@ int DeviceStorage::list(std::string_view devicePath, std::vector<DirectoryEntry>
     while (const dirent* entry = ::readdir(dir)) {
         DirectoryEntry item;
         item.name = entry->d_name;
-        struct stat st{};
+        struct stat st {};
         if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // vanished meanwhile
         item.info = toFileInfo(st);
         if (S_ISLNK(st.st_mode)) {
@@ -176,7 +177,7 @@ int DeviceStorage::list(std::string_view devicePath, std::vector<DirectoryEntry>
 UniqueFd DeviceStorage::openForRead(std::string_view devicePath, int& error) const {
     UniqueFd fd = resolve(devicePath, O_RDONLY, error);
     if (!fd) return fd;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) {
         error = EISDIR;
         return {};

@@ -28,9 +28,12 @@ sockaddr_in makeAddress(const std::string& address, std::uint16_t port) {
 
 std::string stateName(Endpoint::State state) {
     switch (state) {
-        case Endpoint::State::reserved: return "refusing";
-        case Endpoint::State::listening: return "listening";
-        case Endpoint::State::paused: return "paused";
+        case Endpoint::State::reserved:
+            return "refusing";
+        case Endpoint::State::listening:
+            return "listening";
+        case Endpoint::State::paused:
+            return "paused";
     }
     return "?";
 }
@@ -40,7 +43,9 @@ Endpoint::Endpoint(const std::string& address, std::uint16_t port, AcceptHandler
     bindSocket();
 }
 
-Endpoint::~Endpoint() { stopAccepting(); }
+Endpoint::~Endpoint() {
+    stopAccepting();
+}
 
 void Endpoint::bindSocket() {
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));

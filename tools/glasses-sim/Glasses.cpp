@@ -24,9 +24,13 @@ Glasses::Glasses(GlassesConfig config, Log& log, Scheduler& scheduler)
       ssid_(config_.ssid),
       overrides_(config_.shellOverrides) {}
 
-Glasses::~Glasses() { stop(); }
+Glasses::~Glasses() {
+    stop();
+}
 
-void Glasses::log(const std::string& text) const { log_.info(config_.name, text); }
+void Glasses::log(const std::string& text) const {
+    log_.info(config_.name, text);
+}
 
 void Glasses::event(nlohmann::json json) const {
     json["device"] = config_.name;
@@ -98,7 +102,9 @@ void Glasses::accepted(UniqueFd socket, std::string peer, Side side) {
 
 void Glasses::connectionEnded(const std::shared_ptr<Connection>& connection, const std::string& reason) {
     // Report first: once the connection is off the list, stop() may return and end this object.
-    event({{"event", "disconnected"}, {"side", sideName(connection->side())}, {"connection", connection->id()},
+    event({{"event", "disconnected"},
+           {"side", sideName(connection->side())},
+           {"connection", connection->id()},
            {"reason", reason}});
     std::lock_guard lock(mutex_);
     std::erase(connections_, connection);
@@ -133,10 +139,14 @@ SignatureVerdict Glasses::checkSignature(const std::string& token, const std::st
     std::lock_guard lock(mutex_);
     switch (auth_) {
         case AuthMode::off:
-        case AuthMode::any: return SignatureVerdict::accept;
-        case AuthMode::hold: return SignatureVerdict::ignore;
-        case AuthMode::never: return SignatureVerdict::reject;
-        case AuthMode::key: break;
+        case AuthMode::any:
+            return SignatureVerdict::accept;
+        case AuthMode::hold:
+            return SignatureVerdict::ignore;
+        case AuthMode::never:
+            return SignatureVerdict::reject;
+        case AuthMode::key:
+            break;
     }
     for (const auto& key : trusted_) {
         if (key.verifyTokenSignature(token, signature)) return SignatureVerdict::accept;
@@ -398,9 +408,8 @@ void Glasses::setWireless(bool on, std::optional<std::uint16_t> port) {
         wifi_->setState(on ? Endpoint::State::listening : Endpoint::State::reserved);
     }
     if (!on) drop(Side::wifi, false);
-    log(std::string("wireless ADB ") + (on ? "listening on " + wlanAddress().value_or("?") + ":" +
-                                                   std::to_string(wirelessPort())
-                                             : "closed"));
+    log(std::string("wireless ADB ") +
+        (on ? "listening on " + wlanAddress().value_or("?") + ":" + std::to_string(wirelessPort()) : "closed"));
 }
 
 void Glasses::setUsbPlugged(bool plugged) {
@@ -413,8 +422,10 @@ void Glasses::setUsbPlugged(bool plugged) {
         usbWanted_ = plugged;
         usb_->setState(plugged ? Endpoint::State::listening : Endpoint::State::reserved);
     }
-    if (!plugged) drop(Side::usb, false);
-    else announceUsb();
+    if (!plugged)
+        drop(Side::usb, false);
+    else
+        announceUsb();
 }
 
 void Glasses::setShellOverride(const std::string& command, ShellOverride override) {
@@ -424,8 +435,10 @@ void Glasses::setShellOverride(const std::string& command, ShellOverride overrid
 
 void Glasses::clearShellOverrides(const std::optional<std::string>& command) {
     std::lock_guard lock(mutex_);
-    if (command) overrides_.erase(*command);
-    else overrides_.clear();
+    if (command)
+        overrides_.erase(*command);
+    else
+        overrides_.clear();
 }
 
 std::optional<std::string> Glasses::wlanAddress() const {

@@ -4,11 +4,10 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json_fwd.hpp>
 
 #include "glasses-sim/AdbPublicKey.h"
 #include "glasses-sim/Connection.h"
@@ -60,10 +59,10 @@ public:
     void connectionEnded(const std::shared_ptr<Connection>& connection, const std::string& reason);
 
     // --- faults and scripted behaviour (control channel) ---
-    void goOffline();                    // silent + drop: the host shows "offline"
-    void goOnline();                     // answers again; a vanished pair comes back
+    void goOffline();  // silent + drop: the host shows "offline"
+    void goOnline();   // answers again; a vanished pair comes back
     void setSilent(bool silent);
-    void vanish();                       // freeze connections, stop accepting, close nothing
+    void vanish();  // freeze connections, stop accepting, close nothing
     void drop(std::optional<Side> side, bool abrupt);
     void setRefusing(std::optional<Side> side, bool refusing);
     void setReplyDelay(int milliseconds) { replyDelayMs_ = milliseconds; }

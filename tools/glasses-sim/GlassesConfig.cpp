@@ -32,11 +32,16 @@ std::optional<AuthMode> parseAuthMode(const std::string& text) {
 
 std::string authModeName(AuthMode mode) {
     switch (mode) {
-        case AuthMode::off: return "off";
-        case AuthMode::any: return "any";
-        case AuthMode::key: return "key";
-        case AuthMode::never: return "never";
-        case AuthMode::hold: return "hold";
+        case AuthMode::off:
+            return "off";
+        case AuthMode::any:
+            return "any";
+        case AuthMode::key:
+            return "key";
+        case AuthMode::never:
+            return "never";
+        case AuthMode::hold:
+            return "hold";
     }
     return "?";
 }
@@ -64,11 +69,34 @@ ShellOverride parseShellOverride(const nlohmann::json& json, std::string& comman
 
 GlassesConfig parseGlassesConfig(const nlohmann::json& json) {
     if (!json.is_object()) throw std::invalid_argument("glasses configuration must be a JSON object");
-    static const std::set<std::string> known = {
-        "name", "serialNo", "bootSerialNo", "model", "product", "device", "bannerType", "features", "version",
-        "maxPayload", "properties", "auth", "acceptAfterSeconds", "trustedKeyFiles", "wlanAddress", "ssid",
-        "wirelessAdb", "wirelessPort", "cmdWifi", "usb", "usbPort", "usbAnnounceTo", "storageRoot", "media", "bulkFolder",
-        "bulkCount", "rebootSeconds", "shell"};
+    static const std::set<std::string> known = {"name",
+                                                "serialNo",
+                                                "bootSerialNo",
+                                                "model",
+                                                "product",
+                                                "device",
+                                                "bannerType",
+                                                "features",
+                                                "version",
+                                                "maxPayload",
+                                                "properties",
+                                                "auth",
+                                                "acceptAfterSeconds",
+                                                "trustedKeyFiles",
+                                                "wlanAddress",
+                                                "ssid",
+                                                "wirelessAdb",
+                                                "wirelessPort",
+                                                "cmdWifi",
+                                                "usb",
+                                                "usbPort",
+                                                "usbAnnounceTo",
+                                                "storageRoot",
+                                                "media",
+                                                "bulkFolder",
+                                                "bulkCount",
+                                                "rebootSeconds",
+                                                "shell"};
     for (const auto& [key, value] : json.items()) {
         if (!known.count(key)) throw std::invalid_argument("unknown configuration key: " + key);
     }
@@ -103,10 +131,14 @@ GlassesConfig parseGlassesConfig(const nlohmann::json& json) {
         take(json, "wirelessPort", config.wirelessPort);
         if (json.contains("cmdWifi")) {
             const std::string mode = json.at("cmdWifi").get<std::string>();
-            if (mode == "answers") config.cmdWifi = CmdWifiMode::answers;
-            else if (mode == "unsupported") config.cmdWifi = CmdWifiMode::unsupported;
-            else if (mode == "unknownSsid") config.cmdWifi = CmdWifiMode::unknownSsid;
-            else throw std::invalid_argument("unknown cmdWifi mode: " + mode);
+            if (mode == "answers")
+                config.cmdWifi = CmdWifiMode::answers;
+            else if (mode == "unsupported")
+                config.cmdWifi = CmdWifiMode::unsupported;
+            else if (mode == "unknownSsid")
+                config.cmdWifi = CmdWifiMode::unknownSsid;
+            else
+                throw std::invalid_argument("unknown cmdWifi mode: " + mode);
         }
         take(json, "usb", config.usb);
         take(json, "usbPort", config.usbPort);
@@ -127,7 +159,8 @@ GlassesConfig parseGlassesConfig(const nlohmann::json& json) {
         throw std::invalid_argument(std::string("bad configuration value: ") + error.what());
     }
     for (const auto& [key, value] : {std::pair<std::string, const std::string*>{"model", &config.model},
-                                     {"product", &config.product}, {"device", &config.device},
+                                     {"product", &config.product},
+                                     {"device", &config.device},
                                      {"bannerType", &config.bannerType}}) {
         requireBannerSafe(key, *value);
     }

@@ -2,11 +2,10 @@
 
 #include <cstdint>
 #include <map>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json_fwd.hpp>
 
 #include "glasses-sim/ShellCommands.h"
 
@@ -37,14 +36,14 @@ struct GlassesConfig {
     std::string product = "tervo3";
     std::string device = "tervo3";
     std::string bannerType = "device";
-    std::vector<std::string> features = {"shell_v2", "cmd", "stat_v2", "ls_v2", "fixed_push_mkdir",
-                                         "fixed_push_symlink_timestamp"};
+    std::vector<std::string> features = {
+        "shell_v2", "cmd", "stat_v2", "ls_v2", "fixed_push_mkdir", "fixed_push_symlink_timestamp"};
     std::uint32_t version = 0x01000001;
     std::size_t maxPayload = 1024 * 1024;
     std::map<std::string, std::string> extraProperties;
 
     AuthMode auth = AuthMode::off;
-    int acceptAfterSeconds = -1;            // with AuthMode::key: answer the prompt by itself
+    int acceptAfterSeconds = -1;               // with AuthMode::key: answer the prompt by itself
     std::vector<std::string> trustedKeyFiles;  // adbkey.pub files
 
     // Wi-Fi side. "auto" picks a free loopback alias; empty means not on Wi-Fi.

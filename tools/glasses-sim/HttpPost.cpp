@@ -52,7 +52,8 @@ HttpResponse httpPost(const std::string& address, int port, const std::string& p
     sa.sin_port = htons(static_cast<std::uint16_t>(port));
     if (inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) throw std::runtime_error("bad address " + address);
     if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-        throw std::runtime_error("connect to " + address + ":" + std::to_string(port) + " failed: " + std::strerror(errno));
+        throw std::runtime_error("connect to " + address + ":" + std::to_string(port) +
+                                 " failed: " + std::strerror(errno));
     }
     const std::string request = "POST " + path + " HTTP/1.1\r\nHost: " + hostHeader +
                                 "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
@@ -68,7 +69,8 @@ HttpResponse httpPost(const std::string& address, int port, const std::string& p
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     char buffer[8192];
     while (true) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) throw std::runtime_error("no complete reply within the time-out");
         pollfd pfd{fd.get(), POLLIN, 0};
         if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) continue;

@@ -27,7 +27,9 @@ void Log::info(std::string_view device, std::string_view text) {
     }
 }
 
-void Log::event(const std::string& json) { reply("event " + json); }
+void Log::event(const std::string& json) {
+    reply("event " + json);
+}
 
 void Log::reply(const std::string& line) {
     std::lock_guard lock(mutex_);

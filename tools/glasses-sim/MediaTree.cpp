@@ -45,8 +45,12 @@ std::string box(const char (&type)[5], const std::string& body) {
 std::string be32(std::uint32_t v) {
     return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
 }
-std::string be16(std::uint16_t v) { return {static_cast<char>(v >> 8), static_cast<char>(v)}; }
-std::string zeros(std::size_t n) { return std::string(n, '\0'); }
+std::string be16(std::uint16_t v) {
+    return {static_cast<char>(v >> 8), static_cast<char>(v)};
+}
+std::string zeros(std::size_t n) {
+    return std::string(n, '\0');
+}
 
 std::string fullBox(const char (&type)[5], std::uint32_t versionAndFlags, const std::string& body) {
     return box(type, be32(versionAndFlags) + body);
@@ -118,19 +122,22 @@ std::string makeMp4(int seed) {
     const std::string sample = std::string(64 + static_cast<std::size_t>(seed % 16), static_cast<char>(seed));
     const std::string ftyp = box("ftyp", std::string("isom") + be32(0x200) + "isomiso2mp41");
     const std::uint32_t timescale = 1000, duration = 1000;
-    const std::string mvhd = fullBox("mvhd", 0, be32(0) + be32(0) + be32(timescale) + be32(duration) + be32(0x00010000) +
-                                                    be16(0x0100) + zeros(10) + unityMatrix() + zeros(24) + be32(2));
-    const std::string tkhd = fullBox("tkhd", 3, be32(0) + be32(0) + be32(1) + be32(0) + be32(duration) + zeros(8) +
-                                                    be16(0) + be16(0) + be16(0) + be16(0) + unityMatrix() +
-                                                    be32(320u << 16) + be32(240u << 16));
-    const std::string mdhd = fullBox("mdhd", 0, be32(0) + be32(0) + be32(timescale) + be32(duration) + be16(0x55c4) + be16(0));
+    const std::string mvhd = fullBox("mvhd", 0,
+                                     be32(0) + be32(0) + be32(timescale) + be32(duration) + be32(0x00010000) +
+                                         be16(0x0100) + zeros(10) + unityMatrix() + zeros(24) + be32(2));
+    const std::string tkhd =
+        fullBox("tkhd", 3,
+                be32(0) + be32(0) + be32(1) + be32(0) + be32(duration) + zeros(8) + be16(0) + be16(0) + be16(0) +
+                    be16(0) + unityMatrix() + be32(320u << 16) + be32(240u << 16));
+    const std::string mdhd =
+        fullBox("mdhd", 0, be32(0) + be32(0) + be32(timescale) + be32(duration) + be16(0x55c4) + be16(0));
     const std::string hdlr = fullBox("hdlr", 0, be32(0) + "vide" + zeros(12) + "VideoHandler" + std::string(1, '\0'));
     const std::string vmhd = fullBox("vmhd", 1, zeros(8));
     const std::string dref = fullBox("dref", 0, be32(1) + fullBox("url ", 1, ""));
     const std::string dinf = box("dinf", dref);
-    const std::string sampleEntry = box("mp4v", zeros(6) + be16(1) + zeros(16) + be16(320) + be16(240) +
-                                                    be32(0x00480000) + be32(0x00480000) + be32(0) + be16(1) + zeros(32) +
-                                                    be16(0x18) + be16(0xffff));
+    const std::string sampleEntry =
+        box("mp4v", zeros(6) + be16(1) + zeros(16) + be16(320) + be16(240) + be32(0x00480000) + be32(0x00480000) +
+                        be32(0) + be16(1) + zeros(32) + be16(0x18) + be16(0xffff));
     const std::string stsd = fullBox("stsd", 0, be32(1) + sampleEntry);
     const std::string stts = fullBox("stts", 0, be32(1) + be32(1) + be32(duration));
     const std::string stsc = fullBox("stsc", 0, be32(1) + be32(1) + be32(1) + be32(1));
@@ -189,7 +196,8 @@ void createMediaTree(const DeviceStorage& storage, const std::string& bulkFolder
     write(storage, "/sdcard/Movies/Camera/VID_1.mp4", makeMp4(3), minute++);
     write(storage, "/sdcard/Movies/Camera/clip.MOV", makeMp4(4), minute++);
     write(storage, "/sdcard/Pictures/Screenshots/Screenshot_20240501.png", makePng(72, 40, 7), minute++);
-    write(storage, "/sdcard/Pictures/IMG_20240501_100000.jpg", makeJpeg(64, 48, 1), minute++);  // same name as in Camera
+    write(storage, "/sdcard/Pictures/IMG_20240501_100000.jpg", makeJpeg(64, 48, 1),
+          minute++);  // same name as in Camera
     write(storage, "/sdcard/Pictures/video/rec.mp4", makeMp4(5), minute++);
     write(storage, "/sdcard/Download/manual.pdf", "%PDF-1.4\n%%EOF\n", minute++);
     write(storage, "/sdcard/Download/photo.png", makePng(16, 16, 8), minute++);

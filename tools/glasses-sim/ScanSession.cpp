@@ -88,15 +88,18 @@ ScanSession::ScanSession(Glasses& glasses, Log& log, int id, ScanPayload payload
 
 nlohmann::json ScanSession::statusReport(const ScanPayload& payload, const std::string& action,
                                          const std::string& status, const nlohmann::json& device) {
-    nlohmann::json body = {{"type", "ORVAN_WIRELESS_ADB_STATUS"}, {"version", 1},        {"action", action},
-                           {"sessionId", payload.sessionId},        {"status", status}};
+    nlohmann::json body = {{"type", "ORVAN_WIRELESS_ADB_STATUS"},
+                           {"version", 1},
+                           {"action", action},
+                           {"sessionId", payload.sessionId},
+                           {"status", status}};
     if (!device.is_null()) body["device"] = device;
     return body;
 }
 
 nlohmann::json ScanSession::ackQuery(const ScanPayload& payload, const nlohmann::json& device) {
-    return {{"type", "ORVAN_WIRELESS_ADB_ACK"}, {"version", 1},      {"action", "QUERY"},
-            {"sessionId", payload.sessionId},     {"status", "WAITING"}, {"device", device}};
+    return {{"type", "ORVAN_WIRELESS_ADB_ACK"}, {"version", 1},        {"action", "QUERY"},
+            {"sessionId", payload.sessionId},   {"status", "WAITING"}, {"device", device}};
 }
 
 nlohmann::json ScanSession::deviceInfo(bool tcpPortOpen) const {
@@ -109,15 +112,15 @@ nlohmann::json ScanSession::deviceInfo(bool tcpPortOpen) const {
 }
 
 std::optional<nlohmann::json> ScanSession::post(const std::string& step, const nlohmann::json& body) {
-    nlohmann::json event = {{"event", "scan"}, {"device", glasses_.name()}, {"scan", id_}, {"step", step},
-                            {"request", body}};
+    nlohmann::json event = {
+        {"event", "scan"}, {"device", glasses_.name()}, {"scan", id_}, {"step", step}, {"request", body}};
     std::optional<nlohmann::json> answer;
     try {
         const HttpUrl url = parseHttpUrl(payload_.callbackUrl);
         // The code names the computer's LAN address; the simulated glasses reach it on loopback.
-        const HttpResponse response = httpPost(options_.callbackAddress, url.port, url.path,
-                                               url.host + ":" + std::to_string(url.port), body.dump(),
-                                               std::chrono::seconds(10));
+        const HttpResponse response =
+            httpPost(options_.callbackAddress, url.port, url.path, url.host + ":" + std::to_string(url.port),
+                     body.dump(), std::chrono::seconds(10));
         event["httpStatus"] = response.status;
         try {
             answer = nlohmann::json::parse(response.body);
@@ -135,8 +138,9 @@ std::optional<nlohmann::json> ScanSession::post(const std::string& step, const n
 
 void ScanSession::done(const std::string& outcome) {
     glasses_.log("scan " + std::to_string(id_) + " done: " + outcome);
-    log_.event(nlohmann::json({{"event", "scan-done"}, {"device", glasses_.name()}, {"scan", id_}, {"outcome", outcome}})
-                   .dump());
+    log_.event(
+        nlohmann::json({{"event", "scan-done"}, {"device", glasses_.name()}, {"scan", id_}, {"outcome", outcome}})
+            .dump());
 }
 
 void ScanSession::run() {

@@ -3,10 +3,9 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 namespace orvan::sim {
 
@@ -37,7 +36,7 @@ struct ScanOptions {
     std::optional<std::string> failCode;  // report this failure instead of opening ADB
     std::optional<std::string> failMessage;
     bool adbEnabled = true;
-    std::optional<bool> tcpPortOpen;  // default: whether wireless ADB really listens
+    std::optional<bool> tcpPortOpen;               // default: whether wireless ADB really listens
     const std::atomic<bool>* cancelled = nullptr;  // set when the simulator shuts down
 };
 

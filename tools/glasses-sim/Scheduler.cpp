@@ -4,7 +4,9 @@ namespace orvan::sim {
 
 Scheduler::Scheduler() : thread_([this] { run(); }) {}
 
-Scheduler::~Scheduler() { stop(); }
+Scheduler::~Scheduler() {
+    stop();
+}
 
 void Scheduler::after(std::chrono::milliseconds delay, std::function<void()> action) {
     std::lock_guard lock(mutex_);

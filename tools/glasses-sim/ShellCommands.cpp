@@ -61,8 +61,8 @@ std::string wlanBlock(const ShellEnvironment& env) {
     text += " group default qlen 3000\n";
     text += "    link/ether " + env.macAddress + " brd ff:ff:ff:ff:ff:ff\n";
     if (env.wlanAddress) {
-        text += "    inet " + *env.wlanAddress + "/24 brd " +
-                env.wlanAddress->substr(0, env.wlanAddress->rfind('.')) + ".255 scope global wlan0\n";
+        text += "    inet " + *env.wlanAddress + "/24 brd " + env.wlanAddress->substr(0, env.wlanAddress->rfind('.')) +
+                ".255 scope global wlan0\n";
         text += "       valid_lft forever preferred_lft forever\n";
         text += "    inet6 fe80::ff:fe4f:5256/64 scope link\n";
         text += "       valid_lft forever preferred_lft forever\n";
@@ -85,11 +85,12 @@ ShellResult ip(const std::vector<std::string>& words, const ShellEnvironment& en
         device = args[i];
     }
     if (device.empty()) {
-        return output("1: lo: <LOOPBACK,UP,LOWER_UP> mtu 65536 qdisc noqueue state UNKNOWN group default qlen 1000\n"
-                      "    link/loopback 00:00:00:00:00:00 brd 00:00:00:00:00:00\n"
-                      "    inet 127.0.0.1/8 scope host lo\n"
-                      "       valid_lft forever preferred_lft forever\n" +
-                      wlanBlock(env));
+        return output(
+            "1: lo: <LOOPBACK,UP,LOWER_UP> mtu 65536 qdisc noqueue state UNKNOWN group default qlen 1000\n"
+            "    link/loopback 00:00:00:00:00:00 brd 00:00:00:00:00:00\n"
+            "    inet 127.0.0.1/8 scope host lo\n"
+            "       valid_lft forever preferred_lft forever\n" +
+            wlanBlock(env));
     }
     if (device != "wlan0") return failure("Device \"" + device + "\" does not exist.\n", 1);
     return output(wlanBlock(env));
@@ -116,7 +117,8 @@ ShellResult cmd(const std::vector<std::string>& words, const ShellEnvironment& e
         return failure("Unknown command: " + (words.size() > 2 ? words[2] : std::string()) + "\n", 255);
     }
     const bool known = env.cmdWifi == CmdWifiMode::answers && env.ssid && env.wlanAddress;
-    std::string text = "Wifi is enabled\nWifi scanning is always available\n==== Primary ClientModeManager instance ====\n";
+    std::string text =
+        "Wifi is enabled\nWifi scanning is always available\n==== Primary ClientModeManager instance ====\n";
     text += known ? "Wifi is connected to \"" + *env.ssid + "\"\n" : "Wifi is not connected\n";
     text += "WifiInfo: " + wifiInfoLine(env, known) + "\n";
     return output(text);
@@ -133,7 +135,8 @@ ShellResult dumpsys(const std::vector<std::string>& words, const ShellEnvironmen
     text += "mDhcpResultsParcelable ";
     text += known ? "baseConfiguration IP address " + *env.wlanAddress + "/24 Gateway null DNS servers: [ ] Domains \n"
                   : "null\n";
-    text += "mNetworkInfo [type: WIFI[], state: " + std::string(known ? "CONNECTED/CONNECTED" : "DISCONNECTED/DISCONNECTED") +
+    text += "mNetworkInfo [type: WIFI[], state: " +
+            std::string(known ? "CONNECTED/CONNECTED" : "DISCONNECTED/DISCONNECTED") +
             ", reason: (unspecified), extra: " + (known ? "\"" + *env.ssid + "\"" : std::string("<unknown ssid>")) +
             ", failover: false, available: true, roaming: false]\n";
     text += "\nLatest scan results:\n";
@@ -142,12 +145,18 @@ ShellResult dumpsys(const std::vector<std::string>& words, const ShellEnvironmen
 
 std::string permissionString(std::uint32_t mode) {
     std::string text(10, '-');
-    if (S_ISDIR(mode)) text[0] = 'd';
-    else if (S_ISLNK(mode)) text[0] = 'l';
-    else if (S_ISCHR(mode)) text[0] = 'c';
-    else if (S_ISBLK(mode)) text[0] = 'b';
-    else if (S_ISFIFO(mode)) text[0] = 'p';
-    else if (S_ISSOCK(mode)) text[0] = 's';
+    if (S_ISDIR(mode))
+        text[0] = 'd';
+    else if (S_ISLNK(mode))
+        text[0] = 'l';
+    else if (S_ISCHR(mode))
+        text[0] = 'c';
+    else if (S_ISBLK(mode))
+        text[0] = 'b';
+    else if (S_ISFIFO(mode))
+        text[0] = 'p';
+    else if (S_ISSOCK(mode))
+        text[0] = 's';
     const char* rwx = "rwxrwxrwx";
     for (int i = 0; i < 9; ++i) {
         if (mode & (1u << (8 - i))) text[static_cast<std::size_t>(i + 1)] = rwx[i];
@@ -160,10 +169,14 @@ std::string permissionString(std::uint32_t mode) {
 
 std::string ownerName(std::uint32_t id) {
     switch (id) {
-        case 0: return "root";
-        case 1015: return "sdcard_rw";
-        case 1023: return "media_rw";
-        default: break;
+        case 0:
+            return "root";
+        case 1015:
+            return "sdcard_rw";
+        case 1023:
+            return "media_rw";
+        default:
+            break;
     }
     if (id >= 10000 && id < 20000) return "u0_a" + std::to_string(id - 10000);
     return std::to_string(id);
@@ -218,7 +231,9 @@ LsRow makeRow(const std::string& name, const FileInfo& info, const std::string& 
     return row;
 }
 
-std::uint64_t blocksOf(const FileInfo& info) { return (info.size + 4095) / 4096 * 4; }
+std::uint64_t blocksOf(const FileInfo& info) {
+    return (info.size + 4095) / 4096 * 4;
+}
 
 }  // namespace
 
@@ -233,12 +248,22 @@ ShellResult runLs(const std::vector<std::string>& words, const ShellEnvironment&
         } else if (!optionsDone && word.size() > 1 && word[0] == '-') {
             for (std::size_t j = 1; j < word.size(); ++j) {
                 switch (word[j]) {
-                    case 'l': longFormat = true; break;
-                    case 'a': all = true; break;
-                    case 'A': almostAll = true; break;
-                    case 'd': directoryItself = true; break;
-                    case '1': break;
-                    default: return failure(std::string("ls: Unknown option '") + word[j] + "'\n", 1);
+                    case 'l':
+                        longFormat = true;
+                        break;
+                    case 'a':
+                        all = true;
+                        break;
+                    case 'A':
+                        almostAll = true;
+                        break;
+                    case 'd':
+                        directoryItself = true;
+                        break;
+                    case '1':
+                        break;
+                    default:
+                        return failure(std::string("ls: Unknown option '") + word[j] + "'\n", 1);
                 }
             }
         } else {
@@ -282,8 +307,10 @@ ShellResult runLs(const std::vector<std::string>& words, const ShellEnvironment&
             fileNames.push_back(path);
         }
     }
-    if (longFormat) result.out += renderRows(fileRows);
-    else for (const auto& name : fileNames) result.out += name + "\n";
+    if (longFormat)
+        result.out += renderRows(fileRows);
+    else
+        for (const auto& name : fileNames) result.out += name + "\n";
     const bool headers = paths.size() > 1;
     for (auto& [path, entries] : directories) {
         std::sort(entries.begin(), entries.end(),
@@ -299,8 +326,10 @@ ShellResult runLs(const std::vector<std::string>& words, const ShellEnvironment&
             const bool dotDir = entry.name == "." || entry.name == "..";
             if (dotted && !all && !(almostAll && !dotDir)) continue;
             total += blocksOf(entry.info);
-            if (longFormat) rows.push_back(makeRow(entry.name, entry.info, entry.linkTarget));
-            else result.out += entry.name + "\n";
+            if (longFormat)
+                rows.push_back(makeRow(entry.name, entry.info, entry.linkTarget));
+            else
+                result.out += entry.name + "\n";
         }
         if (longFormat) result.out += "total " + std::to_string(total) + "\n" + renderRows(rows);
     }

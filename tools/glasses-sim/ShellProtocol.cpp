@@ -52,10 +52,14 @@ std::optional<ShellRequest> parseShellService(std::string_view service) {
         args.remove_prefix(1);
         const std::size_t comma = args.find(',');
         const std::string_view arg = args.substr(0, comma);
-        if (arg == "v2") request.v2 = true;
-        else if (arg == "raw") request.pty = false;
-        else if (arg == "pty") request.pty = true;
-        else if (arg.starts_with("TERM=")) request.term = std::string(arg.substr(5));
+        if (arg == "v2")
+            request.v2 = true;
+        else if (arg == "raw")
+            request.pty = false;
+        else if (arg == "pty")
+            request.pty = true;
+        else if (arg.starts_with("TERM="))
+            request.term = std::string(arg.substr(5));
         args = comma == std::string_view::npos ? std::string_view() : args.substr(comma);
     }
     return request;

@@ -9,7 +9,14 @@
 namespace orvan::sim {
 
 // Packet ids of the v2 shell protocol: id (u8), length (u32 LE), payload.
-enum class ShellPacketId : std::uint8_t { stdinData = 0, stdoutData = 1, stderrData = 2, exit = 3, closeStdin = 4, windowSize = 5 };
+enum class ShellPacketId : std::uint8_t {
+    stdinData = 0,
+    stdoutData = 1,
+    stderrData = 2,
+    exit = 3,
+    closeStdin = 4,
+    windowSize = 5
+};
 
 struct ShellPacket {
     ShellPacketId id = ShellPacketId::stdoutData;

@@ -1,7 +1,7 @@
 #include "glasses-sim/Simulator.h"
 
-#include <nlohmann/json.hpp>
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 
 #include "glasses-sim/ScanSession.h"
@@ -61,7 +61,9 @@ constexpr const char* kHelp =
 
 Simulator::Simulator(Log& log, std::string stateDir) : log_(log), stateDir_(std::move(stateDir)) {}
 
-Simulator::~Simulator() { shutdown(); }
+Simulator::~Simulator() {
+    shutdown();
+}
 
 nlohmann::json Simulator::add(const nlohmann::json& json) {
     GlassesConfig config = parseGlassesConfig(json);
@@ -117,14 +119,22 @@ std::string Simulator::startScan(Glasses& glasses, const std::vector<std::string
         const std::size_t eq = option.find('=');
         if (eq == std::string::npos) throw std::invalid_argument("scan option must be key=value: " + option);
         const std::string key = option.substr(0, eq), value = option.substr(eq + 1);
-        if (key == "callback") scanOptions.callbackAddress = value;
-        else if (key == "pollMs") scanOptions.pollInterval = std::chrono::milliseconds(parseInt(value));
-        else if (key == "polls") scanOptions.maxPolls = parseInt(value);
-        else if (key == "fail") scanOptions.failCode = value;
-        else if (key == "message") scanOptions.failMessage = value;
-        else if (key == "adbEnabled") scanOptions.adbEnabled = parseOnOff(value);
-        else if (key == "tcpPortOpen") scanOptions.tcpPortOpen = parseOnOff(value);
-        else throw std::invalid_argument("unknown scan option " + key);
+        if (key == "callback")
+            scanOptions.callbackAddress = value;
+        else if (key == "pollMs")
+            scanOptions.pollInterval = std::chrono::milliseconds(parseInt(value));
+        else if (key == "polls")
+            scanOptions.maxPolls = parseInt(value);
+        else if (key == "fail")
+            scanOptions.failCode = value;
+        else if (key == "message")
+            scanOptions.failMessage = value;
+        else if (key == "adbEnabled")
+            scanOptions.adbEnabled = parseOnOff(value);
+        else if (key == "tcpPortOpen")
+            scanOptions.tcpPortOpen = parseOnOff(value);
+        else
+            throw std::invalid_argument("unknown scan option " + key);
     }
     ScanPayload payload = parseScanPayload(payloadText);
     const int id = nextScanId_++;

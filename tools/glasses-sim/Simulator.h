@@ -4,11 +4,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <nlohmann/json_fwd.hpp>
 
 #include "glasses-sim/Glasses.h"
 #include "glasses-sim/Log.h"

@@ -17,8 +17,10 @@ void Stream::onHostWrite(std::string_view data) {
         inbox_.append(data);
         // Acknowledge at once unless the service lags far behind; then the OKAY waits for its
         // next read, which holds the host back (a push cannot fill our memory).
-        if (inbox_.size() <= kInboxLimit) ackNow = true;
-        else okayOwed_ = true;
+        if (inbox_.size() <= kInboxLimit)
+            ackNow = true;
+        else
+            okayOwed_ = true;
         changed_.notify_all();
     }
     if (ackNow) send_(kOkay, localId_, remoteId_, {});
