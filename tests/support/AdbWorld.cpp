@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -114,6 +116,10 @@ AdbWorld::~AdbWorld() {
         }
     }
     glasses_.clear();  // each simulator is asked to quit, killed if it must be, and reaped
+    if (std::getenv("ORVAN_KEEP_WORLD")) {
+        dir_.keep();
+        std::fprintf(stderr, "AdbWorld kept at %s (ORVAN_KEEP_WORLD)\n", root().c_str());
+    }
     liveWorlds.fetch_sub(1);
 }
 

@@ -16,6 +16,7 @@ TempDir::TempDir(const std::string& prefix) {
 }
 
 TempDir::~TempDir() {
+    if (keep_) return;
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
 }

@@ -15,9 +15,12 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
+    // Leave the folder in place (for looking into a failed run).
+    void keep() { keep_ = true; }
 
 private:
     std::filesystem::path path_;
+    bool keep_ = false;
 };
 
 }  // namespace orvan::testing

@@ -317,6 +317,7 @@ void Glasses::reboot() {
             if (wifi_ && wirelessWanted_) wifi_->setState(Endpoint::State::listening);
             if (usb_ && usbWanted_) usb_->setState(Endpoint::State::listening);
             log("back from reboot");
+            scheduler_.after(std::chrono::milliseconds(0), [this] { announceUsb(); });
         });
     });
 }
