@@ -252,6 +252,28 @@ TEST_F(MirrorE2eTest, ATransportErrorOnALiveTargetIsRetriedOnce) {
     EXPECT_TRUE(tracedCommands("disconnect").empty());
 }
 
+// ---- bad output ---------------------------------------------------------------------------------
+
+TEST_F(MirrorE2eTest, AFloodOfOutputOrADeathBySignalIsHandled) {
+    SimulatedGlasses& glasses = world->startGlasses();
+    auto device = wirelessPair(glasses);
+    auto& mirror = makeService();
+
+    env.set("ORVAN_STANDIN_MODE", "flood");  // 50 MiB, then ready
+    mirror.startMirror(device.serial);
+    auto handle = mirror.scrcpyLauncher().runningScrcpyHandle(device.serial);
+    ASSERT_TRUE(handle && handle->process);
+    EXPECT_LE(handle->process->output().size(), BoundedProcessOutput::kByteLimit);
+    EXPECT_TRUE(logged("scrcpy 启动就绪: target=" + device.serial + ", signal=Texture"));
+    mirror.mirrorOrchestrator().stopMirror();
+
+    env.set("ORVAN_STANDIN_MODE", "signal");
+    env.set("ORVAN_STANDIN_SIGNAL", "SIGABRT");
+    auto error = errorOf([&] { mirror.startMirror(device.serial); });
+    EXPECT_EQ(error.rfind("scrcpy 启动失败，退出码 6。", 0), 0u) << error;
+    EXPECT_TRUE(mirror.scrcpyLauncher().registrySnapshot().empty());
+}
+
 // ---- stale wireless transports ----------------------------------------------------------------------
 
 // Makes the pair's wireless transport go stale right after discovery checked it, when the
@@ -357,6 +379,16 @@ TEST_F(MirrorWindowE2eTest, AWindowOf81By81MakesTheStartReady) {
     auto windows = standinEvents("window");
     ASSERT_EQ(windows.size(), 1u);
     EXPECT_EQ(windows[0]["width"], 81);
+}
+
+TEST_F(MirrorWindowE2eTest, AWindowProcessThatClosedItsOutputIsReadyThroughItsWindow) {
+    env.set("ORVAN_STANDIN_MODE", "closed-output");
+    SimulatedGlasses& glasses = world->startGlasses();
+    auto device = wirelessPair(glasses);
+    auto& mirror = makeService(std::make_shared<X11WindowSystem>(display->name()));
+    mirror.startMirror(device.serial);
+    EXPECT_TRUE(logged("scrcpy 启动就绪: target=" + device.serial + ", signal=Window"));
+    EXPECT_EQ(standinEvents("output-closed").size(), 1u);
 }
 
 TEST_F(MirrorWindowE2eTest, AWindowOf80By80IsNotEnough) {
