@@ -75,10 +75,8 @@ protected:
         return *service;
     }
 
-    // A pair reachable over Wi-Fi on the shared server, as discovery would describe it.
-    ConnectedAdbDevice wirelessPair(SimulatedGlasses& glasses) {
-        world->connectWifi(glasses);
-        EXPECT_TRUE(world->waitForState(glasses.wifiSerial(), "device", 10s));
+    // How discovery describes a pair reachable over Wi-Fi.
+    static ConnectedAdbDevice wirelessRecord(SimulatedGlasses& glasses) {
         return ConnectedAdbDevice{glasses.wifiSerial(),
                                   connection_kind::kWireless,
                                   glasses.wlanAddress(),
@@ -87,6 +85,10 @@ protected:
                                   glasses.serialNo(),
                                   false,
                                   true};
+    }
+    // A pair connected over Wi-Fi on the shared server.
+    ConnectedAdbDevice wirelessPair(GlassesOptions options = {}) {
+        return wirelessRecord(world->startConnectedGlasses(std::move(options)));
     }
 
     std::string errorOf(const std::function<void()>& operation) {
@@ -169,9 +171,8 @@ TEST_F(MirrorE2eTest, AUsbPairIsSwitchedToWirelessMirroredAndThenReused) {
     EXPECT_TRUE(logged("该眼镜的 scrcpy 已在运行，复用现有窗口: " + target));
     mirror.startGlassShellMirror(target);
     orchestrator.startWirelessGlassShellMirror();
-    auto wireless = ConnectedAdbDevice{
-        target, connection_kind::kWireless, glasses.wlanAddress(), std::nullopt, "Tervo3", glasses.serialNo(), false,
-        true};
+    auto wireless = wirelessRecord(glasses);
+    ASSERT_EQ(wireless.serial, target);
     orchestrator.startVerifiedWirelessMirror(wireless, nullptr, nullptr, kShared);
     EXPECT_EQ(standinEvents("start").size(), 1u) << "a second window was launched";
     EXPECT_EQ(mirror.scrcpyLauncher().registrySnapshot().processes.size(), 1u);
@@ -192,8 +193,7 @@ TEST_F(MirrorE2eTest, AUsbPairIsSwitchedToWirelessMirroredAndThenReused) {
 
 TEST_F(MirrorE2eTest, AWindowThatNeverSignalsIsEndedAfterEightSeconds) {
     env.set("ORVAN_STANDIN_MODE", "hang");
-    SimulatedGlasses& glasses = world->startGlasses();
-    auto device = wirelessPair(glasses);
+    auto device = wirelessPair();
     auto& mirror = makeService();
 
     auto begin = std::chrono::steady_clock::now();
@@ -210,8 +210,7 @@ TEST_F(MirrorE2eTest, AWindowThatNeverSignalsIsEndedAfterEightSeconds) {
 
 TEST_F(MirrorE2eTest, AServerErrorGivesTheComposedFailureAndANormalCloseItsOwnError) {
     env.set("ORVAN_STANDIN_MODE", "server-error");
-    SimulatedGlasses& glasses = world->startGlasses();
-    auto device = wirelessPair(glasses);
+    auto device = wirelessPair();
     auto& mirror = makeService();
 
     auto error = errorOf([&] { mirror.startMirror(device.serial); });
@@ -234,14 +233,13 @@ TEST_F(MirrorE2eTest, AServerErrorGivesTheComposedFailureAndANormalCloseItsOwnEr
 TEST_F(MirrorE2eTest, ATransportErrorOnALiveTargetIsRetriedOnce) {
     env.set("ORVAN_STANDIN_MODE", "server-error,ready");
     env.set("ORVAN_STANDIN_STATE", (world->root() / "standin-runs").string());
-    SimulatedGlasses& glasses = world->startGlasses();
-    auto device = wirelessPair(glasses);
+    auto device = wirelessPair();
     auto& mirror = makeService();
 
     int retries = 0;
     auto ip = mirror.mirrorOrchestrator().startVerifiedWirelessMirror(
         device, [&] { ++retries; }, nullptr, kShared);
-    EXPECT_EQ(ip, glasses.wlanAddress());
+    EXPECT_EQ(ip, device.ip);
     EXPECT_EQ(retries, 1);
     EXPECT_TRUE(loggedStarting("scrcpy 第 1 次启动失败: target=" + device.serial +
                                ", state=device, detail=scrcpy 启动失败，退出码 1。"));
@@ -255,8 +253,7 @@ TEST_F(MirrorE2eTest, ATransportErrorOnALiveTargetIsRetriedOnce) {
 // ---- bad output ---------------------------------------------------------------------------------
 
 TEST_F(MirrorE2eTest, AFloodOfOutputOrADeathBySignalIsHandled) {
-    SimulatedGlasses& glasses = world->startGlasses();
-    auto device = wirelessPair(glasses);
+    auto device = wirelessPair();
     auto& mirror = makeService();
 
     env.set("ORVAN_STANDIN_MODE", "flood");  // 50 MiB, then ready
@@ -291,9 +288,9 @@ void staleAfterDiscovery(MirrorService& mirror, const std::string& serial, std::
 TEST_F(MirrorE2eTest, AStaleTransportWithTheCableInIsReadAgainAndMirroredThroughTheNewAddress) {
     GlassesOptions options;
     options.usb = true;
-    SimulatedGlasses& glasses = world->startGlasses(options);
+    SimulatedGlasses& glasses = world->startConnectedGlasses(options);
     world->registerUsb(glasses);
-    auto device = wirelessPair(glasses);
+    auto device = wirelessRecord(glasses);
     auto& mirror = makeService();
     std::string newAddress;
     staleAfterDiscovery(mirror, device.serial, [&] { newAddress = glasses.changeWlanAddress(); });
@@ -309,8 +306,8 @@ TEST_F(MirrorE2eTest, AStaleTransportWithTheCableInIsReadAgainAndMirroredThrough
 }
 
 TEST_F(MirrorE2eTest, AStaleTransportWithoutTheCableNamesTheOldAddress) {
-    SimulatedGlasses& glasses = world->startGlasses();
-    auto device = wirelessPair(glasses);
+    SimulatedGlasses& glasses = world->startConnectedGlasses();
+    auto device = wirelessRecord(glasses);
     auto& mirror = makeService();
     staleAfterDiscovery(mirror, device.serial, [&] { glasses.vanish(); });
 
@@ -331,9 +328,7 @@ TEST_F(MirrorE2eTest, AMirrorOnThePrivateServerIsSyncedToTheSharedOne) {
                                                                     false, {}, kPrivate));
     std::string target = glasses.wifiSerial();
     EXPECT_FALSE(world->deviceState(target)) << "the shared server does not know the pair yet";
-    ConnectedAdbDevice device{
-        target, connection_kind::kWireless, glasses.wlanAddress(), std::nullopt, "Tervo3", glasses.serialNo(), false,
-        true};
+    auto device = wirelessRecord(glasses);
 
     mirror.mirrorOrchestrator().startVerifiedWirelessMirror(device, nullptr, nullptr, kPrivate);
     EXPECT_EQ(standinEvents("start").at(0)["env"]["ADB_SERVER_SOCKET"],
@@ -368,8 +363,7 @@ protected:
 
 TEST_F(MirrorWindowE2eTest, AWindowOf81By81MakesTheStartReady) {
     env.set("ORVAN_STANDIN_WINDOW", "81x81");
-    SimulatedGlasses& glasses = world->startGlasses();
-    auto device = wirelessPair(glasses);
+    auto device = wirelessPair();
     auto& mirror = makeService(std::make_shared<X11WindowSystem>(display->name()));
 
     auto begin = std::chrono::steady_clock::now();
@@ -383,8 +377,7 @@ TEST_F(MirrorWindowE2eTest, AWindowOf81By81MakesTheStartReady) {
 
 TEST_F(MirrorWindowE2eTest, AWindowProcessThatClosedItsOutputIsReadyThroughItsWindow) {
     env.set("ORVAN_STANDIN_MODE", "closed-output");
-    SimulatedGlasses& glasses = world->startGlasses();
-    auto device = wirelessPair(glasses);
+    auto device = wirelessPair();
     auto& mirror = makeService(std::make_shared<X11WindowSystem>(display->name()));
     mirror.startMirror(device.serial);
     EXPECT_TRUE(logged("scrcpy 启动就绪: target=" + device.serial + ", signal=Window"));
@@ -393,8 +386,7 @@ TEST_F(MirrorWindowE2eTest, AWindowProcessThatClosedItsOutputIsReadyThroughItsWi
 
 TEST_F(MirrorWindowE2eTest, AWindowOf80By80IsNotEnough) {
     env.set("ORVAN_STANDIN_WINDOW", "80x80");
-    SimulatedGlasses& glasses = world->startGlasses();
-    auto device = wirelessPair(glasses);
+    auto device = wirelessPair();
     auto& mirror = makeService(std::make_shared<X11WindowSystem>(display->name()));
 
     std::atomic<bool> current{true};
