@@ -12,7 +12,8 @@ MirrorService::MirrorService(MirrorServiceOptions options)
     launcher_ = ScrcpyLauncher::create(ScrcpyLauncherSettings{
         tools_, options.privatePort, log_, clock_,
         options.windows ? std::move(options.windows) : std::make_shared<X11WindowSystem>(),
-        std::move(options.processList), std::move(options.mainQueue)});
+        std::move(options.processList), std::move(options.mainQueue),
+        [this](AdbServerScope scope) { return runner_.binaryFor(scope); }});
     orchestrator_ = std::make_unique<MirrorOrchestrator>(MirrorOrchestrator::Parts{
         runner_, tools_, *clock_, discovery_, targetProbe_, readiness_, connector_, connectedTarget_, targets_, *launcher_});
 }

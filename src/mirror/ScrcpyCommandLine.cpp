@@ -25,13 +25,14 @@ std::vector<std::string> scrcpyArguments(const ScrcpyLaunchRequest& request) {
 }
 
 ProcessSpec scrcpyProcessSpec(const ToolLocation& tools, int privatePort, const ScrcpyLaunchRequest& request,
-                              const std::optional<std::string>& inheritedPath) {
+                              const std::optional<std::string>& inheritedPath,
+                              const std::optional<std::filesystem::path>& adb) {
     std::string folder = tools.scrcpy.parent_path().string();
     ProcessSpec spec;
     spec.executable = tools.scrcpy.string();
     spec.arguments = scrcpyArguments(request);
     spec.workingDirectory = folder;
-    spec.environmentChanges["ADB"] = tools.adb.string();
+    spec.environmentChanges["ADB"] = adb.value_or(tools.adb).string();
     spec.environmentChanges["PATH"] = folder + ":" + inheritedPath.value_or("");
     spec.environmentChanges["ADB_SERVER_SOCKET"] = scopeScrcpyServerSocket(request.serverScope, privatePort);
     std::error_code error;

@@ -28,11 +28,13 @@ std::string defaultMirrorIdentity(const std::string& target);
 
 std::vector<std::string> scrcpyArguments(const ScrcpyLaunchRequest& request);
 
-// How scrcpy is run: from its own folder, with our adb (ADB and first on PATH), the server
-// socket of the chosen adb server (or none, so that an inherited one cannot redirect it to the
-// wrong server), and the device-side server file next to it when there is one.
-// `inheritedPath` is this process's PATH, if any.
+// How scrcpy is run: from its own folder, with our adb first on PATH, the server socket of the
+// chosen adb server (or none, so that an inherited one cannot redirect it to the wrong server),
+// and the device-side server file next to it when there is one. `adb` is the client scrcpy
+// talks to that server with (ADB): ours, unless the shared server belongs to another adb version
+// that a client of ours would kill. `inheritedPath` is this process's PATH, if any.
 ProcessSpec scrcpyProcessSpec(const ToolLocation& tools, int privatePort, const ScrcpyLaunchRequest& request,
-                              const std::optional<std::string>& inheritedPath);
+                              const std::optional<std::string>& inheritedPath,
+                              const std::optional<std::filesystem::path>& adb = std::nullopt);
 
 }  // namespace orvan

@@ -129,7 +129,9 @@ std::shared_ptr<ScrcpyChild> ScrcpyLauncher::launchChild(const std::string& targ
                                                          const std::string& key, const std::string& identity,
                                                          AdbServerScope serverScope) {
     ScrcpyLaunchRequest request{target, glassShell, isAudioForwardingEnabled(), serverScope};
-    ProcessSpec spec = scrcpyProcessSpec(settings_.tools, settings_.privatePort, request, inheritedPath());
+    std::optional<std::filesystem::path> adb;
+    if (settings_.adbForScope) adb = settings_.adbForScope(serverScope);
+    ProcessSpec spec = scrcpyProcessSpec(settings_.tools, settings_.privatePort, request, inheritedPath(), adb);
     log("$ " + spec.executable + " " + text::joined(spec.arguments, " "));
 
     auto child = ScrcpyChild::launch(spec);  // a launch error leaves nothing registered
@@ -233,13 +235,15 @@ void ScrcpyLauncher::installTerminationHandler(const std::shared_ptr<ScrcpyChild
                                                const std::string& target) {
     std::weak_ptr<ScrcpyLauncher> weakSelf = weak_from_this();
     std::weak_ptr<ScrcpyChild> weakChild = child;
-    // Runs on the child's watcher thread once the pipe is drained; the rest happens on the main
-    // queue. Holds the launcher weakly: a window may outlive the service.
+    // Runs on the child's watcher thread once the pipe is drained; the rest happens on the
+    // background pool, never on the main thread: clearing the entry takes the registry lock,
+    // which a start holds for seconds. The callback re-dispatches what touches the window.
+    // Holds the launcher weakly: a window may outlive the service.
     child->setTerminationHandler([weakSelf, weakChild, key, target](const ProcessExit& end) {
         auto self = weakSelf.lock();
         auto ended = weakChild.lock();
         if (!self || !ended) return;
-        self->onMain(Seconds(0), [weakSelf, ended, key, target, end] {
+        Dispatch::async([weakSelf, ended, key, target, end] {
             if (auto service = weakSelf.lock()) service->handleTermination(key, target, ended, end);
         });
     });

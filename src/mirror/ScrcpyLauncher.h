@@ -58,6 +58,8 @@ struct ScrcpyLauncherSettings {
     ProcessListRunner processList = systemProcessListRunner();
     // None: Dispatch::main(), or the background pool when no main queue is installed.
     std::shared_ptr<MainQueue> mainQueue;
+    // The adb client scrcpy uses for a server scope; none: the tool folder's.
+    std::function<std::filesystem::path(AdbServerScope)> adbForScope;
 };
 
 // Starts scrcpy windows and keeps the registry of the windows that exist, so that asking twice
@@ -65,7 +67,8 @@ struct ScrcpyLauncherSettings {
 //
 // Threads: startScrcpy blocks (up to about 10 s) and holds the recursive registry lock for its
 // whole run, which serialises starts; every other registry operation waits for it. The
-// termination callback and bringing windows forward run on the main queue;
+// termination callback runs on the background pool (so a window closing during a start never
+// blocks the main thread on that lock); bringing windows forward runs on the main queue;
 // onGlassShellStarted runs on the starting thread before the lock is released.
 class ScrcpyLauncher : public std::enable_shared_from_this<ScrcpyLauncher> {
 public:

@@ -85,7 +85,7 @@ protected:
                                [] {
                                    return FiniteRun{false, 0, ""};
                                },
-                               main});
+                               main, {}});
     DeviceDiscovery discovery{rig.runner, rig.tools};
     MirrorTargets targets;
     MirrorOrchestrator orchestrator{MirrorOrchestrator::Parts{rig.runner, rig.tools, rig.clock, discovery, rig.probe,

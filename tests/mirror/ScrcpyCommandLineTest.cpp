@@ -47,6 +47,12 @@ TEST(ScrcpyCommandLine, EnvironmentFollowsTheServerScope) {
     EXPECT_EQ(priv.environmentChanges.at("ADB_SERVER_SOCKET"), "tcp:127.0.0.1:15999");
     EXPECT_EQ(priv.environmentChanges.at("PATH"), folder.path().string() + ":");
     EXPECT_EQ(priv.environmentChanges.at("SCRCPY_SERVER_PATH"), (folder.path() / "scrcpy-server").string());
+
+    // The shared server of another adb version is talked to with that version's client.
+    auto followed = scrcpyProcessSpec(tools, 15999, {"T", false, true, AdbServerScope::sharedDevelopment}, "/bin",
+                                      std::filesystem::path("/opt/sdk/platform-tools/adb"));
+    EXPECT_EQ(followed.environmentChanges.at("ADB"), "/opt/sdk/platform-tools/adb");
+    EXPECT_EQ(followed.environmentChanges.at("PATH"), folder.path().string() + ":/bin");
 }
 
 TEST(ScrcpyWindow, OnlyAnOrdinaryWindowLargerThan80By80OfThePidCounts) {

@@ -58,7 +58,7 @@ TEST(ScrcpyLauncherStress, ConcurrentStartsAndStopsLeaveNothingBehind) {
                                                       [] {
                                                           return FiniteRun{false, 0, ""};
                                                       },
-                                                      main});
+                                                      main, {}});
     // Reports race with the look-ups, which drop dead windows first; they only must not break
     // anything.
     std::atomic<int> reported{0};
