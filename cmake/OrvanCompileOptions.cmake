@@ -1,6 +1,6 @@
 # Warnings for every target of ours; errors in CI (ORVAN_WERROR).
 add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast
-                    -Wcast-align -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough)
+                    -Wcast-align -Woverloaded-virtual -Wimplicit-fallthrough)
 if(ORVAN_WERROR)
   add_compile_options(-Werror)
 endif()

@@ -10,6 +10,7 @@
 #include "adb/AdbRunner.h"
 #include "foundation/MirrorError.h"
 #include "platform/Process.h"
+#include "support/TempDir.h"
 
 namespace orvan {
 namespace {
@@ -20,17 +21,12 @@ namespace fs = std::filesystem;
 class AdbRunnerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("orvan-adbrunner-" + std::to_string(getpid()) + "-" +
-                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(folder_);
         adb_ = folder_ / "adb";
         log_->set([this](const std::string& line) {
             std::lock_guard lock(mutex_);
             logged_.push_back(line);
         });
     }
-    void TearDown() override { fs::remove_all(folder_); }
-
     void script(const std::string& body) {
         std::ofstream(adb_) << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" << (folder_ / "args").string()
                             << "'\n" << body << "\n";
@@ -55,7 +51,8 @@ protected:
 
     AdbRunner runner() { return AdbRunner(adb_, 15037, log_); }
 
-    fs::path folder_, adb_;
+    testing::TempDir folder_{"orvan-adbrunner"};
+    fs::path adb_;
     SharedLogSink log_ = std::make_shared<LogSink>();
     std::mutex mutex_;
     std::vector<std::string> logged_;

@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "adb/AdbVersion.h"
-#include "support/TemporaryFolder.h"
+#include "support/TempDir.h"
 
 namespace orvan {
 namespace {
@@ -55,7 +55,7 @@ protected:
         fs::permissions(path, fs::perms::owner_all);
         return path;
     }
-    testing::TemporaryFolder folder_{"orvan-adbversion"};
+    testing::TempDir folder_{"orvan-adbversion"};
 };
 
 TEST_F(AdbVersionRunTest, ReadsAChildsVersionOnlyFromACleanRun) {

@@ -7,13 +7,13 @@
 #include <fstream>
 
 #include "adb/ListeningSocketOwner.h"
-#include "support/TemporaryFolder.h"
+#include "support/TempDir.h"
 
 namespace orvan {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TemporaryFolder;
+using testing::TempDir;
 
 // 5037 is 0x13AD, 5038 is 0x13AE. The lines keep the kernel's column layout.
 constexpr const char* kTcpHeader =
@@ -86,7 +86,7 @@ protected:
         fs::create_symlink(target, proc() / std::to_string(pid) / "exe");
     }
 
-    TemporaryFolder folder_{"orvan-fakeproc"};
+    TempDir folder_{"orvan-fakeproc"};
 };
 
 TEST_F(FakeProcTest, FindsTheProcessHoldingTheListenerAndItsExecutable) {

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "adb/RecentDeviceStore.h"
-#include "support/TemporaryFolder.h"
+#include "support/TempDir.h"
 
 namespace orvan {
 namespace {
@@ -67,7 +67,7 @@ protected:
         return names;
     }
 
-    testing::TemporaryFolder temporary{"orvan-recent"};
+    testing::TempDir temporary{"orvan-recent"};
     fs::path root = temporary.path();
     fs::path folder = root / "data" / "OrvanMirror";
     SettableClock clock{kNewYear2024};

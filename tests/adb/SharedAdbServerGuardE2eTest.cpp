@@ -23,14 +23,14 @@
 #include "mirror/MirrorService.h"
 #include "platform/Process.h"
 #include "support/Recorders.h"
-#include "support/TemporaryFolder.h"
+#include "support/TempDir.h"
 
 namespace orvan {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::LogRecorder;
-using testing::TemporaryFolder;
+using testing::TempDir;
 
 const fs::path kOtherAdb = ORVAN_OTHER_VERSION_ADB;
 const fs::path kDebianAdb = "/usr/bin/adb";
@@ -141,7 +141,7 @@ protected:
         return options;
     }
 
-    TemporaryFolder folder_{"orvan-guard-e2e"};
+    TempDir folder_{"orvan-guard-e2e"};
     ScopedEnvironment environment_;
     int port_ = 0;
     std::unique_ptr<ChildProcess> otherServer_;

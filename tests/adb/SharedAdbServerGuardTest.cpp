@@ -7,14 +7,14 @@
 #include "adb/AdbRunner.h"
 #include "adb/SharedAdbServerGuard.h"
 #include "support/Recorders.h"
-#include "support/TemporaryFolder.h"
+#include "support/TempDir.h"
 
 namespace orvan {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::LogRecorder;
-using testing::TemporaryFolder;
+using testing::TempDir;
 
 EnvironmentLookup environmentOf(std::map<std::string, std::string> variables) {
     return [variables](const std::string& name) -> std::optional<std::string> {
@@ -115,7 +115,7 @@ protected:
                                     SharedAdbServerGuardOptions{proc(), Seconds(0.5), environmentOf(environment)});
     }
 
-    TemporaryFolder folder_{"orvan-sharedguard"};
+    TempDir folder_{"orvan-sharedguard"};
     fs::path ownAdb_;
     SharedLogSink log_ = std::make_shared<LogSink>();
     std::vector<std::string> logged_;

@@ -11,6 +11,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
+#include "support/TempDir.h"
 
 namespace orvan {
 namespace {
@@ -20,8 +21,6 @@ namespace fs = std::filesystem;
 class AppShellTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() / ("orvan-app-" + std::to_string(getpid()) + "-" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(root_ / "tools");
         AppDelegate::Options options;
         options.service.tools = ToolLocation::inToolFolder(root_ / "tools");
@@ -29,10 +28,7 @@ protected:
         options.logFolder = root_ / "logs";
         delegate_ = std::make_unique<AppDelegate>(options);
     }
-    void TearDown() override {
-        delegate_.reset();
-        fs::remove_all(root_);
-    }
+    void TearDown() override { delegate_.reset(); }
 
     QPushButton* button(const char* name) { return delegate_->window().findChild<QPushButton*>(name); }
     QString logText() { return delegate_->window().logView()->toPlainText(); }
@@ -40,7 +36,7 @@ protected:
         return QTest::qWaitFor([&] { return logText().contains(text); }, 3000);
     }
 
-    fs::path root_;
+    testing::TempDir root_{"orvan-app"};
     std::unique_ptr<AppDelegate> delegate_;
 };
 

@@ -12,6 +12,7 @@
 #include "app/ManualPage.h"
 #include "platform/FakeWindowSystem.h"
 #include "shell/DeviceTabs.h"
+#include "support/TempDir.h"
 
 namespace orvan {
 namespace {
@@ -21,8 +22,6 @@ namespace fs = std::filesystem;
 class ManualPageViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() / ("orvan-view-" + std::to_string(getpid()) + "-" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         AppDelegate::Options options;
         options.service.tools = ToolLocation::inToolFolder(root_ / "tools");
         options.service.privatePort = 41998;
@@ -32,15 +31,12 @@ protected:
         delegate_ = std::make_unique<AppDelegate>(options);
         delegate_->window().show();
     }
-    void TearDown() override {
-        delegate_.reset();
-        fs::remove_all(root_);
-    }
+    void TearDown() override { delegate_.reset(); }
     bool logged(const QString& text) {
         return QTest::qWaitFor([&] { return delegate_->window().logView()->toPlainText().contains(text); }, 2000);
     }
 
-    fs::path root_;
+    testing::TempDir root_{"orvan-view"};
     std::unique_ptr<AppDelegate> delegate_;
 };
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "foundation/ActivityLog.h"
+#include "support/TempDir.h"
 
 namespace orvan {
 namespace {
@@ -17,13 +18,6 @@ namespace fs = std::filesystem;
 
 class ActivityLogTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("orvan-log-" + std::to_string(getpid()) + "-" +
-                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-
     std::string fileText(const ActivityLog& log) {
         std::ifstream in(log.file(), std::ios::binary);
         std::stringstream text;
@@ -31,7 +25,8 @@ protected:
         return text.str();
     }
 
-    fs::path folder_;
+    testing::TempDir root_{"orvan-log"};
+    fs::path folder_ = root_ / "OrvanMirror";
 };
 
 std::chrono::system_clock::time_point localTime(int hour, int minute, int second) {

@@ -6,6 +6,7 @@
 
 #include "foundation/MirrorError.h"
 #include "foundation/ToolLocation.h"
+#include "support/TempDir.h"
 
 namespace orvan {
 namespace {
@@ -15,13 +16,9 @@ namespace fs = std::filesystem;
 class ToolLocationTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        resources_ = fs::temp_directory_path() / ("orvan-tools-" + std::to_string(getpid()));
-        fs::remove_all(resources_);
-        tools_ = ToolLocation::forResources(resources_);
+        tools_ = ToolLocation::forResources(resources_.path());
         fs::create_directories(tools_.toolFolder);
     }
-    void TearDown() override { fs::remove_all(resources_); }
-
     std::string failure() {
         try {
             tools_.checkTools();
@@ -31,7 +28,7 @@ protected:
         return "";
     }
 
-    fs::path resources_;
+    testing::TempDir resources_{"orvan-tools"};
     ToolLocation tools_;
 };
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "foundation/ToolLocation.h"
-#include "support/TemporaryFolder.h"
+#include "support/TempDir.h"
 
 namespace orvan::testing {
 
@@ -101,7 +101,7 @@ public:
     }
 
 private:
-    TemporaryFolder folder_;
+    TempDir folder_;
 };
 
 // Whether a pid names a live process that is not a zombie.

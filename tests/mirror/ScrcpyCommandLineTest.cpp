@@ -4,7 +4,7 @@
 
 #include "mirror/ScrcpyCommandLine.h"
 #include "mirror/ScrcpyLauncher.h"
-#include "support/TemporaryFolder.h"
+#include "support/TempDir.h"
 
 namespace orvan {
 namespace {
@@ -29,7 +29,7 @@ TEST(ScrcpyCommandLine, KeysAndIdentities) {
 }
 
 TEST(ScrcpyCommandLine, EnvironmentFollowsTheServerScope) {
-    testing::TemporaryFolder folder("orvan-scrcpy-spec");
+    testing::TempDir folder("orvan-scrcpy-spec");
     auto tools = ToolLocation::inToolFolder(folder.path());
 
     auto shared =

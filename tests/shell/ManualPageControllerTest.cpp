@@ -9,6 +9,7 @@
 #include "foundation/MirrorError.h"
 #include "platform/Dispatch.h"
 #include "shell/ManualPageController.h"
+#include "support/TempDir.h"
 
 namespace orvan {
 namespace {
@@ -100,19 +101,13 @@ class ManualPageControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Dispatch::setMain(queue_);
-        folder_ = fs::temp_directory_path() / ("orvan-manual-" + std::to_string(getpid()) + "-" +
-                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        store_ = std::make_unique<RecentDeviceStore>(folder_);
+        store_ = std::make_unique<RecentDeviceStore>(folder_.path());
         controller_ = std::make_shared<ManualPageController>(backend_, *store_, view_, [this](const std::string& line) {
             std::lock_guard lock(logMutex_);
             log_.push_back(line);
         });
     }
-    void TearDown() override {
-        controller_.reset();
-        fs::remove_all(folder_);
-    }
+    void TearDown() override { controller_.reset(); }
 
     bool settle() {
         return queue_->runUntil([&] { return !controller_->isActionInProgress() && !controller_->isRefreshInProgress(); }, Seconds(5));
@@ -125,7 +120,7 @@ protected:
     std::shared_ptr<ManualMainQueue> queue_ = std::make_shared<ManualMainQueue>();
     std::shared_ptr<FakeBackend> backend_ = std::make_shared<FakeBackend>();
     RecordingView view_;
-    fs::path folder_;
+    testing::TempDir folder_{"orvan-manual"};
     std::unique_ptr<RecentDeviceStore> store_;
     std::shared_ptr<ManualPageController> controller_;
     std::mutex logMutex_;
