@@ -235,15 +235,13 @@ void ScrcpyLauncher::installTerminationHandler(const std::shared_ptr<ScrcpyChild
                                                const std::string& target) {
     std::weak_ptr<ScrcpyLauncher> weakSelf = weak_from_this();
     std::weak_ptr<ScrcpyChild> weakChild = child;
-    // Runs on the child's watcher thread once the pipe is drained; the rest happens on the
-    // background pool, never on the main thread: clearing the entry takes the registry lock,
-    // which a start holds for seconds. The callback re-dispatches what touches the window.
-    // Holds the launcher weakly: a window may outlive the service.
+    // Runs on the child's watcher thread once the pipe is drained; the rest happens on the main
+    // queue. Holds the launcher weakly: a window may outlive the service.
     child->setTerminationHandler([weakSelf, weakChild, key, target](const ProcessExit& end) {
         auto self = weakSelf.lock();
         auto ended = weakChild.lock();
         if (!self || !ended) return;
-        Dispatch::async([weakSelf, ended, key, target, end] {
+        self->onMain(Seconds(0), [weakSelf, ended, key, target, end] {
             if (auto service = weakSelf.lock()) service->handleTermination(key, target, ended, end);
         });
     });
@@ -252,7 +250,16 @@ void ScrcpyLauncher::installTerminationHandler(const std::shared_ptr<ScrcpyChild
 void ScrcpyLauncher::handleTermination(const std::string& key, const std::string& target,
                                        const std::shared_ptr<ScrcpyChild>& child, const ProcessExit& end) {
     {
-        std::lock_guard lock(scrcpyProcessLock_);
+        // A start holds the registry lock for seconds; the main thread never waits for it; the
+        // report simply comes back a little later.
+        std::unique_lock lock(scrcpyProcessLock_, std::try_to_lock);
+        if (!lock.owns_lock()) {
+            std::weak_ptr<ScrcpyLauncher> weakSelf = weak_from_this();
+            onMain(Seconds(kTerminationRetryDelay), [weakSelf, key, target, child, end] {
+                if (auto service = weakSelf.lock()) service->handleTermination(key, target, child, end);
+            });
+            return;
+        }
         auto found = scrcpyProcesses_.find(key);
         if (found == scrcpyProcesses_.end() || found->second != child) return;  // stopped or replaced meanwhile
         clearScrcpyProcess(key, child);

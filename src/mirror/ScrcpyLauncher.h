@@ -67,8 +67,8 @@ struct ScrcpyLauncherSettings {
 //
 // Threads: startScrcpy blocks (up to about 10 s) and holds the recursive registry lock for its
 // whole run, which serialises starts; every other registry operation waits for it. The
-// termination callback runs on the background pool (so a window closing during a start never
-// blocks the main thread on that lock); bringing windows forward runs on the main queue;
+// termination callback and bringing windows forward run on the main queue; a termination that
+// finds a start holding the lock is retried shortly instead of blocking the main thread.
 // onGlassShellStarted runs on the starting thread before the lock is released.
 class ScrcpyLauncher : public std::enable_shared_from_this<ScrcpyLauncher> {
 public:
@@ -80,6 +80,8 @@ public:
     static constexpr double kDuplicateExitTimeout = 1.5;
     static constexpr double kPollInterval = 0.05;
     static constexpr double kBringToFrontDelay = 0.25;
+    // How soon a termination report that found a start holding the registry tries again.
+    static constexpr double kTerminationRetryDelay = 0.1;
 
     static std::shared_ptr<ScrcpyLauncher> create(ScrcpyLauncherSettings settings);
     ScrcpyLauncher(const ScrcpyLauncher&) = delete;

@@ -1,5 +1,5 @@
 // Many threads starting, stopping and querying mirror windows of a few targets at once, while
-// windows end by themselves and their ends are reported from the background pool. Afterwards no
+// windows end by themselves and their ends are reported on a busy main queue. Afterwards no
 // registry entry may dangle and no window process may still run.
 
 #include <gtest/gtest.h>
@@ -61,9 +61,8 @@ TEST(ScrcpyLauncherStress, ConcurrentStartsAndStopsLeaveNothingBehind) {
                                                       main, {}});
     // Reports race with the look-ups, which drop dead windows first; they only must not break
     // anything.
-    // Reports arrive on the background pool, possibly after this test has returned.
-    auto reported = std::make_shared<std::atomic<int>>(0);
-    launcher->setOnScrcpyTerminated([reported](const std::string&, const std::shared_ptr<ScrcpyChild>&) { ++*reported; });
+    std::atomic<int> reported{0};
+    launcher->setOnScrcpyTerminated([&](const std::string&, const std::shared_ptr<ScrcpyChild>&) { ++reported; });
 
     const std::vector<std::string> targets{"127.0.0.71:5555", "127.0.0.72:5555", "127.0.0.73:5555", "SERIAL-74"};
     std::atomic<bool> done{false};
@@ -113,7 +112,7 @@ TEST(ScrcpyLauncherStress, ConcurrentStartsAndStopsLeaveNothingBehind) {
     auto deadline = std::chrono::steady_clock::now() + 10s;
     while (!launcher->launchedChildrenNotEnded().empty() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(10ms);
-    std::this_thread::sleep_for(100ms);  // let the last reports arrive
+    std::this_thread::sleep_for(100ms);  // let the last reports reach the main queue
     done = true;
     mainThread.join();
     checker.join();

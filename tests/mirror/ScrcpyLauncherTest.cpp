@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
 #include <signal.h>
 #include <stdlib.h>
 
@@ -29,31 +28,6 @@ const std::string kFailureTail = "小助手已保留完整尾部输出，可在�
 FiniteRun listing(const std::string& text) {
     return FiniteRun{false, 0, text};
 }
-
-// The termination reports a launcher makes; they arrive on the background pool.
-class TerminationReports {
-public:
-    explicit TerminationReports(ScrcpyLauncher& launcher) {
-        launcher.setOnScrcpyTerminated([this](const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
-            std::lock_guard lock(mutex_);
-            reports_.emplace_back(key, child->pid());
-            arrived_.notify_all();
-        });
-    }
-    std::vector<std::pair<std::string, pid_t>> snapshot() {
-        std::lock_guard lock(mutex_);
-        return reports_;
-    }
-    bool waitFor(size_t count) {
-        std::unique_lock lock(mutex_);
-        return arrived_.wait_for(lock, std::chrono::seconds(5), [&] { return reports_.size() >= count; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::vector<std::pair<std::string, pid_t>> reports_;
-};
 
 class ScrcpyLauncherTest : public ::testing::Test {
 protected:
@@ -310,45 +284,77 @@ TEST_F(ScrcpyLauncherTest, ASecondStartForTheSameGlassesReusesTheWindow) {
 TEST_F(ScrcpyLauncherTest, ADeadWindowIsForgottenAndANewOneStarted) {
     FakeScrcpyFolder folder(fakescrcpy::ready);
     auto& scrcpy = launcher(folder);
-    TerminationReports reports(scrcpy);
     start(kTarget);
     pid_t first = folder.runPids().at(0);
     ::kill(first, SIGKILL);
     ASSERT_TRUE(waitUntilGone(first));
 
-    // Whether the end report or the look-up of this start drops the dead window first, the key
-    // ends up with the new child and no report ever names it.
-    start(kTarget);
+    start(kTarget);  // the look-up finds it dead, drops it and starts anew
     ASSERT_EQ(folder.runs().size(), 2u);
     pid_t second = folder.runPids().at(1);
     EXPECT_EQ(scrcpy.registrySnapshot().processes.at(kTarget), second);
+
+    // The first child's end was reported to the main queue; the key now belongs to a newer
+    // child, so that report changes nothing.
+    std::vector<std::string> ended;
+    scrcpy.setOnScrcpyTerminated(
+        [&](const std::string& key, const std::shared_ptr<ScrcpyChild>&) { ended.push_back(key); });
     main_->runUntil([] { return false; }, 300ms);
-    for (const auto& [key, pid] : reports.snapshot()) EXPECT_EQ(pid, first) << key;
+    EXPECT_TRUE(ended.empty());
+    EXPECT_FALSE(logged(std::string("scrcpy 投屏进程已退出: ") + kTarget + "，被信号 9 终止"));
     EXPECT_EQ(scrcpy.registrySnapshot().processes.at(kTarget), second);
 }
 
 // ---- termination of a ready window ------------------------------------------------------------
 
-TEST_F(ScrcpyLauncherTest, AReadyWindowThatEndsIsReported) {
+TEST_F(ScrcpyLauncherTest, AReadyWindowThatEndsIsReportedOnTheMainQueue) {
     FakeScrcpyFolder folder("echo 'INFO: Texture: 1x1'; sleep 0.3; echo 'ERROR: device disconnected'; exit 3");
     auto& scrcpy = launcher(folder);
-    TerminationReports reports(scrcpy);
+    std::vector<std::pair<std::string, pid_t>> ended;
+    scrcpy.setOnScrcpyTerminated([&](const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
+        ended.emplace_back(key, child->pid());
+    });
     start(kTarget, true);
     pid_t pid = folder.runPids().at(0);
 
-    ASSERT_TRUE(reports.waitFor(1));
-    EXPECT_EQ(reports.snapshot(), (std::vector<std::pair<std::string, pid_t>>{{std::string(kTarget) + "#glass-shell", pid}}));
+    ASSERT_TRUE(main_->runUntil([&] { return !ended.empty(); }, 5s));
+    EXPECT_EQ(ended, (std::vector<std::pair<std::string, pid_t>>{{std::string(kTarget) + "#glass-shell", pid}}));
     EXPECT_TRUE(logged(std::string("scrcpy 投屏进程已退出: ") + kTarget + "，退出码 3"));
     EXPECT_TRUE(logged("scrcpy 错误输出: INFO: Texture: 1x1 | ERROR: device disconnected"));
     EXPECT_TRUE(scrcpy.registrySnapshot().empty());
 }
 
+TEST_F(ScrcpyLauncherTest, AnEndDuringAnotherStartNeverBlocksTheMainQueue) {
+    // The first window ends while the second start (slow to get ready) holds the registry.
+    FakeScrcpyFolder folder("case \"$2\" in slow*) sleep 1.2;; *) sleep 0.1;; esac\n"
+                            "echo 'INFO: Texture: 1x1'\n"
+                            "case \"$2\" in slow*) exec sleep 60;; *) sleep 0.3; exit 0;; esac");
+    auto& scrcpy = launcher(folder);
+    std::atomic<int> reports{0};
+    scrcpy.setOnScrcpyTerminated([&](const std::string&, const std::shared_ptr<ScrcpyChild>&) { ++reports; });
+    start(kTarget);
+    std::thread slow([&] { start("slow:5555"); });
+    auto longestTask = std::chrono::steady_clock::duration::zero();
+    auto until = std::chrono::steady_clock::now() + 5s;
+    while (reports == 0 && std::chrono::steady_clock::now() < until) {
+        auto begin = std::chrono::steady_clock::now();
+        main_->runPending();
+        longestTask = std::max(longestTask, std::chrono::steady_clock::now() - begin);
+        std::this_thread::sleep_for(5ms);
+    }
+    slow.join();
+    EXPECT_EQ(reports, 1);
+    EXPECT_LT(longestTask, 200ms) << "the main queue waited for the registry lock";
+    EXPECT_TRUE(logged(std::string("scrcpy 投屏进程已退出: ") + kTarget + "，退出码 0"));
+}
+
 TEST_F(ScrcpyLauncherTest, AWindowClosedNormallyLogsNoErrorOutput) {
     FakeScrcpyFolder folder("echo 'INFO: Texture: 1x1'; sleep 0.2; exit 0");
     auto& scrcpy = launcher(folder);
-    TerminationReports reports(scrcpy);
+    int reports = 0;
+    scrcpy.setOnScrcpyTerminated([&](const std::string&, const std::shared_ptr<ScrcpyChild>&) { ++reports; });
     start(kTarget);
-    ASSERT_TRUE(reports.waitFor(1));
+    ASSERT_TRUE(main_->runUntil([&] { return reports == 1; }, 5s));
     EXPECT_TRUE(logged(std::string("scrcpy 投屏进程已退出: ") + kTarget + "，退出码 0"));
     for (const auto& line : log_.lines()) EXPECT_EQ(line.find("scrcpy 错误输出"), std::string::npos) << line;
 }
@@ -356,14 +362,15 @@ TEST_F(ScrcpyLauncherTest, AWindowClosedNormallyLogsNoErrorOutput) {
 TEST_F(ScrcpyLauncherTest, AStoppedWindowIsNotReported) {
     FakeScrcpyFolder folder(fakescrcpy::ready);
     auto& scrcpy = launcher(folder);
-    TerminationReports reports(scrcpy);
+    int reports = 0;
+    scrcpy.setOnScrcpyTerminated([&](const std::string&, const std::shared_ptr<ScrcpyChild>&) { ++reports; });
     start(kTarget);
     pid_t pid = folder.runPids().at(0);
     scrcpy.stopProcessKeys(scrcpy.registeredProcessKeys());
     EXPECT_TRUE(scrcpy.registrySnapshot().empty());
     EXPECT_TRUE(waitUntilGone(pid));
     main_->runUntil([] { return false; }, 200ms);
-    EXPECT_TRUE(reports.snapshot().empty());
+    EXPECT_EQ(reports, 0);
 }
 
 // ---- leftovers from an earlier run ------------------------------------------------------------
