@@ -106,8 +106,11 @@ private:
 
 // Whether a pid names a live process that is not a zombie.
 inline bool isLiveProcess(pid_t pid) {
+    // getline, not a stream-buffer iterator: a process reaped between open and read makes the
+    // read fail with ESRCH, which the iterator would throw.
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string content((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::string content;
+    std::getline(stat, content);
     auto close = content.rfind(')');
     return close != std::string::npos && close + 2 < content.size() && content[close + 2] != 'Z';
 }
