@@ -3,16 +3,11 @@
 // the guard exists for (our adb kills a server of another version); the others show that through
 // the app's runner nothing is killed and every request reaches that server from its own binary.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
-#include <map>
 #include <mutex>
 #include <thread>
 
@@ -22,7 +17,9 @@
 #include "foundation/ProcessRunner.h"
 #include "mirror/MirrorService.h"
 #include "platform/Process.h"
+#include "support/AdbWorld.h"
 #include "support/Recorders.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 
 namespace orvan {
@@ -35,53 +32,11 @@ using testing::TempDir;
 const fs::path kOtherAdb = ORVAN_OTHER_VERSION_ADB;
 const fs::path kDebianAdb = "/usr/bin/adb";
 
-int freeLoopbackPort() {
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        close(fd);
-        int port = ntohs(address.sin_port);
-        if (port != 5037 && port != 15037 && port != 0) return port;
-    }
-    throw std::runtime_error("no free loopback port");
-}
-
-// Sets environment variables for one test and puts the old values back afterwards.
-class ScopedEnvironment {
-public:
-    void set(const std::string& name, const std::optional<std::string>& value) {
-        if (!saved_.count(name)) {
-            const char* old = std::getenv(name.c_str());
-            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        }
-        if (value)
-            setenv(name.c_str(), value->c_str(), 1);
-        else
-            unsetenv(name.c_str());
-    }
-    ~ScopedEnvironment() {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
-    }
-
-private:
-    std::map<std::string, std::optional<std::string>> saved_;
-};
-
 class SharedAdbServerGuardE2eTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!fs::exists(kDebianAdb)) GTEST_SKIP() << "Debian's adb is not installed";
-        port_ = freeLoopbackPort();
+        port_ = testing::pickFreePort();
         fs::create_directories(folder_ / "home");
         fs::create_directories(folder_ / "tools");
         fs::create_symlink(kDebianAdb, folder_ / "tools" / "adb");
@@ -91,7 +46,7 @@ protected:
         environment_.set("HOME", (folder_ / "home").string());
         environment_.set("TMPDIR", folder_.path().string());
         for (const char* name : {"ADB_SERVER_SOCKET", "ANDROID_ADB_SERVER_ADDRESS", "ANDROID_SERIAL"})
-            environment_.set(name, std::nullopt);
+            environment_.unset(name);
         for (const char* name : {"ADB_MDNS", "ADB_USB", "ADB_EMU"}) environment_.set(name, "0");
     }
 
@@ -137,12 +92,12 @@ protected:
     MirrorServiceOptions serviceOptions() {
         MirrorServiceOptions options;
         options.tools = ToolLocation::inToolFolder(folder_ / "tools");
-        options.privatePort = freeLoopbackPort();
+        options.privatePort = testing::pickFreePort();
         return options;
     }
 
     TempDir folder_{"orvan-guard-e2e"};
-    ScopedEnvironment environment_;
+    testing::ScopedEnvironment environment_;
     int port_ = 0;
     std::unique_ptr<ChildProcess> otherServer_;
     bool realServerMayRun_ = false;
@@ -151,7 +106,7 @@ protected:
 TEST_F(SharedAdbServerGuardE2eTest, WithoutTheGuardOurAdbKillsAServerOfAnotherVersion) {
     startOtherServer();
     realServerMayRun_ = true;  // having killed it, our adb starts its own server on the port
-    AdbRunner unguarded(folder_ / "tools" / "adb", freeLoopbackPort(), nullptr);
+    AdbRunner unguarded(folder_ / "tools" / "adb", testing::pickFreePort(), nullptr);
     auto result = unguarded.runAdb({"devices"}, 30.0, false, std::nullopt, false, AdbServerScope::sharedDevelopment);
 
     EXPECT_NE(result.output.find("adb server version (99) doesn't match this client (41); killing..."),
