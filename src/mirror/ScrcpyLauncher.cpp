@@ -100,11 +100,21 @@ bool ScrcpyLauncher::adoptOrEndLeftovers(const std::string& target, const std::s
     std::set<pid_t> owned;
     for (const auto& [_, child] : scrcpyProcesses_) owned.insert(child->pid());
     for (pid_t pid : launchedChildrenNotEnded()) owned.insert(pid);
-    owned.insert(::getpid());
+    const std::vector<int32_t> listed = existingScrcpyProcessIds(target);
 
+    // A process forked by a scrcpy shows its parent's command line until it runs something else
+    // (scrcpy forks for adb; a sanitizer forks a tracer at exit). It is no window of its own:
+    // skip the forks of our children and of the other listed processes, and whatever has gone
+    // since the listing (such a fork is short-lived).
+    std::set<pid_t> parents(owned);
+    parents.insert(listed.begin(), listed.end());
+    owned.insert(::getpid());
     std::vector<pid_t> candidates;
-    for (int32_t pid : existingScrcpyProcessIds(target))
-        if (!owned.contains(pid)) candidates.push_back(pid);
+    for (int32_t pid : listed) {
+        if (owned.contains(pid)) continue;
+        if (auto parent = parentProcessId(pid); !parent || parents.contains(*parent)) continue;
+        candidates.push_back(pid);
+    }
     if (candidates.empty()) return false;
 
     if (candidates.size() == 1) {

@@ -11,7 +11,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -246,6 +249,20 @@ void ChildProcess::terminate() { sendSignal(SIGTERM); }
 
 void ChildProcess::sendSignal(int signal) {
     if (!exit_) ::kill(pid_, signal);
+}
+
+std::optional<pid_t> parentProcessId(pid_t pid, const std::filesystem::path& procRoot) {
+    if (pid <= 0) return std::nullopt;
+    std::ifstream file(procRoot / std::to_string(pid) / "stat");
+    std::string stat{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    // "<pid> (<comm>) <state> <ppid> ...": the command name may hold blanks and parentheses, so
+    // the fields after it start behind the last ')'.
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) return std::nullopt;
+    char state = 0;
+    long long parent = -1;
+    if (std::sscanf(stat.c_str() + close + 1, " %c %lld", &state, &parent) != 2 || parent < 0) return std::nullopt;
+    return static_cast<pid_t>(parent);
 }
 
 }  // namespace orvan

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -91,5 +92,9 @@ private:
 // Hands a child that nobody waits for to a background thread that reaps it when it ends, so a
 // timed-out or abandoned child never stays a zombie.
 void reapInBackground(pid_t pid);
+
+// The parent of a running process, from <procRoot>/<pid>/stat; nothing when the process is gone
+// or the file cannot be read.
+std::optional<pid_t> parentProcessId(pid_t pid, const std::filesystem::path& procRoot = "/proc");
 
 }  // namespace orvan

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <fstream>
 #include <future>
 #include <thread>
 
@@ -379,9 +380,10 @@ class Leftover {
 public:
     // One process whose command line reads like a scrcpy window of `target` (and that a
     // SIGTERM ends, like scrcpy).
-    explicit Leftover(const std::string& target)
-        : child_(
-              ChildProcess::launch(ProcessSpec{"/usr/bin/perl", {"-e", "sleep 60", "scrcpy", "-s", target}, {}, {}})) {}
+    explicit Leftover(const std::string& target, const std::string& perlScript = "sleep 60",
+                      std::map<std::string, std::optional<std::string>> environment = {})
+        : child_(ChildProcess::launch(
+              ProcessSpec{"/usr/bin/perl", {"-e", perlScript, "scrcpy", "-s", target}, std::move(environment), {}})) {}
     ~Leftover() { end(); }
     // Ends and reaps it (a leftover of an earlier run has a parent that reaps it).
     void end() {
@@ -450,6 +452,46 @@ TEST_F(ScrcpyLauncherTest, OurOwnWindowsAreNeverLeftovers) {
     EXPECT_EQ(folder.runs().size(), 2u);
     EXPECT_TRUE(isLiveProcess(ours));
     EXPECT_TRUE(scrcpy.registrySnapshot().externalProcessIds.empty());
+}
+
+// A pid written to `file` by a process that is starting.
+pid_t pidWrittenTo(const std::filesystem::path& file) {
+    for (int i = 0; i < 500; ++i) {
+        pid_t pid = 0;
+        if (std::ifstream(file) >> pid && pid > 0) return pid;
+        std::this_thread::sleep_for(10ms);
+    }
+    throw std::runtime_error("no pid in " + file.string());
+}
+
+TEST_F(ScrcpyLauncherTest, ForksOfALeftoverOrOfOurWindowsAreNoWindowsOfTheirOwn) {
+    // scrcpy forks to run adb, and the fork shows scrcpy's command line until it runs adb.
+    FakeScrcpyFolder folder("echo 'INFO: Texture: 1280x720'; sleep 60 & echo $! > \"$here/fork\"; wait");
+    const auto leftoverForkFile = folder.path() / "leftover-fork";
+    Leftover leftover(kTarget, "if (my $p = fork) { open(my $f, '>', $ENV{FORK_FILE}); print $f $p; close $f } sleep 60",
+                      {{"FORK_FILE", leftoverForkFile.string()}});
+    const pid_t leftoverFork = pidWrittenTo(leftoverForkFile);
+    processList_ = [&] {
+        return listing(std::to_string(leftover.pid()) + " /opt/scrcpy -s " + kTarget + "\n" +
+                       std::to_string(leftoverFork) + " /opt/scrcpy -s " + kTarget + "\n");
+    };
+    auto& scrcpy = launcher(folder);
+    start(kTarget);
+    EXPECT_EQ(scrcpy.registrySnapshot().externalProcessIds, (std::map<std::string, int32_t>{{kTarget, leftover.pid()}}))
+        << "one leftover window and its fork: the window is adopted, nothing is killed";
+    EXPECT_TRUE(isLiveProcess(leftoverFork));
+    EXPECT_TRUE(folder.runs().empty());
+
+    processList_ = [] { return listing(""); };
+    start("127.0.0.63:5555");
+    const pid_t ourFork = pidWrittenTo(folder.path() / "fork");
+    processList_ = [&] { return listing(std::to_string(ourFork) + " /x/scrcpy -s 127.0.0.64:5555\n"); };
+    start("127.0.0.64:5555");
+    EXPECT_EQ(folder.runs().size(), 2u) << "the fork of our own window is not adopted as a leftover";
+    EXPECT_EQ(scrcpy.registrySnapshot().externalProcessIds.count("127.0.0.64:5555"), 0u);
+    EXPECT_TRUE(isLiveProcess(ourFork));
+
+    for (pid_t fork : {leftoverFork, ourFork}) ::kill(fork, SIGKILL);
 }
 
 TEST_F(ScrcpyLauncherTest, AProcessListThatCannotRunCountsAsNoLeftover) {

@@ -135,5 +135,23 @@ TEST(ProcessReaping, ManyShortChildrenLeaveNoZombies) {
     for (pid_t pid : pids) EXPECT_TRUE(isGone(pid));
 }
 
+TEST(ProcessParent, IsReadFromStatEvenWithParenthesesInTheName) {
+    auto child = ChildProcess::launch(shell("sleep 5"));
+    EXPECT_EQ(parentProcessId(child->pid()), ::getpid());
+    child->sendSignal(SIGKILL);
+    child->waitForExit(std::chrono::steady_clock::now() + 5s, nullptr);
+    EXPECT_EQ(parentProcessId(child->pid()), std::nullopt) << "a reaped process has no parent";
+
+    auto root = fs::temp_directory_path() / ("orvan-proc-" + std::to_string(::getpid()));
+    fs::create_directories(root / "41");
+    fs::create_directories(root / "42");
+    std::ofstream(root / "41" / "stat") << "41 (a) S 7) R 1234 41 41 0 -1";
+    std::ofstream(root / "42" / "stat") << "42 (broken";
+    EXPECT_EQ(parentProcessId(41, root), 1234);
+    EXPECT_EQ(parentProcessId(42, root), std::nullopt);
+    EXPECT_EQ(parentProcessId(0, root), std::nullopt);
+    fs::remove_all(root);
+}
+
 }  // namespace
 }  // namespace orvan
