@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -253,8 +252,11 @@ void ChildProcess::sendSignal(int signal) {
 
 std::optional<pid_t> parentProcessId(pid_t pid, const std::filesystem::path& procRoot) {
     if (pid <= 0) return std::nullopt;
+    // getline, not a stream-buffer iterator: a process reaped between open and read makes the
+    // read fail with ESRCH, which the iterator would throw; getline only fails the stream.
     std::ifstream file(procRoot / std::to_string(pid) / "stat");
-    std::string stat{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    std::string stat;
+    if (!std::getline(file, stat)) return std::nullopt;
     // "<pid> (<comm>) <state> <ppid> ...": the command name may hold blanks and parentheses, so
     // the fields after it start behind the last ')'.
     const size_t close = stat.rfind(')');
