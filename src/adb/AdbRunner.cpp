@@ -31,6 +31,10 @@ std::vector<std::string> AdbRunner::argumentList(const std::vector<std::string>&
     return list;
 }
 
+CommandResult AdbRunner::runAdb(const std::vector<std::string>& arguments, const AdbCall& call) const {
+    return runAdb(arguments, call.timeout.count(), call.check, call.serial, call.log, call.scope);
+}
+
 CommandResult AdbRunner::runAdb(const std::vector<std::string>& arguments, double timeout, bool check,
                                 const std::optional<std::string>& serial, bool logCommand, AdbServerScope scope) const {
     auto binary = binaryFor(scope);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -11,6 +12,18 @@
 #include "foundation/LogSink.h"
 
 namespace orvan {
+
+// How one adb command runs, named at the call site:
+//   runner.runAdb({"shell", "echo", "x"}, {.timeout = 3s, .serial = target, .scope = scope});
+struct AdbCall {
+    std::chrono::duration<double> timeout = std::chrono::seconds(8);
+    // A non-zero exit status throws MirrorError with adb's output.
+    bool check = true;
+    std::optional<std::string> serial;
+    // Writes "$ <command line>" and the output to the activity log.
+    bool log = false;
+    AdbServerScope scope = AdbServerScope::sharedDevelopment;
+};
 
 // One command as runAdb is about to start it: the full command line (binary first) and the
 // caller's choices. Seen by the invocation observer (traces, and tests that check time-outs).
@@ -35,6 +48,7 @@ public:
 
     // Throws LaunchError when adb cannot start, MirrorError "命令超时: <line>" on time-out, and
     // with `check` MirrorError with the output (or "命令失败: <line>") on a non-zero status.
+    CommandResult runAdb(const std::vector<std::string>& arguments, const AdbCall& call) const;
     CommandResult runAdb(const std::vector<std::string>& arguments, double timeout, bool check,
                          const std::optional<std::string>& serial, bool logCommand, AdbServerScope scope) const;
 
