@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include "pairing/CallbackLogValue.h"
+#include "pairing/CallbackRequest.h"
+#include "pairing/WirelessAdbCallbackResponse.h"
+
+namespace orvan {
+namespace {
+
+namespace request = callback_request;
+
+struct LengthCase {
+    const char* name;
+    std::string header;  // up to the terminator
+    size_t body;         // expected length minus the header block
+};
+
+class ExpectedLength : public ::testing::TestWithParam<LengthCase> {};
+
+TEST_P(ExpectedLength, ParsesWithoutExceptionsAndClamps) {
+    std::string request = GetParam().header + "\r\n\r\n";
+    EXPECT_EQ(request::expectedRequestLength(request), request.size() + GetParam().body);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ExpectedLength,
+    ::testing::Values(LengthCase{"plain", "POST / HTTP/1.1\r\nContent-Length: 12", 12},
+                      LengthCase{"caseAndBlanks", "POST / HTTP/1.1\r\ncOnTeNt-LeNgTh:\t  +7 \t", 7},
+                      LengthCase{"missing", "POST / HTTP/1.1\r\nHost: a", 0},
+                      LengthCase{"notANumber", "POST / HTTP/1.1\r\nContent-Length: 12abc", 0},
+                      LengthCase{"signOnly", "POST / HTTP/1.1\r\nContent-Length: -", 0},
+                      LengthCase{"negative", "POST / HTTP/1.1\r\nContent-Length: -5", 0},
+                      LengthCase{"int64Max", "POST / HTTP/1.1\r\nContent-Length: 9223372036854775807", 65536},
+                      LengthCase{"thirtyDigits", "POST / HTTP/1.1\r\nContent-Length: " + std::string(30, '9'), 65536},
+                      LengthCase{"firstLineWins", "POST / HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 9", 3},
+                      LengthCase{"notUtf8", "POST / HTTP/1.1\xff\r\nContent-Length: 3", 0}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(CallbackRequest, IncompleteUntilTheTerminatorOrPastTheCap) {
+    EXPECT_EQ(request::expectedRequestLength("POST / HTTP/1.1\r\nContent-Length: 3\r\n"), std::nullopt);
+    EXPECT_FALSE(request::isComplete(std::string(65535, 'x')));
+    EXPECT_TRUE(request::isComplete(std::string(65536, 'x')));
+}
+
+TEST(CallbackRequest, BodyPreviewEscapesLineBreaksOrFallsBackToHex) {
+    EXPECT_EQ(request::bodyPreview(std::nullopt), "-");
+    EXPECT_EQ(request::bodyPreview(""), "-");
+    std::string text = "a\r\nb" + std::string(596, 'c');
+    EXPECT_EQ(request::bodyPreview(text), "a\\r\\nb" + std::string(508, 'c'));
+    // 511 ASCII bytes and a three-byte character cut after its first byte.
+    std::string cut = std::string(511, 'x') + "中";
+    std::string hex = "78";
+    for (int i = 1; i < 64; ++i) hex += " 78";
+    EXPECT_EQ(request::bodyPreview(cut), hex);
+}
+
+TEST(CallbackLogValue, CleansCutsAndDashes) {
+    EXPECT_EQ(callbackLogValue(std::nullopt), "-");
+    EXPECT_EQ(callbackLogValue(" \r\n\t "), "-");
+    EXPECT_EQ(callbackLogValue("a\nb\x1b"), "a b");
+    EXPECT_EQ(callbackLogValue(std::string(299, 'x') + "中文"), std::string(299, 'x') + "中");
+    EXPECT_EQ(callbackLogValue("\xff"
+                               "a"),
+              "?a");
+}
+
+struct DecodeCase {
+    const char* name;
+    std::string body;
+    bool decodes;
+};
+
+class CallbackDecoding : public ::testing::TestWithParam<DecodeCase> {};
+
+TEST_P(CallbackDecoding, FollowsTheTypeRules) {
+    auto decoded = WirelessAdbCallback::decode(GetParam().body);
+    EXPECT_EQ(std::holds_alternative<WirelessAdbCallback>(decoded), GetParam().decodes)
+        << (decoded.index() == 1 ? std::get<1>(decoded) : "decoded");
+}
+
+const std::string kBase = R"("type":"ORVAN_WIRELESS_ADB_STATUS","sessionId":"S","status":"READY")";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CallbackDecoding,
+    ::testing::Values(
+        DecodeCase{"minimal", "{" + kBase + R"(,"version":1})", true},
+        DecodeCase{"nullOptionals", "{" + kBase + R"(,"version":1,"action":null,"device":null,"message":null})", true},
+        DecodeCase{"noVersion", "{" + kBase + "}", false},
+        DecodeCase{"versionString", "{" + kBase + R"(,"version":"1"})", false},
+        DecodeCase{"versionFraction", "{" + kBase + R"(,"version":1.5})", false},
+        DecodeCase{"versionHuge", "{" + kBase + R"(,"version":18446744073709551615})", false},
+        DecodeCase{"actionNumber", "{" + kBase + R"(,"version":1,"action":2})", false},
+        DecodeCase{"deviceNoIp", "{" + kBase + R"(,"version":1,"device":{"adbPort":5555}})", false},
+        DecodeCase{"deviceFlagString",
+                   "{" + kBase + R"(,"version":1,"device":{"ip":"a","adbPort":1,"adbEnabled":"true"}})", false},
+        DecodeCase{"array", "[1]", false}, DecodeCase{"truncated", "{" + kBase, false},
+        DecodeCase{"deepNesting", std::string(20000, '[') + std::string(20000, ']'), false}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(CallbackDecoding, DeviceFlagsDefaultToFalse) {
+    auto decoded = WirelessAdbCallback::decode(
+        "{" + kBase + R"(,"version":1,"device":{"ip":"10.0.0.5","adbPort":5555,"serial":"X"}})");
+    ASSERT_EQ(decoded.index(), 0u);
+    EXPECT_EQ(std::get<0>(decoded).device, (WirelessAdbCallbackDevice{"X", "10.0.0.5", 5555, false, false}));
+}
+
+TEST(CallbackResponse, JsonBodyLeavesOutEmptyOptionals) {
+    EXPECT_EQ(
+        WirelessAdbCallbackResponse{.sessionId = ""}.jsonBody(),
+        R"({"adbAckSupported":true,"adbConnected":false,"alreadyMirroring":false,"mirrorAckSupported":true,"mirrorStatus":"STARTING","ok":true})");
+    EXPECT_EQ(
+        (WirelessAdbCallbackResponse{.adbPublicKey = "K/+=", .mirrorStatus = "RUNNING"}.jsonBody()),
+        R"({"adbAckSupported":true,"adbConnected":false,"adbPublicKey":"K/+=","alreadyMirroring":false,"mirrorAckSupported":true,"mirrorStatus":"RUNNING","ok":true})");
+}
+
+TEST(CallbackResponse, FailureCodesAreCaseInsensitive) {
+    auto denied = wirelessAdbFailureText("adb_permission_denied");
+    EXPECT_TRUE(denied.permanent);
+    EXPECT_TRUE(denied.text.starts_with("扫码投屏应用缺少无线 ADB 系统授权"));
+    EXPECT_FALSE(wirelessAdbFailureText(std::nullopt).permanent);
+    EXPECT_EQ(wirelessAdbFailureText("UNSUPPORTED_SYSTEM_VERSION").text, "眼镜端系统版本过低，请升级或使用手动连接。");
+}
+
+}  // namespace
+}  // namespace orvan
