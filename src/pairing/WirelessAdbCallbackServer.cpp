@@ -262,10 +262,10 @@ int WirelessAdbCallbackServer::bindPort(int port) {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     bool parsed = ::inet_pton(AF_INET, limits_.bindAddress.c_str(), &address.sin_addr) == 1;
-    // A backlog of 128, not 8: a burst of polling glasses must not be dropped at the door (a
-    // dropped SYN costs the peer a one-second retransmission).
+    // The system's largest backlog, not 8: a burst of connections must not be dropped at the door
+    // (a dropped SYN costs the peer a one-second retransmission); the loop accepts them at once.
     if (!parsed || port <= 0 || port > 65535 ||
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 128) != 0) {
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, SOMAXCONN) != 0) {
         ::close(fd);
         throw MirrorError::message("端口 " + std::to_string(port) + " 已被占用。");
     }
