@@ -68,7 +68,7 @@ int serve() {
             return orvan::WirelessAdbCallbackResponse{.adbConnected = true, .sessionId = callback.sessionId};
         },
         {.bindAddress = "127.0.0.1"});
-    std::cout << "port " << server.start(38080) << std::endl;
+    std::cout << "port " << server.start(0) << std::endl;
     std::string line;
     while (std::getline(std::cin, line)) {
     }

@@ -232,9 +232,17 @@ WirelessAdbCallbackServer::~WirelessAdbCallbackServer() {
 int WirelessAdbCallbackServer::start(int preferredPort) {
     stop();
     std::optional<MirrorError> lastError;
-    for (int port = preferredPort; port < preferredPort + kPortAttempts; ++port) {
+    // Port 0 (tests, benchmarks) takes one port the system picks.
+    int attempts = preferredPort == 0 ? 1 : kPortAttempts;
+    for (int port = preferredPort; port < preferredPort + attempts; ++port) {
         try {
             int fd = bindPort(port);
+            if (port == 0) {
+                sockaddr_in bound{};
+                socklen_t size = sizeof bound;
+                ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size);
+                port = ntohs(bound.sin_port);
+            }
             wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
             if (wakeFd_ < 0) {
                 ::close(fd);
@@ -264,8 +272,8 @@ int WirelessAdbCallbackServer::bindPort(int port) {
     bool parsed = ::inet_pton(AF_INET, limits_.bindAddress.c_str(), &address.sin_addr) == 1;
     // The system's largest backlog, not 8: a burst of connections must not be dropped at the door
     // (a dropped SYN costs the peer a one-second retransmission); the loop accepts them at once.
-    if (!parsed || port <= 0 || port > 65535 ||
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, SOMAXCONN) != 0) {
+    if (!parsed || port < 0 || port > 65535 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, SOMAXCONN) != 0) {
         ::close(fd);
         throw MirrorError::message("端口 " + std::to_string(port) + " 已被占用。");
     }

@@ -38,7 +38,8 @@ public:
     WirelessAdbCallbackServer(const WirelessAdbCallbackServer&) = delete;
     WirelessAdbCallbackServer& operator=(const WirelessAdbCallbackServer&) = delete;
 
-    // Stops, then listens on the first free port of preferredPort..preferredPort+9 and returns it.
+    // Stops, then listens on the first free port of preferredPort..preferredPort+9 and returns it
+    // (0: any free port).
     // Throws MirrorError "端口 N 已被占用。" for the last port, or "无法创建无线 ADB 回调监听。".
     int start(int preferredPort);
     // Ends the event loop and closes the listening socket and every connection not yet handed to

@@ -31,9 +31,8 @@ struct KeyCase {
 class PublicKeyValidation : public ::testing::TestWithParam<KeyCase> {};
 
 TEST_P(PublicKeyValidation, AppliesTheLengthAndBase64Rules) {
-    auto result = validateAdbPublicKey(GetParam().text);
-    EXPECT_EQ(result.has_value(), GetParam().valid);
-    EXPECT_EQ(result.value_or(""), GetParam().valid ? text::trimmed(GetParam().text) : "");
+    EXPECT_EQ(validateAdbPublicKey(GetParam().text).value_or("-"),
+              GetParam().valid ? text::trimmed(GetParam().text) : "-");
 }
 
 const std::string k256 = std::string(340, 'A') + "AA==";  // decodes to 256 bytes
@@ -68,20 +67,9 @@ protected:
 
     testing::TempDir folder{"orvan-adbkey"};
     testing::ScopedEnvironment environment;
-    std::vector<std::string> logged;
-    SharedLogSink log = [this] {
-        auto sink = std::make_shared<LogSink>();
-        sink->set([this](const std::string& line) { logged.push_back(line); });
-        return sink;
-    }();
-    AdbRunner runner{"/usr/bin/adb", 1, log};
+    AdbRunner runner{"/usr/bin/adb", 1, std::make_shared<LogSink>()};
     fs::path keys = folder / ".android";
 };
-
-TEST_F(AuthorizationKeyFolder, DerivesWhatAdbKeygenWrites) {
-    keygen(keys / "adbkey");
-    EXPECT_EQ(AdbAuthorizationKey::derivePublicKey(keys / "adbkey"), slurp(keys / "adbkey.pub"));
-}
 
 TEST_F(AuthorizationKeyFolder, NeverReplacesAnExistingPrivateKey) {
     keygen(keys / "adbkey");

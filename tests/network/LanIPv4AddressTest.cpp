@@ -15,11 +15,5 @@ TEST(LanIPv4Address, PrefersWifiThenTheFirstOrdinaryInterface) {
     EXPECT_EQ(chooseLanIPv4Address(virtualOnly, {}), std::nullopt);
 }
 
-TEST(LanIPv4Address, SystemAnswerIsNeverLoopbackOrLinkLocal) {
-    auto address = currentLanIPv4Address();
-    if (!address) GTEST_SKIP() << "no LAN address on this machine";
-    EXPECT_FALSE(address->address.starts_with("127.") || address->address.starts_with("169.254."));
-}
-
 }  // namespace
 }  // namespace orvan

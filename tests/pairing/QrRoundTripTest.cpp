@@ -60,11 +60,5 @@ INSTANTIATE_TEST_SUITE_P(
         QrCase{"disable", makeWirelessAdbPayload(kDisableWirelessAdbPayload, kSid, kUrl, 5555, std::nullopt), 6.0}),
     [](const auto& param) { return std::string(param.param.name); });
 
-TEST(QrImage, RefusesWhatCannotBeASymbol) {
-    EXPECT_EQ(qrImage("", 6.0), std::nullopt);
-    EXPECT_EQ(qrImage("x", 0.0), std::nullopt);
-    EXPECT_EQ(qrImage(std::string(3000, 'x'), 6.0), std::nullopt);  // beyond version 40 at level M
-}
-
 }  // namespace
 }  // namespace orvan
