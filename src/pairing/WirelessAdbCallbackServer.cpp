@@ -32,40 +32,46 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 namespace request = callback_request;
 
-// Sends the whole reply; on failure returns the detail for the log line.
-std::optional<std::string> sendAll(int fd, const std::string& bytes) {
+// Sends the whole reply; on failure the log line (with the bytes that did go out).
+std::optional<std::string> sendAll(int fd, int status, const std::string& bytes) {
     size_t sent = 0;
-    while (sent < bytes.size()) {
+    std::string detail;
+    while (sent < bytes.size() && detail.empty()) {
         // MSG_NOSIGNAL: a peer that went away gives EPIPE here instead of killing the app.
         ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (n > 0) {
             sent += static_cast<size_t>(n);
         } else if (n == 0) {
-            return "连接已关闭";
+            detail = "连接已关闭";
         } else if (errno != EINTR) {
-            return std::string(strerror(errno));
+            detail = strerror(errno);
         }
     }
-    return std::nullopt;
-}
-
-std::string sendFailureLine(int status, size_t sent, size_t total, const std::string& detail) {
+    if (detail.empty()) return std::nullopt;
     return "无线 ADB 回调响应发送失败: status=" + std::to_string(status) + ", sent=" + std::to_string(sent) + "/" +
-           std::to_string(total) + ", detail=" + detail;
+           std::to_string(bytes.size()) + ", detail=" + detail;
 }
 
 // Answers one decoded callback on a worker thread: the callback may block (key preparation).
 void answerCallback(const std::shared_ptr<WirelessAdbCallbackServer::Shared>& shared, int fd,
                     const WirelessAdbCallback& callback) {
-    std::string body =
-        shared->callback ? shared->callback(callback).jsonBody() : WirelessAdbCallbackResponse{}.jsonBody();
-    std::string bytes = request::responseBytes(200, body);
+    int status = 200;
+    std::string body;
+    try {
+        body = shared->callback ? shared->callback(callback).jsonBody() : WirelessAdbCallbackResponse{}.jsonBody();
+    } catch (const std::exception& error) {
+        // A failing handler must not end the app from a worker thread; the glasses may retry.
+        if (shared->onLog) shared->onLog(std::string("无线 ADB 回调处理失败: ") + error.what());
+        status = 400;
+        body = R"({"ok":false})";
+    }
+    std::string bytes = request::responseBytes(status, body);
     // Back to blocking, with a bound: a peer that stops reading cannot hold the worker.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     timeval bound{10, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
-    if (auto failure = sendAll(fd, bytes)) {
-        if (shared->onLog) shared->onLog(sendFailureLine(200, 0, bytes.size(), *failure));
+    if (auto failure = sendAll(fd, status, bytes)) {
+        if (shared->onLog) shared->onLog(*failure);
     }
     ::close(fd);
 }
@@ -202,9 +208,7 @@ private:
         rejections_.log(outcome.logLine);
         // The error reply is a few dozen bytes: it fits the socket buffer, so this never blocks.
         std::string reply = request::responseBytes(outcome.status, R"({"ok":false})");
-        if (auto failure = sendAll(fd, reply)) {
-            rejections_.log(sendFailureLine(outcome.status, 0, reply.size(), *failure));
-        }
+        if (auto failure = sendAll(fd, outcome.status, reply)) rejections_.log(*failure);
         ::close(fd);
     }
 

@@ -3,7 +3,6 @@
 
 #include <fstream>
 #include <future>
-#include <sstream>
 
 #include "adb/AdbAuthorizationKey.h"
 #include "foundation/Text.h"
@@ -17,9 +16,7 @@ namespace fs = std::filesystem;
 
 std::string slurp(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
+    return {std::istreambuf_iterator<char>(file), {}};
 }
 
 struct KeyCase {
@@ -55,45 +52,31 @@ protected:
         environment.set("LOGNAME", "alice");
         environment.set("HOSTNAME", "lab");
     }
-    void keygen(const fs::path& file) {
-        fs::create_directories(file.parent_path());
-        ASSERT_EQ(
-            runner
-                .runAdb({"keygen", file.string()},
-                        {.timeout = std::chrono::seconds(20), .check = false, .serial = {}, .log = false, .scope = {}})
-                .status,
-            0);
-    }
-
     testing::TempDir folder{"orvan-adbkey"};
     testing::ScopedEnvironment environment;
     AdbRunner runner{"/usr/bin/adb", 1, std::make_shared<LogSink>()};
     fs::path keys = folder / ".android";
 };
 
-TEST_F(AuthorizationKeyFolder, NeverReplacesAnExistingPrivateKey) {
-    keygen(keys / "adbkey");
-    std::string privateKey = slurp(keys / "adbkey");
-    std::string publicKey = slurp(keys / "adbkey.pub");
-    std::ofstream(keys / "adbkey.pub") << "placeholder";
-    EXPECT_EQ(AdbAuthorizationKey(runner, keys).adbPublicKeyForTemporaryAuthorization(), publicKey);
-    EXPECT_EQ(slurp(keys / "adbkey"), privateKey);
-    // A private key that cannot be read gives no key, never a new pair.
-    std::ofstream(keys / "adbkey") << "garbage";
-    EXPECT_EQ(AdbAuthorizationKey(runner, keys).adbPublicKeyForTemporaryAuthorization(), std::nullopt);
-    EXPECT_EQ(slurp(keys / "adbkey"), "garbage");
-}
-
-TEST_F(AuthorizationKeyFolder, ConcurrentFirstCallsAgreeOnOneNewPair) {
+// The first calls make a pair with adb keygen (linked into place once, whoever wins); later
+// calls never replace it, even when the public half is unusable.
+TEST_F(AuthorizationKeyFolder, MakesOnePairOnceAndNeverReplacesIt) {
     AdbAuthorizationKey key(runner, keys);
     auto first = std::async(std::launch::async, [&] { return key.adbPublicKeyForTemporaryAuthorization(); });
     auto second = std::async(std::launch::async, [&] { return key.adbPublicKeyForTemporaryAuthorization(); });
-    auto a = first.get(), b = second.get();
-    ASSERT_TRUE(a);
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(*a, slurp(keys / "adbkey.pub"));
-    EXPECT_EQ(AdbAuthorizationKey::derivePublicKey(keys / "adbkey"), *a);
+    auto made = first.get();
+    ASSERT_TRUE(made);
+    EXPECT_EQ(made, second.get());
+    EXPECT_EQ(*made, slurp(keys / "adbkey.pub"));
     EXPECT_EQ(std::distance(fs::directory_iterator(keys), fs::directory_iterator()), 2);  // no leftovers
+
+    std::string privateKey = slurp(keys / "adbkey");
+    std::ofstream(keys / "adbkey.pub") << "placeholder";
+    EXPECT_EQ(key.adbPublicKeyForTemporaryAuthorization(), made);  // derived from adbkey as keygen wrote it
+    EXPECT_EQ(slurp(keys / "adbkey"), privateKey);
+    std::ofstream(keys / "adbkey") << "garbage";  // unreadable: no key, and no new pair either
+    EXPECT_EQ(key.adbPublicKeyForTemporaryAuthorization(), std::nullopt);
+    EXPECT_EQ(slurp(keys / "adbkey"), "garbage");
 }
 
 }  // namespace
