@@ -144,7 +144,7 @@ std::optional<std::string> AdbAuthorizationKey::adbPublicKeyForTemporaryAuthoriz
 
 std::optional<std::string> AdbAuthorizationKey::generateKeyPair() const {
     auto fail = [this](const std::string& description) -> std::optional<std::string> {
-        runner_.log()->operator()("无法准备临时 ADB 授权公钥: " + description);
+        if (const auto& log = runner_.log()) (*log)("无法准备临时 ADB 授权公钥: " + description);
         return std::nullopt;
     };
     std::error_code error;
