@@ -19,7 +19,7 @@ struct AdbCall {
     std::chrono::duration<double> timeout = std::chrono::seconds(8);
     // A non-zero exit status throws MirrorError with adb's output.
     bool check = true;
-    std::optional<std::string> serial;
+    std::optional<std::string> serial = std::nullopt;
     // Writes "$ <command line>" and the output to the activity log.
     bool log = false;
     AdbServerScope scope = AdbServerScope::sharedDevelopment;
