@@ -29,6 +29,13 @@ std::vector<std::string> uniqueSorted(std::vector<std::string> values) {
 
 }  // namespace
 
+bool pullFailureMeansMissing(const std::string& output, const std::string& remotePath, bool exportFolderExists) {
+    const std::string lower = text::lowercased(output);
+    const bool saysMissing = lower.find("failed to stat remote object") != std::string::npos ||
+                             lower.find("no such file or directory") != std::string::npos;
+    return saysMissing && (output.find(remotePath) != std::string::npos || exportFolderExists);
+}
+
 MediaExporter::MediaExporter(const MediaBrowser& browser, const Clock& clock, MediaExportTimeouts timeouts)
     : browser_(browser), clock_(clock), timeouts_(timeouts) {}
 
@@ -119,13 +126,8 @@ MediaExportResult MediaExporter::exportSelectedMedia(const std::string& serial,
             continue;
         }
         removeQuietly(partial);
-        const std::string lower = text::lowercased(pull.output);
-        const bool saysMissing = lower.find("failed to stat remote object") != std::string::npos ||
-                                 lower.find("no such file or directory") != std::string::npos;
-        // adb says the same of a local folder that vanished (a drive pulled out): that is only
-        // the glasses' file when adb names it, or while the export folder is still there.
         std::error_code ignored;
-        if (saysMissing && (pull.output.find(remote) != std::string::npos || fs::is_directory(exportFolder, ignored))) {
+        if (pullFailureMeansMissing(pull.output, remote, fs::is_directory(exportFolder, ignored))) {
             resolution.missing.push_back(remote);
             log("导出时文件已不在眼镜中，跳过: " + remote);
             continue;

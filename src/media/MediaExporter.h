@@ -31,6 +31,11 @@ struct MediaExportTimeouts {
     std::chrono::duration<double> previewPull = std::chrono::seconds(120);
 };
 
+// Whether a failed pull means the glasses' file is gone: adb said so, and the message names the
+// remote file or the export folder is still there (adb says the same of a vanished local folder,
+// which must stop the export instead).
+bool pullFailureMeansMissing(const std::string& output, const std::string& remotePath, bool exportFolderExists);
+
 // Copies photos and videos from one pair of glasses to the computer with `adb pull`, and keeps
 // the preview cache. A pull lands under a hidden partial name and is renamed into place only
 // when complete, so a cut-off transfer never looks like a finished file. Blocks its thread for

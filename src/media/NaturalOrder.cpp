@@ -17,7 +17,10 @@ struct NaturalOrder::Collator {
 
 NaturalOrder::NaturalOrder(const std::string& locale) : collator_(std::make_unique<Collator>()) {
     UErrorCode status = U_ZERO_ERROR;
-    const icu::Locale chosen = locale.empty() ? icu::Locale::getDefault() : icu::Locale(locale.c_str());
+    icu::Locale chosen = locale.empty() ? icu::Locale::getDefault() : icu::Locale(locale.c_str());
+    // LANG=C maps to ICU's POSIX locale, whose code-point order puts every capital first: the
+    // root rules are what a file browser shows there.
+    if (std::string_view(chosen.getVariant()) == "POSIX") chosen = icu::Locale::getRoot();
     collator_->icu.reset(icu::Collator::createInstance(chosen, status));
     if (U_FAILURE(status) || !collator_->icu) {
         // No collation data for the locale: the root rules still order digits and cases.
