@@ -124,7 +124,7 @@ TEST(MediaE2e, PullCutOffByVanishingGlassesLeavesNoFile) {
     MediaRig rig;
     rig.glasses.makeFile("/sdcard/Big/big.mp4", 64 << 20);
     const auto big = rig.media.loadDirectory("/sdcard/Big");
-    rig.glasses.delayReplies(std::chrono::milliseconds(20));  // seconds for the whole file
+    rig.glasses.delayReplies(std::chrono::milliseconds(50));  // several seconds for the whole file
     auto exporting =
         std::async(std::launch::async, [&] { return rig.media.exportSelectedMedia(big, rig.target.path()); });
     // Cut the glasses off once the pull has written part of the file.
