@@ -31,12 +31,21 @@ std::vector<std::string> AdbRunner::argumentList(const std::vector<std::string>&
     return list;
 }
 
-CommandResult AdbRunner::runAdb(const std::vector<std::string>& arguments, const AdbCall& call) const {
-    return runAdb(arguments, call.timeout.count(), call.check, call.serial, call.log, call.scope);
-}
-
 CommandResult AdbRunner::runAdb(const std::vector<std::string>& arguments, double timeout, bool check,
                                 const std::optional<std::string>& serial, bool logCommand, AdbServerScope scope) const {
+    return runAdb(arguments, AdbCall{.timeout = std::chrono::duration<double>(timeout),
+                                     .check = check,
+                                     .serial = serial,
+                                     .log = logCommand,
+                                     .scope = scope});
+}
+
+CommandResult AdbRunner::runAdb(const std::vector<std::string>& arguments, const AdbCall& call) const {
+    const double timeout = call.timeout.count();
+    const bool check = call.check;
+    const bool logCommand = call.log;
+    const auto& serial = call.serial;
+    const AdbServerScope scope = call.scope;
     auto binary = binaryFor(scope);
     auto list = argumentList(arguments, serial, scope);
     std::vector<std::string> command{binary.string()};
@@ -51,6 +60,7 @@ CommandResult AdbRunner::runAdb(const std::vector<std::string>& arguments, doubl
     std::string output = text::decodedTrimmed(run.bytes);
     if (logCommand && !output.empty()) (*log_)(output);
     if (check && run.status != 0) throw MirrorError::message(output.empty() ? "命令失败: " + commandLine : output);
+    if (call.rawOutput) *call.rawOutput = std::move(run.bytes);
     return CommandResult{std::move(command), run.status, std::move(output)};
 }
 

@@ -23,6 +23,8 @@ struct AdbCall {
     // Writes "$ <command line>" and the output to the activity log.
     bool log = false;
     AdbServerScope scope = AdbServerScope::sharedDevelopment;
+    // When set, receives adb's raw output, untrimmed (for output that need not be UTF-8).
+    std::string* rawOutput = nullptr;
 };
 
 // One command as runAdb is about to start it: the full command line (binary first) and the
@@ -62,8 +64,8 @@ public:
     std::filesystem::path binaryFor(AdbServerScope scope) const;
 
     // The argument list of step one: scope and serial options, then the command.
-    std::vector<std::string> argumentList(const std::vector<std::string>& arguments, const std::optional<std::string>& serial,
-                                          AdbServerScope scope) const;
+    std::vector<std::string> argumentList(const std::vector<std::string>& arguments,
+                                          const std::optional<std::string>& serial, AdbServerScope scope) const;
 
 private:
     std::filesystem::path adb_;

@@ -337,6 +337,18 @@ ShellResult runLs(const std::vector<std::string>& words, const ShellEnvironment&
 }
 
 ShellResult runShellCommand(const std::string& commandLine, const ShellEnvironment& env) {
+    if (const auto commands = splitCommandList(commandLine); commands.size() > 1) {
+        ShellResult all;
+        for (const auto command : commands) {
+            ShellResult one = runShellCommand(std::string(command), env);
+            all.out += one.out;
+            all.err += one.err;
+            all.exitCode = one.exitCode;
+            all.delay += one.delay;
+            all.hang = all.hang || one.hang;
+        }
+        return all;
+    }
     const auto parsed = splitShellWords(commandLine);
     if (!parsed) return failure("/system/bin/sh: syntax error: unterminated quoted string\n", 1);
     const std::vector<std::string>& words = *parsed;

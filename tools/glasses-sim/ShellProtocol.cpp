@@ -105,4 +105,28 @@ std::optional<std::vector<std::string>> splitShellWords(std::string_view command
     return words;
 }
 
+std::vector<std::string_view> splitCommandList(std::string_view command) {
+    std::vector<std::string_view> commands;
+    std::size_t start = 0;
+    char quote = 0;
+    for (std::size_t i = 0; i < command.size(); ++i) {
+        const char c = command[i];
+        if (quote != 0) {
+            if (c == quote)
+                quote = 0;
+            else if (quote == '"' && c == '\\')
+                ++i;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        } else if (c == '\\') {
+            ++i;
+        } else if (c == ';') {
+            commands.push_back(command.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    commands.push_back(command.substr(start));
+    return commands;
+}
+
 }  // namespace orvan::sim

@@ -59,4 +59,8 @@ std::optional<ShellRequest> parseShellService(std::string_view service);
 // unterminated quote is reported as nothing.
 std::optional<std::vector<std::string>> splitShellWords(std::string_view command);
 
+// The commands of a list "a; b; c" (a ";" inside quotes or after a backslash is text), so that
+// a path pasted unquoted into a command line runs what a real shell would run.
+std::vector<std::string_view> splitCommandList(std::string_view command);
+
 }  // namespace orvan::sim
