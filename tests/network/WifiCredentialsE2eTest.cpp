@@ -9,7 +9,6 @@
 #include "platform/Dispatch.h"
 #include "platform/LibsecretSecretStore.h"
 #include "platform/Paths.h"
-#include "support/KeyringLock.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 
@@ -51,12 +50,7 @@ protected:
 };
 
 TEST_F(WifiCredentialsE2e, ReadsProfilesAndBarePasswordsOfEarlierRunsAskingOncePerSsid) {
-    const WirelessAdbWifiProfile corp{.ssid = "Corp:5G",
-                                      .password = "p;a\\ss",
-                                      .securityType = "EAP",
-                                      .enterpriseIdentity = "alice",
-                                      .eapMethod = "PEAP",
-                                      .phase2Method = "MSCHAPV2"};
+    const WirelessAdbWifiProfile corp{"Corp:5G", "p;a\\ss", "EAP", "alice", "PEAP", "MSCHAPV2"};
     freshStore().save(corp);
     LibsecretSecretStore older;  // items as earlier versions wrote them
     ASSERT_EQ(older.save(kService, "实验室", "Orvan Mirror Wi-Fi：实验室", "bare password"), secret_status::success);
@@ -75,21 +69,6 @@ TEST_F(WifiCredentialsE2e, ReadsProfilesAndBarePasswordsOfEarlierRunsAskingOnceP
         EXPECT_EQ(store.profile("None"), std::nullopt);
     }
     EXPECT_EQ(counting_->finds, 4);
-    store.deletePassword("Corp:5G");
-    EXPECT_EQ(freshStore().profile("Corp:5G"), std::nullopt);
-}
-
-TEST_F(WifiCredentialsE2e, ALockedKeyringLeavesTheProfileUsableForTheRunAsNotSaved) {
-    testing::lockDefaultKeyringCollection();
-    auto store = freshStore();
-    WirelessAdbWifiProfileCache cache;
-    const WirelessAdbWifiProfile lab{.ssid = "Lab", .password = "lab-password", .securityType = "WPA"};
-    EXPECT_EQ(store.profile("Lab"), std::nullopt);
-    auto outcome = persistAndCacheWifiProfile(store, cache, lab, true);
-    EXPECT_FALSE(outcome.saved);
-    EXPECT_EQ(outcome.failure, "系统密钥环操作失败（密钥环已锁定，且不允许用户交互）");
-    EXPECT_EQ(cache.profile("Lab"), lab);
-    EXPECT_FALSE(cache.isPersisted("Lab"));
 }
 
 bool contains(const fs::path& file, const std::string& needle) {
