@@ -18,7 +18,7 @@ ComputerNetworkWatcher::ComputerNetworkWatcher(Sources sources, Hooks hooks, Clo
     : sources_(std::move(sources)), hooks_(std::move(hooks)), clock_(clock) {}
 
 std::string ComputerNetworkWatcher::identityText(const std::optional<std::string>& wifiName,
-                                                 const std::optional<LanAddress>& lan) {
+                                                 const std::optional<LanInterfaceAddress>& lan) {
     std::string name = wifiName && !wifiName->empty() ? *wifiName : "-";
     if (!lan) return name + "|-|-";
     return name + "|" + lan->interfaceName + "|" + lan->address;
@@ -44,8 +44,8 @@ void ComputerNetworkWatcher::checkIfNeeded(bool setBaselineOnly) {
         QualityOfService::utility);
 }
 
-void ComputerNetworkWatcher::apply(const std::optional<std::string>& wifiName, const std::optional<LanAddress>& lan,
-                                   bool setBaselineOnly) {
+void ComputerNetworkWatcher::apply(const std::optional<std::string>& wifiName,
+                                   const std::optional<LanInterfaceAddress>& lan, bool setBaselineOnly) {
     checkInProgress_ = false;
     lastWifiRefresh_ = clock_.now();
     // A name read that failed (a Wi-Fi tool that timed out) on an unchanged interface and address

@@ -7,16 +7,10 @@
 #include <utility>
 
 #include "foundation/LogSink.h"
+#include "network/LanIPv4Address.h"
 #include "platform/Clock.h"
 
 namespace orvan {
-
-// The computer's LAN interface and IPv4 address, as the callback address uses them.
-struct LanAddress {
-    std::string interfaceName;
-    std::string address;
-    bool operator==(const LanAddress&) const = default;
-};
 
 // Watches the computer's network (Wi-Fi name, LAN interface, LAN address) from the main thread's
 // refresh tick and reports each change once, so that the scan page can regenerate its QR code.
@@ -25,8 +19,8 @@ struct LanAddress {
 class ComputerNetworkWatcher : public std::enable_shared_from_this<ComputerNetworkWatcher> {
 public:
     struct Sources {
-        std::function<std::optional<std::string>()> wifiName;   // getComputerWifiName
-        std::function<std::optional<LanAddress>()> lanAddress;  // currentLanIPv4Address
+        std::function<std::optional<std::string>()> wifiName;            // getComputerWifiName
+        std::function<std::optional<LanInterfaceAddress>()> lanAddress;  // currentLanIPv4Address
     };
     struct Hooks {
         std::function<void(const std::string&)> showWifiName;  // the status row's label
@@ -41,7 +35,8 @@ public:
     ComputerNetworkWatcher(Sources sources, Hooks hooks, Clock& clock = SystemClock::shared());
 
     // "SSID|interface|address", "-" for each part that is missing.
-    static std::string identityText(const std::optional<std::string>& wifiName, const std::optional<LanAddress>& lan);
+    static std::string identityText(const std::optional<std::string>& wifiName,
+                                    const std::optional<LanInterfaceAddress>& lan);
 
     // checkComputerNetworkChangeIfNeeded (main thread): at most one check every 2 s and one at a
     // time; the baseline check only records the identity.
@@ -52,14 +47,15 @@ public:
     bool isCheckInProgress() const { return checkInProgress_; }
 
 private:
-    void apply(const std::optional<std::string>& wifiName, const std::optional<LanAddress>& lan, bool setBaselineOnly);
+    void apply(const std::optional<std::string>& wifiName, const std::optional<LanInterfaceAddress>& lan,
+               bool setBaselineOnly);
 
     Sources sources_;
     Hooks hooks_;
     Clock& clock_;
     std::string cachedWifiName_ = "-";
     std::optional<SteadyTime> lastWifiRefresh_;
-    std::optional<std::optional<LanAddress>> lastLan_;
+    std::optional<std::optional<LanInterfaceAddress>> lastLan_;
     std::optional<std::string> lastIdentity_;
     std::optional<SteadyTime> lastCheck_;
     bool checkInProgress_ = false;

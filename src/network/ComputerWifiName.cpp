@@ -38,6 +38,10 @@ std::shared_ptr<WifiSystem> makeSystemWifi() {
     return std::make_shared<LinuxWifiSystem>(runWifiTool);
 }
 
+std::vector<std::string> systemWifiInterfaceNames() {
+    return makeSystemWifi()->wifiInterfaceNames();
+}
+
 ComputerWifiName::ComputerWifiName() : wifi_(makeSystemWifi()) {}
 
 ComputerWifiName::ComputerWifiName(std::shared_ptr<WifiSystem> wifi) : wifi_(std::move(wifi)) {}

@@ -31,4 +31,8 @@ private:
 // The Wi-Fi of this machine: NetworkManager's client, then iwgetid, through runSystemCommand.
 std::shared_ptr<WifiSystem> makeSystemWifi();
 
+// The Wi-Fi interfaces of this machine, the one in use first: the names currentLanIPv4Address
+// prefers (its WifiInterfaceNames).
+std::vector<std::string> systemWifiInterfaceNames();
+
 }  // namespace orvan

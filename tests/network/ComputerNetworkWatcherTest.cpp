@@ -12,21 +12,21 @@ namespace {
 struct Step {
     double after;  // seconds since the previous step
     std::optional<std::string> ssid;
-    std::optional<LanAddress> lan;
+    std::optional<LanInterfaceAddress> lan;
     int changesSoFar;
 };
 
 TEST(ComputerNetworkWatcher, ReportsEachChangeOnceAtMostEveryTwoSeconds) {
-    const LanAddress wlan{"wlan0", "192.168.1.20"};
+    const LanInterfaceAddress wlan{"wlan0", "192.168.1.20"};
     const std::vector<Step> steps{
-        {0.0, "Office", wlan, 0},                               // the baseline
-        {1.0, "Home", wlan, 0},                                 // within 2 s of the last check: no read
-        {1.5, "Home", wlan, 1},                                 // another network
-        {2.1, "Home", wlan, 1},                                 // unchanged
-        {2.1, std::nullopt, wlan, 1},                           // the name read timed out: unknown
-        {2.1, "Home", wlan, 1},                                 // ... so this is no change back
-        {2.1, "Home", LanAddress{"wlan0", "192.168.1.21"}, 2},  // new address
-        {2.1, "Office", LanAddress{"wlan0", "192.168.1.21"}, 3},
+        {0.0, "Office", wlan, 0},                                        // the baseline
+        {1.0, "Home", wlan, 0},                                          // within 2 s of the last check: no read
+        {1.5, "Home", wlan, 1},                                          // another network
+        {2.1, "Home", wlan, 1},                                          // unchanged
+        {2.1, std::nullopt, wlan, 1},                                    // the name read timed out: unknown
+        {2.1, "Home", wlan, 1},                                          // ... so this is no change back
+        {2.1, "Home", LanInterfaceAddress{"wlan0", "192.168.1.21"}, 2},  // new address
+        {2.1, "Office", LanInterfaceAddress{"wlan0", "192.168.1.21"}, 3},
         {2.1, std::nullopt, std::nullopt, 4},  // off every network: "-|-|-"
     };
     auto main = std::make_shared<ManualMainQueue>();

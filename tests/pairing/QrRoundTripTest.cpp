@@ -5,6 +5,7 @@
 #include "network/QrModuleBitmap.h"
 #include "network/QrPngWriter.h"
 #include "network/WirelessAdbWifiProfile.h"
+#include "pairing/WirelessAdbPayload.h"
 #include "support/TempDir.h"
 
 namespace orvan {
@@ -36,19 +37,23 @@ TEST_P(QrRoundTrip, ZbarimgReadsBackTheExactBytes) {
 
 const WirelessAdbWifiProfile kTricky{.ssid = "办公室 \\;,:\"", .password = "密码:\\;,\"x", .securityType = "WPA"};
 
-INSTANTIATE_TEST_SUITE_P(
-    WifiOnly, QrRoundTrip,
-    ::testing::Values(QrCase{"personal", *wifiPayload(kTricky), 10.0},
-                      QrCase{"open", *wifiPayload({.ssid = "咖啡;Café", .securityType = "NOPASS"}), 10.0},
-                      QrCase{"enterprise",
-                             *wifiPayload({"公司/\\;,:\"", "p:w", "EAP", "域\\alice", "PEAP", "MSCHAPV2"}), 10.0}),
-    [](const auto& param) { return std::string(param.param.name); });
+const std::string kUrl = "http://192.168.1.20:18080/orvan/wireless-adb/callback";
+const std::string kSid = "0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9";
 
-TEST(QrImage, RefusesWhatCannotBeASymbol) {
-    EXPECT_EQ(qrImage("", 6.0), std::nullopt);
-    EXPECT_EQ(qrImage("x", 0.0), std::nullopt);
-    EXPECT_EQ(qrImage(std::string(3000, 'x'), 6.0), std::nullopt);  // beyond version 40 at level M
-}
+INSTANTIATE_TEST_SUITE_P(
+    Payloads, QrRoundTrip,
+    ::testing::Values(
+        QrCase{"personal", *wifiPayload(kTricky), 10.0},
+        QrCase{"open", *wifiPayload({.ssid = "咖啡;Café", .securityType = "NOPASS"}), 10.0},
+        QrCase{"enterprise", *wifiPayload({"公司/\\;,:\"", "p:w", "EAP", "域\\alice", "PEAP", "MSCHAPV2"}), 10.0},
+        QrCase{"enablePersonal", makeWirelessAdbPayload(kEnableWirelessAdbPayload, kSid, kUrl, 5555, kTricky), 6.0},
+        QrCase{
+            "enableEnterprise",
+            makeWirelessAdbPayload(kEnableWirelessAdbPayload, kSid, kUrl, 5555,
+                                   WirelessAdbWifiProfile{"公司网络", "p\\w\"d", "EAP", "域\\bob", "PEAP", "MSCHAPV2"}),
+            6.0},
+        QrCase{"disable", makeWirelessAdbPayload(kDisableWirelessAdbPayload, kSid, kUrl, 5555, std::nullopt), 6.0}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace orvan

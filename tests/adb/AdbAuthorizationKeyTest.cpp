@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <future>
+
+#include "adb/AdbAuthorizationKey.h"
+#include "foundation/Text.h"
+#include "support/ScopedEnvironment.h"
+#include "support/TempDir.h"
+
+namespace orvan {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+struct KeyCase {
+    const char* name;
+    std::string text;
+    bool valid;
+};
+
+class PublicKeyValidation : public ::testing::TestWithParam<KeyCase> {};
+
+TEST_P(PublicKeyValidation, AppliesTheLengthAndBase64Rules) {
+    EXPECT_EQ(validateAdbPublicKey(GetParam().text).value_or("-"),
+              GetParam().valid ? text::trimmed(GetParam().text) : "-");
+}
+
+const std::string k256 = std::string(340, 'A') + "AA==";  // decodes to 256 bytes
+const std::string k255 = std::string(340, 'A');           // decodes to 255 bytes
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PublicKeyValidation,
+    ::testing::Values(KeyCase{"withComment", "\n " + k256 + " alice@lab\n", true}, KeyCase{"bytes256", k256, true},
+                      KeyCase{"bytes255", k255, false}, KeyCase{"placeholder", "ssh-rsa", false},
+                      KeyCase{"notBase64", std::string(200, 'A') + "*" + std::string(143, 'A'), false},
+                      KeyCase{"tooLong", k256 + " " + std::string(4000, 'c'), false}, KeyCase{"blank", " \n", false}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+class AuthorizationKeyFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::access("/usr/bin/adb", X_OK) != 0) GTEST_SKIP() << "adb is not installed";
+        // adb writes LOGNAME@HOSTNAME after the key; fix both so the lines can be compared.
+        environment.set("HOME", folder.path().string());
+        environment.set("LOGNAME", "alice");
+        environment.set("HOSTNAME", "lab");
+    }
+    testing::TempDir folder{"orvan-adbkey"};
+    testing::ScopedEnvironment environment;
+    AdbRunner runner{"/usr/bin/adb", 1, std::make_shared<LogSink>()};
+    fs::path keys = folder / ".android";
+};
+
+// The first calls make a pair with adb keygen (linked into place once, whoever wins); later
+// calls never replace it, even when the public half is unusable.
+TEST_F(AuthorizationKeyFolder, MakesOnePairOnceAndNeverReplacesIt) {
+    AdbAuthorizationKey key(runner, keys);
+    auto first = std::async(std::launch::async, [&] { return key.adbPublicKeyForTemporaryAuthorization(); });
+    auto second = std::async(std::launch::async, [&] { return key.adbPublicKeyForTemporaryAuthorization(); });
+    auto made = first.get();
+    ASSERT_TRUE(made);
+    EXPECT_EQ(made, second.get());
+    EXPECT_EQ(*made, slurp(keys / "adbkey.pub"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(keys), fs::directory_iterator()), 2);  // no leftovers
+
+    std::string privateKey = slurp(keys / "adbkey");
+    std::ofstream(keys / "adbkey.pub") << "placeholder";
+    EXPECT_EQ(key.adbPublicKeyForTemporaryAuthorization(), made);  // derived from adbkey as keygen wrote it
+    EXPECT_EQ(slurp(keys / "adbkey"), privateKey);
+    std::ofstream(keys / "adbkey") << "garbage";  // unreadable: no key, and no new pair either
+    EXPECT_EQ(key.adbPublicKeyForTemporaryAuthorization(), std::nullopt);
+    EXPECT_EQ(slurp(keys / "adbkey"), "garbage");
+}
+
+}  // namespace
+}  // namespace orvan
