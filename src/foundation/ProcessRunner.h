@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,9 +23,19 @@ struct FiniteRun {
 // reaped in the background. Launch failures throw LaunchError.
 FiniteRun runFinite(const ProcessSpec& spec, Seconds timeout);
 
+// How runSystemCommand runs one tool. The Wi-Fi tools need a fixed locale (nmcli translates its
+// words and mangles non-ASCII names outside a UTF-8 one) and their failures print text that must
+// not pass for an answer ("Error: NetworkManager is not running."), so they ask for a zero status.
+struct SystemCommandOptions {
+    std::map<std::string, std::optional<std::string>> environmentChanges;
+    bool requireSuccess = false;
+    Seconds timeout = Seconds(3.0);
+};
+
 // Runs a system tool for its output: the decoded text, untrimmed, or nothing on launch failure,
-// time-out (3 s) or output that is not UTF-8. The exit status is not looked at.
+// time-out or output that is not UTF-8, and with requireSuccess on a non-zero exit status too.
+// The one runner for every system tool.
 std::optional<std::string> runSystemCommand(const std::string& executable, const std::vector<std::string>& arguments,
-                                            Seconds timeout = Seconds(3.0));
+                                            const SystemCommandOptions& options = {});
 
 }  // namespace orvan

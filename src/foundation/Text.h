@@ -13,6 +13,7 @@ std::string trimmed(std::string_view text);
 // The bytes as text: trimmed when valid UTF-8, empty otherwise.
 std::string decodedTrimmed(std::string_view bytes);
 std::string lowercased(std::string_view text);  // ASCII letters only
+std::string uppercased(std::string_view text);  // ASCII letters only
 bool containsIgnoringCase(std::string_view haystack, std::string_view needle);
 std::vector<std::string> splitLines(std::string_view text);  // on \n, \r\n and \r
 std::string joined(const std::vector<std::string>& parts, std::string_view separator);

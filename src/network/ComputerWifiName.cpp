@@ -2,74 +2,66 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "foundation/ProcessRunner.h"
 #include "foundation/Text.h"
+#include "platform/LinuxWifiSystem.h"
 
 namespace orvan {
 namespace {
 
+// The search path first (a desktop user's own tools, and fakes in tests), then the system
+// folders that a user's PATH often lacks (iwgetid lives in /sbin).
 std::optional<std::string> findTool(const std::string& name) {
-    for (const char* folder : {"/usr/bin/", "/usr/sbin/", "/sbin/", "/bin/", "/usr/local/bin/"}) {
-        std::string path = std::string(folder) + name;
-        if (::access(path.c_str(), X_OK) == 0) return path;
+    std::vector<std::string> folders;
+    if (const char* path = std::getenv("PATH")) folders = text::splitFields(path, ":");
+    for (const char* folder : {"/usr/sbin", "/sbin", "/usr/bin", "/bin"}) folders.emplace_back(folder);
+    for (const auto& folder : folders) {
+        std::string candidate = folder + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
     }
     return std::nullopt;
 }
 
-std::optional<std::string> runTool(const std::string& tool, const std::vector<std::string>& arguments) {
+std::optional<std::string> runWifiTool(const std::string& tool, const std::vector<std::string>& arguments) {
     auto path = findTool(tool);
     if (!path) return std::nullopt;
-    try {
-        // nmcli translates its words and mangles non-ASCII names outside a UTF-8 locale.
-        auto run = runFinite(ProcessSpec{*path, arguments, {{"LC_ALL", "C.UTF-8"}}, {}}, Seconds(3.0));
-        if (run.timedOut || run.status != 0 || !text::isValidUtf8(run.bytes)) return std::nullopt;
-        return run.bytes;
-    } catch (const LaunchError&) {
-        return std::nullopt;
-    }
+    // nmcli translates its words and mangles non-ASCII names outside a UTF-8 locale; a failing
+    // tool prints an error text, not an answer.
+    return runSystemCommand(*path, arguments, {.environmentChanges = {{"LC_ALL", "C.UTF-8"}}, .requireSuccess = true});
 }
 
 }  // namespace
 
-ComputerWifiName::ComputerWifiName() : runner_(runTool) {}
-
-ComputerWifiName::ComputerWifiName(ToolRunner runner) : runner_(std::move(runner)) {}
-
-std::vector<std::string> ComputerWifiName::splitTerse(const std::string& line) {
-    std::vector<std::string> fields(1);
-    for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '\\' && i + 1 < line.size()) {
-            fields.back() += line[++i];
-        } else if (line[i] == ':') {
-            fields.emplace_back();
-        } else {
-            fields.back() += line[i];
-        }
-    }
-    return fields;
+std::shared_ptr<WifiSystem> makeSystemWifi() {
+    return std::make_shared<LinuxWifiSystem>(runWifiTool);
 }
 
-std::optional<std::string> ComputerWifiName::ssidFromNmcli(const std::string& output) {
-    for (const auto& line : text::splitLines(output)) {
-        auto fields = splitTerse(line);
-        if (fields.size() >= 2 && text::trimmed(fields[0]) == "*" && !fields[1].empty()) return fields[1];
-    }
-    return std::nullopt;
+std::vector<std::string> systemWifiInterfaceNames() {
+    return makeSystemWifi()->wifiInterfaceNames();
 }
+
+ComputerWifiName::ComputerWifiName() : wifi_(makeSystemWifi()) {}
+
+ComputerWifiName::ComputerWifiName(std::shared_ptr<WifiSystem> wifi) : wifi_(std::move(wifi)) {}
 
 std::optional<std::string> ComputerWifiName::currentSsid() const {
-    if (auto nmcli = runner_("nmcli", {"-t", "-f", "IN-USE,SSID", "dev", "wifi", "list", "--rescan", "no"})) {
-        if (auto ssid = ssidFromNmcli(*nmcli)) return ssid;
-    }
-    if (auto iwgetid = runner_("iwgetid", {"-r"})) {
-        // The raw name and a newline; only the line end is ours to strip.
-        std::string name = *iwgetid;
-        while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
-        if (!name.empty()) return name;
-    }
-    return std::nullopt;
+    auto ssid = wifi_->currentSsid();
+    if (ssid && ssid->empty()) return std::nullopt;
+    return ssid;
 }
 
-std::string ComputerWifiName::displayName() const { return currentSsid().value_or("-"); }
+std::optional<std::string> ComputerWifiName::currentSecurityType() const {
+    return wifi_->currentSecurityType();
+}
+
+std::vector<std::string> ComputerWifiName::wifiInterfaceNames() const {
+    return wifi_->wifiInterfaceNames();
+}
+
+std::string ComputerWifiName::displayName() const {
+    return currentSsid().value_or("-");
+}
 
 }  // namespace orvan

@@ -1,34 +1,38 @@
 #pragma once
 
-#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/WifiSystem.h"
+
 namespace orvan {
 
-// The name (SSID) of the Wi-Fi network the computer is on: NetworkManager first, then the
-// wireless-extensions tool for machines without it. Both are optional on a Linux desktop.
+// The computer's Wi-Fi (name, security code, interfaces) as the rest of the app asks for it.
+// Reads block for as long as the system tools take (3 s each at most).
 class ComputerWifiName {
 public:
-    // Runs a tool with extra environment and returns its output, nothing when it cannot run.
-    using ToolRunner = std::function<std::optional<std::string>(const std::string& tool, const std::vector<std::string>& arguments)>;
+    ComputerWifiName();  // the system's Wi-Fi
+    explicit ComputerWifiName(std::shared_ptr<WifiSystem> wifi);
 
-    ComputerWifiName();  // the system's tools
-    explicit ComputerWifiName(ToolRunner runner);
-
-    // The current SSID, nullopt when not on Wi-Fi or when it cannot be told.
+    // getComputerWifiName: the current SSID, nullopt when not on Wi-Fi or when it cannot be told.
     std::optional<std::string> currentSsid() const;
+    // getComputerWifiSecurityType: "WPA", "EAP" or "NOPASS", nullopt when unknown.
+    std::optional<std::string> currentSecurityType() const;
+    std::vector<std::string> wifiInterfaceNames() const;
     // currentSsid, or "-" for the status row.
     std::string displayName() const;
 
-    // The SSID of the in-use line of `nmcli -t -f IN-USE,SSID dev wifi list` (terse, escaped).
-    static std::optional<std::string> ssidFromNmcli(const std::string& output);
-    // Splits a terse nmcli line on unescaped ':' and undoes "\:" and "\\".
-    static std::vector<std::string> splitTerse(const std::string& line);
-
 private:
-    ToolRunner runner_;
+    std::shared_ptr<WifiSystem> wifi_;
 };
+
+// The Wi-Fi of this machine: NetworkManager's client, then iwgetid, through runSystemCommand.
+std::shared_ptr<WifiSystem> makeSystemWifi();
+
+// The Wi-Fi interfaces of this machine, the one in use first: the names currentLanIPv4Address
+// prefers (its WifiInterfaceNames).
+std::vector<std::string> systemWifiInterfaceNames();
 
 }  // namespace orvan
