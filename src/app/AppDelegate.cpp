@@ -2,7 +2,9 @@
 
 #include <QGuiApplication>
 #include <QPointer>
+#include <csignal>
 #include <cstdlib>
+#include <thread>
 
 #include "app/MainWindow.h"
 #include "app/ManualPage.h"
@@ -83,8 +85,10 @@ AppDelegate::AppDelegate(Options options)
     connect(&refreshTimer_, &QTimer::timeout, this, [this] { manualPage_->refreshDevicesSilently(false); });
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-            if (state == Qt::ApplicationActive) applicationDidBecomeActive();
-            else if (state == Qt::ApplicationInactive) applicationWillResignActive();
+            if (state == Qt::ApplicationActive)
+                applicationDidBecomeActive();
+            else if (state == Qt::ApplicationInactive)
+                applicationWillResignActive();
         });
     }
 }
@@ -97,7 +101,9 @@ AppDelegate::~AppDelegate() {
     log_.setScreenSink(nullptr);
 }
 
-void AppDelegate::appendLog(const std::string& message) { log_.appendLog(message); }
+void AppDelegate::appendLog(const std::string& message) {
+    log_.appendLog(message);
+}
 
 void AppDelegate::clearLogs() {
     window_->clearLogView();
@@ -122,14 +128,19 @@ void AppDelegate::applicationDidFinishLaunching() {
     appendLog("Orvan Mirror 原生应用已启动。");
 }
 
-void AppDelegate::applicationWillResignActive() { inactiveSince_ = std::chrono::steady_clock::now(); }
+void AppDelegate::applicationWillResignActive() {
+    inactiveSince_ = std::chrono::steady_clock::now();
+}
 
 void AppDelegate::applicationDidBecomeActive() {
-    if (inactiveSince_ && std::chrono::steady_clock::now() - *inactiveSince_ >= kLongAbsence) refreshAfterAbsence("应用从长时间后台恢复");
+    if (inactiveSince_ && std::chrono::steady_clock::now() - *inactiveSince_ >= kLongAbsence)
+        refreshAfterAbsence("应用从长时间后台恢复");
     inactiveSince_.reset();
 }
 
-void AppDelegate::workspaceDidWake() { refreshAfterAbsence("macOS 睡眠唤醒"); }
+void AppDelegate::workspaceDidWake() {
+    refreshAfterAbsence("macOS 睡眠唤醒");
+}
 
 void AppDelegate::refreshAfterAbsence(const std::string& reason) {
     appendLog("检测到" + reason + "，正在刷新扫码投屏基础状态。");
@@ -141,14 +152,34 @@ void AppDelegate::refreshAfterAbsence(const std::string& reason) {
 void AppDelegate::applicationWillTerminate() {
     if (terminated_) return;
     terminated_ = true;
+    appendLog(terminationReason_ ? "Orvan Mirror 正在退出：" + *terminationReason_ + "。" : "Orvan Mirror 正在退出。");
     refreshTimer_.stop();
     // Every mirror window closes, then the private adb server stops; the shared one stays.
     service_->stopForTermination();
+    awaitMirrorsEnded();
     for (auto& [pid, overlay] : overlays_) {
         overlay->close();
         overlay->deleteLater();
     }
     overlays_.clear();
+}
+
+void AppDelegate::awaitMirrorsEnded() {
+    // The mirrors were asked to close; the app does not leave before they have, so no mirror
+    // window outlives it as an orphan. One that ignores the request is ended.
+    auto& launcher = service_->scrcpyLauncher();
+    auto deadline = std::chrono::steady_clock::now() + kMirrorEndGrace;
+    auto left = launcher.launchedChildrenNotEnded();
+    for (; !left.empty() && std::chrono::steady_clock::now() < deadline; left = launcher.launchedChildrenNotEnded())
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (pid_t pid : left) ::kill(pid, SIGKILL);
+}
+
+void AppDelegate::showWindowOnRequest() {
+    window_->showNormal();
+    window_->raise();
+    window_->activateWindow();
+    appendLog("收到再次启动请求，已显示主窗口。");
 }
 
 void AppDelegate::openGlassShellOverlay(pid_t pid) {
