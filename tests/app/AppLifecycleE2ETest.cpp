@@ -2,14 +2,10 @@
 // second launch hands over to the first instead of running beside it.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/Paths.h"
@@ -21,122 +17,96 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::AdbWorld;
-using Clock = std::chrono::steady_clock;
+auto now = [] { return std::chrono::steady_clock::now(); };
 
-// The termination sequence stops mirrors and the private server with adb's own time-outs.
-constexpr auto kEndBound = 30s;
-
-class AppProcess {
-public:
-    explicit AppProcess(const AdbWorld& world, std::optional<std::string> mirrorTarget = std::nullopt) {
-        ProcessSpec spec{ORVAN_LIFECYCLE_HARNESS, {}, {}, {}};
-        spec.environmentChanges = {{"QT_QPA_PLATFORM", "offscreen"},
-                                   {"ORVAN_PRIVATE_ADB_PORT", std::to_string(world.privateServerPort())},
-                                   {"ORVAN_TEST_TOOL_FOLDER", world.toolFolder().string()},
-                                   {"ORVAN_TEST_MIRROR_TARGET", mirrorTarget}};
-        child_ = ChildProcess::launch(spec);
+// The app (tests/app/AppLifecycleHarness.cpp), offscreen, on the world's tools and private port.
+struct App {
+    App(const AdbWorld& world, std::optional<std::string> mirrorTarget = std::nullopt)
+        : child(ChildProcess::launch({ORVAN_LIFECYCLE_HARNESS,
+                                      {},
+                                      {{"QT_QPA_PLATFORM", "offscreen"},
+                                       {"ORVAN_PRIVATE_ADB_PORT", std::to_string(world.privateServerPort())},
+                                       {"ORVAN_TEST_TOOL_FOLDER", world.toolFolder().string()},
+                                       {"ORVAN_TEST_MIRROR_TARGET", mirrorTarget}},
+                                      {}})) {}
+    ~App() {
+        if (child->isRunning()) child->sendSignal(SIGKILL);
+        child->waitForExit();
     }
-    ~AppProcess() {
-        if (child_->isRunning()) child_->sendSignal(SIGKILL);
-        child_->waitForExit();
-    }
-    // The first output line starting with `prefix`, read until the deadline.
-    std::optional<std::string> waitForLine(const std::string& prefix, std::chrono::seconds within = 60s) {
-        auto deadline = Clock::now() + within;
-        while (true) {
-            std::istringstream lines(output_);
-            for (std::string line; std::getline(lines, line);)
-                if (line.starts_with(prefix)) return line;
-            if (Clock::now() > deadline || !child_->isRunning()) return std::nullopt;
-            child_->waitForExit(Clock::now() + 50ms, [this](std::string_view chunk) { output_ += chunk; });
+    // The text after `word ` on the first output line that starts with it.
+    std::optional<std::string> waitForLine(const std::string& word) {
+        for (auto deadline = now() + 60s; now() < deadline && !child->exit();) {
+            child->waitForExit(now() + 50ms, [this](std::string_view chunk) { output += chunk; });
+            if (auto at = ("\n" + output).find("\n" + word); at != std::string::npos)
+                return output.substr(at + word.size(), output.find('\n', at) - at - word.size());
         }
+        return std::nullopt;
     }
-    std::optional<ProcessExit> waitForExit(std::chrono::seconds within) {
-        child_->waitForExit(Clock::now() + within, [this](std::string_view chunk) { output_ += chunk; });
-        return child_->exit();
+    std::optional<ProcessExit> waitForExit() {
+        child->waitForExit(now() + 30s, [this](std::string_view chunk) { output += chunk; });
+        return child->exit();
     }
-    ChildProcess& child() { return *child_; }
-    const std::string& output() const { return output_; }
-
-private:
-    std::unique_ptr<ChildProcess> child_;
-    std::string output_;
+    std::unique_ptr<ChildProcess> child;
+    std::string output;
 };
 
-bool portAcceptsConnections(int port) {
+bool listening(int port) {
+    sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     close(fd);
     return connected;
 }
 
-std::string logText() {
-    std::ifstream file(paths::appStateFolder() / "orvan-mirror-native.log");
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-bool waitUntil(const std::function<bool()>& condition, std::chrono::seconds within) {
-    for (auto deadline = Clock::now() + within; !condition();) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(50ms);
-    }
+bool eventually(const std::function<bool()>& condition) {
+    for (auto deadline = now() + 30s; !condition(); std::this_thread::sleep_for(50ms))
+        if (now() > deadline) return false;
     return true;
 }
 
-class AppSignalE2E : public ::testing::TestWithParam<std::pair<int, const char*>> {};
+bool logHas(const std::string& text) {
+    std::ifstream file(paths::appStateFolder() / "orvan-mirror-native.log");
+    return std::string(std::istreambuf_iterator<char>(file), {}).find(text) != std::string::npos;
+}
+
+class AppSignalE2E : public ::testing::TestWithParam<std::pair<int, std::string>> {};
 
 TEST_P(AppSignalE2E, SignalRunsTheTerminationSequence) {
     if (!AdbWorld::available() || !AdbWorld::scrcpyStandinPath())
         GTEST_SKIP() << "adb, the simulator or the stand-in is missing";
     AdbWorld world;
-    auto& glasses = world.startConnectedGlasses({.media = false});
-    AppProcess app(world, glasses.wifiSerial());
+    App app(world, world.startConnectedGlasses({.media = false}).wifiSerial());
+    auto mirror = app.waitForLine("mirror ");
+    ASSERT_TRUE(mirror && eventually([&] { return listening(world.privateServerPort()); })) << app.output;
 
-    auto mirror = app.waitForLine("mirror");
-    ASSERT_TRUE(mirror && mirror->starts_with("mirror ")) << app.output();
-    pid_t standin = std::stoi(mirror->substr(7));
-    ASSERT_TRUE(waitUntil([&] { return portAcceptsConnections(world.privateServerPort()); }, 30s)) << app.output();
-
-    app.child().sendSignal(GetParam().first);
-    auto exit = app.waitForExit(kEndBound);
+    app.child->sendSignal(GetParam().first);
+    auto exit = app.waitForExit();
     ASSERT_TRUE(exit) << "still running after the signal";
-    EXPECT_EQ(exit->reason, ProcessExit::Reason::exited);
-    EXPECT_EQ(exit->status, 0);
-    EXPECT_FALSE(portAcceptsConnections(world.privateServerPort()));
-    EXPECT_TRUE(kill(standin, 0) == -1 && errno == ESRCH) << "the mirror outlived the app";
-    EXPECT_NE(logText().find(std::string("Orvan Mirror 正在退出：收到信号 ") + GetParam().second + "。"),
-              std::string::npos)
-        << logText();
+    EXPECT_TRUE(exit->reason == ProcessExit::Reason::exited && exit->status == 0);
+    EXPECT_FALSE(listening(world.privateServerPort()));
+    EXPECT_TRUE(kill(std::stoi(*mirror), 0) == -1 && errno == ESRCH) << "the mirror outlived the app";
+    EXPECT_TRUE(logHas("Orvan Mirror 正在退出：收到信号 " + GetParam().second + "。"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, AppSignalE2E,
                          ::testing::Values(std::pair{SIGTERM, "SIGTERM"}, std::pair{SIGINT, "SIGINT"},
                                            std::pair{SIGHUP, "SIGHUP"}),
-                         [](const auto& param) { return std::string(param.param.second); });
+                         [](const auto& param) { return param.param.second; });
 
 TEST(AppSingleInstanceE2E, SecondLaunchShowsTheFirstAndACrashLeavesNoBlock) {
     if (!AdbWorld::available()) GTEST_SKIP() << "adb or the simulator is missing";
     AdbWorld world;
     {
-        AppProcess first(world);
-        ASSERT_TRUE(first.waitForLine("launched")) << first.output();
-        AppProcess second(world);
-        auto secondExit = second.waitForExit(30s);
-        ASSERT_TRUE(secondExit);
-        EXPECT_EQ(secondExit->status, 0);
-        EXPECT_TRUE(
-            waitUntil([] { return logText().find("收到再次启动请求，已显示主窗口。") != std::string::npos; }, 30s));
-        EXPECT_EQ(second.output().find("launched"), std::string::npos) << "the second launch ran a second app";
-
-        first.child().sendSignal(SIGKILL);  // a crash: the lock and the socket file stay behind
-        ASSERT_TRUE(first.waitForExit(30s));
+        App first(world);
+        ASSERT_TRUE(first.waitForLine("launched")) << first.output;
+        App second(world);
+        auto secondExit = second.waitForExit();
+        EXPECT_TRUE(secondExit && secondExit->status == 0 && second.output.find("launched") == std::string::npos);
+        EXPECT_TRUE(eventually([] { return logHas("收到再次启动请求，已显示主窗口。"); }));
+        first.child->sendSignal(SIGKILL);  // a crash: the lock and the socket file stay behind
     }
-    AppProcess next(world);
-    EXPECT_TRUE(next.waitForLine("launched")) << next.output();
+    App next(world);
+    EXPECT_TRUE(next.waitForLine("launched")) << next.output;
 }
 
 }  // namespace

@@ -1,10 +1,7 @@
-// The real app (same startup, same event loop) for whole-process tests. It takes its tool folder
-// from ORVAN_TEST_TOOL_FOLDER, prints "launched" once the launch sequence has run and, given
-// ORVAN_TEST_MIRROR_TARGET, starts a mirror of that serial and prints "mirror <pid>".
+// The real app for whole-process tests: tools from ORVAN_TEST_TOOL_FOLDER; prints "launched"
+// after the launch sequence and, given ORVAN_TEST_MIRROR_TARGET, mirrors it and prints "mirror <pid>".
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
-#include <string>
 
 #include "app/AppMain.h"
 #include "platform/Dispatch.h"
@@ -18,18 +15,13 @@ int main(int argc, char** argv) {
     hooks.afterLaunch = [](orvan::AppDelegate& delegate) {
         std::printf("launched\n");
         std::fflush(stdout);
-        const char* target = std::getenv("ORVAN_TEST_MIRROR_TARGET");
-        if (!target) return;
-        orvan::Dispatch::async([&service = delegate.service(), serial = std::string(target)] {
-            try {
+        if (const char* target = std::getenv("ORVAN_TEST_MIRROR_TARGET"))
+            orvan::Dispatch::async([&service = delegate.service(), serial = std::string(target)] {
                 service.startMirror(serial);
                 for (const auto& [key, pid] : service.scrcpyLauncher().registrySnapshot().processes)
-                    std::printf("mirror %d\n", static_cast<int>(pid));
-            } catch (const std::exception& error) {
-                std::printf("mirror failed: %s\n", error.what());
-            }
-            std::fflush(stdout);
-        });
+                    std::printf("mirror %d\n", pid);
+                std::fflush(stdout);
+            });
     };
     return orvan::runApplication(argc, argv, hooks);
 }
