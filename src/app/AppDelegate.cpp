@@ -191,7 +191,9 @@ void AppDelegate::closeGlassShellOverlay(pid_t pid) {
 void AppDelegate::logToolCheck() {
     try {
         service_->checkTools();
-        appendLog("工具目录: " + service_->tools().toolFolder.string());
+        const auto& tools = service_->tools();
+        appendLog(tools.searchedFolders.empty() ? "工具目录: " + tools.toolFolder.string()
+                                                : "工具: " + tools.adb.string() + ", " + tools.scrcpy.string());
     } catch (const MirrorError& error) {
         appendLog(error.what());
     }
