@@ -175,6 +175,12 @@ void AppDelegate::showWindowOnRequest() {
 
 void AppDelegate::openGlassShellOverlay(pid_t pid) {
     closeGlassShellOverlay(pid);
+    // Without an X server the app is a Wayland client: it can neither find the mirror window nor
+    // place a window over it. The mirror itself runs as usual.
+    if (QGuiApplication::platformName().startsWith("wayland")) {
+        appendLog("当前为 Wayland 会话且没有可用的 X11 显示，无法将眼镜外壳叠加到投屏窗口上，已跳过叠加层。");
+        return;
+    }
     auto* overlay = new GlassShellOverlayWindow(pid, windows_);
     overlay->showAndFollow();
     overlays_[pid] = overlay;

@@ -11,6 +11,7 @@
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
 #include "platform/Dispatch.h"
+#include "platform/DisplaySession.h"
 
 namespace orvan {
 
@@ -31,6 +32,7 @@ void terminateOnExit() {
 }  // namespace
 
 int runApplication(int argc, char** argv, const AppHooks& hooks) {
+    preferX11UnderWayland();
     QApplication app(argc, argv);
     QApplication::setApplicationName("OrvanMirror");
     QApplication::setDesktopFileName("orvan-mirror");
