@@ -12,6 +12,15 @@ std::optional<std::string> entry(const std::map<std::string, std::string>& map, 
     return found->second;
 }
 
+// The state words after the serial, without the "key:value" details of `devices -l` and without
+// the hint adb adds to "no permissions".
+std::string unusableState(const std::vector<std::string>& tokens) {
+    if (tokens.size() > 2 && tokens[1] == "no" && tokens[2].starts_with("permissions")) return "no permissions";
+    std::vector<std::string> words;
+    for (size_t i = 1; i < tokens.size() && tokens[i].find(':') == std::string::npos; ++i) words.push_back(tokens[i]);
+    return words.empty() ? tokens[1] : text::joined(words, " ");
+}
+
 }  // namespace
 
 std::optional<std::string> AdbDevices::primaryWirelessIp() const {
@@ -46,7 +55,11 @@ AdbDevices parseAdbDevices(const std::string& output) {
     if (lines.size() < 2) return devices;
     for (size_t i = 1; i < lines.size(); ++i) {
         auto tokens = text::splitFields(lines[i]);
-        if (tokens.size() < 2 || tokens[1] != "device") continue;
+        if (tokens.size() < 2) continue;
+        if (tokens[1] != "device") {
+            devices.unusable.push_back({tokens[0], unusableState(tokens)});
+            continue;
+        }
         (isWirelessSerial(tokens[0]) ? devices.wireless : devices.usb).push_back(tokens[0]);
     }
     return devices;

@@ -9,6 +9,14 @@
 
 namespace orvan {
 
+// A listed transport in another state than "device": "no permissions", "unauthorized",
+// "offline", or whatever else adb reports ("recovery", "connecting", ...).
+struct UnusableAdbDevice {
+    std::string serial;
+    std::string state;
+    bool operator==(const UnusableAdbDevice&) const = default;
+};
+
 // The usable transports of an `adb devices` listing, with what enrichment learnt about each.
 // Every map is keyed by serial.
 struct AdbDevices {
@@ -18,6 +26,9 @@ struct AdbDevices {
     std::map<std::string, std::string> deviceIds;
     std::map<std::string, std::string> ips;
     std::map<std::string, std::string> wifiNames;
+    // Not devices: what the listing said about the entries that cannot be used, so that the user
+    // can be told why.
+    std::vector<UnusableAdbDevice> unusable;
 
     bool operator==(const AdbDevices&) const = default;
 

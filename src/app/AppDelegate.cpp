@@ -2,7 +2,9 @@
 
 #include <QGuiApplication>
 #include <QPointer>
+#include <csignal>
 #include <cstdlib>
+#include <thread>
 
 #include "app/MainWindow.h"
 #include "app/ManualPage.h"
@@ -141,9 +143,11 @@ void AppDelegate::refreshAfterAbsence(const std::string& reason) {
 void AppDelegate::applicationWillTerminate() {
     if (terminated_) return;
     terminated_ = true;
+    appendLog(terminationReason_ ? "Orvan Mirror 正在退出：" + *terminationReason_ + "。" : "Orvan Mirror 正在退出。");
     refreshTimer_.stop();
     // Every mirror window closes, then the private adb server stops; the shared one stays.
     service_->stopForTermination();
+    awaitMirrorsEnded();
     for (auto& [pid, overlay] : overlays_) {
         overlay->close();
         overlay->deleteLater();
@@ -151,8 +155,32 @@ void AppDelegate::applicationWillTerminate() {
     overlays_.clear();
 }
 
+void AppDelegate::awaitMirrorsEnded() {
+    // The mirrors were asked to close; the app does not leave before they have, so no mirror
+    // window outlives it as an orphan. One that ignores the request is ended.
+    auto& launcher = service_->scrcpyLauncher();
+    auto deadline = std::chrono::steady_clock::now() + kMirrorEndGrace;
+    auto left = launcher.launchedChildrenNotEnded();
+    for (; !left.empty() && std::chrono::steady_clock::now() < deadline; left = launcher.launchedChildrenNotEnded())
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (pid_t pid : left) ::kill(pid, SIGKILL);
+}
+
+void AppDelegate::showWindowOnRequest() {
+    window_->showNormal();
+    window_->raise();
+    window_->activateWindow();
+    appendLog("收到再次启动请求，已显示主窗口。");
+}
+
 void AppDelegate::openGlassShellOverlay(pid_t pid) {
     closeGlassShellOverlay(pid);
+    // Without an X server the app is a Wayland client: it can neither find the mirror window nor
+    // place a window over it. The mirror itself runs as usual.
+    if (QGuiApplication::platformName().startsWith("wayland")) {
+        appendLog("当前为 Wayland 会话且没有可用的 X11 显示，无法将眼镜外壳叠加到投屏窗口上，已跳过叠加层。");
+        return;
+    }
     auto* overlay = new GlassShellOverlayWindow(pid, windows_);
     overlay->showAndFollow();
     overlays_[pid] = overlay;
@@ -169,7 +197,9 @@ void AppDelegate::closeGlassShellOverlay(pid_t pid) {
 void AppDelegate::logToolCheck() {
     try {
         service_->checkTools();
-        appendLog("工具目录: " + service_->tools().toolFolder.string());
+        const auto& tools = service_->tools();
+        appendLog(tools.searchedFolders.empty() ? "工具目录: " + tools.toolFolder.string()
+                                                : "工具: " + tools.adb.string() + ", " + tools.scrcpy.string());
     } catch (const MirrorError& error) {
         appendLog(error.what());
     }

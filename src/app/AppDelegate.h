@@ -27,6 +27,7 @@ class AppDelegate : public QObject {
 public:
     static constexpr int kRefreshIntervalMs = 1000;
     static constexpr auto kLongAbsence = std::chrono::seconds(60);
+    static constexpr auto kMirrorEndGrace = std::chrono::seconds(3);
 
     struct Options {
         MirrorServiceOptions service;
@@ -45,6 +46,14 @@ public:
     void applicationDidBecomeActive();
     void workspaceDidWake();
     void applicationWillTerminate();
+    // Records how the app was asked to end, for the termination's log line. A quit closes the
+    // window too, so the window's own reason never replaces one given before.
+    void requestTermination(const std::string& reason) { terminationReason_ = reason; }
+    void noteWindowClosed() {
+        if (!terminationReason_) terminationReason_ = "主窗口已关闭";
+    }
+    // Another launch asked this instance to come forward.
+    void showWindowOnRequest();
 
     void appendLog(const std::string& message);
     void clearLogs();
@@ -60,6 +69,7 @@ public:
 
 private:
     void logToolCheck();
+    void awaitMirrorsEnded();
     void refreshAfterAbsence(const std::string& reason);
     void openGlassShellOverlay(pid_t pid);
     void closeGlassShellOverlay(pid_t pid);
@@ -75,6 +85,7 @@ private:
     std::optional<std::chrono::steady_clock::time_point> inactiveSince_;
     std::map<pid_t, GlassShellOverlayWindow*> overlays_;
     bool terminated_ = false;
+    std::optional<std::string> terminationReason_;
 };
 
 }  // namespace orvan

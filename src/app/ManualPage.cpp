@@ -56,6 +56,8 @@ ManualPage::ManualPage(QCheckBox* audioCheckbox, QWidget* parent) : QWidget(pare
     ipValue_ = addRow(grid, 4, "设备IP", "ipValue");
     statusValue_ = addRow(grid, 5, "状态", "statusValue");
     statusValue_->setWordWrap(true);
+    // A diagnosis carries a udev rule line to copy.
+    statusValue_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addLayout(grid);
 
     auto* buttons = new QGridLayout;

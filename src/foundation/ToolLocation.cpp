@@ -1,5 +1,8 @@
 #include "foundation/ToolLocation.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -11,23 +14,74 @@
 namespace orvan {
 namespace fs = std::filesystem;
 
-ToolLocation ToolLocation::inToolFolder(const fs::path& folder) { return ToolLocation{folder, folder / "adb", folder / "scrcpy"}; }
+ToolLocation ToolLocation::inToolFolder(const fs::path& folder) {
+    return ToolLocation{folder, folder / "adb", folder / "scrcpy", {}};
+}
 
 ToolLocation ToolLocation::forResources(const fs::path& resourcesFolder) {
     return inToolFolder(resourcesFolder / "tools" / ("linux-" + paths::machineArchitecture()));
 }
 
-ToolLocation ToolLocation::standard() { return forResources(paths::resourcesFolder()); }
+namespace {
+
+bool isExecutableFile(const fs::path& file) {
+    std::error_code error;
+    return fs::is_regular_file(file, error) && access(file.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+ToolLocation ToolLocation::lookUp(const Search& search) {
+    ToolLocation tools;
+    for (const std::string& sdk : {search.androidHome, search.androidSdkRoot})
+        if (!sdk.empty()) tools.searchedFolders.push_back(fs::path(sdk) / "platform-tools");
+    for (const auto& folder : text::splitFields(search.path, ":")) tools.searchedFolders.emplace_back(folder);
+    for (auto [name, found] : {std::pair{"adb", &tools.adb}, std::pair{"scrcpy", &tools.scrcpy}}) {
+        for (const auto& folder : tools.searchedFolders) {
+            if (isExecutableFile(folder / name)) {
+                *found = folder / name;
+                break;
+            }
+        }
+    }
+    tools.toolFolder = tools.adb.parent_path();
+    return tools;
+}
+
+ToolLocation ToolLocation::standard() {
+    // Only a build folder has a CMake cache beside the folder of the executable.
+    std::error_code error;
+    fs::path executable = fs::read_symlink("/proc/self/exe", error);
+    if (!error && fs::exists(executable.parent_path().parent_path() / "CMakeCache.txt", error))
+        return forResources(paths::resourcesFolder());
+    auto variable = [](const char* name) {
+        const char* value = std::getenv(name);
+        return std::string(value ? value : "");
+    };
+    return lookUp({variable("ANDROID_HOME"), variable("ANDROID_SDK_ROOT"), variable("PATH")});
+}
 
 void ToolLocation::checkTools() const {
     std::vector<std::string> missing;
-    for (const fs::path& tool : {adb, scrcpy}) {
+    std::string hints;
+    for (auto [tool, name] : {std::pair{&adb, "adb"}, std::pair{&scrcpy, "scrcpy"}}) {
         std::error_code error;
         // The tool folder holds links to the system's tools: a link whose target is gone is as
         // missing as no entry at all.
-        if (!fs::exists(tool, error)) missing.push_back(tool.string());
+        if (!tool->empty() && fs::exists(*tool, error)) continue;
+        missing.push_back(tool->empty() ? name : tool->string());
+        if (searchedFolders.empty()) continue;
+        hints += std::string(name) == "adb"
+                     ? "adb 可通过 sudo apt install adb 安装，或安装 Android SDK Platform-Tools 并设置 ANDROID_HOME。"
+                     : "scrcpy 请从发行版（如 backports）或 scrcpy 项目的发布页安装。";
     }
-    if (!missing.empty()) throw MirrorError::message("缺少工具文件: " + text::joined(missing, ", "));
+    if (missing.empty()) return;
+    std::string message = "缺少工具文件: " + text::joined(missing, ", ");
+    if (!searchedFolders.empty()) {
+        std::vector<std::string> folders(searchedFolders.begin(), searchedFolders.end());
+        message += "。已查找: " + text::joined(folders, "、") + "。" + hints;
+    }
+    throw MirrorError::message(message);
 }
 
 }  // namespace orvan

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "adb/AdbDeviceDiagnosis.h"
 #include "adb/RecentDeviceStore.h"
 #include "foundation/MirrorError.h"
 #include "platform/Dispatch.h"
@@ -92,6 +93,7 @@ ManualPageController::Detection ManualPageController::detect(bool silent, bool r
     }
     detection.recent = store_.loadRecentDevices(kRecentDeviceLimit);
     detection.wifiName = backend_->computerWifiName();
+    detection.diagnosis = diagnoseUnusableDevices(detection.devices, sysfsRoot_);
     return detection;
 }
 
@@ -109,7 +111,8 @@ void ManualPageController::detectDevice() {
             auto self = weak.lock();
             if (!self) return;
             self->applyDetection(detection);
-            if (!detection.devices.hasAny()) self->showError("未检测到 ADB 设备，请确认 Tervo3 已连接并允许 USB 调试。");
+            const std::string none = "未检测到 ADB 设备，请确认 Tervo3 已连接并允许 USB 调试。";
+            if (!detection.devices.hasAny()) self->showError(detection.diagnosis ? none + "\n" + *detection.diagnosis : none);
             else self->view_.setStatus("检测完成");
         };
     });
@@ -119,7 +122,15 @@ void ManualPageController::applyDetection(const Detection& detection) {
     detected_ = mergedDevices(detection.devices.connectedDevices(), {});
     recent_ = detection.recent;
     computerWifiName_ = detection.wifiName;
+    noteDiagnosis(detection.diagnosis);
     render();
+}
+
+void ManualPageController::noteDiagnosis(const std::optional<std::string>& diagnosis) {
+    // Every refresh brings the same listing again: the log hears about a change only.
+    if (diagnosis == diagnosis_) return;
+    diagnosis_ = diagnosis;
+    if (diagnosis_) log_(*diagnosis_);
 }
 
 void ManualPageController::refreshDevicesSilently(bool validateWireless) {
@@ -128,18 +139,21 @@ void ManualPageController::refreshDevicesSilently(bool validateWireless) {
     refreshInProgress_ = true;
     std::weak_ptr<ManualPageController> weak = weak_from_this();
     auto backend = backend_;
-    Dispatch::async([weak, backend, validateWireless] {
+    Dispatch::async([weak, backend, validateWireless, sysfsRoot = sysfsRoot_] {
         std::optional<AdbDevices> listing;
+        std::optional<std::string> diagnosis;
         try {
             listing = validateWireless ? backend->detectAdbDevices(true) : backend->detectAdbDevicePresence(true);
+            diagnosis = diagnoseUnusableDevices(*listing, sysfsRoot);
         } catch (const std::exception&) {
             // A background refresh reports nothing; the next tick tries again.
         }
-        Dispatch::main().post([weak, listing] {
+        Dispatch::main().post([weak, listing, diagnosis] {
             auto self = weak.lock();
             if (!self) return;
             self->refreshInProgress_ = false;
             if (!listing) return;
+            self->noteDiagnosis(diagnosis);
             self->detected_ = mergedDevices(withKnownDetails(listing->connectedDevices(), self->detected_), {});
             self->render();
         });
@@ -174,7 +188,9 @@ void ManualPageController::render() {
 void ManualPageController::updateSelection() {
     bool mirroring = selected_ && mirrors_.contains(*selected_);
     view_.setMirrorButtonTitle(mirroring ? "停止无线投屏" : "开始无线投屏");
-    view_.showStatusRows(statusRowsFor(selected_, mirroring, computerWifiName_));
+    auto rows = statusRowsFor(selected_, mirroring, computerWifiName_);
+    if (diagnosis_) rows.status = *diagnosis_;
+    view_.showStatusRows(rows);
     view_.setAudioForwarding(backend_->isAudioForwardingEnabled(), audioTooltip(!mirrors_.empty()));
 }
 

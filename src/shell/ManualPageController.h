@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -84,12 +85,16 @@ public:
     const ActiveMirrors& activeMirrors() const { return mirrors_; }
     bool isRefreshInProgress() const { return refreshInProgress_; }
     bool isActionInProgress() const { return actionInProgress_; }
+    // Where the USB vendor ids of the glasses are read; set before the first detection.
+    void setSysfsRoot(std::filesystem::path root) { sysfsRoot_ = std::move(root); }
+    const std::optional<std::string>& diagnosis() const { return diagnosis_; }
 
 private:
     struct Detection {
         AdbDevices devices;
         std::vector<ConnectedAdbDevice> recent;
         std::string wifiName;
+        std::optional<std::string> diagnosis;
     };
 
     void startMirror(bool glassShell);
@@ -103,6 +108,7 @@ private:
     void applyDetection(const Detection& detection);
     void render();
     void updateSelection();
+    void noteDiagnosis(const std::optional<std::string>& diagnosis);
 
     std::shared_ptr<ManualPageBackend> backend_;
     RecentDeviceStore& store_;
@@ -117,6 +123,9 @@ private:
     std::string computerWifiName_ = "-";
     bool refreshInProgress_ = false;
     bool actionInProgress_ = false;
+    std::filesystem::path sysfsRoot_ = "/sys";
+    // Why the listed glasses cannot be used; shown in the status row while the listing says so.
+    std::optional<std::string> diagnosis_;
 };
 
 }  // namespace orvan

@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <fstream>
+#include <ranges>
 
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
@@ -94,6 +96,30 @@ TEST_F(ManualPageE2E, DetectingNothingEndsInTheAlert) {
     QTest::mouseClick(button("detectButton"), Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return value("statusValue") == "失败"; }));
     EXPECT_EQ(page().lastAlertText(), "操作失败\n未检测到 ADB 设备，请确认 Tervo3 已连接并允许 USB 调试。");
+}
+
+// Glasses that adb lists but cannot use: the page says why, logs it once, and stops when they work.
+TEST_F(ManualPageE2E, UnauthorizedGlassesAreExplainedOnceUntilTheyAreAllowed) {
+    auto& glasses = world_->startGlasses({.name = "locked", .auth = "key", .trustWorldKey = false, .usb = true, .media = false});
+    world_->registerUsb(glasses, "unauthorized");
+    auto refreshOnce = [&] {
+        delegate_->manualPage().refreshDevicesSilently(false);
+        return waitFor([&] { return !delegate_->manualPage().isRefreshInProgress(); });
+    };
+    auto timesLogged = [&](const std::string& text) {
+        std::ifstream file(delegate_->activityLog().file());
+        std::string log(std::istreambuf_iterator<char>(file), {});
+        return std::ranges::distance(std::views::split(log, text)) - 1;
+    };
+    const QString unauthorized = "尚未授权本电脑进行 USB 调试";
+    ASSERT_TRUE(waitFor([&] { return refreshOnce() && value("statusValue").contains(unauthorized); }))
+        << value("statusValue").toStdString();
+    ASSERT_TRUE(refreshOnce() && refreshOnce());
+    EXPECT_EQ(timesLogged(unauthorized.toStdString()), 1);
+
+    glasses.acceptAuthorization();
+    ASSERT_TRUE(waitFor([&] { return refreshOnce() && !value("statusValue").contains(unauthorized); }));
+    EXPECT_EQ(timesLogged(unauthorized.toStdString()), 1);
 }
 
 }  // namespace

@@ -1,0 +1,27 @@
+// The real app for whole-process tests: tools from ORVAN_TEST_TOOL_FOLDER; prints "launched"
+// after the launch sequence and, given ORVAN_TEST_MIRROR_TARGET, mirrors it and prints "mirror <pid>".
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/AppMain.h"
+#include "platform/Dispatch.h"
+
+int main(int argc, char** argv) {
+    orvan::AppHooks hooks;
+    hooks.adjustOptions = [](orvan::AppDelegate::Options& options) {
+        if (const char* folder = std::getenv("ORVAN_TEST_TOOL_FOLDER"))
+            options.service.tools = orvan::ToolLocation::inToolFolder(folder);
+    };
+    hooks.afterLaunch = [](orvan::AppDelegate& delegate) {
+        std::printf("launched\n");
+        std::fflush(stdout);
+        if (const char* target = std::getenv("ORVAN_TEST_MIRROR_TARGET"))
+            orvan::Dispatch::async([&service = delegate.service(), serial = std::string(target)] {
+                service.startMirror(serial);
+                for (const auto& [key, pid] : service.scrcpyLauncher().registrySnapshot().processes)
+                    std::printf("mirror %d\n", pid);
+                std::fflush(stdout);
+            });
+    };
+    return orvan::runApplication(argc, argv, hooks);
+}
