@@ -83,8 +83,10 @@ AppDelegate::AppDelegate(Options options)
     connect(&refreshTimer_, &QTimer::timeout, this, [this] { manualPage_->refreshDevicesSilently(false); });
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-            if (state == Qt::ApplicationActive) applicationDidBecomeActive();
-            else if (state == Qt::ApplicationInactive) applicationWillResignActive();
+            if (state == Qt::ApplicationActive)
+                applicationDidBecomeActive();
+            else if (state == Qt::ApplicationInactive)
+                applicationWillResignActive();
         });
     }
 }
@@ -97,7 +99,9 @@ AppDelegate::~AppDelegate() {
     log_.setScreenSink(nullptr);
 }
 
-void AppDelegate::appendLog(const std::string& message) { log_.appendLog(message); }
+void AppDelegate::appendLog(const std::string& message) {
+    log_.appendLog(message);
+}
 
 void AppDelegate::clearLogs() {
     window_->clearLogView();
@@ -122,14 +126,19 @@ void AppDelegate::applicationDidFinishLaunching() {
     appendLog("Orvan Mirror 原生应用已启动。");
 }
 
-void AppDelegate::applicationWillResignActive() { inactiveSince_ = std::chrono::steady_clock::now(); }
+void AppDelegate::applicationWillResignActive() {
+    inactiveSince_ = std::chrono::steady_clock::now();
+}
 
 void AppDelegate::applicationDidBecomeActive() {
-    if (inactiveSince_ && std::chrono::steady_clock::now() - *inactiveSince_ >= kLongAbsence) refreshAfterAbsence("应用从长时间后台恢复");
+    if (inactiveSince_ && std::chrono::steady_clock::now() - *inactiveSince_ >= kLongAbsence)
+        refreshAfterAbsence("应用从长时间后台恢复");
     inactiveSince_.reset();
 }
 
-void AppDelegate::workspaceDidWake() { refreshAfterAbsence("macOS 睡眠唤醒"); }
+void AppDelegate::workspaceDidWake() {
+    refreshAfterAbsence("系统睡眠唤醒");
+}
 
 void AppDelegate::refreshAfterAbsence(const std::string& reason) {
     appendLog("检测到" + reason + "，正在刷新扫码投屏基础状态。");

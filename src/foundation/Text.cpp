@@ -17,10 +17,14 @@ bool isValidUtf8(std::string_view bytes) {
         size_t length;
         unsigned int min;
         unsigned int code;
-        if ((c & 0xE0) == 0xC0) length = 2, min = 0x80, code = c & 0x1F;
-        else if ((c & 0xF0) == 0xE0) length = 3, min = 0x800, code = c & 0x0F;
-        else if ((c & 0xF8) == 0xF0) length = 4, min = 0x10000, code = c & 0x07;
-        else return false;
+        if ((c & 0xE0) == 0xC0)
+            length = 2, min = 0x80, code = c & 0x1F;
+        else if ((c & 0xF0) == 0xE0)
+            length = 3, min = 0x800, code = c & 0x0F;
+        else if ((c & 0xF8) == 0xF0)
+            length = 4, min = 0x10000, code = c & 0x07;
+        else
+            return false;
         if (i + length > n) return false;
         for (size_t k = 1; k < length; ++k) {
             auto next = static_cast<unsigned char>(bytes[i + k]);
@@ -36,17 +40,21 @@ bool isValidUtf8(std::string_view bytes) {
 namespace {
 
 // Length of a white-space character starting (or ending) at the given position, 0 if none.
-constexpr std::array<std::string_view, 8> kUnicodeSpaces = {
-    "\xC2\x85", "\xC2\xA0", "\xE1\x9A\x80", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80"};
+constexpr std::array<std::string_view, 8> kUnicodeSpaces = {"\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80",
+                                                            "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF",
+                                                            "\xE2\x81\x9F", "\xE3\x80\x80"};
 
-bool isAsciiSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool isAsciiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 size_t leadingSpace(std::string_view s) {
     if (s.empty()) return 0;
     if (isAsciiSpace(s.front())) return 1;
     for (auto space : kUnicodeSpaces)
         if (s.starts_with(space)) return space.size();
-    if (s.size() >= 3 && s.substr(0, 2) == "\xE2\x80" && static_cast<unsigned char>(s[2]) <= 0x8A) return 3;  // U+2000..U+200A
+    if (s.size() >= 3 && s.substr(0, 2) == "\xE2\x80" && static_cast<unsigned char>(s[2]) <= 0x8A)
+        return 3;  // U+2000..U+200A
     return 0;
 }
 
@@ -70,7 +78,9 @@ std::string trimmed(std::string_view text) {
     return std::string(text);
 }
 
-std::string decodedTrimmed(std::string_view bytes) { return isValidUtf8(bytes) ? trimmed(bytes) : std::string(); }
+std::string decodedTrimmed(std::string_view bytes) {
+    return isValidUtf8(bytes) ? trimmed(bytes) : std::string();
+}
 
 std::string lowercased(std::string_view text) {
     std::string result(text);
@@ -81,6 +91,16 @@ std::string lowercased(std::string_view text) {
 
 bool containsIgnoringCase(std::string_view haystack, std::string_view needle) {
     return lowercased(haystack).find(lowercased(needle)) != std::string::npos;
+}
+
+bool containsAnyPhrase(std::string_view text, std::span<const std::string_view> phrases) {
+    std::string lower = lowercased(text);
+    return std::any_of(phrases.begin(), phrases.end(),
+                       [&](std::string_view phrase) { return lower.find(phrase) != std::string::npos; });
+}
+
+bool containsAnyPhrase(std::string_view text, std::initializer_list<std::string_view> phrases) {
+    return containsAnyPhrase(text, std::span<const std::string_view>(phrases.begin(), phrases.size()));
 }
 
 std::vector<std::string> splitLines(std::string_view text) {

@@ -14,13 +14,14 @@ namespace {
 constexpr auto kShared = AdbServerScope::sharedDevelopment;
 const char* const kStoppedMessage = "已停止投屏窗口，保留 ADB 连接以便继续检测设备或导出文件。";
 
-// Failures of a first start that mean the transport under scrcpy broke, not scrcpy itself.
-bool isTransportFailure(const std::string& message) {
-    std::string lower = text::lowercased(message);
-    for (const char* cause :
-         {"server connection failed", "connect failed: closed", "device offline", "transport error", "启动超时"})
-        if (lower.find(cause) != std::string::npos) return true;
-    return false;
+// Failures of a first start that mean the transport under scrcpy broke, not scrcpy itself: a
+// start that never became ready, or scrcpy's own words for a broken transport.
+bool isTransportFailure(const std::exception& error) {
+    if (auto* mirror = dynamic_cast<const MirrorError*>(&error);
+        mirror && mirror->kind() == MirrorError::Kind::scrcpyStartTimeout)
+        return true;
+    return text::containsAnyPhrase(
+        error.what(), {"server connection failed", "connect failed: closed", "device offline", "transport error"});
 }
 
 // "ip:port" split at its last ":", the port a number; nullopt for anything else.
@@ -159,8 +160,8 @@ void MirrorOrchestrator::startScrcpyWithWirelessTransportRecovery(const std::str
         return;
     } catch (const std::exception& error) {
         std::string message = error.what();
-        if (!isTransportFailure(message) || !splitTarget(target)) throw;
-        if (shouldContinue && !shouldContinue()) throw MirrorError::message(kScanSessionReplacedMessage);
+        if (!isTransportFailure(error) || !splitTarget(target)) throw;
+        if (shouldContinue && !shouldContinue()) throw MirrorError::scanSessionReplaced();
         auto state = parts_.probe.adbTargetState(target, serverScope);
         log("scrcpy 第 1 次启动失败: target=" + target + ", state=" + state.value_or("missing") +
             ", detail=" + message);
@@ -169,7 +170,7 @@ void MirrorOrchestrator::startScrcpyWithWirelessTransportRecovery(const std::str
     }
     if (parts_.probe.adbTargetState(target, serverScope) != "device")
         throw MirrorError::message("当前眼镜 ADB 未恢复到 device 状态: " + target);
-    if (shouldContinue && !shouldContinue()) throw MirrorError::message(kScanSessionReplacedMessage);
+    if (shouldContinue && !shouldContinue()) throw MirrorError::scanSessionReplaced();
     log("scrcpy 第 2 次启动: target=" + target);
     parts_.launcher.startScrcpy(target, glassShell, mirrorIdentity, shouldContinue, serverScope);
 }

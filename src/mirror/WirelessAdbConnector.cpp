@@ -42,7 +42,7 @@ private:
     // Step: the local-network pre-check. It only informs; the connect is tried whatever it says.
     void precheckLocalNetwork() {
         if (c_.localNetwork_.isLocalNetworkPermissionConfirmed()) {
-            log("Bonjour 已确认本地网络授权，直接开始 adb connect: " + target_);
+            log("系统已确认本地网络可用，直接开始 adb connect: " + target_);
             return;
         }
         auto outcome = probePort(kPrecheckProbeTimeout);

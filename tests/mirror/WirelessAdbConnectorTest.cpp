@@ -88,7 +88,7 @@ TEST_F(WirelessAdbConnectorTest, PrecheckLogsByOutcomeAndNeverStopsTheConnect) {
     size_t probes = rig.network.calls().size();
     EXPECT_TRUE(connect());
     EXPECT_EQ(rig.network.calls().size(), probes);  // confirmed: no probe at all
-    EXPECT_EQ(rig.logs.lines(), std::vector<std::string>{"Bonjour 已确认本地网络授权，直接开始 adb connect: " + t});
+    EXPECT_EQ(rig.logs.lines(), std::vector<std::string>{"系统已确认本地网络可用，直接开始 adb connect: " + t});
 }
 
 TEST_F(WirelessAdbConnectorTest, DeadDeviceTransportIsResetBeforeTheConnect) {
