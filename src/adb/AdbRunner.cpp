@@ -32,20 +32,19 @@ std::vector<std::string> AdbRunner::argumentList(const std::vector<std::string>&
 }
 
 CommandResult AdbRunner::runAdb(const std::vector<std::string>& arguments, const AdbCall& call) const {
-    return runAdb(arguments, call.timeout.count(), call.check, call.serial, call.log, call.scope);
-}
-
-CommandResult AdbRunner::runAdb(const std::vector<std::string>& arguments, double timeout, bool check,
-                                const std::optional<std::string>& serial, bool logCommand, AdbServerScope scope) const {
+    const double timeout = call.timeout.count();
+    const bool check = call.check, logCommand = call.log;
+    const AdbServerScope scope = call.scope;
     auto binary = binaryFor(scope);
-    auto list = argumentList(arguments, serial, scope);
+    auto list = argumentList(arguments, call.serial, scope);
     std::vector<std::string> command{binary.string()};
     command.insert(command.end(), list.begin(), list.end());
     std::string commandLine = text::joined(command, " ");
 
     if (invocationObserver_) invocationObserver_(AdbInvocation{command, timeout, check, logCommand, scope});
     if (logCommand) (*log_)("$ " + commandLine);
-    FiniteRun run = runFinite(ProcessSpec{binary.string(), list, {}, {}}, Seconds(timeout));
+    ProcessSpec spec{binary.string(), list, {}, {}};
+    FiniteRun run = commandRunner_ ? commandRunner_(spec, call.timeout) : runFinite(spec, call.timeout);
     if (run.timedOut) throw MirrorError::message("命令超时: " + commandLine);
 
     std::string output = text::decodedTrimmed(run.bytes);

@@ -19,7 +19,8 @@ PrivateAdbServer::PrivateAdbServer(const AdbRunner& runner, const ToolLocation& 
     : runner_(runner), tools_(tools), clock_(clock) {}
 
 CommandResult PrivateAdbServer::run(const char* command, double timeout) const {
-    return runner_.runAdb({command}, timeout, false, std::nullopt, false, AdbServerScope::privateMirroring);
+    return runner_.runAdb({command},
+                          {.timeout = Seconds(timeout), .check = false, .scope = AdbServerScope::privateMirroring});
 }
 
 bool PrivateAdbServer::preparePrivateWirelessAdbServer(bool silent) {

@@ -8,6 +8,7 @@
 #include "app/ManualPage.h"
 #include "app/SleepWatcher.h"
 #include "foundation/MirrorError.h"
+#include "mirror/ScrcpyCommandLine.h"
 #include "mirror/ui/GlassShellOverlayWindow.h"
 #include "platform/Dispatch.h"
 #include "platform/Paths.h"
@@ -15,10 +16,6 @@
 #include "shell/MirrorServiceBackend.h"
 
 namespace orvan {
-
-namespace {
-constexpr const char* kGlassShellKeySuffix = "#glass-shell";
-}  // namespace
 
 AppDelegate::Options AppDelegate::defaultOptions() {
     Options options;
@@ -53,6 +50,9 @@ AppDelegate::AppDelegate(Options options)
     service_->setOnLog([self](const std::string& message) {
         if (self) self->appendLog(message);
     });
+    Dispatch::setFailureReporter([self](const std::string& line) {
+        if (self) self->appendLog(line);
+    });
     service_->setOnGlassShellStarted([self](const std::shared_ptr<ScrcpyChild>& child) {
         pid_t pid = child->pid();
         Dispatch::main().post([self, pid] {
@@ -61,7 +61,7 @@ AppDelegate::AppDelegate(Options options)
     });
     service_->setOnScrcpyTerminated([self](const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
         pid_t pid = child ? child->pid() : 0;
-        bool glassShell = key.ends_with(kGlassShellKeySuffix);
+        bool glassShell = key.ends_with(kGlassShellProcessKeySuffix);
         Dispatch::main().post([self, pid, glassShell] {
             if (!self || self->terminated_) return;
             if (glassShell) self->closeGlassShellOverlay(pid);
@@ -94,6 +94,7 @@ AppDelegate::AppDelegate(Options options)
 AppDelegate::~AppDelegate() {
     applicationWillTerminate();
     service_->setOnLog(nullptr);
+    Dispatch::setFailureReporter(nullptr);
     service_->setOnGlassShellStarted(nullptr);
     service_->setOnScrcpyTerminated(nullptr);
     log_.setScreenSink(nullptr);

@@ -39,7 +39,6 @@ public:
     static constexpr double kRecoveryDelay = 0.75;
     static constexpr double kRecoveryConnectTimeout = 4.0;
     static constexpr double kRecoveryAuthorizationWait = 8.0;
-    static constexpr int kWirelessAdbPort = 5555;
 
     struct Parts {
         const AdbRunner& runner;

@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "adb/ConnectedAdbDevice.h"
 #include "foundation/Text.h"
 
 namespace orvan {
@@ -56,7 +57,7 @@ std::string formatAdbConnectError(const std::string& ip, const std::string& outp
     if (containsAnyPhrase(trimmed, text::kHostUnreachablePhrases))
         return "电脑无法访问眼镜内网 IP：" + ip + kNetworkAdvice + kRepairingHint + "\n原始错误：" + trimmed;
     if (!trimmed.empty()) return trimmed + "\n" + kRepairingHint;
-    return "无线 ADB 连接失败: " + ip + ":5555\n" + kRepairingHint;
+    return "无线 ADB 连接失败: " + ip + ":" + std::to_string(kWirelessAdbPort) + "\n" + kRepairingHint;
 }
 
 }  // namespace orvan

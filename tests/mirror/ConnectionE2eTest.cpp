@@ -71,8 +71,11 @@ protected:
         Connect result;
         auto start = std::chrono::steady_clock::now();
         result.connected = service->wirelessAdbConnector().tryConnectWirelessAdb(
-            glasses.wlanAddress(), glasses.wirelessPort(), timeout, false,
-            [&](const std::string& message) { result.failures.push_back(message); }, scope, immediateFallback);
+            glasses.wlanAddress(), glasses.wirelessPort(),
+            {.timeout = timeout,
+             .onFailure = [&](const std::string& message) { result.failures.push_back(message); },
+             .scope = scope,
+             .preferImmediateSharedFallback = immediateFallback});
         result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         return result;
     }

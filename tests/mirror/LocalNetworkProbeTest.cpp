@@ -8,8 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
+#include <thread>
 #include <vector>
 
 #include "mirror/LocalNetworkProbe.h"
@@ -123,22 +125,22 @@ TEST(LocalNetworkProbe, Ipv6LoopbackWorksToo) {
     EXPECT_FALSE(outcome.reason.empty());
 }
 
-TEST(LocalNetworkProbe, ConcurrentProbesEachKeepTheirTimeOut) {
+TEST(LocalNetworkProbe, ConcurrentProbesEachKeepTheirOwnDeadline) {
     LoopbackSocket listener(64);
     LoopbackSocket busy(0);
     busy.fillAcceptQueue();
     LocalNetworkProbe probe;
-    auto start = std::chrono::steady_clock::now();
+    std::atomic<int> silentStarted{0};
     std::vector<std::future<Outcome>> silent;
     for (int i = 0; i < 3; ++i)
-        silent.push_back(std::async(std::launch::async,
-                                    [&] { return probe.probeLocalNetworkAccess("127.0.0.1", busy.port(), 0.4); }));
+        silent.push_back(std::async(std::launch::async, [&] {
+            ++silentStarted;
+            return probe.probeLocalNetworkAccess("127.0.0.1", busy.port(), 4.0);
+        }));
+    while (silentStarted < 3) std::this_thread::yield();
+    // Probes behind silent hosts must not eat this one's time-out: its port answers.
+    EXPECT_EQ(probe.probeLocalNetworkAccess("127.0.0.1", listener.port(), 2.0), Outcome::reachable());
     for (auto& outcome : silent) EXPECT_EQ(outcome.get(), Outcome::unavailable("TCP 连接预检超时"));
-    EXPECT_LT(secondsSince(start), 0.8);
-    // The queue is free again at once: a cancelled probe does not linger.
-    start = std::chrono::steady_clock::now();
-    EXPECT_EQ(probe.probeLocalNetworkAccess("127.0.0.1", listener.port(), 1.0), Outcome::reachable());
-    EXPECT_LT(secondsSince(start), 0.3);
 }
 
 TEST(LocalNetworkProbe, PermissionFlagStartsFalseAndIsStored) {

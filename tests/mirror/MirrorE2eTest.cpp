@@ -324,8 +324,8 @@ TEST_F(MirrorE2eTest, AMirrorOnThePrivateServerIsSyncedToTheSharedOne) {
     SimulatedGlasses& glasses = world->startGlasses();
     auto& mirror = makeService();
     ASSERT_TRUE(mirror.privateAdbServer().preparePrivateWirelessAdbServer(false));
-    ASSERT_TRUE(mirror.wirelessAdbConnector().tryConnectWirelessAdb(glasses.wlanAddress(), glasses.wirelessPort(), 5.0,
-                                                                    false, {}, kPrivate));
+    ASSERT_TRUE(mirror.wirelessAdbConnector().tryConnectWirelessAdb(glasses.wlanAddress(), glasses.wirelessPort(),
+                                                                    {.scope = kPrivate}));
     std::string target = glasses.wifiSerial();
     EXPECT_FALSE(world->deviceState(target)) << "the shared server does not know the pair yet";
     auto device = wirelessRecord(glasses);

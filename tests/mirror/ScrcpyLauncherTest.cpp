@@ -519,7 +519,7 @@ TEST_F(ScrcpyLauncherTest, AProcessListThatCannotRunCountsAsNoLeftover) {
     processList_ = []() -> FiniteRun { throw LaunchError(LaunchError::Reason::notFound, ENOENT, "/bin/ps"); };
     launcher(folder);
     start(kTarget);
-    EXPECT_TRUE(logged("检查现有 scrcpy 进程失败: executable not found: /bin/ps"));
+    EXPECT_TRUE(logged("检查现有 scrcpy 进程失败: 无法启动 /bin/ps: 找不到文件"));
     EXPECT_EQ(folder.runs().size(), 1u);
 }
 
