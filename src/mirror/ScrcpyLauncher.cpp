@@ -46,7 +46,7 @@ Seconds pollInterval() {
 }  // namespace
 
 bool hasVisibleScrcpyWindow(const WindowInfo& window, pid_t pid) {
-    return pid > 0 && window.pid == pid && window.layer == 0 && window.width > 80 && window.height > 80;
+    return pid > 0 && window.pid == pid && window.layer == 0 && window.isLargerThanHelperWindow();
 }
 
 std::shared_ptr<ScrcpyLauncher> ScrcpyLauncher::create(ScrcpyLauncherSettings settings) {

@@ -557,9 +557,7 @@ TEST_F(ScrcpyLauncherTest, AFloodOfOutputKeepsOnlyTheTailAndStillFindsTheSignal)
     FakeScrcpyFolder folder(
         "head -c 52428800 /dev/zero | tr '\\0' 'x'; echo; echo 'INFO: Texture: 1280x720'; exec sleep 60");
     auto& scrcpy = launcher(folder);
-    auto begin = std::chrono::steady_clock::now();
     start(kTarget);
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, 7s);
     auto handle = scrcpy.runningScrcpyHandle(kTarget);
     ASSERT_TRUE(handle && handle->process);
     EXPECT_LE(handle->process->output().size(), BoundedProcessOutput::kByteLimit);
