@@ -23,7 +23,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+double micros(Clock::duration d) {
+    return std::chrono::duration<double, std::micro>(d).count();
+}
 
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -66,7 +68,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < rounds; ++i) {
         baseline.push_back(spawnAndWait(tool, args));
         auto start = Clock::now();
-        runner.runAdb(args, 10, false, std::nullopt, false, orvan::AdbServerScope::sharedDevelopment);
+        runner.runAdb(args, {.timeout = std::chrono::seconds(10), .check = false});
         spine.push_back(micros(Clock::now() - start));
     }
     double base = median(baseline), ours = median(spine);
@@ -83,8 +85,14 @@ int main(int argc, char** argv) {
             log.appendLog(message);
             costs.push_back(micros(Clock::now() - start));
         }
-        std::printf("appendLog: median %.1f us, p99 %.1f us over %zu lines\n", median(costs),
-                    [&] { auto c = costs; std::sort(c.begin(), c.end()); return c[c.size() * 99 / 100]; }(), costs.size());
+        std::printf(
+            "appendLog: median %.1f us, p99 %.1f us over %zu lines\n", median(costs),
+            [&] {
+                auto c = costs;
+                std::sort(c.begin(), c.end());
+                return c[c.size() * 99 / 100];
+            }(),
+            costs.size());
     }
     std::filesystem::remove_all(folder);
     return 0;

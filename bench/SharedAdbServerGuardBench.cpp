@@ -97,7 +97,9 @@ int main(int argc, char** argv) {
 
     orvan::AdbRunner runner(adb, 15037, nullptr);
     double command = medianOf(100, [&] {
-        runner.runAdb({"version"}, 10, false, std::nullopt, false, orvan::AdbServerScope::privateMirroring);
+        runner.runAdb(
+            {"version"},
+            {.timeout = std::chrono::seconds(10), .check = false, .scope = orvan::AdbServerScope::privateMirroring});
     });
 
     std::printf("guard check, no server: median %.1f us\n", none);

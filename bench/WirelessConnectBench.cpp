@@ -56,12 +56,12 @@ int main(int argc, char** argv) {
         });
     }
     for (int i = 0; i < iterations; ++i) {
-        runner.runAdb({"disconnect", target}, 5.0, false, std::nullopt, false, AdbServerScope::sharedDevelopment);
+        runner.runAdb({"disconnect", target}, {.timeout = std::chrono::seconds(5), .check = false});
         std::string failure;
         auto started = std::chrono::steady_clock::now();
         runStart = started;
         bool ok = connector.tryConnectWirelessAdb(
-            ip, port, 5.0, true, [&](const std::string& m) { failure = m; }, AdbServerScope::sharedDevelopment, false);
+            ip, port, {.logging = Logging::silent, .onFailure = [&](const std::string& m) { failure = m; }});
         double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
         if (!ok) {
             std::fprintf(stderr, "connect failed: %s\n", failure.c_str());

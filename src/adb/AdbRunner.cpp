@@ -31,30 +31,20 @@ std::vector<std::string> AdbRunner::argumentList(const std::vector<std::string>&
     return list;
 }
 
-CommandResult AdbRunner::runAdb(const std::vector<std::string>& arguments, double timeout, bool check,
-                                const std::optional<std::string>& serial, bool logCommand, AdbServerScope scope) const {
-    return runAdb(arguments, AdbCall{.timeout = std::chrono::duration<double>(timeout),
-                                     .check = check,
-                                     .serial = serial,
-                                     .log = logCommand,
-                                     .scope = scope});
-}
-
 CommandResult AdbRunner::runAdb(const std::vector<std::string>& arguments, const AdbCall& call) const {
     const double timeout = call.timeout.count();
-    const bool check = call.check;
-    const bool logCommand = call.log;
-    const auto& serial = call.serial;
+    const bool check = call.check, logCommand = call.log;
     const AdbServerScope scope = call.scope;
     auto binary = binaryFor(scope);
-    auto list = argumentList(arguments, serial, scope);
+    auto list = argumentList(arguments, call.serial, scope);
     std::vector<std::string> command{binary.string()};
     command.insert(command.end(), list.begin(), list.end());
     std::string commandLine = text::joined(command, " ");
 
     if (invocationObserver_) invocationObserver_(AdbInvocation{command, timeout, check, logCommand, scope});
     if (logCommand) (*log_)("$ " + commandLine);
-    FiniteRun run = runFinite(ProcessSpec{binary.string(), list, {}, {}}, Seconds(timeout));
+    ProcessSpec spec{binary.string(), list, {}, {}};
+    FiniteRun run = commandRunner_ ? commandRunner_(spec, call.timeout) : runFinite(spec, call.timeout);
     if (run.timedOut) throw MirrorError::message("命令超时: " + commandLine);
 
     std::string output = text::decodedTrimmed(run.bytes);

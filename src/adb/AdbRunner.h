@@ -10,6 +10,7 @@
 #include "adb/AdbServerScope.h"
 #include "foundation/CommandResult.h"
 #include "foundation/LogSink.h"
+#include "foundation/ProcessRunner.h"
 
 namespace orvan {
 
@@ -45,14 +46,14 @@ public:
     // nullopt means our own tool.
     using SharedBinaryResolver = std::function<std::optional<std::filesystem::path>()>;
     using InvocationObserver = std::function<void(const AdbInvocation&)>;
+    // Runs one finished command line to its end or its time-out; the default starts the process.
+    using CommandRunner = std::function<FiniteRun(const ProcessSpec&, std::chrono::duration<double> timeout)>;
 
     AdbRunner(std::filesystem::path adb, int privatePort, SharedLogSink log);
 
     // Throws LaunchError when adb cannot start, MirrorError "命令超时: <line>" on time-out, and
     // with `check` MirrorError with the output (or "命令失败: <line>") on a non-zero status.
     CommandResult runAdb(const std::vector<std::string>& arguments, const AdbCall& call) const;
-    CommandResult runAdb(const std::vector<std::string>& arguments, double timeout, bool check,
-                         const std::optional<std::string>& serial, bool logCommand, AdbServerScope scope) const;
 
     const std::filesystem::path& adbPath() const { return adb_; }
     int privatePort() const { return privatePort_; }
@@ -60,6 +61,8 @@ public:
     void setSharedBinaryResolver(SharedBinaryResolver resolver) { sharedBinaryResolver_ = std::move(resolver); }
     // Called on the running thread before every launch. Set it before the runner is shared.
     void setInvocationObserver(InvocationObserver observer) { invocationObserver_ = std::move(observer); }
+    // Replaces the process launch (scripted adb in tests, in-process). Set it before sharing.
+    void setCommandRunner(CommandRunner runner) { commandRunner_ = std::move(runner); }
     // The binary a command of this scope runs.
     std::filesystem::path binaryFor(AdbServerScope scope) const;
 
@@ -73,6 +76,7 @@ private:
     SharedLogSink log_;
     SharedBinaryResolver sharedBinaryResolver_;
     InvocationObserver invocationObserver_;
+    CommandRunner commandRunner_;
 };
 
 }  // namespace orvan

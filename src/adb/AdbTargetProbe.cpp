@@ -29,7 +29,8 @@ bool isNotFoundAnswer(const std::string& lowercasedOutput, const std::string& ta
 
 std::optional<std::string> AdbTargetProbe::adbTargetState(const std::string& target, AdbServerScope scope) const {
     try {
-        auto result = runner_.runAdb({"get-state"}, kStateQueryTimeout, false, target, false, scope);
+        auto result = runner_.runAdb(
+            {"get-state"}, {.timeout = Seconds(kStateQueryTimeout), .check = false, .serial = target, .scope = scope});
         auto state = text::lowercased(text::trimmed(result.output));
         if (state == "device" || state == "offline" || state == "unauthorized") return state;
         // "error: device '<serial>' not found": the server has no such transport, so its listing
@@ -39,7 +40,8 @@ std::optional<std::string> AdbTargetProbe::adbTargetState(const std::string& tar
         // A hung or unlaunchable get-state: the listing below may still know the target.
     }
     try {
-        auto listing = runner_.runAdb({"devices"}, kStateQueryTimeout, false, std::nullopt, false, scope);
+        auto listing =
+            runner_.runAdb({"devices"}, {.timeout = Seconds(kStateQueryTimeout), .check = false, .scope = scope});
         return stateInListing(listing.output, target);
     } catch (const std::exception&) {
         return std::nullopt;
@@ -48,7 +50,8 @@ std::optional<std::string> AdbTargetProbe::adbTargetState(const std::string& tar
 
 bool AdbTargetProbe::echoesReadyMarker(const std::string& target, double timeout, AdbServerScope scope) const {
     try {
-        auto result = runner_.runAdb({"shell", "echo", kAdbReadyMarker}, timeout, false, target, false, scope);
+        auto result = runner_.runAdb({"shell", "echo", kAdbReadyMarker},
+                                     {.timeout = Seconds(timeout), .check = false, .serial = target, .scope = scope});
         return result.status == 0 && result.output.find(kAdbReadyMarker) != std::string::npos;
     } catch (const std::exception&) {
         return false;

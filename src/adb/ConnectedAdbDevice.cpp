@@ -1,6 +1,7 @@
 #include "adb/ConnectedAdbDevice.h"
 
 #include <algorithm>
+#include <charconv>
 #include <functional>
 
 #include "foundation/Text.h"
@@ -36,6 +37,16 @@ size_t characterCount(const std::string& text) {
 }
 
 }  // namespace
+
+std::optional<std::pair<std::string, int>> splitHostPort(const std::string& target) {
+    auto colon = target.rfind(':');
+    if (colon == std::string::npos) return std::nullopt;
+    std::string_view portText = std::string_view(target).substr(colon + 1);
+    int port = 0;
+    auto [end, error] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
+    if (error != std::errc() || end != portText.data() + portText.size()) return std::nullopt;
+    return std::pair{target.substr(0, colon), port};
+}
 
 bool isWirelessSerial(const std::string& serial) {
     return serial.find(':') != std::string::npos;

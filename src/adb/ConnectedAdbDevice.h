@@ -5,6 +5,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace orvan {
 
@@ -56,6 +57,12 @@ struct ConnectedAdbDevice {
     // The connection and serial stay this record's; a Wi-Fi name is only ever a live one.
     ConnectedAdbDevice withKnownDetails(const ConnectedAdbDevice& known) const;
 };
+
+// The port glasses listen on for wireless ADB once switched with `adb tcpip`.
+inline constexpr int kWirelessAdbPort = 5555;
+
+// "ip:port" split at its last ":", the port a decimal number; nullopt for anything else.
+std::optional<std::pair<std::string, int>> splitHostPort(const std::string& target);
 
 // A serial that contains ":" is a wireless transport (address:port); anything else, including
 // a name a pairing service announces, counts as USB.

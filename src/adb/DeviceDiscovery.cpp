@@ -27,7 +27,7 @@ DeviceDiscovery::DeviceDiscovery(const AdbRunner& runner, const ToolLocation& to
 
 AdbDevices DeviceDiscovery::detectAdbDevicePresence(bool silent) const {
     tools_.checkTools();
-    auto listing = runner_.runAdb({"devices"}, kListingTimeout, true, std::nullopt, !silent, kShared);
+    auto listing = runner_.runAdb({"devices"}, {.timeout = Seconds(kListingTimeout), .log = !silent});
     return parseAdbDevices(listing.output);
 }
 
@@ -51,7 +51,7 @@ bool DeviceDiscovery::keepWirelessTransport(const std::string& serial, bool sile
     if (!silent) (*runner_.log())("已忽略并清理失效的无线 ADB transport: " + serial);
     // Whatever disconnect answers, the transport is left out; only a launch failure or a hang
     // (the shared server itself is in trouble) is worth failing the discovery for.
-    runner_.runAdb({"disconnect", serial}, kDisconnectTimeout, false, std::nullopt, false, kShared);
+    runner_.runAdb({"disconnect", serial}, {.timeout = Seconds(kDisconnectTimeout), .check = false});
     return false;
 }
 
@@ -78,7 +78,8 @@ std::optional<std::string> DeviceDiscovery::shellOutput(const std::string& seria
                                                         const std::vector<std::string>& arguments, double timeout,
                                                         bool silent) const {
     try {
-        auto result = runner_.runAdb(arguments, timeout, false, serial, !silent, kShared);
+        auto result =
+            runner_.runAdb(arguments, {.timeout = Seconds(timeout), .check = false, .serial = serial, .log = !silent});
         if (result.status != 0) return std::nullopt;
         return result.output;
     } catch (const std::exception&) {
@@ -106,8 +107,8 @@ std::optional<std::string> DeviceDiscovery::getDeviceHardwareId(const std::strin
 }
 
 std::string DeviceDiscovery::getWlanIp(const std::string& serial, bool silent) const {
-    auto result =
-        runner_.runAdb({"shell", "ip", "addr", "show", "wlan0"}, kWlanIpTimeout, true, serial, !silent, kShared);
+    auto result = runner_.runAdb({"shell", "ip", "addr", "show", "wlan0"},
+                                 {.timeout = Seconds(kWlanIpTimeout), .serial = serial, .log = !silent});
     if (auto ip = extractWlanIp(result.output)) return *ip;
     throw MirrorError::message("无法从 wlan0 获取眼镜 IP，请确认眼镜已接入公司内网或可互访局域网后重试。");
 }

@@ -9,13 +9,8 @@
 namespace orvan {
 
 bool isSharedAdbServerRecoveryCandidate(const std::string& failureText) {
-    static constexpr std::array<std::string_view, 8> kPhrases = {
-        "no route to host",     "network is unreachable", "host is down", "host unreachable",
-        "connection timed out", "operation timed out",    "timed out",    "命令超时"};
-    auto lower = text::lowercased(failureText);
-    for (auto phrase : kPhrases)
-        if (lower.find(phrase) != std::string::npos) return true;
-    return false;
+    return text::containsAnyPhrase(failureText, text::kHostUnreachablePhrases) ||
+           text::containsAnyPhrase(failureText, {"命令超时"});
 }
 
 // The texts below name the port the server really uses; in the app that is 15037.
@@ -24,7 +19,8 @@ PrivateAdbServer::PrivateAdbServer(const AdbRunner& runner, const ToolLocation& 
     : runner_(runner), tools_(tools), clock_(clock) {}
 
 CommandResult PrivateAdbServer::run(const char* command, double timeout) const {
-    return runner_.runAdb({command}, timeout, false, std::nullopt, false, AdbServerScope::privateMirroring);
+    return runner_.runAdb({command},
+                          {.timeout = Seconds(timeout), .check = false, .scope = AdbServerScope::privateMirroring});
 }
 
 bool PrivateAdbServer::preparePrivateWirelessAdbServer(bool silent) {

@@ -169,10 +169,14 @@ std::vector<ConnectedAdbDevice> RecentDeviceStore::loadRecentDevices(std::option
     return devices;
 }
 
-void RecentDeviceStore::saveRecentDevice(const std::string& serial, const std::string& ip,
-                                         const std::optional<std::string>& wifiName,
-                                         const std::optional<std::string>& model) {
+std::optional<std::string> RecentDeviceStore::saveRecentDevice(const std::string& serial, const std::string& ip,
+                                                               const std::optional<std::string>& wifiName,
+                                                               const std::optional<std::string>& model) {
     std::lock_guard lock(saveMutex());
+    // A file over the cap reads as no records; writing now would wipe whatever it holds.
+    std::error_code error;
+    if (auto size = fs::file_size(fileUrl_, error); !error && size > kMaximumFileSize)
+        return "最近设备文件超过 1 MB 上限，已保留原文件: " + fileUrl_.string();
     auto records = loadRecords();
     std::erase_if(records, [&](const RecentDeviceRecord& record) { return record.serial == serial; });
     records.insert(records.begin(), RecentDeviceRecord{serial, ip, wifiName, model, clock_.wallNow()});
@@ -181,6 +185,7 @@ void RecentDeviceStore::saveRecentDevice(const std::string& serial, const std::s
         fs::create_directories(fileUrl_.parent_path(), ignored);  // the folder may have been removed since
         replaceAtomically(fileUrl_, *text);
     }
+    return std::nullopt;
 }
 
 }  // namespace orvan

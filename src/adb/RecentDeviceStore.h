@@ -15,8 +15,8 @@ namespace orvan {
 // The glasses seen over USB, remembered in "recent-devices.json" (a compact JSON array, newest
 // first, one record per serial) so that the main window can offer them when they are not
 // attached. Remembering is only an enrichment: nothing here reports an error. A file that is
-// missing, unreadable, corrupt, of the wrong shape or implausibly large reads as no records,
-// and the next save replaces it.
+// missing, unreadable, corrupt or of the wrong shape reads as no records, and the next save
+// replaces it; an implausibly large one reads as no records and is never replaced.
 //
 // Saves are serialised inside the process, across all stores: each is a read-modify-write of the
 // whole file, and two refreshes saving different glasses at the same moment must not drop one
@@ -38,9 +38,12 @@ public:
     // The remembered glasses as "最近设备" records, newest first, at most `limit` of them.
     std::vector<ConnectedAdbDevice> loadRecentDevices(std::optional<std::size_t> limit) const;
     // Remembers (or refreshes) one device at the front of the list, stamped with the clock's
-    // current time. Failures to write leave the previous file in place.
-    void saveRecentDevice(const std::string& serial, const std::string& ip, const std::optional<std::string>& wifiName,
-                          const std::optional<std::string>& model);
+    // current time. Failures to write leave the previous file in place. A file over the size cap
+    // is left alone (replacing it would drop every record it holds): the save is skipped and the
+    // reason returned for the caller's log.
+    std::optional<std::string> saveRecentDevice(const std::string& serial, const std::string& ip,
+                                                const std::optional<std::string>& wifiName,
+                                                const std::optional<std::string>& model);
 
     // Every record in the file, newest first (equal times keep their file order).
     std::vector<RecentDeviceRecord> loadRecords() const;

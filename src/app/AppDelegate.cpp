@@ -10,6 +10,7 @@
 #include "app/ManualPage.h"
 #include "app/SleepWatcher.h"
 #include "foundation/MirrorError.h"
+#include "mirror/ScrcpyCommandLine.h"
 #include "mirror/ui/GlassShellOverlayWindow.h"
 #include "platform/Dispatch.h"
 #include "platform/Paths.h"
@@ -17,10 +18,6 @@
 #include "shell/MirrorServiceBackend.h"
 
 namespace orvan {
-
-namespace {
-constexpr const char* kGlassShellKeySuffix = "#glass-shell";
-}  // namespace
 
 AppDelegate::Options AppDelegate::defaultOptions() {
     Options options;
@@ -55,6 +52,9 @@ AppDelegate::AppDelegate(Options options)
     service_->setOnLog([self](const std::string& message) {
         if (self) self->appendLog(message);
     });
+    Dispatch::setFailureReporter([self](const std::string& line) {
+        if (self) self->appendLog(line);
+    });
     service_->setOnGlassShellStarted([self](const std::shared_ptr<ScrcpyChild>& child) {
         pid_t pid = child->pid();
         Dispatch::main().post([self, pid] {
@@ -63,7 +63,7 @@ AppDelegate::AppDelegate(Options options)
     });
     service_->setOnScrcpyTerminated([self](const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
         pid_t pid = child ? child->pid() : 0;
-        bool glassShell = key.ends_with(kGlassShellKeySuffix);
+        bool glassShell = key.ends_with(kGlassShellProcessKeySuffix);
         Dispatch::main().post([self, pid, glassShell] {
             if (!self || self->terminated_) return;
             if (glassShell) self->closeGlassShellOverlay(pid);
@@ -85,8 +85,10 @@ AppDelegate::AppDelegate(Options options)
     connect(&refreshTimer_, &QTimer::timeout, this, [this] { manualPage_->refreshDevicesSilently(false); });
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-            if (state == Qt::ApplicationActive) applicationDidBecomeActive();
-            else if (state == Qt::ApplicationInactive) applicationWillResignActive();
+            if (state == Qt::ApplicationActive)
+                applicationDidBecomeActive();
+            else if (state == Qt::ApplicationInactive)
+                applicationWillResignActive();
         });
     }
 }
@@ -94,12 +96,15 @@ AppDelegate::AppDelegate(Options options)
 AppDelegate::~AppDelegate() {
     applicationWillTerminate();
     service_->setOnLog(nullptr);
+    Dispatch::setFailureReporter(nullptr);
     service_->setOnGlassShellStarted(nullptr);
     service_->setOnScrcpyTerminated(nullptr);
     log_.setScreenSink(nullptr);
 }
 
-void AppDelegate::appendLog(const std::string& message) { log_.appendLog(message); }
+void AppDelegate::appendLog(const std::string& message) {
+    log_.appendLog(message);
+}
 
 void AppDelegate::clearLogs() {
     window_->clearLogView();
@@ -124,14 +129,19 @@ void AppDelegate::applicationDidFinishLaunching() {
     appendLog("Orvan Mirror 原生应用已启动。");
 }
 
-void AppDelegate::applicationWillResignActive() { inactiveSince_ = std::chrono::steady_clock::now(); }
+void AppDelegate::applicationWillResignActive() {
+    inactiveSince_ = std::chrono::steady_clock::now();
+}
 
 void AppDelegate::applicationDidBecomeActive() {
-    if (inactiveSince_ && std::chrono::steady_clock::now() - *inactiveSince_ >= kLongAbsence) refreshAfterAbsence("应用从长时间后台恢复");
+    if (inactiveSince_ && std::chrono::steady_clock::now() - *inactiveSince_ >= kLongAbsence)
+        refreshAfterAbsence("应用从长时间后台恢复");
     inactiveSince_.reset();
 }
 
-void AppDelegate::workspaceDidWake() { refreshAfterAbsence("macOS 睡眠唤醒"); }
+void AppDelegate::workspaceDidWake() {
+    refreshAfterAbsence("系统睡眠唤醒");
+}
 
 void AppDelegate::refreshAfterAbsence(const std::string& reason) {
     appendLog("检测到" + reason + "，正在刷新扫码投屏基础状态。");

@@ -34,4 +34,7 @@ private:
 
 using SharedLogSink = std::shared_ptr<LogSink>;
 
+// Whether an operation writes its log lines and command echoes: a background refresh is silent.
+enum class Logging { logged, silent };
+
 }  // namespace orvan

@@ -9,11 +9,21 @@ namespace orvan {
 // unchanged.
 class MirrorError : public std::runtime_error {
 public:
-    enum class Kind { message, scrcpyClosedAfterReady };
+    // One kind for each decision the code makes on an error; `message` is every other failure.
+    enum class Kind { message, scrcpyClosedAfterReady, scanSessionReplaced, scrcpyStartTimeout };
 
     static MirrorError message(const std::string& text) { return MirrorError(Kind::message, text); }
     static MirrorError scrcpyClosedAfterReady() {
         return MirrorError(Kind::scrcpyClosedAfterReady, "投屏窗口已关闭，可重新扫码启动。");
+    }
+    // A newer scan (or the app's quit) took over: the start gave up and closed what it opened.
+    static MirrorError scanSessionReplaced() {
+        return MirrorError(Kind::scanSessionReplaced, "扫码会话已被新二维码替换，已取消旧投屏任务。");
+    }
+    // No readiness signal in time; `summary` is the tail of scrcpy's output (may be empty).
+    static MirrorError scrcpyStartTimeout(const std::string& summary) {
+        return MirrorError(Kind::scrcpyStartTimeout,
+                           "scrcpy 启动超时，未确认视频通道就绪。" + (summary.empty() ? "" : " " + summary));
     }
 
     Kind kind() const { return kind_; }

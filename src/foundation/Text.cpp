@@ -100,6 +100,16 @@ bool containsIgnoringCase(std::string_view haystack, std::string_view needle) {
     return lowercased(haystack).find(lowercased(needle)) != std::string::npos;
 }
 
+bool containsAnyPhrase(std::string_view text, std::span<const std::string_view> phrases) {
+    std::string lower = lowercased(text);
+    return std::any_of(phrases.begin(), phrases.end(),
+                       [&](std::string_view phrase) { return lower.find(phrase) != std::string::npos; });
+}
+
+bool containsAnyPhrase(std::string_view text, std::initializer_list<std::string_view> phrases) {
+    return containsAnyPhrase(text, std::span<const std::string_view>(phrases.begin(), phrases.size()));
+}
+
 std::vector<std::string> splitLines(std::string_view text) {
     std::vector<std::string> lines;
     size_t start = 0;

@@ -23,7 +23,7 @@ std::optional<OverlayRect> GlassShellOverlayGeometry::scrcpyFrame(const std::vec
     const double ratio = std::isfinite(devicePixelRatio) && devicePixelRatio > 0 ? devicePixelRatio : 1.0;
     for (const auto& window : windows) {
         if (window.pid != pid) continue;
-        if (window.width <= kMinimumWindowSide || window.height <= kMinimumWindowSide) continue;
+        if (!window.isLargerThanHelperWindow()) continue;
         return OverlayRect{toLogical(window.x, ratio), toLogical(window.y, ratio), toLogical(window.width, ratio),
                            toLogical(window.height, ratio)};
     }

@@ -61,10 +61,8 @@ public:
     static constexpr int kRimMargin = 22;
     // The glasses-shell window's own size, assumed until the real window shows up.
     static constexpr int kFallbackSide = 720;
-    // Smaller windows of the same process are not the mirror (splash or helper windows).
-    static constexpr int kMinimumWindowSide = 80;
-
-    // The first window of `pid` wider and taller than kMinimumWindowSide, in logical pixels:
+    // The first window of `pid` larger than a helper window (WindowInfo::isLargerThanHelperWindow),
+    // in logical pixels:
     // the window system counts device pixels, the toolkit places windows in logical ones.
     static std::optional<OverlayRect> scrcpyFrame(const std::vector<WindowInfo>& windows, pid_t pid,
                                                   double devicePixelRatio = 1.0);

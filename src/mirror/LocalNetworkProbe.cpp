@@ -117,7 +117,10 @@ LocalNetworkProbeOutcome LocalNetworkProbe::probeLocalNetworkAccess(const std::s
     auto connection = std::make_shared<TcpProbeConnection>(ip, port, state);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                                            std::chrono::duration<double>(timeout));
-    localNetworkProbeQueue_.async([connection, deadline] { connection->run(deadline); });
+    // Each probe connects on a pool thread of its own: on a shared queue a probe behind a
+    // silent host would spend its whole time-out waiting and report a port that answers as
+    // timed out.
+    Dispatch::async([connection, deadline] { connection->run(deadline); });
     state->semaphore.try_acquire_until(deadline);
 
     LocalNetworkProbeOutcome result;

@@ -38,14 +38,12 @@ struct LocalNetworkProbeState {
 // the app's knowledge of whether the system granted local-network access.
 //
 // On Linux no privacy layer stands between the app and the LAN: the probe is a plain
-// non-blocking TCP connect run on the serial queue "com.orvan.mirror.local-network-probe", giving
-// `reachable` or `unavailable` with the system's error text; `denied` never occurs here (the
-// outcome exists for the callers' logic, and tests inject it). Probes from several threads
-// share the queue; each waits at most its own time-out.
+// non-blocking TCP connect run on a background thread of its own, giving `reachable` or
+// `unavailable` with the system's error text; `denied` never occurs here (the outcome exists
+// for the callers' logic, and tests inject it). Probes from several threads run side by side;
+// each keeps its own deadline, whatever the others wait for.
 class LocalNetworkProbe {
 public:
-    static constexpr const char* kQueueLabel = "com.orvan.mirror.local-network-probe";
-
     LocalNetworkProbe();
     virtual ~LocalNetworkProbe();
     LocalNetworkProbe(const LocalNetworkProbe&) = delete;
@@ -60,7 +58,6 @@ public:
     bool isLocalNetworkPermissionConfirmed() const;
 
 private:
-    SerialQueue localNetworkProbeQueue_{kQueueLabel};
     mutable std::mutex localNetworkPermissionStateLock_;
     bool localNetworkPermissionConfirmed_ = false;
 };

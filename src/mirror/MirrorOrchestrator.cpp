@@ -1,7 +1,6 @@
 #include "mirror/MirrorOrchestrator.h"
 
 #include <algorithm>
-#include <charconv>
 #include <set>
 
 #include "foundation/MirrorError.h"
@@ -14,24 +13,14 @@ namespace {
 constexpr auto kShared = AdbServerScope::sharedDevelopment;
 const char* const kStoppedMessage = "已停止投屏窗口，保留 ADB 连接以便继续检测设备或导出文件。";
 
-// Failures of a first start that mean the transport under scrcpy broke, not scrcpy itself.
-bool isTransportFailure(const std::string& message) {
-    std::string lower = text::lowercased(message);
-    for (const char* cause :
-         {"server connection failed", "connect failed: closed", "device offline", "transport error", "启动超时"})
-        if (lower.find(cause) != std::string::npos) return true;
-    return false;
-}
-
-// "ip:port" split at its last ":", the port a number; nullopt for anything else.
-std::optional<std::pair<std::string, int>> splitTarget(const std::string& target) {
-    auto colon = target.rfind(':');
-    if (colon == std::string::npos) return std::nullopt;
-    std::string_view portText = std::string_view(target).substr(colon + 1);
-    int port = 0;
-    auto [end, error] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
-    if (error != std::errc() || end != portText.data() + portText.size()) return std::nullopt;
-    return std::pair{target.substr(0, colon), port};
+// Failures of a first start that mean the transport under scrcpy broke, not scrcpy itself: a
+// start that never became ready, or scrcpy's own words for a broken transport.
+bool isTransportFailure(const std::exception& error) {
+    if (auto* mirror = dynamic_cast<const MirrorError*>(&error);
+        mirror && mirror->kind() == MirrorError::Kind::scrcpyStartTimeout)
+        return true;
+    return text::containsAnyPhrase(
+        error.what(), {"server connection failed", "connect failed: closed", "device offline", "transport error"});
 }
 
 }  // namespace
@@ -106,8 +95,8 @@ std::string MirrorOrchestrator::startWirelessMirrorFromUsb(const ConnectedAdbDev
         parts_.targets.removeMirrorTarget(*staleTarget);
         log("眼镜无线地址已变化：" + *staleTarget + " -> " + newTarget);
     }
-    parts_.runner.runAdb({"tcpip", std::to_string(kWirelessAdbPort)}, kTcpipTimeout, true, device.serial, true,
-                         kShared);
+    parts_.runner.runAdb({"tcpip", std::to_string(kWirelessAdbPort)},
+                         {.timeout = Seconds(kTcpipTimeout), .serial = device.serial, .log = true});
     parts_.clock.sleepFor(Seconds(kTcpipSettleDelay));  // adbd restarts in TCP mode
 
     std::string target = parts_.connector.connectWifiAdb(ip);
@@ -159,8 +148,8 @@ void MirrorOrchestrator::startScrcpyWithWirelessTransportRecovery(const std::str
         return;
     } catch (const std::exception& error) {
         std::string message = error.what();
-        if (!isTransportFailure(message) || !splitTarget(target)) throw;
-        if (shouldContinue && !shouldContinue()) throw MirrorError::message(kScanSessionReplacedMessage);
+        if (!isTransportFailure(error) || !splitHostPort(target)) throw;
+        if (shouldContinue && !shouldContinue()) throw MirrorError::scanSessionReplaced();
         auto state = parts_.probe.adbTargetState(target, serverScope);
         log("scrcpy 第 1 次启动失败: target=" + target + ", state=" + state.value_or("missing") +
             ", detail=" + message);
@@ -169,7 +158,7 @@ void MirrorOrchestrator::startScrcpyWithWirelessTransportRecovery(const std::str
     }
     if (parts_.probe.adbTargetState(target, serverScope) != "device")
         throw MirrorError::message("当前眼镜 ADB 未恢复到 device 状态: " + target);
-    if (shouldContinue && !shouldContinue()) throw MirrorError::message(kScanSessionReplacedMessage);
+    if (shouldContinue && !shouldContinue()) throw MirrorError::scanSessionReplaced();
     log("scrcpy 第 2 次启动: target=" + target);
     parts_.launcher.startScrcpy(target, glassShell, mirrorIdentity, shouldContinue, serverScope);
 }
@@ -184,22 +173,24 @@ void MirrorOrchestrator::recoverTransport(const std::string& target, const std::
     if (!state || state == "offline") {
         log("仅重连当前无线 ADB 目标: " + target);
         try {
-            parts_.runner.runAdb({"disconnect", target}, kStaleDisconnectTimeout, false, std::nullopt, false,
-                                 serverScope);
+            parts_.runner.runAdb({"disconnect", target},
+                                 {.timeout = Seconds(kStaleDisconnectTimeout), .check = false, .scope = serverScope});
         } catch (const std::exception&) {
             // The reconnect below tells whether the transport came back.
         }
         parts_.clock.sleepFor(Seconds(0.1));
-        auto [ip, port] = *splitTarget(target);
+        auto [ip, port] = *splitHostPort(target);
         std::string failure;
-        bool connected = parts_.connector.tryConnectWirelessAdb(
-            ip, port, kRecoveryConnectTimeout, false, [&](const std::string& text) { failure = text; }, serverScope,
-            false);
+        bool connected =
+            parts_.connector.tryConnectWirelessAdb(ip, port,
+                                                   {.timeout = kRecoveryConnectTimeout,
+                                                    .onFailure = [&](const std::string& text) { failure = text; },
+                                                    .scope = serverScope});
         if (!connected) throw MirrorError::message("scrcpy 启动失败，当前眼镜定向重连失败。 " + failure);
         return;
     }
-    if (state == "unauthorized" &&
-        parts_.readiness.waitForWirelessAdbAuthorization(target, kRecoveryAuthorizationWait, false, serverScope))
+    if (state == "unauthorized" && parts_.readiness.waitForWirelessAdbAuthorization(target, kRecoveryAuthorizationWait,
+                                                                                    Logging::logged, serverScope))
         return;
     std::rethrow_exception(firstError);
 }
@@ -233,7 +224,7 @@ void MirrorOrchestrator::stopMirror(const std::optional<ConnectedAdbDevice>& tar
 
 void MirrorOrchestrator::disconnect() {
     stopMirror();
-    parts_.runner.runAdb({"disconnect"}, kDisconnectTimeout, false, std::nullopt, true, kShared);
+    parts_.runner.runAdb({"disconnect"}, {.timeout = Seconds(kDisconnectTimeout), .check = false, .log = true});
     parts_.connectedTarget.set(std::nullopt);
     log("已断开无线 ADB 连接。");
 }
@@ -249,7 +240,8 @@ void MirrorOrchestrator::disconnect(const std::optional<ConnectedAdbDevice>& tar
     stopMirror(targetDevice);
     if (targets.empty()) throw MirrorError::message("USB ADB 连接需要拔掉数据线才能断开。");
     for (const auto& target : targets) {
-        parts_.runner.runAdb({"disconnect", target}, kDisconnectTimeout, false, std::nullopt, true, kShared);
+        parts_.runner.runAdb({"disconnect", target},
+                             {.timeout = Seconds(kDisconnectTimeout), .check = false, .log = true});
         if (parts_.connectedTarget.get() == target) parts_.connectedTarget.set(std::nullopt);
     }
     log("已断开无线 ADB 连接: " + text::joined({targets.begin(), targets.end()}, ", "));
@@ -259,7 +251,8 @@ void MirrorOrchestrator::disconnectWirelessAdb(const std::string& ip, int port) 
     std::string target = ip + ":" + std::to_string(port);
     for (auto scope : {AdbServerScope::privateMirroring, kShared}) {
         try {
-            parts_.runner.runAdb({"disconnect", target}, kDisconnectTimeout, false, std::nullopt, true, scope);
+            parts_.runner.runAdb({"disconnect", target},
+                                 {.timeout = Seconds(kDisconnectTimeout), .check = false, .log = true, .scope = scope});
         } catch (const std::exception&) {
             // Best effort on both servers: one that is down has nothing to disconnect.
         }
@@ -270,7 +263,7 @@ void MirrorOrchestrator::disconnectWirelessAdb(const std::string& ip, int port) 
 }
 
 void MirrorOrchestrator::disconnectQuietly(const std::string& target) const {
-    parts_.runner.runAdb({"disconnect", target}, kStaleDisconnectTimeout, false, std::nullopt, false, kShared);
+    parts_.runner.runAdb({"disconnect", target}, {.timeout = Seconds(kStaleDisconnectTimeout), .check = false});
 }
 
 bool MirrorOrchestrator::isMirroring(const ConnectedAdbDevice& device) const {

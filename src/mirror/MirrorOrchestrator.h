@@ -24,8 +24,8 @@ namespace orvan {
 // close mirror windows, and disconnect wireless ADB. Every start ends in startScrcpy.
 //
 // Every operation blocks its thread (a start for up to tens of seconds) and is called on a
-// background queue. Sleeps use the injected clock. Callers do not run two starts for the same
-// glasses at once; the launcher serialises the scrcpy starts themselves.
+// background queue. Sleeps use the injected clock. Starts for different glasses run side by
+// side; the launcher keeps two starts for the same glasses to one window.
 class MirrorOrchestrator {
 public:
     using RetryHandler = std::function<void()>;
@@ -39,7 +39,6 @@ public:
     static constexpr double kRecoveryDelay = 0.75;
     static constexpr double kRecoveryConnectTimeout = 4.0;
     static constexpr double kRecoveryAuthorizationWait = 8.0;
-    static constexpr int kWirelessAdbPort = 5555;
 
     struct Parts {
         const AdbRunner& runner;

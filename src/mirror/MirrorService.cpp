@@ -9,16 +9,20 @@ MirrorService::MirrorService(MirrorServiceOptions options)
     : tools_(std::move(options.tools)), clock_(options.clock), runner_(tools_.adb, options.privatePort, log_) {
     // The IDE's server on the shared port may be another adb version: follow it, never kill it.
     SharedAdbServerGuard::installIn(runner_);
-    launcher_ = ScrcpyLauncher::create(ScrcpyLauncherSettings{
-        tools_, options.privatePort, log_, clock_,
-        options.windows ? std::move(options.windows) : std::make_shared<X11WindowSystem>(),
-        std::move(options.processList), std::move(options.mainQueue),
-        [this](AdbServerScope scope) { return runner_.binaryFor(scope); }});
-    orchestrator_ = std::make_unique<MirrorOrchestrator>(MirrorOrchestrator::Parts{
-        runner_, tools_, *clock_, discovery_, targetProbe_, readiness_, connector_, connectedTarget_, targets_, *launcher_});
+    launcher_ = ScrcpyLauncher::create(
+        ScrcpyLauncherSettings{tools_, options.privatePort, log_, clock_,
+                               options.windows ? std::move(options.windows) : std::make_shared<X11WindowSystem>(),
+                               std::move(options.processList), std::move(options.mainQueue),
+                               [this](AdbServerScope scope) { return runner_.binaryFor(scope); }});
+    orchestrator_ = std::make_unique<MirrorOrchestrator>(
+        MirrorOrchestrator::Parts{runner_, tools_, *clock_, discovery_, targetProbe_, readiness_, connector_,
+                                  connectedTarget_, targets_, *launcher_});
 }
 
 void MirrorService::stopForTermination() {
+    // Starts in progress end on their own threads (their windows close there); the windows that
+    // are registered now close below. Nothing here waits for a start.
+    launcher_->cancelStartsInProgress();
     orchestrator_->stopMirror();
     privateServer_.stopPrivateWirelessAdbServer();
 }

@@ -7,19 +7,19 @@
 #include <vector>
 
 #include "adb/AdbRunner.h"
+#include "adb/AdbTargetProbe.h"
 #include "adb/DeviceDiscovery.h"
+#include "adb/PrivateAdbServer.h"
 #include "foundation/LogSink.h"
 #include "foundation/ToolLocation.h"
-#include "adb/AdbTargetProbe.h"
-#include "adb/PrivateAdbServer.h"
 #include "mirror/ConnectedTarget.h"
 #include "mirror/LocalNetworkProbe.h"
-#include "mirror/TargetReadiness.h"
-#include "mirror/WirelessAdbConnector.h"
 #include "mirror/MirrorOrchestrator.h"
 #include "mirror/MirrorTargets.h"
 #include "mirror/ScrcpyLauncher.h"
 #include "mirror/SharedAdbSync.h"
+#include "mirror/TargetReadiness.h"
+#include "mirror/WirelessAdbConnector.h"
 #include "platform/Clock.h"
 
 namespace orvan {
@@ -58,9 +58,8 @@ public:
 
     const AdbRunner& adbRunner() const { return runner_; }
     AdbRunner& adbRunner() { return runner_; }
-    CommandResult runAdb(const std::vector<std::string>& arguments, double timeout, bool check,
-                         const std::optional<std::string>& serial, bool logCommand, AdbServerScope scope) const {
-        return runner_.runAdb(arguments, timeout, check, serial, logCommand, scope);
+    CommandResult runAdb(const std::vector<std::string>& arguments, const AdbCall& call) const {
+        return runner_.runAdb(arguments, call);
     }
 
     // Device discovery and device details (always on the shared server).
@@ -111,7 +110,8 @@ private:
     LocalNetworkProbe localNetwork_;
     ConnectedTarget connectedTarget_;
     TargetReadiness readiness_{runner_, targetProbe_, *clock_};
-    WirelessAdbConnector connector_{runner_, tools_, *clock_, targetProbe_, readiness_, localNetwork_, privateServer_, connectedTarget_};
+    WirelessAdbConnector connector_{runner_,    tools_,        *clock_,        targetProbe_,
+                                    readiness_, localNetwork_, privateServer_, connectedTarget_};
     std::shared_ptr<ScrcpyLauncher> launcher_;
     MirrorTargets targets_;
     std::unique_ptr<MirrorOrchestrator> orchestrator_;

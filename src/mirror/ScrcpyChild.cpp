@@ -6,14 +6,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 #include <thread>
+
+#include "platform/Dispatch.h"
 
 namespace orvan {
 namespace {
 
-// How often the watcher looks for the child's end when the pipe stays quiet (a grandchild
-// such as an adb server may hold the pipe open long after scrcpy has gone).
+// The watcher wakes on output and, through the process layer's pidfd, on the child's end. Only
+// without a pidfd does it have to look for the end this often.
 constexpr int kWatchIntervalMs = 50;
+constexpr int kPidfdWatchIntervalMs = 1000;
 
 }  // namespace
 
@@ -79,7 +83,11 @@ ProcessExit ScrcpyChild::waitForExit(Seconds killAfter) {
             activityLock.lock();
             continue;
         }
-        activitySignal_.wait_for(activityLock, std::chrono::milliseconds(kWatchIntervalMs));
+        // The watcher signals the end; the deadline only matters for the forced kill.
+        if (killed)
+            activitySignal_.wait(activityLock);
+        else
+            activitySignal_.wait_until(activityLock, killAt);
     }
     activityLock.unlock();
     return *exit();
@@ -109,20 +117,33 @@ void ScrcpyChild::noteActivity() {
 }
 
 void ScrcpyChild::watch() {
+    int exitFd = -1;
+    {
+        std::lock_guard lock(mutex_);
+        exitFd = child_->exitFd();
+    }
+    const int interval = exitFd >= 0 ? kPidfdWatchIntervalMs : kWatchIntervalMs;
     bool reading = true;
     while (isRunning()) {
+        // A grandchild such as an adb server may hold the pipe open long after scrcpy has gone:
+        // the end is seen on the pidfd, not on the pipe.
         reading = reading && pipe_->hasReader();
-        if (!reading) {
+        pollfd entries[2];
+        nfds_t count = 0;
+        if (exitFd >= 0) entries[count++] = {exitFd, POLLIN, 0};
+        const nfds_t pipeEntry = count;
+        if (reading) entries[count++] = {pipe_->fd(), POLLIN, 0};
+        if (count == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(kWatchIntervalMs));
             continue;
         }
-        pollfd entry{pipe_->fd(), POLLIN, 0};
-        int ready = ::poll(&entry, 1, kWatchIntervalMs);
-        if (ready > 0) {
+        int ready = ::poll(entries, count, interval);
+        if (ready > 0 && reading && entries[pipeEntry].revents != 0) {
             reading = pipe_->readAvailable();
             noteActivity();
         } else if (ready < 0 && errno != EINTR) {
             reading = false;
+            if (exitFd >= 0) std::this_thread::sleep_for(std::chrono::milliseconds(kWatchIntervalMs));
         }
     }
     pipe_->finishReading();
@@ -144,7 +165,8 @@ void ScrcpyChild::watch() {
     try {
         handler(end);
     } catch (...) {
-        // The handler reports through the log itself; nothing here may end the program.
+        // Nothing here may end the program, nor pass unseen.
+        Dispatch::reportTaskFailure("scrcpy 监视线程 pid=" + std::to_string(pid_));
     }
 }
 

@@ -9,6 +9,7 @@
 #include <set>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "foundation/MirrorError.h"
 #include "foundation/Text.h"
@@ -45,7 +46,7 @@ Seconds pollInterval() {
 }  // namespace
 
 bool hasVisibleScrcpyWindow(const WindowInfo& window, pid_t pid) {
-    return pid > 0 && window.pid == pid && window.layer == 0 && window.width > 80 && window.height > 80;
+    return pid > 0 && window.pid == pid && window.layer == 0 && window.isLargerThanHelperWindow();
 }
 
 std::shared_ptr<ScrcpyLauncher> ScrcpyLauncher::create(ScrcpyLauncherSettings settings) {
@@ -60,19 +61,51 @@ ScrcpyLauncher::ScrcpyLauncher(ScrcpyLauncherSettings settings) : settings_(std:
 
 // ---- startScrcpy ------------------------------------------------------------------------------
 
+// Holds a start's names (its glasses identity and its target) until the start ends.
+class ScrcpyLauncher::Reservation {
+public:
+    Reservation(ScrcpyLauncher& launcher, std::vector<std::string> names, uint64_t generation)
+        : launcher_(&launcher), names_(std::move(names)), generation_(generation) {}
+    Reservation(Reservation&& other) noexcept
+        : launcher_(std::exchange(other.launcher_, nullptr)),
+          names_(std::move(other.names_)),
+          generation_(other.generation_) {}
+    Reservation(const Reservation&) = delete;
+    Reservation& operator=(const Reservation&) = delete;
+    ~Reservation() {
+        if (!launcher_) return;
+        {
+            std::lock_guard lock(launcher_->reservationMutex_);
+            for (const auto& name : names_) launcher_->reservedNames_.erase(name);
+        }
+        launcher_->reservationReleased_.notify_all();
+    }
+    uint64_t generation() const { return generation_; }
+
+private:
+    ScrcpyLauncher* launcher_;
+    std::vector<std::string> names_;
+    uint64_t generation_;
+};
+
 void ScrcpyLauncher::startScrcpy(const std::string& target, bool glassShell,
                                  const std::optional<std::string>& mirrorIdentity, const ShouldContinue& shouldContinue,
                                  AdbServerScope serverScope) {
-    if (shouldContinue && !shouldContinue()) throw MirrorError::message(kScanSessionReplacedMessage);
+    if (shouldContinue && !shouldContinue()) throw MirrorError::scanSessionReplaced();
     const std::string key = scrcpyProcessKey(target, glassShell);
     const std::string identity = mirrorIdentity.value_or(defaultMirrorIdentity(target));
 
-    std::lock_guard lock(scrcpyProcessLock_);
+    Reservation reservation = reserve(target, identity, shouldContinue);
+    const uint64_t generation = reservation.generation();
+    // A cancel of every start (the app quits) ends this one like a replaced scan session.
+    const ShouldContinue proceed = [this, generation, &shouldContinue] {
+        return !isCancelled(generation) && (!shouldContinue || shouldContinue());
+    };
     if (reuseRunningWindow(target, identity)) return;
     if (adoptOrEndLeftovers(target, key, identity)) return;
-    auto child = launchChild(target, glassShell, key, identity, serverScope);
+    auto child = launchChild(target, glassShell, key, identity, serverScope, proceed);
     try {
-        awaitReadiness(child, target, glassShell, key, shouldContinue);
+        awaitReadiness(child, target, glassShell, key, proceed);
     } catch (const MirrorError&) {
         throw;  // its path has cleaned up already
     } catch (...) {
@@ -81,6 +114,43 @@ void ScrcpyLauncher::startScrcpy(const std::string& target, bool glassShell,
         endStart(child, key);
         throw;
     }
+}
+
+ScrcpyLauncher::Reservation ScrcpyLauncher::reserve(const std::string& target, const std::string& identity,
+                                                    const ShouldContinue& shouldContinue) {
+    // The same glasses may come by identity or by target (a plain and a glasses-shell start of
+    // one target share it): either name in use means "wait, then reuse what the other opened".
+    std::vector<std::string> names{"identity " + identity, "target " + target};
+    std::unique_lock lock(reservationMutex_);
+    const uint64_t generation = cancelGeneration_;
+    auto inUse = [&] {
+        return std::any_of(names.begin(), names.end(), [&](const auto& name) { return reservedNames_.contains(name); });
+    };
+    while (inUse()) {
+        reservationReleased_.wait_for(lock, pollInterval());
+        if (cancelGeneration_ != generation) throw MirrorError::scanSessionReplaced();
+        if (shouldContinue) {
+            lock.unlock();  // the caller's check is no short read
+            bool goOn = shouldContinue();
+            lock.lock();
+            if (!goOn) throw MirrorError::scanSessionReplaced();
+        }
+    }
+    for (const auto& name : names) reservedNames_.insert(name);
+    return Reservation(*this, std::move(names), generation);
+}
+
+bool ScrcpyLauncher::isCancelled(uint64_t generation) {
+    std::lock_guard lock(reservationMutex_);
+    return cancelGeneration_ != generation;
+}
+
+void ScrcpyLauncher::cancelStartsInProgress() {
+    {
+        std::lock_guard lock(reservationMutex_);
+        ++cancelGeneration_;
+    }
+    reservationReleased_.notify_all();
 }
 
 bool ScrcpyLauncher::reuseRunningWindow(const std::string& target, const std::string& identity) {
@@ -98,7 +168,10 @@ bool ScrcpyLauncher::adoptOrEndLeftovers(const std::string& target, const std::s
     // Our own children never count as leftovers, also those stopped a moment ago that are
     // still closing: adopting one of them would "reuse" a window that is about to vanish.
     std::set<pid_t> owned;
-    for (const auto& [_, child] : scrcpyProcesses_) owned.insert(child->pid());
+    {
+        std::lock_guard lock(scrcpyProcessLock_);
+        for (const auto& [_, child] : scrcpyProcesses_) owned.insert(child->pid());
+    }
     for (pid_t pid : launchedChildrenNotEnded()) owned.insert(pid);
     const std::vector<int32_t> listed = existingScrcpyProcessIds(target);
 
@@ -118,8 +191,11 @@ bool ScrcpyLauncher::adoptOrEndLeftovers(const std::string& target, const std::s
     if (candidates.empty()) return false;
 
     if (candidates.size() == 1) {
-        externalScrcpyProcessIds_[key] = candidates.front();
-        mirrorIdentityByProcessKey_[key] = identity;
+        {
+            std::lock_guard lock(scrcpyProcessLock_);
+            externalScrcpyProcessIds_[key] = candidates.front();
+            mirrorIdentityByProcessKey_[key] = identity;
+        }
         log("检测到遗留 scrcpy，复用现有窗口: " + target);
         bringScrcpyToFront(RunningScrcpyHandle{nullptr, candidates.front()});
         return true;
@@ -137,19 +213,25 @@ bool ScrcpyLauncher::adoptOrEndLeftovers(const std::string& target, const std::s
 
 std::shared_ptr<ScrcpyChild> ScrcpyLauncher::launchChild(const std::string& target, bool glassShell,
                                                          const std::string& key, const std::string& identity,
-                                                         AdbServerScope serverScope) {
+                                                         AdbServerScope serverScope,
+                                                         const ShouldContinue& shouldContinue) {
     ScrcpyLaunchRequest request{target, glassShell, isAudioForwardingEnabled(), serverScope};
     std::optional<std::filesystem::path> adb;
     if (settings_.adbForScope) adb = settings_.adbForScope(serverScope);
     ProcessSpec spec = scrcpyProcessSpec(settings_.tools, settings_.privatePort, request, inheritedPath(), adb);
     log("$ " + spec.executable + " " + text::joined(spec.arguments, " "));
 
+    // Cancelled while it waited for leftovers to close: nothing is started.
+    if (!shouldContinue()) throw MirrorError::scanSessionReplaced();
     auto child = ScrcpyChild::launch(spec);  // a launch error leaves nothing registered
-    scrcpyProcesses_[key] = child;
-    scrcpyOutputPipes_[key] = child->outputPipe();
-    mirrorIdentityByProcessKey_[key] = identity;
-    std::erase_if(launchedChildren_, [](const std::weak_ptr<ScrcpyChild>& weak) { return weak.expired(); });
-    launchedChildren_.push_back(child);
+    {
+        std::lock_guard lock(scrcpyProcessLock_);
+        scrcpyProcesses_[key] = child;
+        scrcpyOutputPipes_[key] = child->outputPipe();
+        mirrorIdentityByProcessKey_[key] = identity;
+        std::erase_if(launchedChildren_, [](const std::weak_ptr<ScrcpyChild>& weak) { return weak.expired(); });
+        launchedChildren_.push_back(child);
+    }
     bringScrcpyToFront(RunningScrcpyHandle{child, 0});
     installTerminationHandler(child, key, target);
     return child;
@@ -166,7 +248,7 @@ void ScrcpyLauncher::awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, c
     if (child->isRunning()) {
         for (;;) {
             if (clock.now() >= deadline) break;
-            if (shouldContinue && !shouldContinue()) {
+            if (!shouldContinue()) {
                 cancelled = true;
                 break;
             }
@@ -186,11 +268,7 @@ void ScrcpyLauncher::awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, c
         }
     }
 
-    if (cancelled || (shouldContinue && child->isRunning() && !shouldContinue())) {
-        endStart(child, key);
-        log("扫码会话已切换，结束旧 session 启动的 scrcpy: target=" + target);
-        throw MirrorError::message(kScanSessionReplacedMessage);
-    }
+    if (cancelled || (child->isRunning() && !shouldContinue())) cancelStart(child, target, key);
     if (!child->isRunning()) failAfterExit(child, target, key, signal);
 
     if (!signal) signal = scrcpyStartupReadinessSignal(*child);
@@ -198,7 +276,7 @@ void ScrcpyLauncher::awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, c
         endStart(child, key);
         std::string summary = scrcpyFailureSummary(child->output().text());
         log("scrcpy 等待就绪信号超时: " + target + "，output=" + summary);
-        throw MirrorError::message(std::string(kScrcpyStartTimeoutMessage) + (summary.empty() ? "" : " " + summary));
+        throw MirrorError::scrcpyStartTimeout(summary);
     }
     log("scrcpy 启动就绪: target=" + target + ", signal=" + *signal);
     if (glassShell) {
@@ -209,6 +287,13 @@ void ScrcpyLauncher::awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, c
         }
         if (callback) callback(child);
     }
+}
+
+void ScrcpyLauncher::cancelStart(const std::shared_ptr<ScrcpyChild>& child, const std::string& target,
+                                 const std::string& key) {
+    endStart(child, key);
+    log("扫码会话已切换，结束旧 session 启动的 scrcpy: target=" + target);
+    throw MirrorError::scanSessionReplaced();
 }
 
 // The cancel and time-out paths (and an unexpected failure) end the start the same way: no
@@ -260,16 +345,7 @@ void ScrcpyLauncher::installTerminationHandler(const std::shared_ptr<ScrcpyChild
 void ScrcpyLauncher::handleTermination(const std::string& key, const std::string& target,
                                        const std::shared_ptr<ScrcpyChild>& child, const ProcessExit& end) {
     {
-        // A start holds the registry lock for seconds; the main thread never waits for it; the
-        // report simply comes back a little later.
-        std::unique_lock lock(scrcpyProcessLock_, std::try_to_lock);
-        if (!lock.owns_lock()) {
-            std::weak_ptr<ScrcpyLauncher> weakSelf = weak_from_this();
-            onMain(Seconds(kTerminationRetryDelay), [weakSelf, key, target, child, end] {
-                if (auto service = weakSelf.lock()) service->handleTermination(key, target, child, end);
-            });
-            return;
-        }
+        std::lock_guard lock(scrcpyProcessLock_);
         auto found = scrcpyProcesses_.find(key);
         if (found == scrcpyProcesses_.end() || found->second != child) return;  // stopped or replaced meanwhile
         clearScrcpyProcess(key, child);

@@ -3,12 +3,14 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,9 +24,6 @@
 #include "platform/WindowSystem.h"
 
 namespace orvan {
-
-inline constexpr const char* kScanSessionReplacedMessage = "扫码会话已被新二维码替换，已取消旧投屏任务。";
-inline constexpr const char* kScrcpyStartTimeoutMessage = "scrcpy 启动超时，未确认视频通道就绪。";
 
 // The live handle of one registered mirror window: a child started by this run, or the pid of
 // a scrcpy left over from an earlier run that was adopted.
@@ -65,11 +64,13 @@ struct ScrcpyLauncherSettings {
 // Starts scrcpy windows and keeps the registry of the windows that exist, so that asking twice
 // for the same glasses brings the existing window forward instead of opening a second one.
 //
-// Threads: startScrcpy blocks (up to about 10 s) and holds the recursive registry lock for its
-// whole run, which serialises starts; every other registry operation waits for it. The
-// termination callback and bringing windows forward run on the main queue; a termination that
-// finds a start holding the lock is retried shortly instead of blocking the main thread.
-// onGlassShellStarted runs on the starting thread before the lock is released.
+// Threads: startScrcpy blocks (up to about 10 s) on its caller's thread. Starts for different
+// glasses run side by side: a start reserves its glasses identity and its target for its whole
+// run, and a second start that needs either waits for that reservation to end, then finds the
+// window the first one opened and reuses it. The registry lock guards short reads and updates
+// only (never ps, a wait or the window system), so the main queue never waits on a start. The
+// termination callback and bringing windows forward run on the main queue; onGlassShellStarted
+// runs on the starting thread.
 class ScrcpyLauncher : public std::enable_shared_from_this<ScrcpyLauncher> {
 public:
     using ShouldContinue = std::function<bool()>;
@@ -80,8 +81,6 @@ public:
     static constexpr double kDuplicateExitTimeout = 1.5;
     static constexpr double kPollInterval = 0.05;
     static constexpr double kBringToFrontDelay = 0.25;
-    // How soon a termination report that found a start holding the registry tries again.
-    static constexpr double kTerminationRetryDelay = 0.1;
 
     static std::shared_ptr<ScrcpyLauncher> create(ScrcpyLauncherSettings settings);
     ScrcpyLauncher(const ScrcpyLauncher&) = delete;
@@ -122,6 +121,9 @@ public:
     // Children of ours that have not ended yet, registered or not (a stopped window takes a
     // moment to close).
     std::vector<pid_t> launchedChildrenNotEnded();
+    // Every start in progress ends on its cancel path (its window closed, nothing registered) at
+    // its next check; returns at once. Starts that begin afterwards are not affected.
+    void cancelStartsInProgress();
 
     void setAudioForwardingEnabled(bool enabled) { audioForwardingEnabled_.store(enabled); }
     bool isAudioForwardingEnabled() const { return audioForwardingEnabled_.load(); }
@@ -131,12 +133,20 @@ public:
 private:
     explicit ScrcpyLauncher(ScrcpyLauncherSettings settings);
 
+    class Reservation;
+    // Blocks until no other start holds the identity or the target, then holds both; throws the
+    // cancel error when the start is cancelled meanwhile.
+    Reservation reserve(const std::string& target, const std::string& identity, const ShouldContinue& shouldContinue);
+    bool isCancelled(uint64_t generation);
     bool reuseRunningWindow(const std::string& target, const std::string& identity);
     bool adoptOrEndLeftovers(const std::string& target, const std::string& key, const std::string& identity);
     std::shared_ptr<ScrcpyChild> launchChild(const std::string& target, bool glassShell, const std::string& key,
-                                             const std::string& identity, AdbServerScope serverScope);
+                                             const std::string& identity, AdbServerScope serverScope,
+                                             const ShouldContinue& shouldContinue);
     void awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, const std::string& target, bool glassShell,
                         const std::string& key, const ShouldContinue& shouldContinue);
+    [[noreturn]] void cancelStart(const std::shared_ptr<ScrcpyChild>& child, const std::string& target,
+                                  const std::string& key);
     void endStart(const std::shared_ptr<ScrcpyChild>& child, const std::string& key);
     [[noreturn]] void failAfterExit(const std::shared_ptr<ScrcpyChild>& child, const std::string& target,
                                     const std::string& key, std::optional<std::string> signal);
@@ -151,6 +161,13 @@ private:
     ScrcpyLauncherSettings settings_;
     std::atomic<bool> audioForwardingEnabled_{true};
 
+    // Reservations of the starts in progress, and the cancel generation they started in.
+    std::mutex reservationMutex_;
+    std::condition_variable reservationReleased_;
+    std::multiset<std::string> reservedNames_;
+    uint64_t cancelGeneration_ = 0;
+
+    // Guards the maps below for short reads and updates only.
     std::recursive_mutex scrcpyProcessLock_;
     std::map<std::string, std::shared_ptr<ScrcpyChild>> scrcpyProcesses_;
     std::map<std::string, int32_t> externalScrcpyProcessIds_;

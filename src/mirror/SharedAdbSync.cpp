@@ -23,7 +23,8 @@ void SharedAdbSync::syncWirelessTargetToSharedAdb(const std::string& ip, int por
             try {
                 syncNow(target);
             } catch (...) {
-                // syncNow reports its failures itself; nothing may escape a best-effort task.
+                // A best-effort task: nothing may escape it, nor pass unseen.
+                Dispatch::reportTaskFailure("共享 5037 同步");
             }
             std::lock_guard lock(mutex_);
             if (--running_ == 0) idle_.notify_all();
@@ -38,14 +39,14 @@ void SharedAdbSync::syncNow(const std::string& target) const {
     }
     if (probe_.adbTargetState(target, kShared) == "offline") {
         try {
-            runner_.runAdb({"disconnect", target}, kOfflineDisconnectTimeout, false, std::nullopt, false, kShared);
+            runner_.runAdb({"disconnect", target}, {.timeout = Seconds(kOfflineDisconnectTimeout), .check = false});
         } catch (const std::exception&) {
             // The connect below is what counts.
         }
     }
     std::string output;
     try {
-        output = runner_.runAdb({"connect", target}, kConnectTimeout, false, std::nullopt, false, kShared).output;
+        output = runner_.runAdb({"connect", target}, {.timeout = Seconds(kConnectTimeout), .check = false}).output;
     } catch (const std::exception& error) {
         log(std::string("共享 5037 同步失败，不影响当前投屏: ") + error.what());
         return;

@@ -33,42 +33,47 @@ bool TargetReadiness::waitForAdbTargetResponsive(const std::string& target, doub
     }
 }
 
-bool TargetReadiness::waitForWirelessAdbAuthorization(const std::string& target, double timeout, bool silent,
+bool TargetReadiness::waitForWirelessAdbAuthorization(const std::string& target, double timeout, Logging logging,
                                                       AdbServerScope scope) const {
-    log(silent, "ADB 正在等待眼镜授权，保留 " + retryDelayDescription(timeout) + " 秒确认时间: " + target);
+    log(logging, "ADB 正在等待眼镜授权，保留 " + retryDelayDescription(timeout) + " 秒确认时间: " + target);
     auto deadline = deadlineAfter(clock_, Seconds(timeout));
     while (true) {
         if (probe_.isAdbTargetResponsive(target, 1.0, scope)) {
-            log(silent, "眼镜端 ADB 授权已确认: " + target);
+            log(logging, "眼镜端 ADB 授权已确认: " + target);
             return true;
         }
         clock_.sleepFor(Seconds(kAuthorizationPollInterval));
         if (clock_.now() > deadline) {
-            log(silent, "等待眼镜端 ADB 授权超时: " + target);
+            log(logging, "等待眼镜端 ADB 授权超时: " + target);
             return false;
         }
     }
 }
 
 TargetReadiness::OfflineOutcome TargetReadiness::waitForOfflineAuthorizationThenReconnectOnce(
-    const std::string& target, double timeout, bool silent, AdbServerScope scope) const {
-    log(silent, "无线 ADB 首次进入 offline，保留现有 transport 等待眼镜授权: " + target);
-    if (waitForWirelessAdbAuthorization(target, kOfflineAuthorizationGrace, silent, scope)) return {true, ""};
+    const std::string& target, double timeout, Logging logging, AdbServerScope scope) const {
+    log(logging, "无线 ADB 首次进入 offline，保留现有 transport 等待眼镜授权: " + target);
+    if (waitForWirelessAdbAuthorization(target, kOfflineAuthorizationGrace, logging, scope)) return {true, ""};
 
-    log(silent, "offline 授权宽限期结束，仅定向重连当前眼镜一次: " + target);
-    runner_.runAdb({"disconnect", target}, std::min(4.0, timeout), false, std::nullopt, !silent, scope);
+    log(logging, "offline 授权宽限期结束，仅定向重连当前眼镜一次: " + target);
+    runner_.runAdb({"disconnect", target}, {.timeout = Seconds(std::min(4.0, timeout)),
+                                            .check = false,
+                                            .log = logging == Logging::logged,
+                                            .scope = scope});
     clock_.sleepFor(Seconds(0.1));
     try {
-        runner_.runAdb({"connect", target}, timeout, false, std::nullopt, !silent, scope);
+        runner_.runAdb(
+            {"connect", target},
+            {.timeout = Seconds(timeout), .check = false, .log = logging == Logging::logged, .scope = scope});
     } catch (const std::exception& error) {
-        log(silent, std::string("无线 ADB connect 命令异常: ") + error.what());
+        log(logging, std::string("无线 ADB connect 命令异常: ") + error.what());
     }
     if (waitForAdbTargetResponsive(target, std::min(2.0, std::max(1.0, timeout / 2)), scope)) return {true, ""};
 
-    log(silent, "定向重连后继续等待眼镜授权，兼容另一台电脑短暂占用授权提示: " + target);
-    if (waitForWirelessAdbAuthorization(target, kOfflineReconnectAuthorizationGrace, silent, scope)) return {true, ""};
+    log(logging, "定向重连后继续等待眼镜授权，兼容另一台电脑短暂占用授权提示: " + target);
+    if (waitForWirelessAdbAuthorization(target, kOfflineReconnectAuthorizationGrace, logging, scope)) return {true, ""};
 
-    log(silent, "offline 定向重连一次后仍未就绪: " + target);
+    log(logging, "offline 定向重连一次后仍未就绪: " + target);
     return {false, "offline"};
 }
 
@@ -77,7 +82,8 @@ bool TargetReadiness::refreshWirelessAdbTargetOnce(const std::string& ip, int po
     if (probe_.isAdbTargetResponsive(target, 1.0, scope)) return true;
     bool connected = false;
     try {
-        connected = isAdbConnectSuccess(runner_.runAdb({"connect", target}, 3.0, false, std::nullopt, false, scope));
+        connected = isAdbConnectSuccess(
+            runner_.runAdb({"connect", target}, {.timeout = std::chrono::seconds(3), .check = false, .scope = scope}));
     } catch (const std::exception&) {
         // A hung or unlaunchable connect is a failed connect: the short wait below decides.
     }

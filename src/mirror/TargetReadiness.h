@@ -44,22 +44,22 @@ public:
     bool waitForAdbTargetResponsive(const std::string& target, double timeout, AdbServerScope scope) const;
 
     // Waits up to `timeout` for the user to accept the debugging prompt on the glasses.
-    bool waitForWirelessAdbAuthorization(const std::string& target, double timeout, bool silent,
+    bool waitForWirelessAdbAuthorization(const std::string& target, double timeout, Logging logging,
                                          AdbServerScope scope) const;
 
     // An "offline" transport: first keep it and wait 8 s for the user; then reset only this
     // target once (disconnect, connect) and wait again, which also covers a prompt briefly held by
     // another computer. `timeout` is the caller's connect time-out. Throws the error of the
     // disconnect command only; everything else folds into the outcome.
-    OfflineOutcome waitForOfflineAuthorizationThenReconnectOnce(const std::string& target, double timeout, bool silent,
-                                                                AdbServerScope scope) const;
+    OfflineOutcome waitForOfflineAuthorizationThenReconnectOnce(const std::string& target, double timeout,
+                                                                Logging logging, AdbServerScope scope) const;
 
     // One quiet reconnect attempt of ip:port; true when the target answers afterwards.
     bool refreshWirelessAdbTargetOnce(const std::string& ip, int port, AdbServerScope scope) const;
 
 private:
-    void log(bool silent, const std::string& message) const {
-        if (!silent) (*runner_.log())(message);
+    void log(Logging logging, const std::string& message) const {
+        if (logging == Logging::logged) (*runner_.log())(message);
     }
 
     const AdbRunner& runner_;

@@ -4,6 +4,7 @@
 #include <exception>
 #include <optional>
 
+#include "adb/ConnectedAdbDevice.h"
 #include "foundation/MirrorError.h"
 #include "mirror/WirelessAdbConnectText.h"
 
@@ -42,7 +43,7 @@ private:
     // Step: the local-network pre-check. It only informs; the connect is tried whatever it says.
     void precheckLocalNetwork() {
         if (c_.localNetwork_.isLocalNetworkPermissionConfirmed()) {
-            log("Bonjour 已确认本地网络授权，直接开始 adb connect: " + target_);
+            log("系统已确认本地网络可用，直接开始 adb connect: " + target_);
             return;
         }
         auto outcome = probePort(kPrecheckProbeTimeout);
@@ -140,7 +141,7 @@ private:
     bool handleOffline() {
         TargetReadiness::OfflineOutcome outcome;
         try {
-            outcome = c_.readiness_.waitForOfflineAuthorizationThenReconnectOnce(target_, timeout_, silent_, scope_);
+            outcome = c_.readiness_.waitForOfflineAuthorizationThenReconnectOnce(target_, timeout_, logging(), scope_);
         } catch (const std::exception& error) {
             return fail(error.what(), true);
         }
@@ -151,7 +152,7 @@ private:
 
     bool finalClassification() {
         if (isAuthenticationFailure() &&
-            c_.readiness_.waitForWirelessAdbAuthorization(target_, kAuthorizationWait, silent_, scope_))
+            c_.readiness_.waitForWirelessAdbAuthorization(target_, kAuthorizationWait, logging(), scope_))
             return succeed();
         std::string message = failureMessage();
         if (scope_ == AdbServerScope::privateMirroring && isSharedAdbServerRecoveryCandidate(message) &&
@@ -210,7 +211,8 @@ private:
     // error's text as its output.
     CommandResult connect(double timeout) {
         try {
-            return c_.runner_.runAdb({"connect", target_}, timeout, false, std::nullopt, !silent_, scope_);
+            return c_.runner_.runAdb({"connect", target_},
+                                     {.timeout = Seconds(timeout), .check = false, .log = !silent_, .scope = scope_});
         } catch (const std::exception& error) {
             log(std::string("无线 ADB connect 命令异常: ") + error.what());
             return CommandResult{{c_.runner_.binaryFor(scope_).string(), "connect", target_}, -1, error.what()};
@@ -219,7 +221,9 @@ private:
 
     void disconnect() {
         try {
-            c_.runner_.runAdb({"disconnect", target_}, std::min(4.0, timeout_), false, std::nullopt, !silent_, scope_);
+            c_.runner_.runAdb(
+                {"disconnect", target_},
+                {.timeout = Seconds(std::min(4.0, timeout_)), .check = false, .log = !silent_, .scope = scope_});
         } catch (const std::exception&) {
             // Resetting is best effort: the connect that follows tells what state the target is in.
         }
@@ -240,6 +244,7 @@ private:
     std::string target_;
     double timeout_;
     bool silent_;
+    Logging logging() const { return silent_ ? Logging::silent : Logging::logged; }
     const FailureHandler& onFailure_;
     AdbServerScope scope_;
     bool preferImmediateSharedFallback_;
@@ -263,18 +268,20 @@ WirelessAdbConnector::WirelessAdbConnector(const AdbRunner& runner, const ToolLo
       privateServer_(privateServer),
       connectedTarget_(connectedTarget) {}
 
-bool WirelessAdbConnector::tryConnectWirelessAdb(const std::string& ip, int port, double timeout, bool silent,
-                                                 const FailureHandler& onFailure, AdbServerScope serverScope,
-                                                 bool preferImmediateSharedFallback) const {
-    return Attempt(*this, ip, port, timeout, silent, onFailure, serverScope, preferImmediateSharedFallback).run();
+bool WirelessAdbConnector::tryConnectWirelessAdb(const std::string& ip, int port,
+                                                 const WirelessConnectCall& call) const {
+    return Attempt(*this, ip, port, call.timeout, call.logging == Logging::silent, call.onFailure, call.scope,
+                   call.preferImmediateSharedFallback)
+        .run();
 }
 
 std::string WirelessAdbConnector::connectWifiAdb(const std::string& ip) const {
     const auto scope = AdbServerScope::sharedDevelopment;
-    std::string target = ip + ":5555";
+    std::string target = ip + ":" + std::to_string(kWirelessAdbPort);
     std::exception_ptr failure;
     try {
-        auto result = runner_.runAdb({"connect", target}, 20.0, false, std::nullopt, true, scope);
+        auto result = runner_.runAdb(
+            {"connect", target}, {.timeout = std::chrono::seconds(20), .check = false, .log = true, .scope = scope});
         if ((isAdbConnectSuccess(result) || probe_.adbTargetState(target, scope) == "device") &&
             readiness_.waitForAdbTargetResponsive(target, 3.0, scope)) {
             connectedTarget_.set(target);

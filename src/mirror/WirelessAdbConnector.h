@@ -29,6 +29,19 @@ inline constexpr const char* kLocalNetworkDeniedMarker = "LOCAL_NETWORK_DENIED: 
 //
 // Blocks its thread for up to tens of seconds; call it on a background queue. Sleeps use the
 // injected clock; the adb commands and the port probe run in real time.
+// How one wireless connect runs, named at the call site:
+//   connector.tryConnectWirelessAdb(ip, port, {.timeout = 4.0, .onFailure = report, .scope = scope});
+struct WirelessConnectCall {
+    double timeout = 5.0;
+    // Silent: no log line and no command echo.
+    Logging logging = Logging::logged;
+    std::function<void(const std::string&)> onFailure = nullptr;
+    AdbServerScope scope = AdbServerScope::sharedDevelopment;
+    // With the private scope: give up after the first connect when no transport formed, so the
+    // caller can move to the shared server at once.
+    bool preferImmediateSharedFallback = false;
+};
+
 class WirelessAdbConnector {
 public:
     using FailureHandler = std::function<void(const std::string& message)>;
@@ -44,13 +57,8 @@ public:
 
     // True when ip:port is a live, answering transport of `serverScope` (and then it is the
     // connected target). Never throws: every failure reaches `onFailure` (on this thread, once,
-    // just before returning false). `silent` suppresses every log line and command echo.
-    // With the private scope, `preferImmediateSharedFallback` gives up after the first connect
-    // when no transport formed, so the caller can move to the shared server at once.
-    bool tryConnectWirelessAdb(const std::string& ip, int port, double timeout = 5.0, bool silent = false,
-                               const FailureHandler& onFailure = {},
-                               AdbServerScope serverScope = AdbServerScope::sharedDevelopment,
-                               bool preferImmediateSharedFallback = false) const;
+    // just before returning false).
+    bool tryConnectWirelessAdb(const std::string& ip, int port, const WirelessConnectCall& call = {}) const;
 
     // The plain connect to ip:5555 on the shared server (switching a USB device to Wi-Fi,
     // reconnecting a recent device). Returns the target; throws MirrorError with the

@@ -1,6 +1,8 @@
 #include "platform/Dispatch.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <exception>
 #include <stdexcept>
 
 namespace orvan {
@@ -58,7 +60,8 @@ private:
         try {
             task();
         } catch (...) {
-            // A task reports its own failures; one that escapes must not take the pool down.
+            // One that escapes must not take the pool down, and must not vanish unseen.
+            Dispatch::reportTaskFailure("后台线程池");
         }
     }
 
@@ -72,7 +75,37 @@ private:
 std::mutex mainMutex;
 std::shared_ptr<MainQueue> mainQueue;
 
+std::mutex reporterMutex;
+Dispatch::FailureReporter failureReporter;
+
 }  // namespace
+
+void Dispatch::setFailureReporter(FailureReporter reporter) {
+    std::lock_guard lock(reporterMutex);
+    failureReporter = std::move(reporter);
+}
+
+void Dispatch::reportTaskFailure(const std::string& where) {
+    std::string what = "未知异常";
+    try {
+        throw;
+    } catch (const std::exception& error) {
+        what = error.what();
+    } catch (...) {
+    }
+    const std::string line = "后台任务异常 (" + where + "): " + what;
+    FailureReporter reporter;
+    {
+        std::lock_guard lock(reporterMutex);
+        reporter = failureReporter;
+    }
+    try {
+        if (reporter) return reporter(line);
+    } catch (...) {
+        // The reporter failed too: fall back to standard error below.
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
 
 void Dispatch::setMain(std::shared_ptr<MainQueue> queue) {
     std::lock_guard lock(mainMutex);
@@ -85,9 +118,13 @@ MainQueue& Dispatch::main() {
     return *mainQueue;
 }
 
-void Dispatch::async(Task task, QualityOfService) { ElasticPool::shared().async(std::move(task)); }
+void Dispatch::async(Task task, QualityOfService) {
+    ElasticPool::shared().async(std::move(task));
+}
 
-size_t Dispatch::backgroundThreadCount() { return ElasticPool::shared().threadCount(); }
+size_t Dispatch::backgroundThreadCount() {
+    return ElasticPool::shared().threadCount();
+}
 
 SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {}
 
@@ -108,14 +145,20 @@ void SerialQueue::sync(const Task& task) {
     std::mutex doneMutex;
     std::condition_variable doneSignal;
     bool done = false;
+    std::exception_ptr failure;
     async([&] {
-        task();
+        try {
+            task();
+        } catch (...) {
+            failure = std::current_exception();  // the caller sees it, instead of waiting forever
+        }
         std::lock_guard lock(doneMutex);
         done = true;
         doneSignal.notify_one();
     });
     std::unique_lock lock(doneMutex);
     doneSignal.wait(lock, [&] { return done; });
+    if (failure) std::rethrow_exception(failure);
 }
 
 void SerialQueue::drain() {
@@ -127,6 +170,7 @@ void SerialQueue::drain() {
         try {
             task();
         } catch (...) {
+            Dispatch::reportTaskFailure("串行队列 " + label_);
         }
         lock.lock();
     }
@@ -134,13 +178,17 @@ void SerialQueue::drain() {
     idle_.notify_all();
 }
 
-void ManualMainQueue::post(Task task) { postAfter(Seconds(0), std::move(task)); }
+void ManualMainQueue::post(Task task) {
+    postAfter(Seconds(0), std::move(task));
+}
 
 void ManualMainQueue::postAfter(Seconds delay, Task task) {
     std::lock_guard lock(mutex_);
-    auto due = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(delay);
+    auto due =
+        std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(delay);
     // Keep due order; equal times keep posting order.
-    auto position = std::upper_bound(tasks_.begin(), tasks_.end(), due, [](SteadyTime t, const Timed& entry) { return t < entry.due; });
+    auto position = std::upper_bound(tasks_.begin(), tasks_.end(), due,
+                                     [](SteadyTime t, const Timed& entry) { return t < entry.due; });
     tasks_.insert(position, Timed{due, std::move(task)});
     posted_.notify_all();
 }
@@ -161,7 +209,8 @@ size_t ManualMainQueue::runPending() {
 }
 
 bool ManualMainQueue::runUntil(const std::function<bool()>& predicate, Seconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(timeout);
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(timeout);
     for (;;) {
         runPending();
         if (predicate()) return true;

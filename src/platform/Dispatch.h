@@ -36,6 +36,14 @@ public:
     static void async(Task task, QualityOfService quality = QualityOfService::utility);
     // Threads the pool holds now, busy or idle (for tests and diagnostics).
     static size_t backgroundThreadCount();
+
+    // Where a background task (pool, serial queue, watcher thread) that throws is reported: one
+    // line naming the place and the error, never nothing. The app points it at its activity log;
+    // until then (and after nullptr) the line goes to standard error. Called on any thread.
+    using FailureReporter = std::function<void(const std::string& line)>;
+    static void setFailureReporter(FailureReporter reporter);
+    // Reports the exception in flight; call it from a catch block. `where` names the thread.
+    static void reportTaskFailure(const std::string& where);
 };
 
 // Runs tasks one at a time, in order, on a thread of its own (started on first use, ended when

@@ -23,13 +23,35 @@ extern char** environ;
 namespace orvan {
 namespace {
 
+// The text lands in Chinese log lines and alerts, so the cause is said in Chinese too rather
+// than with the C library's English phrase.
 std::string launchErrorText(LaunchError::Reason reason, int errorNumber, const std::string& executable) {
-    switch (reason) {
-        case LaunchError::Reason::notFound: return "executable not found: " + executable;
-        case LaunchError::Reason::notExecutable: return "executable not runnable: " + executable + " (" + std::strerror(errorNumber) + ")";
-        case LaunchError::Reason::other: break;
+    std::string cause;
+    switch (errorNumber) {
+        case ENOENT:
+        case ENOTDIR:
+            cause = "找不到文件";
+            break;
+        case EACCES:
+        case EPERM:
+            cause = "没有执行权限";
+            break;
+        case ENOEXEC:
+            cause = "不是可执行文件";
+            break;
+        case EMFILE:
+        case ENFILE:
+            cause = "打开的文件过多";
+            break;
+        case ENOMEM:
+        case EAGAIN:
+            cause = "系统资源不足";
+            break;
+        default:
+            cause =
+                reason == LaunchError::Reason::notFound ? "找不到文件" : "系统错误码 " + std::to_string(errorNumber);
     }
-    return "cannot launch " + executable + ": " + std::strerror(errorNumber);
+    return "无法启动 " + executable + ": " + cause;
 }
 
 std::vector<std::string> buildEnvironment(const std::map<std::string, std::optional<std::string>>& changes) {
@@ -89,8 +111,10 @@ private:
             for (auto it = pending_.begin(); it != pending_.end();) {
                 int status = 0;
                 pid_t done = waitpid(*it, &status, WNOHANG);
-                if (done == *it || (done < 0 && errno == ECHILD)) it = pending_.erase(it);
-                else ++it;
+                if (done == *it || (done < 0 && errno == ECHILD))
+                    it = pending_.erase(it);
+                else
+                    ++it;
             }
             if (!pending_.empty()) wake_.wait_for(lock, std::chrono::milliseconds(100));
         }
@@ -106,9 +130,13 @@ private:
 }  // namespace
 
 LaunchError::LaunchError(Reason reason, int errorNumber, const std::string& executable)
-    : std::runtime_error(launchErrorText(reason, errorNumber, executable)), reason_(reason), errorNumber_(errorNumber) {}
+    : std::runtime_error(launchErrorText(reason, errorNumber, executable)),
+      reason_(reason),
+      errorNumber_(errorNumber) {}
 
-void reapInBackground(pid_t pid) { Reaper::shared().adopt(pid); }
+void reapInBackground(pid_t pid) {
+    Reaper::shared().adopt(pid);
+}
 
 std::unique_ptr<ChildProcess> ChildProcess::launch(const ProcessSpec& spec) {
     int fds[2];
@@ -149,8 +177,10 @@ std::unique_ptr<ChildProcess> ChildProcess::launch(const ProcessSpec& spec) {
     if (result != 0) {
         close(fds[0]);
         auto reason = LaunchError::Reason::other;
-        if (result == ENOENT || result == ENOTDIR) reason = LaunchError::Reason::notFound;
-        else if (result == EACCES || result == ENOEXEC || result == EPERM) reason = LaunchError::Reason::notExecutable;
+        if (result == ENOENT || result == ENOTDIR)
+            reason = LaunchError::Reason::notFound;
+        else if (result == EACCES || result == ENOEXEC || result == EPERM)
+            reason = LaunchError::Reason::notExecutable;
         throw LaunchError(reason, result, spec.executable);
     }
     fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
@@ -171,8 +201,10 @@ void ChildProcess::closeOutput() {
 }
 
 void ChildProcess::recordStatus(int waitStatus) {
-    if (WIFSIGNALED(waitStatus)) exit_ = ProcessExit{ProcessExit::Reason::signaled, WTERMSIG(waitStatus)};
-    else exit_ = ProcessExit{ProcessExit::Reason::exited, WEXITSTATUS(waitStatus)};
+    if (WIFSIGNALED(waitStatus))
+        exit_ = ProcessExit{ProcessExit::Reason::signaled, WTERMSIG(waitStatus)};
+    else
+        exit_ = ProcessExit{ProcessExit::Reason::exited, WEXITSTATUS(waitStatus)};
 }
 
 bool ChildProcess::reapNonBlocking() {
@@ -190,7 +222,9 @@ bool ChildProcess::reapNonBlocking() {
     return false;
 }
 
-bool ChildProcess::isRunning() { return !reapNonBlocking(); }
+bool ChildProcess::isRunning() {
+    return !reapNonBlocking();
+}
 
 bool ChildProcess::readAvailable(const std::function<void(std::string_view)>& onOutput) {
     if (outputFd_ < 0) return false;
@@ -238,13 +272,17 @@ ProcessExit ChildProcess::waitForExit() {
     while (!exit_) {
         int status = 0;
         pid_t done = waitpid(pid_, &status, 0);
-        if (done == pid_) recordStatus(status);
-        else if (done < 0 && errno != EINTR) exit_ = ProcessExit{ProcessExit::Reason::exited, -1};
+        if (done == pid_)
+            recordStatus(status);
+        else if (done < 0 && errno != EINTR)
+            exit_ = ProcessExit{ProcessExit::Reason::exited, -1};
     }
     return *exit_;
 }
 
-void ChildProcess::terminate() { sendSignal(SIGTERM); }
+void ChildProcess::terminate() {
+    sendSignal(SIGTERM);
+}
 
 void ChildProcess::sendSignal(int signal) {
     if (!exit_) ::kill(pid_, signal);

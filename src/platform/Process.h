@@ -58,6 +58,9 @@ public:
     pid_t pid() const { return pid_; }
     // Read end of the output pipe (non-blocking, close-on-exec). -1 once closed.
     int outputFd() const { return outputFd_; }
+    // Readable once the child has exited (a pidfd); -1 where the kernel has none. Reaping stays
+    // with isRunning() and the waits.
+    int exitFd() const { return exitFd_; }
     void closeOutput();
 
     bool isRunning();

@@ -21,6 +21,10 @@ struct WindowInfo {
     int layer = 0;
 
     bool operator==(const WindowInfo&) const = default;
+
+    // Larger than 80×80 on both sides: a real window, not one of the tiny helper windows a
+    // client maps while it starts. The one size rule of the mirror and overlay code.
+    bool isLargerThanHelperWindow() const { return width > 80 && height > 80; }
 };
 
 // Other processes' windows: list the visible ones and bring a process's windows forward.

@@ -13,7 +13,6 @@ namespace orvan {
 namespace {
 constexpr size_t kRecentDeviceLimit = 5;
 constexpr size_t kRecentReconnectLimit = 3;
-constexpr int kWirelessAdbPort = 5555;
 constexpr double kRecentReconnectTimeout = 4.0;
 }  // namespace
 
@@ -55,9 +54,12 @@ void ManualPageController::runAction(std::function<std::function<void()>()> work
                 if (!self) return;
                 self->actionInProgress_ = false;
                 self->view_.setBusy(false);
-                if (finish) finish();
-                else if (normalClosure) self->view_.setStatus("投屏已结束");
-                else self->showError(failure);
+                if (finish)
+                    finish();
+                else if (normalClosure)
+                    self->view_.setStatus("投屏已结束");
+                else
+                    self->showError(failure);
             });
         },
         QualityOfService::userInitiated);
@@ -89,7 +91,8 @@ ManualPageController::Detection ManualPageController::detect(bool silent, bool r
         }
         auto model = detection.devices.models.contains(serial) ? std::optional(detection.devices.models.at(serial))
                                                                : backend_->getDeviceModel(serial, silent);
-        store_.saveRecentDevice(serial, ip, backend_->getWlanSsid(serial, silent), model);
+        if (auto skipped = store_.saveRecentDevice(serial, ip, backend_->getWlanSsid(serial, silent), model))
+            log_("无法记录最近设备 " + serial + ": " + *skipped);
     }
     detection.recent = store_.loadRecentDevices(kRecentDeviceLimit);
     detection.wifiName = backend_->computerWifiName();
@@ -111,9 +114,9 @@ void ManualPageController::detectDevice() {
             auto self = weak.lock();
             if (!self) return;
             self->applyDetection(detection);
+            // Found devices: the status rows rendered above say how the selection stands.
             const std::string none = "未检测到 ADB 设备，请确认 Tervo3 已连接并允许 USB 调试。";
             if (!detection.devices.hasAny()) self->showError(detection.diagnosis ? none + "\n" + *detection.diagnosis : none);
-            else self->view_.setStatus("检测完成");
         };
     });
 }
@@ -180,7 +183,8 @@ void ManualPageController::render() {
     selected_ = index ? std::optional(tabs_[*index]) : std::nullopt;
     std::vector<DeviceTab> rendered;
     rendered.reserve(tabs_.size());
-    for (const auto& device : tabs_) rendered.push_back({tabTitle(device, mirrors_.contains(device)), tabTooltip(device)});
+    for (const auto& device : tabs_)
+        rendered.push_back({tabTitle(device, mirrors_.contains(device)), tabTooltip(device)});
     view_.renderTabs(rendered, index);
     updateSelection();
 }
@@ -200,23 +204,32 @@ void ManualPageController::selectDeviceTab(size_t index) {
     render();
 }
 
-void ManualPageController::start() { startMirror(false); }
+void ManualPageController::start() {
+    startMirror(false);
+}
 
-void ManualPageController::startGlassShell() { startMirror(true); }
+void ManualPageController::startGlassShell() {
+    startMirror(true);
+}
 
-void ManualPageController::startMirror(bool glassShell) {
-    if (actionInProgress_) return;
+std::optional<ConnectedAdbDevice> ManualPageController::deviceForAction() {
     auto action = currentConnectedDeviceForAction(selected_, detected_);
     if (action.switched && action.device) {
         log_("已自动切换到当前连接设备 " + action.device->tabDisplayName());
         selected_ = action.device;
         render();
     }
-    if (!action.device) {
+    return action.device;
+}
+
+void ManualPageController::startMirror(bool glassShell) {
+    if (actionInProgress_) return;
+    auto action = deviceForAction();
+    if (!action) {
         showError("请先点击“检测设备”，并选择一个设备页签。");
         return;
     }
-    auto device = *action.device;
+    auto device = *action;
     std::weak_ptr<ManualPageController> weak = weak_from_this();
 
     if (!glassShell && mirrors_.contains(device)) {
@@ -241,10 +254,12 @@ void ManualPageController::startMirror(bool glassShell) {
         auto detection = owner->detect(true, false);
         // Remember the glasses with the address they are mirrored through.
         auto now = mergedDevices(detection.devices.connectedDevices(), {});
-        auto current = std::find_if(now.begin(), now.end(), [&](const auto& d) { return d.isSamePhysicalDevice(device); });
+        auto current =
+            std::find_if(now.begin(), now.end(), [&](const auto& d) { return d.isSamePhysicalDevice(device); });
         auto mirrored = current == now.end() ? device : *current;
         if (auto id = mirrored.storableDeviceId(); id && mirrored.ip && !isWirelessSerial(*id)) {
-            owner->store_.saveRecentDevice(*id, *mirrored.ip, mirrored.wifiName, mirrored.model);
+            if (auto skipped = owner->store_.saveRecentDevice(*id, *mirrored.ip, mirrored.wifiName, mirrored.model))
+                owner->log_("无法记录最近设备 " + *id + ": " + *skipped);
             detection.recent = owner->store_.loadRecentDevices(kRecentDeviceLimit);
         }
         return [weak, detection, mirrored, glassShell] {
@@ -259,12 +274,8 @@ void ManualPageController::startMirror(bool glassShell) {
 
 void ManualPageController::disconnect() {
     if (actionInProgress_) return;
-    auto action = currentConnectedDeviceForAction(selected_, detected_);
-    if (!action.device) {
-        showError("请先点击“检测设备”，并选择一个设备页签。");
-        return;
-    }
-    auto device = *action.device;
+    // No device at all: every wireless transport is disconnected.
+    auto device = deviceForAction();
     view_.setStatus("正在断开 ADB 连接...");
     std::weak_ptr<ManualPageController> weak = weak_from_this();
     runAction([owner = shared_from_this(), device, weak]() -> std::function<void()> {

@@ -29,7 +29,8 @@ public:
     virtual void connectWireless(const std::string& ip, int port, double timeout, bool silent) = 0;
     virtual void startWirelessMirror(const ConnectedAdbDevice& device, bool glassShell) = 0;
     virtual void stopMirror(const ConnectedAdbDevice& device) = 0;
-    virtual void disconnect(const ConnectedAdbDevice& device) = 0;
+    // Without a device: every window closes and every wireless transport is disconnected.
+    virtual void disconnect(const std::optional<ConnectedAdbDevice>& device) = 0;
     virtual bool isMirroring(const ConnectedAdbDevice& device) = 0;
     virtual bool isAudioForwardingEnabled() = 0;
     virtual void setAudioForwardingEnabled(bool enabled) = 0;
@@ -90,6 +91,8 @@ public:
     const std::optional<std::string>& diagnosis() const { return diagnosis_; }
 
 private:
+    // The device an action acts on; a switch to another connected device is logged and selected.
+    std::optional<ConnectedAdbDevice> deviceForAction();
     struct Detection {
         AdbDevices devices;
         std::vector<ConnectedAdbDevice> recent;

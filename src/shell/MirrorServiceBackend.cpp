@@ -4,9 +4,12 @@
 
 namespace orvan {
 
-MirrorServiceBackend::MirrorServiceBackend(MirrorService& service, ComputerWifiName wifi) : service_(service), wifi_(std::move(wifi)) {}
+MirrorServiceBackend::MirrorServiceBackend(MirrorService& service, ComputerWifiName wifi)
+    : service_(service), wifi_(std::move(wifi)) {}
 
-AdbDevices MirrorServiceBackend::detectAdbDevices(bool silent) { return service_.deviceDiscovery().detectAdbDevices(silent); }
+AdbDevices MirrorServiceBackend::detectAdbDevices(bool silent) {
+    return service_.deviceDiscovery().detectAdbDevices(silent);
+}
 
 AdbDevices MirrorServiceBackend::detectAdbDevicePresence(bool silent) {
     return service_.deviceDiscovery().detectAdbDevicePresence(silent);
@@ -25,24 +28,39 @@ std::optional<std::string> MirrorServiceBackend::getDeviceModel(const std::strin
 }
 
 void MirrorServiceBackend::connectWireless(const std::string& ip, int port, double timeout, bool silent) {
-    service_.wirelessAdbConnector().tryConnectWirelessAdb(ip, port, timeout, silent);
+    service_.wirelessAdbConnector().tryConnectWirelessAdb(
+        ip, port, {.timeout = timeout, .logging = silent ? Logging::silent : Logging::logged});
 }
 
 void MirrorServiceBackend::startWirelessMirror(const ConnectedAdbDevice& device, bool glassShell) {
-    if (glassShell) service_.mirrorOrchestrator().startWirelessGlassShellMirror(device);
-    else service_.mirrorOrchestrator().startWirelessMirror(device);
+    if (glassShell)
+        service_.mirrorOrchestrator().startWirelessGlassShellMirror(device);
+    else
+        service_.mirrorOrchestrator().startWirelessMirror(device);
 }
 
-void MirrorServiceBackend::stopMirror(const ConnectedAdbDevice& device) { service_.mirrorOrchestrator().stopMirror(device); }
+void MirrorServiceBackend::stopMirror(const ConnectedAdbDevice& device) {
+    service_.mirrorOrchestrator().stopMirror(device);
+}
 
-void MirrorServiceBackend::disconnect(const ConnectedAdbDevice& device) { service_.mirrorOrchestrator().disconnect(device); }
+void MirrorServiceBackend::disconnect(const std::optional<ConnectedAdbDevice>& device) {
+    service_.mirrorOrchestrator().disconnect(device);
+}
 
-bool MirrorServiceBackend::isMirroring(const ConnectedAdbDevice& device) { return service_.isMirroring(device); }
+bool MirrorServiceBackend::isMirroring(const ConnectedAdbDevice& device) {
+    return service_.isMirroring(device);
+}
 
-bool MirrorServiceBackend::isAudioForwardingEnabled() { return service_.isAudioForwardingEnabled(); }
+bool MirrorServiceBackend::isAudioForwardingEnabled() {
+    return service_.isAudioForwardingEnabled();
+}
 
-void MirrorServiceBackend::setAudioForwardingEnabled(bool enabled) { service_.setAudioForwardingEnabled(enabled); }
+void MirrorServiceBackend::setAudioForwardingEnabled(bool enabled) {
+    service_.setAudioForwardingEnabled(enabled);
+}
 
-std::string MirrorServiceBackend::computerWifiName() { return wifi_.displayName(); }
+std::string MirrorServiceBackend::computerWifiName() {
+    return wifi_.displayName();
+}
 
 }  // namespace orvan

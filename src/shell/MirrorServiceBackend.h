@@ -20,7 +20,7 @@ public:
     void connectWireless(const std::string& ip, int port, double timeout, bool silent) override;
     void startWirelessMirror(const ConnectedAdbDevice& device, bool glassShell) override;
     void stopMirror(const ConnectedAdbDevice& device) override;
-    void disconnect(const ConnectedAdbDevice& device) override;
+    void disconnect(const std::optional<ConnectedAdbDevice>& device) override;
     bool isMirroring(const ConnectedAdbDevice& device) override;
     bool isAudioForwardingEnabled() override;
     void setAudioForwardingEnabled(bool enabled) override;

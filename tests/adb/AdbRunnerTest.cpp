@@ -28,8 +28,9 @@ protected:
         });
     }
     void script(const std::string& body) {
-        std::ofstream(adb_) << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" << (folder_ / "args").string()
-                            << "'\n" << body << "\n";
+        std::ofstream(adb_) << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '"
+                            << (folder_ / "args").string() << "'\n"
+                            << body << "\n";
         fs::permissions(adb_, fs::perms::owner_all);
     }
 
@@ -60,65 +61,83 @@ protected:
 
 TEST_F(AdbRunnerTest, PrivateScopeAndSerialComeBeforeTheCommand) {
     script("echo x");
-    auto result = runner().runAdb({"shell", "echo", "x"}, 5, true, "192.168.1.20:5555", true, AdbServerScope::privateMirroring);
+    auto result = runner().runAdb({"shell", "echo", "x"}, {.timeout = std::chrono::seconds(5),
+                                                           .serial = "192.168.1.20:5555",
+                                                           .log = true,
+                                                           .scope = AdbServerScope::privateMirroring});
     std::vector<std::string> expected{"-P", "15037", "-s", "192.168.1.20:5555", "shell", "echo", "x"};
     EXPECT_EQ(recordedArguments(), expected);
     expected.insert(expected.begin(), adb_.string());
     EXPECT_EQ(result.command, expected);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, "x");
-    EXPECT_EQ(logged_, (std::vector<std::string>{"$ " + adb_.string() + " -P 15037 -s 192.168.1.20:5555 shell echo x", "x"}));
+    EXPECT_EQ(logged_,
+              (std::vector<std::string>{"$ " + adb_.string() + " -P 15037 -s 192.168.1.20:5555 shell echo x", "x"}));
 }
 
 TEST_F(AdbRunnerTest, SharedScopeAddsNothingAndEmptyOutputIsNotLogged) {
     script("printf ' \\n\\n'");
-    auto result = runner().runAdb({"devices"}, 5, false, std::nullopt, true, AdbServerScope::sharedDevelopment);
+    auto result = runner().runAdb({"devices"}, {.timeout = std::chrono::seconds(5), .check = false, .log = true});
     EXPECT_EQ(recordedArguments(), std::vector<std::string>{"devices"});
     EXPECT_EQ(result.output, "");
     EXPECT_EQ(logged_.size(), 1u);
 }
 
-TEST_F(AdbRunnerTest, CheckedFailuresCarryTheTrimmedOutputOrTheCommandLine) {
-    script("printf '  \\n\\n'; exit 1");
-    EXPECT_EQ(failureOf([&] { runner().runAdb({"get-state"}, 5, true, "S1", false, AdbServerScope::sharedDevelopment); }),
-              "命令失败: " + adb_.string() + " -s S1 get-state");
-    script("echo \"error: device 'S1' not found\"; echo; exit 1");
-    EXPECT_EQ(failureOf([&] { runner().runAdb({"get-state"}, 5, true, "S1", false, AdbServerScope::sharedDevelopment); }),
-              "error: device 'S1' not found");
+// The branches after the run, scripted in-process through the command-runner seam: each row is
+// what the command gave, the call's check flag, and the expected result or failure text.
+TEST_F(AdbRunnerTest, OutcomesOfARunBecomeResultsOrFailures) {
+    struct Row {
+        FiniteRun run;
+        bool check;
+        std::string expected;  // "=<output>" for a result, else the failure text
+    };
+    const std::string line = adb_.string() + " -P 15037 -s S get-state";
+    const std::vector<Row> rows{
+        {{false, 1, "  \n\n"}, true, "命令失败: " + line},
+        {{false, 1, "error: device 'S' not found\n\n"}, true, "error: device 'S' not found"},
+        {{false, 1, "cannot connect"}, false, "=cannot connect"},
+        {{false, 2, "model\377\n"}, false, "="},  // undecodable output counts as empty
+        {{false, 2, "model\377\n"}, true, "命令失败: " + line},
+        {{true, 0, "partial"}, false, "命令超时: " + line},
+    };
+    for (const auto& row : rows) {
+        std::vector<double> timeouts;
+        auto adb = runner();
+        adb.setCommandRunner([&](const ProcessSpec&, std::chrono::duration<double> timeout) {
+            timeouts.push_back(timeout.count());
+            return row.run;
+        });
+        std::string outcome;
+        try {
+            outcome = "=" + adb.runAdb({"get-state"}, {.timeout = Seconds(2.5),
+                                                       .check = row.check,
+                                                       .serial = "S",
+                                                       .scope = AdbServerScope::privateMirroring})
+                                .output;
+        } catch (const MirrorError& error) {
+            outcome = error.what();
+        }
+        EXPECT_EQ(outcome, row.expected) << row.run.bytes;
+        EXPECT_EQ(timeouts, std::vector<double>{2.5});  // the time-out the call asked for
+    }
     EXPECT_TRUE(logged_.empty());
 }
 
-TEST_F(AdbRunnerTest, UncheckedFailuresAreNormalResults) {
-    script("echo 'cannot connect'; exit 1");
-    auto result = runner().runAdb({"connect", "10.0.0.2:5555"}, 5, false, std::nullopt, false, AdbServerScope::sharedDevelopment);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.output, "cannot connect");
-}
-
-TEST_F(AdbRunnerTest, UndecodableOutputCountsAsEmpty) {
-    script("printf 'model\\377\\n'; exit 2");
-    auto result = runner().runAdb({"shell", "getprop"}, 5, false, std::nullopt, false, AdbServerScope::sharedDevelopment);
-    EXPECT_EQ(result.output, "");
-    EXPECT_EQ(failureOf([&] { runner().runAdb({"shell"}, 5, true, std::nullopt, false, AdbServerScope::sharedDevelopment); }),
-              "命令失败: " + adb_.string() + " shell");
-}
-
-TEST_F(AdbRunnerTest, AHangingCommandTimesOutNearItsDeadline) {
+TEST_F(AdbRunnerTest, AHangingCommandIsCutAtItsDeadline) {
     script("exec sleep 30");
     auto start = std::chrono::steady_clock::now();
-    auto text = failureOf([&] { runner().runAdb({"wait-for-device"}, 2, false, "S", true, AdbServerScope::privateMirroring); });
-    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_EQ(text, "命令超时: " + adb_.string() + " -P 15037 -s S wait-for-device");
-    EXPECT_GE(elapsed, 2.0);
-    EXPECT_LT(elapsed, 2.1);
+    auto text =
+        failureOf([&] { runner().runAdb({"wait-for-device"}, {.timeout = Seconds(1), .check = false, .log = true}); });
+    EXPECT_EQ(text, "命令超时: " + adb_.string() + " wait-for-device");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(logged_.size(), 1u);  // only the command line
 }
 
 TEST_F(AdbRunnerTest, LaunchErrorsPassThroughUnchanged) {
-    EXPECT_THROW(runner().runAdb({"devices"}, 5, true, std::nullopt, false, AdbServerScope::sharedDevelopment), LaunchError);
+    EXPECT_THROW(runner().runAdb({"devices"}, {.timeout = std::chrono::seconds(5)}), LaunchError);
     std::ofstream(adb_) << "not runnable";
     try {
-        runner().runAdb({"devices"}, 5, true, std::nullopt, false, AdbServerScope::sharedDevelopment);
+        runner().runAdb({"devices"}, {.timeout = std::chrono::seconds(5)});
         FAIL();
     } catch (const LaunchError& error) {
         EXPECT_EQ(error.reason(), LaunchError::Reason::notExecutable);
@@ -132,8 +151,10 @@ TEST_F(AdbRunnerTest, OnlySharedScopeCommandsFollowTheResolvedBinary) {
     fs::permissions(other, fs::perms::owner_all);
     auto adb = runner();
     adb.setSharedBinaryResolver([other] { return std::optional<fs::path>(other); });
-    EXPECT_EQ(adb.runAdb({"devices"}, 5, true, std::nullopt, false, AdbServerScope::sharedDevelopment).output, "theirs");
-    EXPECT_EQ(adb.runAdb({"devices"}, 5, true, std::nullopt, false, AdbServerScope::privateMirroring).output, "ours");
+    EXPECT_EQ(adb.runAdb({"devices"}, {.timeout = std::chrono::seconds(5)}).output, "theirs");
+    EXPECT_EQ(
+        adb.runAdb({"devices"}, {.timeout = std::chrono::seconds(5), .scope = AdbServerScope::privateMirroring}).output,
+        "ours");
 }
 
 }  // namespace

@@ -160,7 +160,6 @@ TEST_F(DeviceDiscoveryTest, StaleWirelessTransportsAreLoggedDisconnectedAndLeftO
             EXPECT_DOUBLE_EQ(invocation.timeout, 4.0);
         }
     EXPECT_GE(elapsed, 4.0);  // the hung echo had its full 4 s
-    EXPECT_LT(elapsed, 8.0);
 }
 
 TEST_F(DeviceDiscoveryTest, SilentValidationGivesUpSoonerAndLogsNothing) {
@@ -168,13 +167,14 @@ TEST_F(DeviceDiscoveryTest, SilentValidationGivesUpSoonerAndLogsNothing) {
     adb.on({"-s", "*", "get-state"}).reply("device");
     adb.on({"-s", "*", "shell", "echo", "*"}).hangs();
     adb.on({"disconnect", "*"}).reply("disconnected 10.0.0.1:5555");
-    auto started = std::chrono::steady_clock::now();
     auto devices = discovery.detectAdbDevices(true);
-    auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     EXPECT_FALSE(devices.hasAny());
     EXPECT_TRUE(logged.lines().empty());
-    EXPECT_GE(elapsed, 2.5);
-    EXPECT_LT(elapsed, 4.0);
+    for (const auto& invocation : recorded.invocations()) {  // a background refresh gives up sooner
+        if (invocation.arguments.find(" shell echo ") != std::string::npos) {
+            EXPECT_DOUBLE_EQ(invocation.timeout, 2.5);
+        }
+    }
     EXPECT_EQ(adb.commandLines().back(), "disconnect 10.0.0.1:5555");
 }
 

@@ -159,7 +159,7 @@ TEST_F(RecentDeviceStoreTest, TimesAreSecondsSinceTheStartOf2001) {
 // replaces it with a file holding only the new record.
 TEST_F(RecentDeviceStoreTest, BadFilesReadAsEmptyAndAreReplacedByTheNextSave) {
     std::string big = "[";
-    while (big.size() < 10 * 1024 * 1024)
+    while (big.size() <= RecentDeviceStore::kMaximumFileSize)
         big += R"({"serial":"S)" + std::to_string(big.size()) + R"(","ip":"10.0.0.1","updatedAt":1},)";
     big += R"({"serial":"LAST","ip":"10.0.0.1","updatedAt":1}])";
 
@@ -177,7 +177,6 @@ TEST_F(RecentDeviceStoreTest, BadFilesReadAsEmptyAndAreReplacedByTheNextSave) {
         {"invalid UTF-8", "[{\"serial\":\"A\xff\",\"ip\":\"1.2.3.4\",\"updatedAt\":1}]"},
         {"deep nesting", std::string(100000, '[')},
         {"empty file", ""},
-        {"ten megabytes", big},
     };
     for (const auto& [name, contents] : cases) {
         SCOPED_TRACE(name);
@@ -188,6 +187,14 @@ TEST_F(RecentDeviceStoreTest, BadFilesReadAsEmptyAndAreReplacedByTheNextSave) {
         EXPECT_EQ(fileText(), R"([{"serial":"NEW1","ip":"10.0.0.7","updatedAt":725760000.0}])");
         EXPECT_EQ(serials(store.loadRecentDevices(5)), std::vector<std::string>{"NEW1"});
     }
+    // A file over the cap reads as empty but is never replaced: that would wipe its records.
+    writeFile(big);
+    RecentDeviceStore store(folder, clock);
+    EXPECT_TRUE(store.loadRecentDevices(5).empty());
+    auto skipped = store.saveRecentDevice("NEW1", "10.0.0.7", std::nullopt, std::nullopt);
+    ASSERT_TRUE(skipped);
+    EXPECT_EQ(*skipped, "最近设备文件超过 1 MB 上限，已保留原文件: " + (folder / "recent-devices.json").string());
+    EXPECT_EQ(fileText(), big);
 }
 
 TEST_F(RecentDeviceStoreTest, AFifoAtThePathDoesNotBlockAndIsReplaced) {

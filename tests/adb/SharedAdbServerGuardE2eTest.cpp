@@ -107,7 +107,7 @@ TEST_F(SharedAdbServerGuardE2eTest, WithoutTheGuardOurAdbKillsAServerOfAnotherVe
     startOtherServer();
     realServerMayRun_ = true;  // having killed it, our adb starts its own server on the port
     AdbRunner unguarded(folder_ / "tools" / "adb", testing::pickFreePort(), nullptr);
-    auto result = unguarded.runAdb({"devices"}, 30.0, false, std::nullopt, false, AdbServerScope::sharedDevelopment);
+    auto result = unguarded.runAdb({"devices"}, {.timeout = std::chrono::seconds(30), .check = false});
 
     EXPECT_NE(result.output.find("adb server version (99) doesn't match this client (41); killing..."),
               std::string::npos)
@@ -137,13 +137,17 @@ TEST_F(SharedAdbServerGuardE2eTest, SharedCommandsRunTheServersOwnAdbAndNeverKil
     EXPECT_FALSE(service.deviceDiscovery().detectAdbDevices(false).hasAny());
     // A connect attempt and the commands around it, on the shared server.
     auto shared = AdbServerScope::sharedDevelopment;
-    auto connect = service.runAdb({"connect", "127.0.0.2:5555"}, 10.0, false, std::nullopt, true, shared);
+    auto connect = service.runAdb({"connect", "127.0.0.2:5555"},
+                                  {.timeout = std::chrono::seconds(10), .check = false, .log = true, .scope = shared});
     EXPECT_EQ(connect.output, "failed to connect to '127.0.0.2:5555': Connection refused");
-    auto state = service.runAdb({"get-state"}, 5.0, false, std::string("127.0.0.2:5555"), false, shared);
+    auto state = service.runAdb(
+        {"get-state"},
+        {.timeout = std::chrono::seconds(5), .check = false, .serial = std::string("127.0.0.2:5555"), .scope = shared});
     EXPECT_EQ(state.status, 1);
     EXPECT_EQ(state.output, "error: device '127.0.0.2:5555' not found");
-    service.runAdb({"devices", "-l"}, 5.0, true, std::nullopt, false, shared);
-    service.runAdb({"disconnect", "127.0.0.2:5555"}, 5.0, false, std::nullopt, false, shared);
+    service.runAdb({"devices", "-l"}, {.timeout = std::chrono::seconds(5), .scope = shared});
+    service.runAdb({"disconnect", "127.0.0.2:5555"},
+                   {.timeout = std::chrono::seconds(5), .check = false, .scope = shared});
 
     ASSERT_GE(invocations.size(), 6u);
     for (const auto& invocation : invocations) EXPECT_EQ(invocation.command.front(), kOtherAdb.string());
@@ -194,7 +198,7 @@ TEST_F(SharedAdbServerGuardE2eTest, AServerOfOurVersionKeepsOurToolAndStaysUp) {
     MirrorService service(serviceOptions());
     LogRecorder log;
     log.attach(*service.log());
-    auto listing = service.runAdb({"devices"}, 10.0, true, std::nullopt, false, AdbServerScope::sharedDevelopment);
+    auto listing = service.runAdb({"devices"}, {.timeout = std::chrono::seconds(10)});
     EXPECT_EQ(listing.command.front(), (folder_ / "tools" / "adb").string());
     EXPECT_EQ(listing.output, "List of devices attached");
     EXPECT_TRUE(log.lines().empty());

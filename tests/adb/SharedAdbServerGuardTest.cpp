@@ -310,10 +310,11 @@ TEST_F(SharedAdbServerGuardTest, RunnerRunsTheFollowedBinaryForSharedCommandsOnl
     AdbRunner runner(ownAdb_, 15037, log_);
     SharedAdbServerGuard::installIn(runner, SharedAdbServerGuardOptions{proc(), Seconds(0.5), environmentOf({})});
 
-    auto shared = runner.runAdb({"devices"}, 5.0, true, std::nullopt, false, AdbServerScope::sharedDevelopment);
+    auto shared = runner.runAdb({"devices"}, {.timeout = std::chrono::seconds(5)});
     EXPECT_EQ(shared.output, "ide devices");
     EXPECT_EQ(shared.command, (std::vector<std::string>{ideAdb.string(), "devices"}));
-    auto priv = runner.runAdb({"devices"}, 5.0, true, std::nullopt, false, AdbServerScope::privateMirroring);
+    auto priv =
+        runner.runAdb({"devices"}, {.timeout = std::chrono::seconds(5), .scope = AdbServerScope::privateMirroring});
     EXPECT_EQ(priv.output, "own -P 15037 devices");
     EXPECT_EQ(runner.binaryFor(AdbServerScope::privateMirroring), ownAdb_);
 }

@@ -24,7 +24,8 @@ using testing::AdbWorld;
 class ManualPageE2E : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!AdbWorld::available() || !AdbWorld::scrcpyStandinPath()) GTEST_SKIP() << "adb, the simulator or the stand-in is missing";
+        if (!AdbWorld::available() || !AdbWorld::scrcpyStandinPath())
+            GTEST_SKIP() << "adb, the simulator or the stand-in is missing";
         world_ = std::make_unique<AdbWorld>();
         AppDelegate::Options options;
         options.service.tools = ToolLocation::inToolFolder(world_->toolFolder());
@@ -72,7 +73,7 @@ TEST_F(ManualPageE2E, DetectMirrorAndStopAUsbAttachedPair) {
     EXPECT_EQ(value("adbValue"), "USB ADB 已连接");
     EXPECT_EQ(value("modelValue"), "Tervo3");
     EXPECT_EQ(value("deviceIdValue"), QString::fromStdString(glasses.serialNo()));
-    EXPECT_EQ(value("statusValue"), "检测完成");
+    EXPECT_EQ(value("statusValue"), "已连接，可开始投屏。");
     EXPECT_EQ(button("startButton")->text(), "开始无线投屏");
 
     QTest::mouseClick(button("startButton"), Qt::LeftButton);

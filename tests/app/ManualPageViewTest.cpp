@@ -45,14 +45,21 @@ TEST_F(ManualPageViewTest, StrangeDeviceNamesNeverWidenTheWindow) {
     std::vector<ConnectedAdbDevice> devices;
     for (const std::string& model : {std::string(), std::string(1000, 'W'), std::string("智能眼镜\n第二行\t\x1b[31m红"),
                                      std::string("Очки-Терво-3-Про-Макс")}) {
-        ConnectedAdbDevice device{"S" + std::to_string(devices.size()), connection_kind::kUsb, std::nullopt, std::nullopt,
-                                  model, std::string(300, 'I'), true, false};
+        ConnectedAdbDevice device{"S" + std::to_string(devices.size()),
+                                  connection_kind::kUsb,
+                                  std::nullopt,
+                                  std::nullopt,
+                                  model,
+                                  std::string(300, 'I'),
+                                  true,
+                                  false};
         devices.push_back(device);
     }
     std::vector<DeviceTab> tabs;
     for (const auto& device : devices) tabs.push_back({tabTitle(device, true), tabTooltip(device)});
     page.renderTabs(tabs, 1);
-    page.showStatusRows(StatusRows{"USB ADB 已连接", std::string(1000, 'M'), std::string(1000, 'I'), "\x07Wi\nFi", "-", "投屏中"});
+    page.showStatusRows(
+        StatusRows{"USB ADB 已连接", std::string(1000, 'M'), std::string(1000, 'I'), "\x07Wi\nFi", "-", "投屏中"});
     QTest::qWait(50);
     EXPECT_LE(delegate_->window().width(), MainWindow::kWidth);
     EXPECT_LE(page.findChild<QWidget*>("deviceTabs")->width(), ManualPage::kContentWidth);
@@ -75,8 +82,8 @@ TEST_F(ManualPageViewTest, OnlyALongAbsenceResetsTheBreakerAndRefreshes) {
     EXPECT_TRUE(logged("已重置投屏专用 41998 健康状态: 应用从长时间后台恢复"));
 
     delegate_->workspaceDidWake();
-    EXPECT_TRUE(logged("检测到macOS 睡眠唤醒，正在刷新扫码投屏基础状态。"));
-    EXPECT_TRUE(logged("已重置投屏专用 41998 健康状态: macOS 睡眠唤醒"));
+    EXPECT_TRUE(logged("检测到系统睡眠唤醒，正在刷新扫码投屏基础状态。"));
+    EXPECT_TRUE(logged("已重置投屏专用 41998 健康状态: 系统睡眠唤醒"));
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
-#include "mirror/GlassShellOverlayGeometry.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <ostream>
+
+#include "mirror/GlassShellOverlayGeometry.h"
 
 namespace orvan {
 
@@ -12,7 +12,9 @@ namespace orvan {
 void PrintTo(const OverlayRect& rect, std::ostream* out) {
     *out << "{" << rect.x << ", " << rect.y << ", " << rect.width << "x" << rect.height << "}";
 }
-void PrintTo(const OverlayPoint& point, std::ostream* out) { *out << "(" << point.x << ", " << point.y << ")"; }
+void PrintTo(const OverlayPoint& point, std::ostream* out) {
+    *out << "(" << point.x << ", " << point.y << ")";
+}
 void PrintTo(const RimRoundedRect& rect, std::ostream* out) {
     *out << "{" << rect.x << ", " << rect.y << ", " << rect.width << "x" << rect.height << " r" << rect.radius << "}";
 }
@@ -22,7 +24,8 @@ namespace {
 using Geometry = GlassShellOverlayGeometry;
 
 WindowInfo window(pid_t pid, int x, int y, int width, int height) {
-    return {.windowId = static_cast<std::uint32_t>(x + 1), .pid = pid, .x = x, .y = y, .width = width, .height = height};
+    return {
+        .windowId = static_cast<std::uint32_t>(x + 1), .pid = pid, .x = x, .y = y, .width = width, .height = height};
 }
 
 TEST(GlassShellOverlayGeometryTest, ScrcpyFrameIsTheFirstLargeEnoughWindowOfThePid) {
@@ -50,7 +53,8 @@ TEST(GlassShellOverlayGeometryTest, ScrcpyFrameTurnsDevicePixelsIntoLogicalOnes)
     EXPECT_EQ(Geometry::scrcpyFrame(windows, 42, 2.0), (OverlayRect{300, 201, 720, 720}));  // 200.5 rounds away
     EXPECT_EQ(Geometry::scrcpyFrame(windows, 42, 1.5), (OverlayRect{400, 267, 960, 960}));
     // A nonsensical ratio falls back to 1 instead of producing infinite or negative frames.
-    for (double ratio : {0.0, -2.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+    for (double ratio :
+         {0.0, -2.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
         EXPECT_EQ(Geometry::scrcpyFrame(windows, 42, ratio), (OverlayRect{600, 401, 1440, 1440})) << ratio;
     }
     // The size test applies to the window system's own pixels.
@@ -66,11 +70,6 @@ TEST(GlassShellOverlayGeometryTest, DefaultFrameIsCentredInTheAvailableArea) {
     EXPECT_EQ(Geometry::defaultFrame(std::nullopt), (OverlayRect{0, 0, 720, 720}));
 }
 
-TEST(GlassShellOverlayGeometryTest, OverlayGrowsTwentyTwoBeyondTheWindowOnEverySide) {
-    EXPECT_EQ(Geometry::grown(OverlayRect{100, 50, 720, 720}), (OverlayRect{78, 28, 764, 764}));
-    EXPECT_EQ(Geometry::grown(OverlayRect{0, 0, 10, 20}, 5), (OverlayRect{-5, -5, 20, 30}));
-}
-
 TEST(GlassShellOverlayGeometryTest, InitialFrameFallsBackToTheDefaultAndFollowingWaitsForTheWindow) {
     const OverlayRect screen{0, 0, 1280, 800};
     EXPECT_EQ(Geometry::initialOverlayFrame({}, 42, screen), (OverlayRect{258, 18, 764, 764}));
@@ -80,40 +79,6 @@ TEST(GlassShellOverlayGeometryTest, InitialFrameFallsBackToTheDefaultAndFollowin
     EXPECT_EQ(Geometry::initialOverlayFrame(windows, 42, screen), (OverlayRect{78, 38, 764, 764}));
     EXPECT_EQ(Geometry::followedOverlayFrame(windows, 42), (OverlayRect{78, 38, 764, 764}));
     EXPECT_EQ(Geometry::followedOverlayFrame(windows, 42, 2.0), (OverlayRect{28, 8, 404, 404}));
-}
-
-TEST(GlassShellOverlayGeometryTest, BottomLeftPointsFlipAroundTheViewHeight) {
-    EXPECT_EQ(Geometry::toTopLeft({72, 718}, 764), (OverlayPoint{72, 46}));
-    EXPECT_EQ(Geometry::toTopLeft({0, 0}, 764), (OverlayPoint{0, 764}));
-    EXPECT_EQ(Geometry::toTopLeft({3, 764}, 764), (OverlayPoint{3, 0}));
-}
-
-TEST(GlassShellOverlayGeometryTest, RimRectanglesAreInsetFromTheBounds) {
-    const GlassShellRim rim = Geometry::rim(764, 600);
-    EXPECT_EQ(rim.outer, (RimRoundedRect{7, 7, 750, 586, 42}));
-    EXPECT_EQ(rim.inner, (RimRoundedRect{21, 21, 722, 558, 30}));
-}
-
-TEST(GlassShellOverlayGeometryTest, GlintAndBridgeHangFromTheTopEdge) {
-    // A view that is not square shows whether the flip uses the height (not the width) and
-    // whether the curves end up near the top, where the glasses' bridge is.
-    const GlassShellRim rim = Geometry::rim(800, 600);
-    EXPECT_EQ(rim.glint.start, (OverlayPoint{72, 46}));
-    EXPECT_EQ(rim.glint.control1, (OverlayPoint{116, 70}));
-    EXPECT_EQ(rim.glint.control2, (OverlayPoint{180, 20}));
-    EXPECT_EQ(rim.glint.end, (OverlayPoint{230, 25}));
-
-    EXPECT_EQ(rim.bridge.start, (OverlayPoint{362, 18}));
-    EXPECT_EQ(rim.bridge.control1, (OverlayPoint{382, 3}));
-    EXPECT_EQ(rim.bridge.control2, (OverlayPoint{418, 3}));
-    EXPECT_EQ(rim.bridge.end, (OverlayPoint{438, 18}));
-}
-
-TEST(GlassShellOverlayGeometryTest, BridgeCentresOnOddWidths) {
-    const GlassShellRim rim = Geometry::rim(765, 765);
-    EXPECT_DOUBLE_EQ(rim.bridge.start.x, 382.5 - 38);
-    EXPECT_DOUBLE_EQ(rim.bridge.end.x, 382.5 + 38);
-    EXPECT_DOUBLE_EQ(rim.bridge.start.y, 18);
 }
 
 }  // namespace

@@ -107,7 +107,7 @@ TEST_F(TargetReadinessTest, AuthorizationAcceptedWhileWaiting) {
         .reply("device");
     rig.adb.on({"devices"}).reply("List of devices attached\n" + t + "\tunauthorized");
     rig.adb.on({"-s", t, "shell", "echo", "*"}).reply("__ORVAN_MIRROR_ADB_READY__");
-    EXPECT_TRUE(rig.readiness.waitForWirelessAdbAuthorization(t, 8.0, false, kShared));
+    EXPECT_TRUE(rig.readiness.waitForWirelessAdbAuthorization(t, 8.0, Logging::logged, kShared));
     EXPECT_EQ(rig.logs.lines(), (std::vector<std::string>{"ADB 正在等待眼镜授权，保留 8 秒确认时间: " + t,
                                                           "眼镜端 ADB 授权已确认: " + t}));
     EXPECT_EQ(rig.clock.sleeps(), (std::vector<double>{0.25, 0.25, 0.25}));
@@ -117,7 +117,7 @@ TEST_F(TargetReadinessTest, AuthorizationAcceptedWhileWaiting) {
 TEST_F(TargetReadinessTest, AuthorizationNeverGivenEndsAfterTheWait) {
     rig.scriptTransport();
     rig.adb.setVariable("state", "unauthorized");
-    EXPECT_FALSE(rig.readiness.waitForWirelessAdbAuthorization(t, 8.0, false, kShared));
+    EXPECT_FALSE(rig.readiness.waitForWirelessAdbAuthorization(t, 8.0, Logging::logged, kShared));
     EXPECT_EQ(rig.logs.lines(), (std::vector<std::string>{"ADB 正在等待眼镜授权，保留 8 秒确认时间: " + t,
                                                           "等待眼镜端 ADB 授权超时: " + t}));
     auto sleeps = rig.clock.sleeps();
@@ -128,10 +128,10 @@ TEST_F(TargetReadinessTest, AuthorizationNeverGivenEndsAfterTheWait) {
 
 TEST_F(TargetReadinessTest, SilentAuthorizationWaitLogsNothing) {
     rig.scriptTransport();
-    EXPECT_FALSE(rig.readiness.waitForWirelessAdbAuthorization(t, 0.5, true, kShared));
+    EXPECT_FALSE(rig.readiness.waitForWirelessAdbAuthorization(t, 0.5, Logging::silent, kShared));
     EXPECT_TRUE(rig.logs.lines().empty());
     rig.glassesOnline();
-    EXPECT_TRUE(rig.readiness.waitForWirelessAdbAuthorization(t, 0.5, true, kShared));
+    EXPECT_TRUE(rig.readiness.waitForWirelessAdbAuthorization(t, 0.5, Logging::silent, kShared));
     EXPECT_TRUE(rig.logs.lines().empty());
 }
 
@@ -142,7 +142,7 @@ TEST_F(TargetReadinessTest, OfflineTargetAuthorizedInTimeNeedsNoDisconnect) {
         .reply("device");
     rig.adb.on({"devices"}).reply("List of devices attached\n" + t + "\toffline");
     rig.adb.on({"-s", t, "shell", "echo", "*"}).reply("__ORVAN_MIRROR_ADB_READY__");
-    auto outcome = rig.readiness.waitForOfflineAuthorizationThenReconnectOnce(t, 5.0, false, kShared);
+    auto outcome = rig.readiness.waitForOfflineAuthorizationThenReconnectOnce(t, 5.0, Logging::logged, kShared);
     EXPECT_EQ(outcome, (TargetReadiness::OfflineOutcome{true, ""}));
     EXPECT_TRUE(rig.actions().empty());
     EXPECT_EQ(rig.logs.lines().front(), "无线 ADB 首次进入 offline，保留现有 transport 等待眼镜授权: " + t);
@@ -153,7 +153,7 @@ TEST_F(TargetReadinessTest, OfflineTargetIsResetOnceThenWaitedForAgain) {
     rig.adb.on({"connect", t}).reply("connected to " + t);
     rig.scriptTransport();
     rig.adb.setVariable("state", "offline");
-    auto outcome = rig.readiness.waitForOfflineAuthorizationThenReconnectOnce(t, 5.0, false, kShared);
+    auto outcome = rig.readiness.waitForOfflineAuthorizationThenReconnectOnce(t, 5.0, Logging::logged, kShared);
     EXPECT_EQ(outcome, (TargetReadiness::OfflineOutcome{false, "offline"}));
     EXPECT_EQ(rig.actions(), (std::vector<std::string>{"disconnect " + t, "connect " + t}));
     auto disconnect = rig.invocationsExactly("disconnect " + t).at(0);
@@ -183,7 +183,7 @@ TEST_F(TargetReadinessTest, OfflineResetThatConnectsSucceedsQuietly) {
     rig.adb.on({"connect", t}).reply("connected to " + t).sets("state", "device").sets("answers", "yes");
     rig.scriptTransport();
     rig.adb.setVariable("state", "offline");
-    auto outcome = rig.readiness.waitForOfflineAuthorizationThenReconnectOnce(t, 1.0, true, kShared);
+    auto outcome = rig.readiness.waitForOfflineAuthorizationThenReconnectOnce(t, 1.0, Logging::silent, kShared);
     EXPECT_EQ(outcome, (TargetReadiness::OfflineOutcome{true, ""}));
     EXPECT_TRUE(rig.logs.lines().empty());
     EXPECT_EQ(rig.invocationsExactly("disconnect " + t).at(0).timeout, 1.0);  // min(4, the connect time-out)
@@ -194,14 +194,15 @@ TEST_F(TargetReadinessTest, OfflineDisconnectErrorIsThrownAndConnectErrorIsLogge
     rig.adb.on({"disconnect", t}).reply("").hangs();
     rig.scriptTransport();
     rig.adb.setVariable("state", "offline");
-    EXPECT_THROW(rig.readiness.waitForOfflineAuthorizationThenReconnectOnce(t, 0.3, true, kShared), MirrorError);
+    EXPECT_THROW(rig.readiness.waitForOfflineAuthorizationThenReconnectOnce(t, 0.3, Logging::silent, kShared),
+                 MirrorError);
 
     ConnectionRig other{16052};
     other.adb.on({"disconnect", t}).reply("");
     other.adb.on({"connect", t}).reply("").hangs();
     other.scriptTransport();
     other.adb.setVariable("state", "offline");
-    auto outcome = other.readiness.waitForOfflineAuthorizationThenReconnectOnce(t, 0.3, false, kShared);
+    auto outcome = other.readiness.waitForOfflineAuthorizationThenReconnectOnce(t, 0.3, Logging::logged, kShared);
     EXPECT_FALSE(outcome.connected);
     EXPECT_TRUE(
         other.logs.contains("无线 ADB connect 命令异常: 命令超时: " + other.adb.adbPath().string() + " connect " + t));

@@ -75,8 +75,8 @@ TEST(WirelessAdbConnectText, ConnectErrorForAnUnreachableNetwork) {
         "电脑无法访问眼镜内网 IP：192.168.1.20。\n"
         "请确认眼镜和电脑处于同一可互访内网；公司内网生成的二维码可以使用，但网络需允许电脑访问眼镜的 5555 端口。\n"
         "如果正在使用 VPN、代理、访客网络，或公司网络开启了客户端隔离/路由 ACL/防火墙拦截，请先关闭或切换网络后重试。\n"
-        "如果终端可访问该端口但小助手仍失败，请在“系统设置 > 隐私与安全性 > 本地网络”中允许 "
-        "OrvanMirror，然后重新打开应用。\n" +
+        "如果终端可访问该端口但小助手仍失败，请在“系统防火墙设置”中允许 "
+        "OrvanMirror 访问本地网络，然后重新打开应用。\n" +
             kHint + "\n原始错误：failed to connect to '192.168.1.20:5555': No route to host");
     EXPECT_TRUE(
         formatAdbConnectError("10.0.0.9", "Operation TIMED OUT").starts_with("电脑无法访问眼镜内网 IP：10.0.0.9。\n"));

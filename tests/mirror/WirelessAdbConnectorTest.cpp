@@ -29,8 +29,12 @@ protected:
     bool connect(double timeout = 5.0, AdbServerScope scope = kShared, bool silent = false,
                  bool immediateFallback = false) {
         return rig.connector.tryConnectWirelessAdb(
-            kTargetIp, kTargetPort, timeout, silent,
-            [this](const std::string& message) { failures.push_back(message); }, scope, immediateFallback);
+            kTargetIp, kTargetPort,
+            {.timeout = timeout,
+             .logging = silent ? Logging::silent : Logging::logged,
+             .onFailure = [this](const std::string& message) { failures.push_back(message); },
+             .scope = scope,
+             .preferImmediateSharedFallback = immediateFallback});
     }
     std::string adbLine(const std::string& arguments) const {
         return "$ " + rig.adb.adbPath().string() + " " + arguments;
@@ -88,7 +92,7 @@ TEST_F(WirelessAdbConnectorTest, PrecheckLogsByOutcomeAndNeverStopsTheConnect) {
     size_t probes = rig.network.calls().size();
     EXPECT_TRUE(connect());
     EXPECT_EQ(rig.network.calls().size(), probes);  // confirmed: no probe at all
-    EXPECT_EQ(rig.logs.lines(), std::vector<std::string>{"Bonjour 已确认本地网络授权，直接开始 adb connect: " + t});
+    EXPECT_EQ(rig.logs.lines(), std::vector<std::string>{"系统已确认本地网络可用，直接开始 adb connect: " + t});
 }
 
 TEST_F(WirelessAdbConnectorTest, DeadDeviceTransportIsResetBeforeTheConnect) {
@@ -486,9 +490,9 @@ TEST_F(WirelessAdbConnectorTest, BadPortsAndAddressesAreProbedAsUnavailable) {
           Case{"not-an-ip", 5555, noName}, Case{"192.168.1.300", 5555, noName}, Case{"", 5555, noName}}) {
         rig.logs.clear();
         failures.clear();
-        EXPECT_FALSE(connector.tryConnectWirelessAdb(c.ip, c.port, 5.0, false, [this](const std::string& m) {
-            failures.push_back(m);
-        })) << c.ip;
+        EXPECT_FALSE(connector.tryConnectWirelessAdb(
+            c.ip, c.port, {.onFailure = [this](const std::string& m) { failures.push_back(m); }}))
+            << c.ip;
         EXPECT_EQ(rig.logs.lines().at(0), "眼镜 ADB 端口预检暂未连通，继续尝试 adb connect: " + c.reason);
         EXPECT_EQ(failures, std::vector<std::string>{"failed to resolve host"}) << c.ip;
     }

@@ -42,7 +42,8 @@ public:
     void connectWireless(const std::string& ip, int port, double timeout, bool silent) override {
         std::lock_guard lock(mutex);
         ++reconnects;
-        reconnectCalls.push_back(ip + ":" + std::to_string(port) + "/" + std::to_string(timeout).substr(0, 3) + (silent ? "/silent" : ""));
+        reconnectCalls.push_back(ip + ":" + std::to_string(port) + "/" + std::to_string(timeout).substr(0, 3) +
+                                 (silent ? "/silent" : ""));
     }
     void startWirelessMirror(const ConnectedAdbDevice& device, bool glassShell) override {
         if (startFailure) throw MirrorError::message(*startFailure);
@@ -55,7 +56,9 @@ public:
         stopped.push_back(device.serial);
         mirroring = false;
     }
-    void disconnect(const ConnectedAdbDevice& device) override { disconnected.push_back(device.serial); }
+    void disconnect(const std::optional<ConnectedAdbDevice>& device) override {
+        disconnected.push_back(device ? device->serial : "all");
+    }
     bool isMirroring(const ConnectedAdbDevice&) override { return mirroring; }
     bool isAudioForwardingEnabled() override { return audio; }
     void setAudioForwardingEnabled(bool enabled) override { audio = enabled; }
@@ -78,7 +81,11 @@ public:
         tabs = rendered;
         selected = index;
     }
-    void showStatusRows(const StatusRows& shown) override { rows = shown; }
+    // The rows' status and setStatus write the same label, as in the page.
+    void showStatusRows(const StatusRows& shown) override {
+        rows = shown;
+        statuses.push_back(shown.status);
+    }
     void setStatus(const std::string& text) override { statuses.push_back(text); }
     void setMirrorButtonTitle(const std::string& title) override { mirrorButton = title; }
     void setAudioForwarding(bool checked, const std::string& tip) override {
@@ -86,8 +93,12 @@ public:
         audioTooltip = tip;
     }
     void setBusy(bool value) override { busy = value; }
-    void showWarning(const std::string& title, const std::string& message) override { warnings.push_back(title + "|" + message); }
-    void showInformation(const std::string& message, const std::string& button) override { infos.push_back(message + "|" + button); }
+    void showWarning(const std::string& title, const std::string& message) override {
+        warnings.push_back(title + "|" + message);
+    }
+    void showInformation(const std::string& message, const std::string& button) override {
+        infos.push_back(message + "|" + button);
+    }
 
     std::vector<DeviceTab> tabs;
     std::optional<size_t> selected;
@@ -110,7 +121,8 @@ protected:
     void TearDown() override { controller_.reset(); }
 
     bool settle() {
-        return queue_->runUntil([&] { return !controller_->isActionInProgress() && !controller_->isRefreshInProgress(); }, Seconds(5));
+        return queue_->runUntil(
+            [&] { return !controller_->isActionInProgress() && !controller_->isRefreshInProgress(); }, Seconds(5));
     }
     bool logged(const std::string& line) {
         std::lock_guard lock(logMutex_);
@@ -149,6 +161,7 @@ TEST_F(ManualPageControllerTest, DetectionShowsOneTabPerPairAndRemembersUsbGlass
     EXPECT_EQ(view_.rows.adb, "USB 和无线 ADB 均已连接");
     EXPECT_EQ(view_.rows.computerWifi, "HomeWiFi");
     EXPECT_EQ(view_.mirrorButton, "开始无线投屏");
+    EXPECT_EQ(view_.statuses.back(), "已连接，可开始投屏。");
     auto records = store_->loadRecords();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].serial, "T3ABC");
@@ -157,7 +170,8 @@ TEST_F(ManualPageControllerTest, DetectionShowsOneTabPerPairAndRemembersUsbGlass
 }
 
 TEST_F(ManualPageControllerTest, NothingFoundTriesThreeRecentAddressesThenReportsTheFailure) {
-    for (int i = 1; i <= 4; ++i) store_->saveRecentDevice("S" + std::to_string(i), "10.0.0." + std::to_string(i), {}, {});
+    for (int i = 1; i <= 4; ++i)
+        store_->saveRecentDevice("S" + std::to_string(i), "10.0.0." + std::to_string(i), {}, {});
     controller_->detectDevice();
     ASSERT_TRUE(settle());
     EXPECT_EQ(backend_->reconnectCalls.size(), 3u);
@@ -216,19 +230,35 @@ TEST_F(ManualPageControllerTest, AFailedStartEndsInTheAlertAndRegistersNothing) 
     EXPECT_FALSE(view_.busy);
 }
 
-TEST_F(ManualPageControllerTest, ActionsWithoutADeviceAskForADetectionFirst) {
+TEST_F(ManualPageControllerTest, AStartWithoutADeviceAsksForADetectionADisconnectEndsEverything) {
     controller_->start();
+    EXPECT_EQ(view_.warnings, std::vector<std::string>{"操作失败|请先点击“检测设备”，并选择一个设备页签。"});
     controller_->disconnect();
-    EXPECT_EQ(view_.warnings, (std::vector<std::string>(2, "操作失败|请先点击“检测设备”，并选择一个设备页签。")));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(backend_->disconnected, std::vector<std::string>{"all"});
+    EXPECT_NE(std::find(view_.statuses.begin(), view_.statuses.end(), "已断开无线 ADB 连接。"), view_.statuses.end());
+}
+
+TEST_F(ManualPageControllerTest, ADisconnectFromARecentOnlyTabSwitchesToTheConnectedPair) {
+    (void)store_->saveRecentDevice("OLD1", "10.0.0.9", {}, {});
+    backend_->listing = usbAndWirelessOfOnePair();
+    controller_->detectDevice();
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(view_.tabs.size(), 2u);
+    controller_->selectDeviceTab(1);
+    controller_->disconnect();
+    ASSERT_TRUE(settle());
+    EXPECT_TRUE(logged("已自动切换到当前连接设备 Tervo3"));
+    EXPECT_EQ(view_.selected, 0u);
+    ASSERT_EQ(backend_->disconnected.size(), 1u);
+    EXPECT_NE(backend_->disconnected[0], "all");
 }
 
 TEST_F(ManualPageControllerTest, ClicksAndTicksDuringADetectionStartNothingMore) {
     backend_->listing = usbAndWirelessOfOnePair();
     std::mutex gate;
     gate.lock();
-    backend_->detectionGate = [&] {
-        std::lock_guard wait(gate);
-    };
+    backend_->detectionGate = [&] { std::lock_guard wait(gate); };
     controller_->detectDevice();
     for (int i = 0; i < 5; ++i) {
         controller_->detectDevice();

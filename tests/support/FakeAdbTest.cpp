@@ -20,7 +20,7 @@ protected:
     AdbRunner runner{adb.adbPath(), 16123, nullptr};
 
     CommandResult run(const std::vector<std::string>& arguments, double timeout = 5.0) {
-        return runner.runAdb(arguments, timeout, false, std::nullopt, false, AdbServerScope::sharedDevelopment);
+        return runner.runAdb(arguments, {.timeout = Seconds(timeout), .check = false});
     }
 };
 
@@ -128,8 +128,9 @@ TEST_F(FakeAdbTest, RecordsTheServerEnvironment) {
 
 TEST_F(FakeAdbTest, PrivateScopeArgumentsReachTheFakeInOrder) {
     adb.on({"-P", "16123", "-s", "127.0.0.2:5555", "shell", "echo", "x"}).reply("x");
-    auto result = runner.runAdb({"shell", "echo", "x"}, 5.0, true, std::string("127.0.0.2:5555"), false,
-                                AdbServerScope::privateMirroring);
+    auto result = runner.runAdb({"shell", "echo", "x"}, {.timeout = std::chrono::seconds(5),
+                                                         .serial = std::string("127.0.0.2:5555"),
+                                                         .scope = AdbServerScope::privateMirroring});
     EXPECT_EQ(result.output, "x");
     EXPECT_TRUE(adb.unmatchedCalls().empty());
 }
