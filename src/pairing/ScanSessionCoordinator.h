@@ -27,16 +27,16 @@ struct ScanMirrorRequest {
 // The application's side of callback processing. `isMirroring` and `adbPublicKey` are called on
 // the server's worker thread; the others on the main thread.
 struct ScanSessionHooks {
-    LogFunction onLog;
-    std::function<bool(const ConnectedAdbDevice&)> isMirroring;
-    std::function<std::optional<std::string>()> adbPublicKey;
+    LogFunction onLog{};
+    std::function<bool(const ConnectedAdbDevice&)> isMirroring{};
+    std::function<std::optional<std::string>()> adbPublicKey{};
     // The scan page's updateStatus(text, isError, isPermanentError).
-    std::function<void(const std::string&, bool, bool)> updateStatus;
-    std::function<void(const ConnectedAdbDevice&)> registerRunningMirror;
-    std::function<void(const ScanMirrorRequest&)> startWirelessMirrorFromCallback;
-    std::function<void(const WirelessAdbCallback&)> processDisableWirelessAdbCallback;
-    std::function<std::optional<std::string>()> configuredWifiName;
-    std::function<std::optional<std::string>()> callbackHost;
+    std::function<void(const std::string&, bool, bool)> updateStatus{};
+    std::function<void(const ConnectedAdbDevice&)> registerRunningMirror{};
+    std::function<void(const ScanMirrorRequest&)> startWirelessMirrorFromCallback{};
+    std::function<void(const WirelessAdbCallback&)> processDisableWirelessAdbCallback{};
+    std::function<std::optional<std::string>()> configuredWifiName{};
+    std::function<std::optional<std::string>()> callbackHost{};
 };
 
 // Answers the glasses' callbacks and keeps the bookkeeping that makes a READY act once. The app
