@@ -54,4 +54,9 @@ void MirrorServiceScanEngine::disconnectWirelessAdb(const std::string& ip, int p
     service_.mirrorOrchestrator().disconnectWirelessAdb(ip, port);
 }
 
+bool MirrorServiceScanEngine::wirelessPortAnswers(const std::string& ip, int port, double timeout) {
+    return service_.localNetworkProbe().probeLocalNetworkAccess(ip, port, timeout).kind ==
+           LocalNetworkProbeOutcome::Kind::reachable;
+}
+
 }  // namespace orvan

@@ -36,6 +36,8 @@ public:
     // Throws MirrorError.
     virtual void stopMirror(const ConnectedAdbDevice& device) = 0;
     virtual void disconnectWirelessAdb(const std::string& ip, int port) = 0;
+    // One TCP connect to a numeric address (never a name lookup) within `timeout` seconds.
+    virtual bool wirelessPortAnswers(const std::string& ip, int port, double timeout) = 0;
 };
 
 // The engine of the running app.
@@ -56,6 +58,7 @@ public:
     AdbDevices detectAdbDevices(bool silent) override;
     void stopMirror(const ConnectedAdbDevice& device) override;
     void disconnectWirelessAdb(const std::string& ip, int port) override;
+    bool wirelessPortAnswers(const std::string& ip, int port, double timeout) override;
 
 private:
     MirrorService& service_;

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "foundation/MirrorError.h"
+#include "pairing/ScanDisableProcessor.h"
 #include "pairing/ScanFailureText.h"
 #include "pairing/ScanMirrorTask.h"
 
@@ -99,8 +100,19 @@ struct ScriptedEngine final : ScanConnectionEngine {
     }
     void syncWirelessTargetToSharedAdb(const std::string&, int, AdbServerScope) override { record("sync"); }
     AdbDevices detectAdbDevices(bool) override { return {}; }
-    void stopMirror(const ConnectedAdbDevice&) override {}
-    void disconnectWirelessAdb(const std::string&, int) override {}
+    void stopMirror(const ConnectedAdbDevice& device) override {
+        record("stop " + device.serial);
+        if (!stopError.empty()) throw MirrorError::message(stopError);
+    }
+    void disconnectWirelessAdb(const std::string& ip, int port) override {
+        record("disconnect " + ip + ":" + std::to_string(port));
+    }
+    bool wirelessPortAnswers(const std::string&, int, double timeout) override {
+        record("port check " + std::to_string(timeout).substr(0, 3));
+        return portStillOpen;
+    }
+    std::string stopError;
+    bool portStillOpen = false;
 };
 
 struct TaskRig {
@@ -202,6 +214,103 @@ TEST(ScanMirrorTask, WindowClosedByUserForgetsTheKey) {
     EXPECT_EQ(rig.statuses.back(), "投屏已结束，可重新扫码启动。");
     EXPECT_EQ(rig.ack(), std::pair(false, std::string("STARTING")));  // fresh again
     EXPECT_TRUE(rig.coordinator.book().admitReady(kSession, *rig.request.callbackKey, false).process);
+}
+
+struct StatusPage final : WirelessAdbQrPage {
+    void configureEnableQrMode() override {}
+    void configureDisableQrMode(const std::string&, const std::string&, const std::string&,
+                                const std::string&) override {}
+    void showQrImage(const std::optional<QrModuleBitmap>&) override {}
+    void showStatusState(const std::string& title, const std::string& detail, bool) override {
+        states.push_back(title + "/" + detail);
+    }
+    void showFailureState(const std::string&, FailureAuthorizationAction, bool) override {}
+    void showWaitingState() override { states.push_back("waiting"); }
+    void showWifiPasswordState(const std::string&) override {}
+    std::vector<std::string> states;
+};
+
+struct DisableRig {
+    ManualMainQueue main;
+    StatusPage page;
+    ScriptedEngine engine;
+    std::vector<std::string> lines;
+    std::map<std::string, ConnectedAdbDevice> mirrors;
+    std::shared_ptr<WirelessAdbQrController> controller =
+        std::make_shared<WirelessAdbQrController>(main, page, WirelessAdbQrHooks{});
+    std::shared_ptr<ScanDisableProcessor> processor = std::make_shared<ScanDisableProcessor>(
+        engine, controller, main,
+        ScanDisableHooks{.onLog = [this](const std::string& l) { lines.push_back(l); },
+                         .setMainStatus = {},
+                         .activeMirrorDevices = [this] { return mirrors; },
+                         .removeActiveMirrorDevice = [this](const std::string& key) { mirrors.erase(key); },
+                         .refreshDeviceTabs = {},
+                         .refreshRunningMirrors = {}});
+    WirelessAdbCallback report(const std::string& status = "DISABLED") {
+        return {.type = "ORVAN_WIRELESS_ADB_STATUS",
+                .version = 1,
+                .action = "DISABLE",
+                .sessionId = controller->disableSessionId(),
+                .status = status,
+                .device = WirelessAdbCallbackDevice{.ip = "10.0.0.5", .adbPort = 5555}};
+    }
+    // Processes the report and runs the main queue until a line starting with `prefix` is logged.
+    void process(const WirelessAdbCallback& callback, const std::string& prefix) {
+        processor->processDisableWirelessAdbCallback(callback);
+        ASSERT_TRUE(main.runUntil([&] { return logged(prefix); }, Seconds(20))) << prefix;
+        main.runPending();
+    }
+    bool logged(const std::string& prefix) const {
+        return std::any_of(lines.begin(), lines.end(), [&](const auto& l) { return l.starts_with(prefix); });
+    }
+};
+
+TEST(ScanDisableProcessor, FailureReportsNameTheirReason) {
+    for (auto [message, code, detail] : {std::tuple<const char*, const char*, const char*>{"关不掉", "E1", "关不掉"},
+                                         {nullptr, "E1", "E1"},
+                                         {nullptr, nullptr, "眼镜返回 FAILED"}}) {
+        DisableRig rig;
+        auto report = rig.report("FAILED");
+        if (message) report.message = message;
+        if (code) report.errorCode = code;
+        rig.process(report, "关闭无线 ADB 失败：");
+        EXPECT_EQ(rig.page.states.back(), std::string("关闭无线 ADB 失败/") + detail + "，可重新扫码重试。");
+        EXPECT_TRUE(rig.engine.calls.empty());
+    }
+}
+
+// A failed stop still disconnects, and its error is the one reported.
+TEST(ScanDisableProcessor, StopFailureStillDisconnectsAndReportsFirstError) {
+    DisableRig rig;
+    rig.engine.stopError = "停止失败";
+    rig.process(rig.report(), "关闭无线 ADB 失败：");
+    EXPECT_EQ(rig.engine.calls, (std::vector<std::string>{"stop 10.0.0.5:5555", "disconnect 10.0.0.5:5555"}));
+    EXPECT_EQ(rig.lines.back(), "关闭无线 ADB 失败：停止失败");
+}
+
+// Success: every mirror entry of these glasses goes (whatever its key), the code acts once, and
+// a port that still answers is reported.
+TEST(ScanDisableProcessor, SuccessRemovesOverlappingMirrorsVoidsCodeAndWarnsOpenPort) {
+    DisableRig rig;
+    auto glasses = wirelessTargetDevice("10.0.0.5:5555", "10.0.0.5");
+    glasses.deviceId = "T3-001";
+    rig.mirrors = {{"device:t3-001", glasses},
+                   {"ip:10.0.0.5", wirelessTargetDevice("10.0.0.5:5555", "10.0.0.5")},
+                   {"ip:10.0.0.6", wirelessTargetDevice("10.0.0.6:5555", "10.0.0.6")}};
+    rig.engine.portStillOpen = true;
+    const auto report = rig.report();
+    rig.process(report, "眼镜已报告关闭无线 ADB");
+    EXPECT_EQ(rig.engine.calls,
+              (std::vector<std::string>{"stop 10.0.0.5:5555", "disconnect 10.0.0.5:5555", "port check 1.0"}));
+    EXPECT_EQ(rig.mirrors.size(), 1u);
+    EXPECT_TRUE(rig.mirrors.contains("ip:10.0.0.6"));
+    EXPECT_FALSE(rig.controller->isShowingDisableQr());
+    EXPECT_TRUE(rig.logged("无线 ADB 已关闭: 10.0.0.5:5555"));
+    EXPECT_EQ(rig.lines.back(), "眼镜已报告关闭无线 ADB，但 10.0.0.5:5555 仍在响应连接。");
+    EXPECT_TRUE(rig.page.states.back().starts_with("无线 ADB 端口仍开放/"));
+
+    rig.process(report, "关闭无线 ADB 回调会话不匹配，已忽略。");
+    EXPECT_EQ(rig.engine.calls.size(), 3u);
 }
 
 }  // namespace
