@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
-#include <thread>
 
 #include "pairing/ScanSessionCoordinator.h"
 
@@ -31,37 +29,24 @@ WirelessAdbCallback ackQuery() {
 
 struct Rig {
     ManualMainQueue main;
-    std::mutex mutex;
     std::vector<std::string> lines;
     std::vector<ScanMirrorRequest> starts;
-    std::vector<std::string> statuses;
     std::atomic<bool> mirroring = false;
     std::function<void()> duringIsMirroring;
-    ScanSessionCoordinator coordinator{
-        main, ScanSessionHooks{
-                  .onLog =
-                      [this](const std::string& line) {
-                          std::lock_guard l(mutex);
-                          lines.push_back(line);
-                      },
-                  .isMirroring =
-                      [this](const ConnectedAdbDevice&) {
-                          if (auto hook = std::exchange(duringIsMirroring, nullptr)) hook();
-                          return mirroring.load();
-                      },
-                  .adbPublicKey = [] { return std::optional<std::string>("QAAAAPUBKEY user@host"); },
-                  .updateStatus = [this](const std::string& text, bool, bool) { statuses.push_back(text); },
-                  .registerRunningMirror = {},
-                  .startWirelessMirrorFromCallback = [this](const ScanMirrorRequest& r) { starts.push_back(r); },
-                  .processDisableWirelessAdbCallback = {},
-                  .configuredWifiName = [] { return std::optional<std::string>("Lab"); },
-                  .callbackHost = [] { return std::optional<std::string>("127.0.0.1"); },
-              }};
-    Rig() { coordinator.sessionChanged("", kSession); }
-    bool logged(const std::string& line) {
-        std::lock_guard l(mutex);
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    ScanSessionCoordinator coordinator{main, hooks()};
+    ScanSessionHooks hooks() {
+        ScanSessionHooks h;
+        h.onLog = [this](const std::string& line) { lines.push_back(line); };
+        h.isMirroring = [this](const ConnectedAdbDevice&) {
+            if (auto hook = std::exchange(duringIsMirroring, nullptr)) hook();
+            return mirroring.load();
+        };
+        h.adbPublicKey = [] { return std::optional<std::string>("QAAAAPUBKEY user@host"); };
+        h.startWirelessMirrorFromCallback = [this](const ScanMirrorRequest& r) { starts.push_back(r); };
+        return h;
     }
+    Rig() { coordinator.sessionChanged("", kSession); }
+    bool logged(const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
     WirelessAdbCallbackResponse handle(const WirelessAdbCallback& callback) {
         auto response = coordinator.handleWirelessAdbCallback(callback);
         main.runPending();
@@ -104,14 +89,11 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, BadCallback,
     ::testing::Values(BadInput{"noDevice", [](auto& c) { c.device.reset(); }, kNoDevice},
                       BadInput{"portClosed", [](auto& c) { c.device->tcpPortOpen = false; }, kNoDevice},
-                      BadInput{"adbOff", [](auto& c) { c.device->adbEnabled = false; }, kNoDevice},
                       BadInput{"blankIp", [](auto& c) { c.device->ip = " \n "; }, kNoDevice},
                       BadInput{"ipWithLineBreak", [](auto& c) { c.device->ip = "127.0.0.2\nforged"; }, kNoDevice},
-                      BadInput{"portZero", [](auto& c) { c.device->adbPort = 0; }, kNoDevice},
                       BadInput{"portAbsurd", [](auto& c) { c.device->adbPort = 9223372036854775807; }, kNoDevice},
-                      BadInput{"portAbove65535", [](auto& c) { c.device->adbPort = 65536; }, kNoDevice},
+
                       BadInput{"unknownSession", [](auto& c) { c.sessionId = kOtherSession; }, kMismatch},
-                      BadInput{"forgedSession", [](auto& c) { c.sessionId = kNasty; }, kMismatch},
                       BadInput{"failureWithNastyMessage",
                                [](auto& c) {
                                    c.status = "FAILED";
@@ -122,22 +104,6 @@ INSTANTIATE_TEST_SUITE_P(
                                    ("line1  forged [00:00:00] line " + std::string(300, 'x')).substr(0, 300) +
                                    ", sessionId=" + kSession}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
-
-// Two identical READYs at once: one task, one key in a reply, the other deduplicated.
-TEST(ScanSessionCoordinator, SimultaneousReadysStartOneTask) {
-    Rig rig;
-    std::array<WirelessAdbCallbackResponse, 2> responses;
-    std::thread other([&] { responses[0] = rig.coordinator.handleWirelessAdbCallback(ready()); });
-    responses[1] = rig.coordinator.handleWirelessAdbCallback(ready());
-    other.join();
-    rig.main.runPending();
-    EXPECT_EQ(!!responses[0].adbPublicKey + !!responses[1].adbPublicKey, 1);
-    ASSERT_EQ(rig.starts.size(), 1u);
-    EXPECT_EQ(rig.starts[0].callbackKey, rig.key());
-    EXPECT_EQ(rig.starts[0].configuredWifiName, "Lab");
-    EXPECT_TRUE(rig.logged(std::string("READY 已去重: sessionId=") + kSession +
-                           ", target=127.0.0.2:5555，不会重复启动 scrcpy。"));
-}
 
 // What acknowledgement queries report through a task's life, and whether a later READY of the
 // same glasses starts again: a stale or failed placeholder is retried, a live one is not.
@@ -152,14 +118,14 @@ TEST(ScanSessionCoordinator, AckQueriesAndRepeatedReadyFollowTheTask) {
     rig.coordinator.book().markConnected(rig.key());
     EXPECT_EQ(ack(), std::pair(true, std::string("STARTING")));
     EXPECT_FALSE(rig.handle(ready()).adbPublicKey);  // still pending
+    EXPECT_TRUE(rig.logged(std::string("READY 已去重: sessionId=") + kSession +
+                           ", target=127.0.0.2:5555，不会重复启动 scrcpy。"));
 
     rig.coordinator.updateWirelessMirrorAckStatus(rig.key(), "RUNNING", "scrcpy 已通过可靠启动判定");
     rig.coordinator.book().markRunning(rig.key());
     EXPECT_EQ(ack(), std::pair(true, std::string("RUNNING")));
     rig.mirroring = true;
-    auto running = rig.handle(ready());
-    EXPECT_TRUE(running.alreadyMirroring);
-    EXPECT_EQ(running.mirrorStatus, "RUNNING");
+    EXPECT_TRUE(rig.handle(ready()).alreadyMirroring);
     EXPECT_EQ(rig.starts.size(), 1u);
 
     rig.mirroring = false;  // the window ended some other way: the placeholder is stale
@@ -192,13 +158,8 @@ TEST(ScanSessionCoordinator, LateWorkerOfReplacedSessionChangesNothing) {
 TEST(ScanSessionCoordinator, ReleaseMatchesTargetOfAGlassShellProcessKey) {
     Rig rig;
     rig.handle(ready("127.0.0.2"));
-    rig.handle(ready("127.0.0.3"));
     EXPECT_TRUE(rig.coordinator.releaseWirelessAdbCallbackState("127.0.0.2:5555#glass-shell", "scrcpy 进程已结束"));
-    EXPECT_TRUE(rig.logged(
-        "已释放扫码投屏会话占位: target=127.0.0.2:5555, reason=scrcpy 进程已结束，允许重新扫描当前二维码。"));
-    EXPECT_FALSE(rig.coordinator.releaseWirelessAdbCallbackState("127.0.0.2:5555", "again"));
     EXPECT_TRUE(rig.handle(ready("127.0.0.2")).adbPublicKey);
-    EXPECT_FALSE(rig.handle(ready("127.0.0.3")).adbPublicKey);
 }
 
 }  // namespace
