@@ -4,10 +4,12 @@
 // `adb connect`, one `adb shell echo`, and the stand-in's own time from start to readiness.
 // bench/scan_to_mirror.sh sets up the world.
 //
-//   bench_scan_to_mirror <tool folder> <private port> <iterations> <ip> <port> <stand-in log>
+//   bench_scan_to_mirror <tool folder> <private port> <iterations> <stand-in log> <ip:port>...
 //
-// Prints "run <scan ms> <bare ms>" per run. Each run starts from a disconnected target (on both
-// servers) and a new session, so every run connects and launches a window anew.
+// With one target it prints "run <scan ms> <bare ms>" per run; with several (the classroom,
+// bench/classroom.sh) "run <all pairs ms> <one pair ms>", every READY posted at once. Each scan
+// starts from disconnected targets (on both servers) and a new session, so every run connects
+// and launches windows anew.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "mirror/MirrorService.h"
 #include "pairing/ScanConnectionEngine.h"
@@ -44,8 +47,8 @@ double lastReadyMilliseconds(const std::string& logPath) {
 int main(int argc, char** argv) {
     using namespace orvan;
     using namespace std::chrono_literals;
-    if (argc != 7) {
-        std::fprintf(stderr, "usage: %s <tool folder> <private port> <iterations> <ip> <port> <stand-in log>\n",
+    if (argc < 6) {
+        std::fprintf(stderr, "usage: %s <tool folder> <private port> <iterations> <stand-in log> <ip:port>...\n",
                      argv[0]);
         return 2;
     }
@@ -55,9 +58,8 @@ int main(int argc, char** argv) {
     options.privatePort = std::atoi(argv[2]);
     options.mainQueue = main;
     const int iterations = std::atoi(argv[3]);
-    const std::string ip = argv[4];
-    const int port = std::atoi(argv[5]);
-    const std::string target = ip + ":" + std::to_string(port);
+    const std::string standinLog = argv[4];
+    const std::vector<std::string> targets(argv + 5, argv + argc);
     MirrorService service(std::move(options));
     service.privateAdbServer().preferredScanAdbServerScope();  // the app prepares it at launch
     MirrorServiceScanEngine engine(service);
@@ -70,44 +72,74 @@ int main(int argc, char** argv) {
     ScanSessionCoordinator coordinator(*main, hooks);
     task = std::make_shared<ScanMirrorTask>(engine, coordinator, *main, SystemClock::shared(), ScanTaskHooks{});
 
+    auto split = [](const std::string& target) {
+        auto colon = target.rfind(':');
+        return std::pair(target.substr(0, colon), std::atoi(target.c_str() + colon + 1));
+    };
     auto reset = [&] {
         service.mirrorOrchestrator().stopMirror();
-        while (!service.scrcpyLauncher().launchedChildrenNotEnded().empty())
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        service.mirrorOrchestrator().disconnectWirelessAdb(ip, port);
+        while (!service.scrcpyLauncher().launchedChildrenNotEnded().empty()) std::this_thread::sleep_for(5ms);
+        for (const auto& target : targets) {
+            auto [ip, port] = split(target);
+            service.mirrorOrchestrator().disconnectWirelessAdb(ip, port);
+        }
+    };
+    int sessions = 0;
+    // All READYs of `count` pairs at once, each on its own thread as the server's workers
+    // would; returns the milliseconds until every key reads RUNNING, or -1.
+    auto scan = [&](size_t count) {
+        reset();
+        const std::string session = "BENCH-" + std::to_string(++sessions);
+        coordinator.sessionChanged("", session);
+        std::vector<std::string> keys;
+        std::vector<std::thread> posts;
+        const auto started = Steady::now();
+        for (size_t i = 0; i < count; ++i) {
+            auto [ip, port] = split(targets[i]);
+            keys.push_back(WirelessAdbCallbackBook::callbackConsumptionKey(session, targets[i]));
+            WirelessAdbCallback ready{.type = "ORVAN_WIRELESS_ADB_STATUS",
+                                      .version = 1,
+                                      .action = "ENABLE",
+                                      .sessionId = session,
+                                      .status = "READY",
+                                      .device = WirelessAdbCallbackDevice{
+                                          .ip = ip, .adbPort = port, .adbEnabled = true, .tcpPortOpen = true}};
+            posts.emplace_back([&coordinator, ready] { coordinator.handleWirelessAdbCallback(ready); });
+        }
+        for (auto& post : posts) post.join();
+        for (size_t done = 0; done < keys.size();) {
+            main->runPending();
+            const auto status = coordinator.book().ackState(keys[done]).mirrorStatus;
+            if (status == "FAILED") return -1.0;
+            if (status == "RUNNING")
+                ++done;
+            else
+                std::this_thread::sleep_for(500us);
+        }
+        return millisecondsSince(started);
     };
     for (int i = 0; i < iterations; ++i) {
-        reset();
-        const std::string session = "BENCH-" + std::to_string(i);
-        coordinator.sessionChanged("", session);
-        WirelessAdbCallback ready{
-            .type = "ORVAN_WIRELESS_ADB_STATUS",
-            .version = 1,
-            .action = "ENABLE",
-            .sessionId = session,
-            .status = "READY",
-            .device = WirelessAdbCallbackDevice{.ip = ip, .adbPort = port, .adbEnabled = true, .tcpPortOpen = true}};
-        const std::string key = WirelessAdbCallbackBook::callbackConsumptionKey(session, target);
-        auto started = Steady::now();
-        coordinator.handleWirelessAdbCallback(ready);
-        std::string status;
-        while ((status = coordinator.book().ackState(key).mirrorStatus) == "STARTING") {
-            main->runPending();
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
-        }
-        const double scan = millisecondsSince(started);
-        if (status != "RUNNING") {
-            std::fprintf(stderr, "scan run %d ended %s\n", i, status.c_str());
+        const double one = scan(1);
+        const double standin = lastReadyMilliseconds(standinLog);
+        if (one < 0) {
+            std::fprintf(stderr, "scan run %d failed\n", i);
             return 1;
         }
-        const double standin = lastReadyMilliseconds(argv[6]);
-
-        reset();
-        started = Steady::now();
-        auto& runner = service.adbRunner();
-        runner.runAdb({"connect", target}, {.timeout = 8s, .check = true});
-        runner.runAdb({"shell", "echo", "x"}, {.timeout = 8s, .check = true, .serial = target});
-        std::printf("run %.3f %.3f\n", scan, millisecondsSince(started) + standin);
+        if (targets.size() > 1) {
+            const double all = scan(targets.size());
+            if (all < 0) {
+                std::fprintf(stderr, "classroom run %d failed\n", i);
+                return 1;
+            }
+            std::printf("run %.3f %.3f\n", all, one);
+        } else {
+            reset();
+            const auto started = Steady::now();
+            auto& runner = service.adbRunner();
+            runner.runAdb({"connect", targets[0]}, {.timeout = 8s, .check = true});
+            runner.runAdb({"shell", "echo", "x"}, {.timeout = 8s, .check = true, .serial = targets[0]});
+            std::printf("run %.3f %.3f\n", one, millisecondsSince(started) + standin);
+        }
         std::fflush(stdout);
     }
     reset();

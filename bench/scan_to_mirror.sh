@@ -24,7 +24,7 @@ trap 'adb -P "$private" kill-server >/dev/null 2>&1 || true; sim_world_cleanup' 
 
 unset DISPLAY  # the start rests on the readiness line, as on a machine without X11
 export ORVAN_STANDIN_DELAY_MS=200 ORVAN_STANDIN_LOG="$sim_work/standin.jsonl"
-"$driver" "$sim_work/tools" "$private" "$runs" "$wlan" "$port" "$ORVAN_STANDIN_LOG" >"$sim_work/runs"
+"$driver" "$sim_work/tools" "$private" "$runs" "$ORVAN_STANDIN_LOG" "$wlan:$port" >"$sim_work/runs"
 
 scan=$(awk '{ print $2 }' "$sim_work/runs" | sim_world_median)
 bare=$(awk '{ print $3 }' "$sim_work/runs" | sim_world_median)
