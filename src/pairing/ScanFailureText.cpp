@@ -20,7 +20,7 @@ std::string scanConnectionFailureText(const std::string& failure, const std::str
                "小助手不会重启共享 ADB，以免中断 Android Studio 或其他设备；请查看日志确认服务来源。";
     }
     if (has("local_network_denied")) {
-        return "OrvanMirror 尚未获得系统本地网络访问权限。点击下方按钮请求授权并打开设置；"
+        return "OrvanMirror 尚未获得系统本地网络权限。点击下方按钮请求授权并打开设置；"
                "若仍没有 OrvanMirror，请完全退出并重新打开小助手后再试。";
     }
     if (has("no route to host") || has("network is unreachable")) {

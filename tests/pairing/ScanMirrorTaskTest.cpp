@@ -18,7 +18,7 @@ constexpr const char* kSecond = "\n如果使用生活版眼镜，请在手机 Or
 TEST(ScanFailureText, PicksTheFirstMatchingRow) {
     const std::vector<std::pair<std::string, std::string>> rows = {
         {"ADB_SERVER_RECOVERY_REQUIRED: connection refused", "眼镜 10.0.0.5 的 5555 端口可以访问"},
-        {"local_network_denied: no route to host", "OrvanMirror 尚未获得系统本地网络访问权限"},
+        {"local_network_denied: no route to host", "OrvanMirror 尚未获得系统本地网络权限。"},
         {"No route to host; connection refused", "电脑（未知）无法访问眼镜（10.0.0.5）。请确认电脑与 Lab "},
         {"CONNECTION REFUSED, unauthorized", "眼镜 10.0.0.5 拒绝 ADB 连接"},
         {"failed to authenticate: unauthorized", "电脑已经找到眼镜 10.0.0.5"},
