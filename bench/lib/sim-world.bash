@@ -1,6 +1,6 @@
 # Sourced by the bench scripts: an isolated adb world with one simulated pair of glasses.
 #
-#   sim_world_start <build folder> <name> <glasses-sim device JSON>
+#   sim_world_start <build folder> <name> <glasses-sim device JSON, or a JSON array of them>
 #
 # Makes a temporary folder ($sim_work) with its own HOME (adb keys) and a tool folder
 # ($sim_work/tools: adb + a placeholder scrcpy), exports a free ANDROID_ADB_SERVER_PORT (never
@@ -44,7 +44,12 @@ sim_world_start() {
 
   # The simulator ends when its standard input closes, so it cannot outlive the script.
   mkfifo "$sim_work/control"
-  "$sim" --device "$device" <"$sim_work/control" >"$sim_work/sim.out" 2>&1 &
+  local source=(--device "$device")
+  if [[ $device == \[* ]]; then
+    printf '%s' "$device" >"$sim_work/devices.json"
+    source=(--config "$sim_work/devices.json")
+  fi
+  "$sim" "${source[@]}" <"$sim_work/control" >"$sim_work/sim.out" 2>&1 &
   sim_pid=$!
   exec 9>"$sim_work/control"
   for _ in $(seq 100); do grep -q '^ready' "$sim_work/sim.out" && break; sleep 0.05; done

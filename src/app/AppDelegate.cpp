@@ -64,9 +64,11 @@ AppDelegate::AppDelegate(Options options)
     service_->setOnScrcpyTerminated([self](const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
         pid_t pid = child ? child->pid() : 0;
         bool glassShell = key.ends_with(kGlassShellProcessKeySuffix);
-        Dispatch::main().post([self, pid, glassShell] {
+        Dispatch::main().post([self, pid, glassShell, key] {
             if (!self || self->terminated_) return;
             if (glassShell) self->closeGlassShellOverlay(pid);
+            // The same enable code may be scanned again for these glasses.
+            if (self->scanSession_) self->scanSession_->releaseWirelessAdbCallbackState(key, "scrcpy 进程已结束");
             self->window_->setStatus("投屏已结束");
             self->manualPage_->syncActiveMirrorUi();
         });
@@ -78,6 +80,7 @@ AppDelegate::AppDelegate(Options options)
                                                              if (self) self->appendLog(message);
                                                          });
     window_->manualPage()->setController(manualPage_);
+    setUpScanSession();
 
     connect(window_.get(), &MainWindow::clearLogsRequested, this, &AppDelegate::clearLogs);
     connect(sleepWatcher_, &SleepWatcher::didWake, this, &AppDelegate::workspaceDidWake);
@@ -100,6 +103,47 @@ AppDelegate::~AppDelegate() {
     service_->setOnGlassShellStarted(nullptr);
     service_->setOnScrcpyTerminated(nullptr);
     log_.setScreenSink(nullptr);
+}
+
+void AppDelegate::setUpScanSession() {
+    QPointer<AppDelegate> self = this;
+    auto log = [self](const std::string& message) {
+        if (self) self->appendLog(message);
+    };
+    auto setStatus = [self](const std::string& text) {
+        if (self) self->window_->setStatus(QString::fromStdString(text));
+    };
+    auto refreshMirrors = [self](const ConnectedAdbDevice&) {
+        if (self) self->manualPage_->syncActiveMirrorUi();
+    };
+    adbKey_ = std::make_unique<AdbAuthorizationKey>(service_->adbRunner(), paths::home() / ".android");
+    scanEngine_ = std::make_unique<MirrorServiceScanEngine>(*service_);
+    ScanSessionHooks hooks;
+    hooks.onLog = log;
+    hooks.isMirroring = [service = service_.get()](const ConnectedAdbDevice& device) {
+        return service->isMirroring(device);
+    };
+    hooks.adbPublicKey = [key = adbKey_.get()] { return key->adbPublicKeyForTemporaryAuthorization(); };
+    hooks.registerRunningMirror = refreshMirrors;
+    hooks.startWirelessMirrorFromCallback = [self](const ScanMirrorRequest& request) {
+        if (self) self->scanTask_->startWirelessMirrorFromCallback(request);
+    };
+    scanSession_ = std::make_unique<ScanSessionCoordinator>(Dispatch::main(), std::move(hooks));
+    ScanTaskHooks taskHooks;
+    taskHooks.onLog = log;
+    taskHooks.setMainStatus = setStatus;
+    taskHooks.recordRecentDevice = [self](const ConnectedAdbDevice& device) {
+        if (self && device.ip) self->store_.saveRecentDevice(device.serial, *device.ip, device.wifiName, device.model);
+    };
+    taskHooks.registerRunningMirror = refreshMirrors;
+    taskHooks.refreshDeviceTabs = [self](const AdbDevices&) {
+        if (self) self->manualPage_->refreshDevicesSilently(false);
+    };
+    taskHooks.refreshRunningMirrors = [self] {
+        if (self) self->manualPage_->syncActiveMirrorUi();
+    };
+    scanTask_ = std::make_shared<ScanMirrorTask>(*scanEngine_, *scanSession_, Dispatch::main(), service_->clock(),
+                                                 std::move(taskHooks));
 }
 
 void AppDelegate::appendLog(const std::string& message) {

@@ -7,9 +7,13 @@
 #include <memory>
 #include <optional>
 
+#include "adb/AdbAuthorizationKey.h"
 #include "adb/RecentDeviceStore.h"
 #include "foundation/ActivityLog.h"
 #include "mirror/MirrorService.h"
+#include "pairing/ScanConnectionEngine.h"
+#include "pairing/ScanMirrorTask.h"
+#include "pairing/ScanSessionCoordinator.h"
 #include "shell/ManualPageController.h"
 
 namespace orvan {
@@ -63,6 +67,9 @@ public:
     ActivityLog& activityLog() { return log_; }
     ManualPageController& manualPage() { return *manualPage_; }
     RecentDeviceStore& recentDeviceStore() { return store_; }
+    // The scan-mode callbacks and their connection tasks; the scan page hands the coordinator
+    // its callbacks and session changes.
+    ScanSessionCoordinator& scanSession() { return *scanSession_; }
     const std::map<pid_t, GlassShellOverlayWindow*>& glassShellOverlays() const { return overlays_; }
     // Lets a test pretend the app lost focus at a given time.
     void setInactiveSince(std::chrono::steady_clock::time_point when) { inactiveSince_ = when; }
@@ -71,6 +78,7 @@ private:
     void logToolCheck();
     void awaitMirrorsEnded();
     void refreshAfterAbsence(const std::string& reason);
+    void setUpScanSession();
     void openGlassShellOverlay(pid_t pid);
     void closeGlassShellOverlay(pid_t pid);
 
@@ -80,6 +88,10 @@ private:
     std::unique_ptr<MirrorService> service_;
     std::unique_ptr<MainWindow> window_;
     std::shared_ptr<ManualPageController> manualPage_;
+    std::unique_ptr<AdbAuthorizationKey> adbKey_;
+    std::unique_ptr<MirrorServiceScanEngine> scanEngine_;
+    std::unique_ptr<ScanSessionCoordinator> scanSession_;
+    std::shared_ptr<ScanMirrorTask> scanTask_;
     SleepWatcher* sleepWatcher_;
     QTimer refreshTimer_;
     std::optional<std::chrono::steady_clock::time_point> inactiveSince_;

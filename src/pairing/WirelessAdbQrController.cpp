@@ -142,6 +142,58 @@ QrModuleBitmap WirelessAdbQrController::makeDisableQrImage() {
     return *image;
 }
 
+void WirelessAdbQrController::toggleDisableQrMode() {
+    if (!isShowingDisableQr_) return showDisableQrMode();
+    disableSessionId_ = makeSessionId();
+    isShowingDisableQr_ = false;
+    page_.configureEnableQrMode();
+    page_.showQrImage(enableQrImage_);
+    page_.showWaitingState();
+}
+
+void WirelessAdbQrController::showDisableQrMode() {
+    std::optional<QrModuleBitmap> image;
+    try {
+        image = makeDisableQrImage();
+    } catch (const MirrorError& error) {
+        log(std::string("关闭无线 ADB 二维码生成失败：") + error.what());
+        page_.showStatusState("关闭二维码生成失败", "请先重新生成扫码投屏二维码。", true);
+        return;
+    }
+    isShowingDisableQr_ = true;
+    page_.configureDisableQrMode("扫码关闭无线 ADB", "使用眼镜端扫一扫扫描二维码，关闭无线 ADB。", "返回开启二维码",
+                                 "返回用于开启无线投屏的二维码");
+    page_.showQrImage(image);
+    page_.showStatusState("等待眼镜扫码关闭...", "扫码后将关闭无线 ADB，并停止该眼镜的无线投屏。", false);
+}
+
+void WirelessAdbQrController::completeDisableQr() {
+    if (activeCallbackUrl_ && activeWifiProfile_) {
+        try {
+            regenerateEnableQrImage(*activeCallbackUrl_, *activeWifiProfile_);
+        } catch (const MirrorError& error) {
+            page_.showFailureState("开启二维码重新生成失败，请重试。", FailureAuthorizationAction::none, false);
+            log(std::string("无线 ADB 关闭成功，但开启二维码重新生成失败：") + error.what());
+            return;
+        }
+        disableSessionId_ = makeSessionId();
+        isShowingDisableQr_ = false;
+        page_.configureEnableQrMode();
+        page_.showStatusState("无线 ADB 已关闭", "可继续扫描二维码开启新的无线投屏。", false);
+        return;
+    }
+    disableSessionId_ = makeSessionId();
+    isShowingDisableQr_ = false;
+    page_.configureEnableQrMode();
+    page_.showWaitingState();
+}
+
+void WirelessAdbQrController::updateDisableStatus(const std::string& title, const std::string& detail, bool isError) {
+    main_.post([weak = weak_from_this(), title, detail, isError] {
+        if (auto self = weak.lock()) self->page_.showStatusState(title, detail, isError);
+    });
+}
+
 void WirelessAdbQrController::stop() {
     refreshToken_ = makeSessionId();
     if (callbackServer_) callbackServer_->stop();

@@ -21,6 +21,9 @@ class WirelessAdbQrPage {
 public:
     virtual ~WirelessAdbQrPage() = default;
     virtual void configureEnableQrMode() = 0;
+    // The page's title and subtitle, and the mode button's title and tooltip, for the disable code.
+    virtual void configureDisableQrMode(const std::string& title, const std::string& subtitle,
+                                        const std::string& buttonTitle, const std::string& buttonTooltip) = 0;
     // Nothing clears the image.
     virtual void showQrImage(const std::optional<QrModuleBitmap>& image) = 0;
     virtual void showStatusState(const std::string& title, const std::string& detail, bool isError) = 0;
@@ -65,6 +68,16 @@ public:
     // A new disable session on the running server; throws MirrorError when there is no server
     // or the code cannot be drawn.
     QrModuleBitmap makeDisableQrImage();
+    // The mode button: to the disable code, or back to the unchanged enable code (the shown
+    // disable code becomes void).
+    void toggleDisableQrMode();
+    void showDisableQrMode();
+    // After a successful disable: the enable code again, and a new disable id, so that the same
+    // disable code acts only once.
+    void completeDisableQr();
+    // Any thread; shown on the main thread.
+    void updateDisableStatus(const std::string& title, const std::string& detail, bool isError);
+
     // Ends the enable session's server and drops background steps still running.
     void stop();
 

@@ -126,6 +126,10 @@ public:
 class RecordingPage final : public WirelessAdbQrPage {
 public:
     void configureEnableQrMode() override {}
+    void configureDisableQrMode(const std::string& title, const std::string&, const std::string&,
+                                const std::string&) override {
+        states.push_back(title);
+    }
     void showQrImage(const std::optional<QrModuleBitmap>& image) override { images += image ? 1 : 0; }
     void showStatusState(const std::string& title, const std::string&, bool) override { states.push_back(title); }
     void showFailureState(const std::string& message, FailureAuthorizationAction, bool) override {
@@ -179,12 +183,16 @@ TEST_F(QrControllerTest, QuickRefreshesMakeOneServerAndOneCodeAndNeverLogThePass
     EXPECT_EQ(page.states.back(), "waiting");
     EXPECT_TRUE(controller->activeCallbackUrl()->starts_with("http://127.0.0.1:"));
 
-    controller->makeDisableQrImage();
-    std::string firstId = controller->disableSessionId();
-    controller->makeDisableQrImage();
-    EXPECT_NE(controller->disableSessionId(), firstId);
-    EXPECT_TRUE(std::regex_match(controller->disableSessionId(),
-                                 std::regex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")));
+    // To the disable code and back: the enable code and session stay, the shown disable code is void.
+    const std::string enableId = controller->sessionId();
+    controller->toggleDisableQrMode();
+    const std::string shownId = controller->disableSessionId();
+    EXPECT_EQ(page.states.back(), "等待眼镜扫码关闭...");
+    controller->toggleDisableQrMode();
+    EXPECT_NE(controller->disableSessionId(), shownId);
+    EXPECT_EQ(controller->sessionId(), enableId);
+    EXPECT_EQ(page.states.back(), "waiting");
+    controller->toggleDisableQrMode();
     controller->stop();
     EXPECT_THROW(controller->makeDisableQrImage(), MirrorError);
 

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "adb/ConnectedAdbDevice.h"
+#include "foundation/LogSink.h"
+#include "pairing/WirelessAdbCallback.h"
+#include "pairing/WirelessAdbCallbackBook.h"
+#include "pairing/WirelessAdbCallbackResponse.h"
+#include "platform/Dispatch.h"
+
+namespace orvan {
+
+// What a READY that is to be acted on hands to the connection task.
+struct ScanMirrorRequest {
+    ConnectedAdbDevice device;  // the wireless target: serial = target, kind "无线"
+    WirelessAdbCallbackDevice callbackDevice;
+    std::string target;  // ip:port as reported
+    std::string sessionId;
+    std::optional<std::string> configuredWifiName;
+    std::optional<std::string> callbackHost;
+    std::optional<std::string> callbackKey;
+};
+
+// The application's side of callback processing. `isMirroring` and `adbPublicKey` are called on
+// the server's worker thread; the others on the main thread.
+struct ScanSessionHooks {
+    LogFunction onLog{};
+    std::function<bool(const ConnectedAdbDevice&)> isMirroring{};
+    std::function<std::optional<std::string>()> adbPublicKey{};
+    // The scan page's updateStatus(text, isError, isPermanentError).
+    std::function<void(const std::string&, bool, bool)> updateStatus{};
+    std::function<void(const ConnectedAdbDevice&)> registerRunningMirror{};
+    std::function<void(const ScanMirrorRequest&)> startWirelessMirrorFromCallback{};
+    std::function<void(const WirelessAdbCallback&)> processDisableWirelessAdbCallback{};
+    std::function<std::optional<std::string>()> configuredWifiName{};
+    std::function<std::optional<std::string>()> callbackHost{};
+};
+
+// Answers the glasses' callbacks and keeps the bookkeeping that makes a READY act once. The app
+// delegate owns it; handleWirelessAdbCallback is the callback server's handler.
+class ScanSessionCoordinator {
+public:
+    ScanSessionCoordinator(MainQueue& mainQueue, ScanSessionHooks hooks);
+
+    WirelessAdbCallbackBook& book() { return book_; }
+
+    // The scan page's onSessionChanged (main thread).
+    void sessionChanged(const std::string& oldId, const std::string& newId);
+    bool isCurrentReadyEnableCallback(const WirelessAdbCallback& callback) const;
+    // Server worker thread: answers at once; any slow work goes to the main queue.
+    WirelessAdbCallbackResponse handleWirelessAdbCallback(const WirelessAdbCallback& callback);
+    // Main thread.
+    void processWirelessAdbCallback(const WirelessAdbCallback& callback, bool shouldProcessEnable,
+                                    const std::optional<std::string>& callbackKey);
+    void updateWirelessMirrorAckStatus(const std::optional<std::string>& callbackKey, const std::string& status,
+                                       const std::string& reason);
+    // `target` may be a process key ("ip:port#glass-shell"): the suffix is not part of the target.
+    bool releaseWirelessAdbCallbackState(const std::string& target, const std::string& reason);
+
+private:
+    void log(const std::string& line) const;
+
+    MainQueue& main_;
+    ScanSessionHooks hooks_;
+    WirelessAdbCallbackBook book_;
+};
+
+// "ip:port" of the callback's device; none without a device.
+std::optional<std::string> callbackTarget(const WirelessAdbCallback& callback);
+// A device that can be connected: both flags set, an address after trimming, a port above 0.
+bool hasUsableCallbackDevice(const WirelessAdbCallback& callback);
+ConnectedAdbDevice wirelessTargetDevice(const std::string& target, const std::string& ip);
+
+}  // namespace orvan
