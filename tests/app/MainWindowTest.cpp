@@ -33,7 +33,7 @@ protected:
     QPushButton* button(const char* name) { return delegate_->window().findChild<QPushButton*>(name); }
     QString logText() { return delegate_->window().logView()->toPlainText(); }
     bool waitForLog(const QString& text) {
-        return QTest::qWaitFor([&] { return logText().contains(text); }, 3000);
+        return QTest::qWaitFor([&] { return logText().contains(text); }, 20000);
     }
 
     testing::TempDir root_{"orvan-app"};

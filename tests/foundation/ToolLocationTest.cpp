@@ -32,12 +32,6 @@ protected:
     ToolLocation tools_;
 };
 
-TEST_F(ToolLocationTest, LivesInTheArchitectureFolderOfTheResources) {
-    EXPECT_EQ(tools_.toolFolder.parent_path(), resources_ / "tools");
-    EXPECT_TRUE(tools_.toolFolder.filename().string().starts_with("linux-"));
-    EXPECT_EQ(tools_.scrcpyServer(), tools_.toolFolder / "scrcpy-server");
-}
-
 TEST_F(ToolLocationTest, NamesEveryMissingToolAdbFirst) {
     EXPECT_EQ(failure(), "缺少工具文件: " + tools_.adb.string() + ", " + tools_.scrcpy.string());
     std::ofstream(tools_.adb) << "";

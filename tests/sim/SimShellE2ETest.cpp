@@ -116,7 +116,7 @@ TEST_F(SimShell, ConnectionDroppedMidCommandGivesNoOutputAndStatusZero) {
     SimulatedGlasses& glasses = connected({.media = false});
     glasses.setShellResponse("slow", {.out = "never\n", .delayMs = 3000});
     auto run = std::async(std::launch::async, [&] { return shell(glasses, {"slow"}); });
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(glasses.waitForEvent([](const auto& e) { return e.value("event", "") == "shell-scripted"; }, 10s));
     glasses.drop("wifi", true);
     const CommandResult result = run.get();
     EXPECT_EQ(result.out, "");

@@ -180,10 +180,6 @@ SimulatedGlasses& AdbWorld::startGlasses(GlassesOptions options) {
     return *glasses_.back();
 }
 
-void AdbWorld::stopGlasses(SimulatedGlasses& glasses) {
-    std::erase_if(glasses_, [&](const auto& owned) { return owned.get() == &glasses; });
-}
-
 std::string AdbWorld::connectWifi(SimulatedGlasses& glasses) {
     const CommandResult result = adb({"connect", glasses.wifiSerial()});
     std::string line = result.out;

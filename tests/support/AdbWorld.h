@@ -66,8 +66,6 @@ public:
 
     // Starts one pair on a fresh loopback alias; the world owns it until it ends.
     SimulatedGlasses& startGlasses(GlassesOptions options = {});
-    // Ends one pair early (a vanished process: its connections close as the process exits).
-    void stopGlasses(SimulatedGlasses& glasses);
 
     // `adb connect` to the pair's Wi-Fi side; returns adb's output line.
     std::string connectWifi(SimulatedGlasses& glasses);

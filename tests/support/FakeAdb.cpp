@@ -144,18 +144,8 @@ void FakeAdb::setVariable(const std::string& name, const std::string& value) {
     std::ofstream(folder_ / kFakeAdbStateFile, std::ios::trunc) << nlohmann::json(state).dump();
 }
 
-void FakeAdb::setUnmatched(FakeAdbResponse response) {
-    scenario_.unmatched = std::move(response);
-    writeScenario();
-}
-
 void FakeAdb::recordEnvironmentVariable(const std::string& name) {
     scenario_.recordEnvironment.push_back(name);
-    writeScenario();
-}
-
-void FakeAdb::setScenario(FakeAdbScenario scenario) {
-    scenario_ = std::move(scenario);
     writeScenario();
 }
 
@@ -178,11 +168,6 @@ void FakeAdb::resetState() {
     std::error_code ignored;
     fs::remove(folder_ / kFakeAdbStateFile, ignored);
     fs::remove(folder_ / kFakeAdbCallsFile, ignored);
-}
-
-void FakeAdb::clearCalls() {
-    FolderLock lock(folder_);
-    std::ofstream(folder_ / kFakeAdbCallsFile, std::ios::trunc);
 }
 
 std::vector<FakeAdbCall> FakeAdb::calls() const {

@@ -81,17 +81,12 @@ public:
 
     FakeAdbRuleBuilder on(std::vector<std::string> pattern);
     void setVariable(const std::string& name, const std::string& value);
-    void setUnmatched(FakeAdbResponse response);
     void recordEnvironmentVariable(const std::string& name);
-    // Replaces the whole scenario (for example one read from a file).
-    void setScenario(FakeAdbScenario scenario);
-    const FakeAdbScenario& scenario() const { return scenario_; }
 
     // The variables as the runs so far left them.
     std::map<std::string, std::string> variables() const;
     // Forgets the run counters, the variables' changes and the recorded calls.
     void resetState();
-    void clearCalls();
 
     std::vector<FakeAdbCall> calls() const;
     // Each call's arguments joined with blanks, in order ("-P 16001 start-server").

@@ -19,29 +19,14 @@ protected:
     FakeAdb adb;
     AdbRunner runner{adb.adbPath(), 16123, nullptr};
 
-    CommandResult run(const std::vector<std::string>& arguments, double timeout = 5.0) {
-        return runner.runAdb(arguments, timeout, false, std::nullopt, false, AdbServerScope::sharedDevelopment);
+    CommandResult run(const std::vector<std::string>& arguments,
+                      std::chrono::duration<double> timeout = std::chrono::seconds(20)) {
+        AdbCall call;  // set field by field: GCC 12 warns about designated initialisers that skip one
+        call.timeout = timeout;
+        call.check = false;
+        return runner.runAdb(arguments, call);
     }
 };
-
-TEST(FakeAdbPatterns, LiteralsSingleAndRunWildcards) {
-    EXPECT_TRUE(argumentsMatch({"devices"}, {"devices"}));
-    EXPECT_FALSE(argumentsMatch({"devices"}, {"devices", "-l"}));
-    EXPECT_TRUE(argumentsMatch({"-P", "*", "start-server"}, {"-P", "16001", "start-server"}));
-    EXPECT_FALSE(argumentsMatch({"-P", "*", "start-server"}, {"start-server"}));
-    EXPECT_TRUE(argumentsMatch({"**", "get-state"}, {"get-state"}));
-    EXPECT_TRUE(argumentsMatch({"**", "get-state"}, {"-P", "1", "-s", "x", "get-state"}));
-    EXPECT_TRUE(argumentsMatch({"**", "shell", "**"}, {"-s", "x", "shell", "echo", "hi"}));
-    EXPECT_FALSE(argumentsMatch({"**", "shell", "**"}, {"-s", "x", "connect"}));
-    EXPECT_TRUE(argumentsMatch({}, {}));
-    EXPECT_FALSE(argumentsMatch({}, {"x"}));
-}
-
-TEST(FakeAdbPatterns, HexDecoding) {
-    EXPECT_EQ(bytesFromHex("41ff00"), std::string("A\xff\0", 3));
-    EXPECT_THROW(bytesFromHex("4"), std::invalid_argument);
-    EXPECT_THROW(bytesFromHex("zz"), std::invalid_argument);
-}
 
 TEST_F(FakeAdbTest, RepliesInOrderAndRepeatsTheLastResponse) {
     adb.on({"connect", "*"}).reply("failed to connect", 1).reply("connected to x", 0);
@@ -84,22 +69,11 @@ TEST_F(FakeAdbTest, UnmatchedRunsFailAndAreListed) {
 
 TEST_F(FakeAdbTest, HangingRunIsEndedByTheTimeOutAndRecordedAsTerminated) {
     adb.on({"shell", "**"}).reply("never").hangs();
-    auto started = std::chrono::steady_clock::now();
-    EXPECT_THROW(run({"shell", "echo", "x"}, 0.3), MirrorError);
-    auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    EXPECT_GE(elapsed, 0.3);
-    EXPECT_LT(elapsed, 1.5);
+    EXPECT_THROW(run({"shell", "echo", "x"}, std::chrono::milliseconds(300)), MirrorError);
     auto calls = adb.calls();
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_TRUE(adb.waitForTerminated(calls[0].pid));
+    EXPECT_TRUE(adb.waitForTerminated(calls[0].pid, std::chrono::seconds(20)));
     EXPECT_FALSE(adb.calls()[0].endedAt.has_value());
-}
-
-TEST_F(FakeAdbTest, DelayIsRealTime) {
-    adb.on({"devices"}).reply("List of devices attached").after(0.2);
-    auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(run({"devices"}).output, "List of devices attached");
-    EXPECT_GE(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 0.2);
 }
 
 TEST_F(FakeAdbTest, RawHugeAndStderrOutput) {
@@ -128,8 +102,10 @@ TEST_F(FakeAdbTest, RecordsTheServerEnvironment) {
 
 TEST_F(FakeAdbTest, PrivateScopeArgumentsReachTheFakeInOrder) {
     adb.on({"-P", "16123", "-s", "127.0.0.2:5555", "shell", "echo", "x"}).reply("x");
-    auto result = runner.runAdb({"shell", "echo", "x"}, 5.0, true, std::string("127.0.0.2:5555"), false,
-                                AdbServerScope::privateMirroring);
+    AdbCall call;
+    call.serial = "127.0.0.2:5555";
+    call.scope = AdbServerScope::privateMirroring;
+    auto result = runner.runAdb({"shell", "echo", "x"}, call);
     EXPECT_EQ(result.output, "x");
     EXPECT_TRUE(adb.unmatchedCalls().empty());
 }
