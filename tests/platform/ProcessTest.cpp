@@ -128,16 +128,6 @@ TEST(ProcessReaping, AnAbandonedChildIsReapedWhenItEnds) {
     EXPECT_TRUE(testing::waitUntil([&] { return isGone(pid); })) << "child " << pid << " left as a zombie";
 }
 
-TEST(ProcessReaping, ManyShortChildrenLeaveNoZombies) {
-    std::vector<pid_t> pids;
-    for (int i = 0; i < 30; ++i) {
-        auto child = ChildProcess::launch(shell("exit 0"));
-        pids.push_back(child->pid());
-        child->waitForExit(std::chrono::steady_clock::now() + 60s, nullptr);
-    }
-    for (pid_t pid : pids) EXPECT_TRUE(isGone(pid));
-}
-
 TEST(ProcessParent, IsReadFromStatEvenWithParenthesesInTheName) {
     auto child = ChildProcess::launch(shell("sleep 120"));
     EXPECT_EQ(parentProcessId(child->pid()), ::getpid());

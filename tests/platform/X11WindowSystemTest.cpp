@@ -78,15 +78,14 @@ public:
 private:
     void waitForMap() {
         xcb_flush(connection_);
-        const auto deadline = std::chrono::steady_clock::now() + 3s;
-        while (std::chrono::steady_clock::now() < deadline) {
+        testing::waitUntil([&] {
+            bool mapped = false;
             while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
-                const bool mapped = (event->response_type & 0x7F) == XCB_MAP_NOTIFY;
+                mapped = mapped || (event->response_type & 0x7F) == XCB_MAP_NOTIFY;
                 std::free(event);
-                if (mapped) return;
             }
-            std::this_thread::sleep_for(5ms);
-        }
+            return mapped;
+        });
     }
 
     xcb_connection_t* connection_;

@@ -40,6 +40,7 @@
 
 #include "foundation/ToolLocation.h"
 #include "support/FakeAdbScenario.h"
+#include "support/TempDir.h"
 
 namespace orvan::testing {
 
@@ -63,6 +64,7 @@ public:
 
 private:
     FakeAdbResponse& latest();
+    FakeAdbRuleBuilder& changed();  // writes the scenario out
     FakeAdb& fake_;
     size_t index_;
 };
@@ -70,7 +72,6 @@ private:
 class FakeAdb {
 public:
     FakeAdb();
-    ~FakeAdb();
     FakeAdb(const FakeAdb&) = delete;
     FakeAdb& operator=(const FakeAdb&) = delete;
 
@@ -100,6 +101,7 @@ public:
 
 private:
     friend class FakeAdbRuleBuilder;
+    TempDir dir_{"orvan-fake-adb"};
     std::filesystem::path folder_;
     FakeAdbScenario scenario_;
 };

@@ -243,22 +243,17 @@ bool Glasses::acceptsService(const std::string& service) const {
 
 ShellResult Glasses::runShell(const std::string& command) {
     ShellEnvironment env;
-    std::optional<ShellResult> scripted;
     {
         std::lock_guard lock(mutex_);
         const auto it = overrides_.find(command);
         if (it != overrides_.end()) {
-            scripted = it->second.result;
+            ShellResult result = it->second.result;
             if (it->second.remainingUses > 0 && --it->second.remainingUses == 0) overrides_.erase(it);
+            log("shell (scripted): " + command);
+            return result;
         }
         env.wlanAddress = wlanAddress_;
         env.ssid = ssid_;
-    }
-    if (scripted) {
-        log("shell (scripted): " + command);
-        // Reported before any scripted delay, so a test can act while the command is running.
-        event({{"event", "shell-scripted"}, {"command", command}});
-        return *scripted;
     }
     env.properties = {{"ro.product.model", config_.model},
                       {"ro.product.name", config_.product},
