@@ -1,12 +1,9 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QSignalSpy>
 #include <QTest>
-#include <chrono>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -18,8 +15,6 @@
 namespace orvan {
 namespace {
 
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 
 TEST(SleepWatcherTest, WithoutABusItDoesNothing) {
     const auto bus = QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/orvan-bus"),

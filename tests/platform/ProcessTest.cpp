@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -42,22 +41,19 @@ bool isGone(pid_t pid) {
 }
 
 TEST(ProcessLaunch, TellsAMissingBinaryFromOtherFailures) {
-    try {
-        ChildProcess::launch(ProcessSpec{"/nonexistent/tool", {}, {}, {}});
-        FAIL() << "launch should fail";
-    } catch (const LaunchError& error) {
-        EXPECT_EQ(error.reason(), LaunchError::Reason::notFound);
-    }
+    auto reasonOf = [](const std::string& path) {
+        try {
+            ChildProcess::launch(ProcessSpec{path, {}, {}, {}});
+        } catch (const LaunchError& error) {
+            return std::optional(error.reason());
+        }
+        return std::optional<LaunchError::Reason>();
+    };
+    EXPECT_EQ(reasonOf("/nonexistent/tool"), LaunchError::Reason::notFound);
     testing::TempDir temp;
-    auto file = temp / "noexec";
-    std::ofstream(file) << "#!/bin/sh\necho hi\n";
-    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
-    try {
-        ChildProcess::launch(ProcessSpec{file.string(), {}, {}, {}});
-        FAIL() << "launch should fail";
-    } catch (const LaunchError& error) {
-        EXPECT_EQ(error.reason(), LaunchError::Reason::notExecutable);
-    }
+    std::ofstream(temp / "noexec") << "#!/bin/sh\necho hi\n";
+    fs::permissions(temp / "noexec", fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(reasonOf((temp / "noexec").string()), LaunchError::Reason::notExecutable);
 }
 
 TEST(ProcessLaunch, PassesArgumentsUnquotedAndAppliesEnvironmentAndDirectory) {

@@ -7,9 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "XvfbDisplay.h"
 #include "platform/X11WindowSystem.h"

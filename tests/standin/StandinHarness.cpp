@@ -4,7 +4,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
+
+#include "support/Wait.h"
 
 extern char** environ;
 
@@ -78,14 +79,13 @@ bool RunningChild::collect() {
 }
 
 bool RunningChild::waitForOutput(std::string_view needle, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (true) {
-        const bool open = collect();
-        if (output_.find(needle) != std::string::npos) return true;
-        if (Clock::now() >= deadline) return false;
-        if (!open && !child_->isRunning()) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    waitUntil(
+        [&] {
+            const bool open = collect();
+            return output_.find(needle) != std::string::npos || (!open && !child_->isRunning());
+        },
+        timeout);
+    return output_.find(needle) != std::string::npos;
 }
 
 std::optional<ProcessExit> RunningChild::waitForExit(std::chrono::milliseconds timeout) {

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "XvfbDisplay.h"
 #include "platform/X11WindowSystem.h"

@@ -12,7 +12,6 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #include "support/Wait.h"
 
@@ -33,10 +32,6 @@ bool portIsFree(int port) {
         if (!free) return false;
     }
     return true;
-}
-
-std::string nameFor(int index) {
-    return "glasses" + std::to_string(index);
 }
 
 }  // namespace
@@ -159,7 +154,7 @@ CommandResult AdbWorld::adbOnPort(int port, const std::vector<std::string>& args
 
 SimulatedGlasses& AdbWorld::startGlasses(GlassesOptions options) {
     const int index = nextGlasses_++;
-    if (options.name.empty()) options.name = nameFor(index);
+    if (options.name.empty()) options.name = "glasses" + std::to_string(index);
     nlohmann::json config = {
         {"name", options.name},
         {"model", options.model},

@@ -4,11 +4,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
-#include <stdexcept>
 #include <thread>
 
 #include "foundation/Text.h"
