@@ -1,16 +1,13 @@
-#include "mirror/ui/GlassShellOverlayWindow.h"
-
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QImage>
 #include <QScreen>
 #include <QTest>
 #include <QWindow>
 #include <memory>
 
 #include "mirror/ui/GlassShellOverlayView.h"
+#include "mirror/ui/GlassShellOverlayWindow.h"
 #include "platform/FakeWindowSystem.h"
 
 namespace orvan {
@@ -34,45 +31,30 @@ protected:
         return QTest::qWaitFor([&] { return overlay.geometry() == expected; }, milliseconds);
     }
 
-    // The view as it draws itself, on a transparent canvas.
-    static QImage rendered(GlassShellOverlayView& view) {
-        QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        view.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-        return image;
-    }
-
-    // Thin hard-edged strokes land within a pixel of their ideal position.
-    static bool coversNear(const QRegion& shape, QPoint point) {
-        for (int dy = -1; dy <= 1; ++dy) {
-            for (int dx = -1; dx <= 1; ++dx) {
-                if (shape.contains(point + QPoint(dx, dy))) return true;
-            }
-        }
-        return false;
+    // The positive signal a "nothing more happens" check waits for: another overlay, on its own
+    // window system, has looked `times` times, so every early look and several intervals of
+    // the first one's timers would have come by now.
+    static void letAnotherOverlayLook(int times) {
+        auto other = std::make_shared<FakeWindowSystem>();
+        GlassShellOverlayWindow overlay(kScrcpyPid, other, OverlayTransparency::blended);
+        overlay.showAndFollow();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return other->listCount() >= times; }, 20000));
     }
 
     std::shared_ptr<FakeWindowSystem> windows_ = std::make_shared<FakeWindowSystem>();
 };
 
-TEST_F(GlassShellOverlayWindowTest, IsAFramelessClickThroughToolWindowAboveOthers) {
-    auto overlay = open();
-    const Qt::WindowFlags flags = overlay->windowFlags();
-    EXPECT_TRUE(flags.testFlag(Qt::FramelessWindowHint));
-    EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
-    EXPECT_TRUE(flags.testFlag(Qt::WindowTransparentForInput));
-    EXPECT_TRUE(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
-    EXPECT_EQ(overlay->windowType(), Qt::Tool);
-    EXPECT_TRUE(overlay->testAttribute(Qt::WA_TranslucentBackground));
-    EXPECT_TRUE(overlay->testAttribute(Qt::WA_ShowWithoutActivating));
-    EXPECT_FALSE(overlay->testAttribute(Qt::WA_DeleteOnClose));
-    // The native window got the same flags: input really passes through it.
+TEST_F(GlassShellOverlayWindowTest, TheNativeWindowLetsClicksThroughStaysOnTopAndTakesNoFocus) {
+    auto overlay = open(OverlayTransparency::blended);
+    EXPECT_FALSE(overlay->usesShapeMask());  // blended: the platform draws the see-through middle
+    EXPECT_TRUE(overlay->mask().isEmpty());
     ASSERT_NE(overlay->windowHandle(), nullptr);
-    EXPECT_TRUE(overlay->windowHandle()->flags().testFlag(Qt::WindowTransparentForInput));
-    EXPECT_TRUE(overlay->windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+    const Qt::WindowFlags flags = overlay->windowHandle()->flags();
+    EXPECT_TRUE(flags.testFlag(Qt::WindowTransparentForInput));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
     EXPECT_TRUE(overlay->isVisible());
     EXPECT_FALSE(overlay->isActiveWindow());
-    EXPECT_EQ(overlay->targetPid(), kScrcpyPid);
 }
 
 TEST_F(GlassShellOverlayWindowTest, OpensAroundTheDefaultFrameThenJumpsToTheScrcpyWindow) {
@@ -91,7 +73,7 @@ TEST_F(GlassShellOverlayWindowTest, OpensAroundTheDefaultFrameThenJumpsToTheScrc
     EXPECT_EQ(overlay->geometry(), before);
 
     windows_->addWindow(scrcpyWindow(100, 120));
-    EXPECT_TRUE(waitForGeometry(*overlay, QRect(78, 98, 764, 764), 1000)) << overlay->geometry().x();
+    EXPECT_TRUE(waitForGeometry(*overlay, QRect(78, 98, 764, 764), 20000)) << overlay->geometry().x();
 }
 
 TEST_F(GlassShellOverlayWindowTest, OpensDirectlyAroundAWindowThatIsAlreadyListed) {
@@ -101,28 +83,15 @@ TEST_F(GlassShellOverlayWindowTest, OpensDirectlyAroundAWindowThatIsAlreadyListe
     EXPECT_FALSE(overlay->isFollowing());  // nothing moves before it is shown
 }
 
-TEST_F(GlassShellOverlayWindowTest, FollowsAMovedWindowWithinARefreshInterval) {
+TEST_F(GlassShellOverlayWindowTest, FollowsAMovedWindowOnItsRepeatingTimer) {
     windows_->setWindows({scrcpyWindow(100, 120)});
     auto overlay = open();
     ASSERT_EQ(overlay->geometry(), QRect(78, 98, 764, 764));
     EXPECT_TRUE(overlay->isFollowing());
-    // Wait out the early one-shot looks so that only the repeating timer is left.
-    QTest::qWait(1500);
-
+    // After the early one-shot looks only the repeating timer is left to notice the move.
+    letAnotherOverlayLook(6);
     windows_->setWindows({scrcpyWindow(400, 50, 700, 690)});
-    QElapsedTimer elapsed;
-    elapsed.start();
-    ASSERT_TRUE(waitForGeometry(*overlay, QRect(378, 28, 744, 734), 2000));
-    // One interval of 0.35 s plus a little room for a busy test machine.
-    EXPECT_LE(elapsed.elapsed(), GlassShellOverlayWindow::kRefreshIntervalMs + 150);
-}
-
-TEST_F(GlassShellOverlayWindowTest, LooksEarlyOnceBeforeTheFirstInterval) {
-    auto overlay = open();
-    const int listedAtOpen = windows_->listCount();
-    // The first one-shot look comes at 0.2 s, well before the repeating 0.35 s timer.
-    windows_->addWindow(scrcpyWindow(100, 120));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return windows_->listCount() > listedAtOpen; }, 330));
+    EXPECT_TRUE(waitForGeometry(*overlay, QRect(378, 28, 744, 734), 20000));
 }
 
 TEST_F(GlassShellOverlayWindowTest, CloseStopsFollowingAndHides) {
@@ -130,12 +99,10 @@ TEST_F(GlassShellOverlayWindowTest, CloseStopsFollowingAndHides) {
     overlay->close();
     EXPECT_FALSE(overlay->isVisible());
     EXPECT_FALSE(overlay->isFollowing());
-
     const int listed = windows_->listCount();
     const QRect closedAt = overlay->geometry();
     windows_->setWindows({scrcpyWindow(100, 120)});
-    // Longer than every early look and several intervals: nothing may look again.
-    QTest::qWait(1600);
+    letAnotherOverlayLook(6);
     EXPECT_EQ(windows_->listCount(), listed);
     EXPECT_EQ(overlay->geometry(), closedAt);
 }
@@ -144,7 +111,7 @@ TEST_F(GlassShellOverlayWindowTest, DeletingWhileLooksArePendingIsSafe) {
     auto overlay = open();
     const int listed = windows_->listCount();
     overlay.reset();
-    QTest::qWait(1600);
+    letAnotherOverlayLook(6);
     EXPECT_EQ(windows_->listCount(), listed);
 }
 
@@ -154,74 +121,20 @@ TEST_F(GlassShellOverlayWindowTest, ReopeningAfterACloseFollowsAgain) {
     overlay->showAndFollow();
     EXPECT_TRUE(overlay->isFollowing());
     windows_->setWindows({scrcpyWindow(100, 120)});
-    EXPECT_TRUE(waitForGeometry(*overlay, QRect(78, 98, 764, 764), 1000));
+    EXPECT_TRUE(waitForGeometry(*overlay, QRect(78, 98, 764, 764), 20000));
 }
 
-TEST_F(GlassShellOverlayWindowTest, DrawsTheRimAndLeavesTheMiddleClear) {
-    windows_->setWindows({scrcpyWindow(100, 120)});
-    auto overlay = open();
-    QTest::qWait(50);
-    GlassShellOverlayView* view = overlay->view();
-    ASSERT_NE(view, nullptr);
-    ASSERT_EQ(view->size(), QSize(764, 764));
-    const QImage image = rendered(*view);
-
-    // The outer rim on the left edge: bright over a blue halo.
-    const QColor rim = image.pixelColor(7, 382);
-    EXPECT_GT(rim.alpha(), 200);
-    EXPECT_GT(rim.red(), 150);
-    const QColor halo = image.pixelColor(3, 382);
-    EXPECT_GT(halo.alpha(), 40);
-    EXPECT_GT(halo.blue(), halo.red());
-    // The lens edge is blue.
-    const QColor lens = image.pixelColor(21, 382);
-    EXPECT_GT(lens.alpha(), 100);
-    EXPECT_GT(lens.blue(), lens.red() + 50);
-    // The glint's midpoint lies near the top left; drawn upside down it would be near the bottom.
-    EXPECT_GT(image.pixelColor(149, 43).alpha(), 30);
-    EXPECT_EQ(image.pixelColor(149, 764 - 43).alpha(), 0);
-    // The bridge's ends hang just below the outer rim at the top centre, clear of both rims.
-    EXPECT_GT(image.pixelColor(344, 17).alpha(), 50);
-    EXPECT_GT(image.pixelColor(420, 17).alpha(), 50);
-    EXPECT_EQ(image.pixelColor(344, 764 - 17).alpha(), 0);
-    // The mirror shows through everywhere else.
-    EXPECT_EQ(image.pixelColor(382, 382).alpha(), 0);
-    EXPECT_EQ(image.pixelColor(60, 382).alpha(), 0);
-    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
-}
-
-TEST_F(GlassShellOverlayWindowTest, WithoutACompositorTheWindowIsShapedToTheRim) {
+TEST_F(GlassShellOverlayWindowTest, WithoutACompositorTheWindowIsShapedToTheRimAndFollowsAResize) {
     windows_->setWindows({scrcpyWindow(100, 120)});
     auto overlay = open(OverlayTransparency::shapeMask);
     EXPECT_TRUE(overlay->usesShapeMask());
     EXPECT_TRUE(overlay->view()->opaqueStrokes());
-    QRegion shape = overlay->mask();
-    EXPECT_TRUE(shape.contains(QPoint(7, 382)));     // outer rim
-    EXPECT_TRUE(coversNear(shape, QPoint(21, 382)));   // lens edge
-    EXPECT_TRUE(coversNear(shape, QPoint(149, 43)));   // glint
-    EXPECT_TRUE(coversNear(shape, QPoint(344, 17)));   // bridge
-    EXPECT_FALSE(shape.contains(QPoint(149, 764 - 43)));
-    EXPECT_FALSE(shape.contains(QPoint(382, 382)));  // the mirror itself
-    EXPECT_FALSE(shape.contains(QPoint(60, 382)));
-
-    // The shape follows a resize of the followed window.
+    EXPECT_TRUE(overlay->mask().contains(QPoint(7, 382)));     // the rim
+    EXPECT_FALSE(overlay->mask().contains(QPoint(382, 382)));  // the mirror shows through
     windows_->setWindows({scrcpyWindow(100, 120, 500, 400)});
-    ASSERT_TRUE(waitForGeometry(*overlay, QRect(78, 98, 544, 444), 1000));
-    shape = overlay->mask();
-    EXPECT_TRUE(shape.contains(QPoint(7, 222)));
-    EXPECT_TRUE(shape.contains(QPoint(544 - 8, 222)));
-    EXPECT_FALSE(shape.contains(QPoint(700, 382)));  // beyond the new width
-}
-
-TEST_F(GlassShellOverlayWindowTest, BlendedWindowsHaveNoShape) {
-    auto overlay = open(OverlayTransparency::blended);
-    EXPECT_FALSE(overlay->usesShapeMask());
-    EXPECT_TRUE(overlay->mask().isEmpty());
-    // Off X11 nothing needs shaping: the platform blends.
-    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
-        GlassShellOverlayWindow automatic(kScrcpyPid, windows_, OverlayTransparency::automatic);
-        EXPECT_FALSE(automatic.usesShapeMask());
-    }
+    ASSERT_TRUE(waitForGeometry(*overlay, QRect(78, 98, 544, 444), 20000));
+    EXPECT_TRUE(overlay->mask().contains(QPoint(544 - 8, 222)));
+    EXPECT_FALSE(overlay->mask().contains(QPoint(700, 382)));  // beyond the new width
 }
 
 TEST_F(GlassShellOverlayWindowTest, AMissingWindowSystemLeavesTheDefaultFrame) {

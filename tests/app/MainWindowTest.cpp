@@ -33,34 +33,17 @@ protected:
     QPushButton* button(const char* name) { return delegate_->window().findChild<QPushButton*>(name); }
     QString logText() { return delegate_->window().logView()->toPlainText(); }
     bool waitForLog(const QString& text) {
-        return QTest::qWaitFor([&] { return logText().contains(text); }, 3000);
+        return QTest::qWaitFor([&] { return logText().contains(text); }, 20000);
     }
 
     testing::TempDir root_{"orvan-app"};
     std::unique_ptr<AppDelegate> delegate_;
 };
 
-TEST_F(AppShellTest, ShowsTitleVersionAndReportsMissingToolsAtLaunch) {
+TEST_F(AppShellTest, ReportsMissingToolsAtLaunch) {
     delegate_->applicationDidFinishLaunching();
-    EXPECT_EQ(delegate_->window().windowTitle(), "Orvan Mirror Tool");
-    auto* version = delegate_->window().findChild<QLabel*>("versionLabel");
-    ASSERT_NE(version, nullptr);
-    EXPECT_EQ(version->text(), "v1.1.6");
     ASSERT_TRUE(waitForLog("缺少工具文件: " + QString::fromStdString((root_ / "tools" / "adb").string())));
     EXPECT_TRUE(waitForLog("Orvan Mirror 原生应用已启动。"));
-}
-
-TEST_F(AppShellTest, TheLogToggleShowsAndHidesThePanel) {
-    auto* toggle = button("logToggle");
-    ASSERT_NE(toggle, nullptr);
-    EXPECT_FALSE(delegate_->window().isLogPanelVisible());
-    EXPECT_EQ(toggle->text(), "查看日志");
-    QTest::mouseClick(toggle, Qt::LeftButton);
-    EXPECT_TRUE(delegate_->window().isLogPanelVisible());
-    EXPECT_EQ(toggle->text(), "隐藏日志");
-    EXPECT_EQ(delegate_->window().height(), MainWindow::kHeightExpanded);
-    QTest::mouseClick(toggle, Qt::LeftButton);
-    EXPECT_EQ(toggle->text(), "查看日志");
 }
 
 TEST_F(AppShellTest, LinesLoggedFromAnyThreadReachTheViewInOrder) {

@@ -1,21 +1,19 @@
 // The X11 window seam against a real X server (Xvfb), with and without a window manager, and
 // the scrcpy stand-in as the window owner the app cares about.
 
-#include "XvfbDisplay.h"
-#include "platform/X11WindowSystem.h"
-#include "standin/StandinHarness.h"
-#include "support/ScopedEnvironment.h"
-
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
-#include <functional>
-#include <thread>
+#include <nlohmann/json.hpp>
+
+#include "XvfbDisplay.h"
+#include "platform/X11WindowSystem.h"
+#include "standin/StandinHarness.h"
+#include "support/ScopedEnvironment.h"
+#include "support/Wait.h"
 
 namespace orvan {
 namespace {
@@ -25,16 +23,6 @@ using testing::ScriptedAdb;
 using testing::TempDir;
 using testing::XvfbDisplay;
 using namespace std::chrono_literals;
-
-// Polls until `check` holds: a window manager updates its lists after the fact.
-bool eventually(const std::function<bool()>& check, std::chrono::milliseconds timeout = 3000ms) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!check()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
 
 std::vector<WindowInfo> windowsOf(WindowSystem& system, pid_t pid) {
     auto windows = system.visibleTopLevelWindows();
@@ -52,7 +40,8 @@ public:
         int x = 50, y = 60, width = 150, height = 120;
     };
 
-    TestWindow(const std::string& display, const Options& options) : connection_(xcb_connect(display.c_str(), nullptr)) {
+    TestWindow(const std::string& display, const Options& options)
+        : connection_(xcb_connect(display.c_str(), nullptr)) {
         if (xcb_connection_has_error(connection_) != 0) throw std::runtime_error("cannot connect to " + display);
         const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
         id_ = xcb_generate_id(connection_);
@@ -65,7 +54,8 @@ public:
                           values);
         if (options.netWmPid) {
             const char name[] = "_NET_WM_PID";
-            auto* atom = xcb_intern_atom_reply(connection_, xcb_intern_atom(connection_, 0, sizeof name - 1, name), nullptr);
+            auto* atom =
+                xcb_intern_atom_reply(connection_, xcb_intern_atom(connection_, 0, sizeof name - 1, name), nullptr);
             xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, id_, atom->atom, XCB_ATOM_CARDINAL, 32, 1,
                                 &*options.netWmPid);
             std::free(atom);
@@ -86,15 +76,14 @@ public:
 private:
     void waitForMap() {
         xcb_flush(connection_);
-        const auto deadline = std::chrono::steady_clock::now() + 3s;
-        while (std::chrono::steady_clock::now() < deadline) {
+        testing::waitUntil([&] {
+            bool mapped = false;
             while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
-                const bool mapped = (event->response_type & 0x7F) == XCB_MAP_NOTIFY;
+                mapped = mapped || (event->response_type & 0x7F) == XCB_MAP_NOTIFY;
                 std::free(event);
-                if (mapped) return;
             }
-            std::this_thread::sleep_for(5ms);
-        }
+            return mapped;
+        });
     }
 
     xcb_connection_t* connection_;
@@ -113,16 +102,17 @@ protected:
     bool withWindowManager() const { return GetParam(); }
 
     // A stand-in that is ready (window mapped) once this returns.
-    std::unique_ptr<RunningChild> startStandin(const std::string& geometry, std::vector<std::string> extraArguments = {}) {
+    std::unique_ptr<RunningChild> startStandin(const std::string& geometry,
+                                               std::vector<std::string> extraArguments = {}) {
         std::vector<std::string> arguments{"-s", "SIMGLASSES01", "--no-audio"};
         arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
-        auto child = std::make_unique<RunningChild>(testing::standinSpec(
-            adb_.path(), temp_.path(), arguments,
-            {{"DISPLAY", display_->name()},
-             {"ORVAN_STANDIN_WINDOW", geometry},
-             {"ORVAN_STANDIN_DELAY_MS", "0"},
-             {"ORVAN_STANDIN_LOG", (temp_.path() / "standin.jsonl").string()}}));
-        EXPECT_TRUE(child->waitForOutput("INFO: Texture: 1280x720", 10s)) << child->output();
+        auto child = std::make_unique<RunningChild>(
+            testing::standinSpec(adb_.path(), temp_.path(), arguments,
+                                 {{"DISPLAY", display_->name()},
+                                  {"ORVAN_STANDIN_WINDOW", geometry},
+                                  {"ORVAN_STANDIN_DELAY_MS", "0"},
+                                  {"ORVAN_STANDIN_LOG", (temp_.path() / "standin.jsonl").string()}}));
+        EXPECT_TRUE(child->waitForOutput("INFO: Texture: 1280x720", 20s)) << child->output();
         return child;
     }
 
@@ -142,7 +132,7 @@ protected:
 
 TEST_P(X11WindowSystemTest, ListsTheStandinWindowWithItsPidAndSize) {
     auto standin = startStandin("200x100+50+60");
-    ASSERT_TRUE(eventually([&] { return windowsOf(*windows_, standin->pid()).size() == 1; }));
+    ASSERT_TRUE(testing::waitUntil([&] { return windowsOf(*windows_, standin->pid()).size() == 1; }));
 
     const auto window = windowsOf(*windows_, standin->pid()).front();
     EXPECT_EQ(window.windowId, loggedWindowId(standin->pid()));
@@ -160,8 +150,8 @@ TEST_P(X11WindowSystemTest, ListsTheStandinWindowWithItsPidAndSize) {
 
     // Once it is gone, so is its window.
     standin->child().terminate();
-    ASSERT_TRUE(standin->waitForExit(5s));
-    EXPECT_TRUE(eventually([&] { return windowsOf(*windows_, standin->pid()).empty(); }));
+    ASSERT_TRUE(standin->waitForExit(20s));
+    EXPECT_TRUE(testing::waitUntil([&] { return windowsOf(*windows_, standin->pid()).empty(); }));
 }
 
 TEST_P(X11WindowSystemTest, AttributesEachWindowToItsOwnerOnly) {
@@ -171,7 +161,7 @@ TEST_P(X11WindowSystemTest, AttributesEachWindowToItsOwnerOnly) {
     const TestWindow withoutPid(display_->name(), {.netWmPid = std::nullopt, .x = 500, .y = 100});
     const TestWindow unmapped(display_->name(), {.netWmPid = static_cast<std::uint32_t>(standin->pid()), .map = false});
 
-    ASSERT_TRUE(eventually([&] { return windowsOf(*windows_, ::getpid()).size() == 2; }))
+    ASSERT_TRUE(testing::waitUntil([&] { return windowsOf(*windows_, ::getpid()).size() == 2; }))
         << "windows of the test process: " << windowsOf(*windows_, ::getpid()).size();
     const auto all = windows_->visibleTopLevelWindows();
     auto find = [&](std::uint32_t id) {
@@ -191,15 +181,16 @@ TEST_P(X11WindowSystemTest, AttributesEachWindowToItsOwnerOnly) {
 
 TEST_P(X11WindowSystemTest, RaisesOnlyAProcessThatHasAWindow) {
     auto standin = startStandin("200x100+100+100");
-    const TestWindow cover(display_->name(), {.netWmPid = static_cast<std::uint32_t>(::getpid()),
-                                              .x = 80, .y = 80, .width = 300, .height = 300});
-    ASSERT_TRUE(eventually([&] {
+    const TestWindow cover(
+        display_->name(),
+        {.netWmPid = static_cast<std::uint32_t>(::getpid()), .x = 80, .y = 80, .width = 300, .height = 300});
+    ASSERT_TRUE(testing::waitUntil([&] {
         const auto all = windows_->visibleTopLevelWindows();
         return !all.empty() && all.front().windowId == cover.id();
     })) << "the window mapped last starts in front";
 
     EXPECT_TRUE(windows_->raiseWindowsOf(standin->pid()));
-    EXPECT_TRUE(eventually([&] {
+    EXPECT_TRUE(testing::waitUntil([&] {
         const auto all = windows_->visibleTopLevelWindows();
         return !all.empty() && all.front().pid == standin->pid();
     })) << "the stand-in's window is in front after raising it";
@@ -214,7 +205,7 @@ TEST_P(X11WindowSystemTest, RaisesOnlyAProcessThatHasAWindow) {
 
 TEST_P(X11WindowSystemTest, AnAlwaysOnTopWindowIsAboveLayerZero) {
     auto standin = startStandin("720x720+0+0", {"--window-borderless", "--always-on-top"});
-    ASSERT_TRUE(eventually([&] { return windowsOf(*windows_, standin->pid()).size() == 1; }));
+    ASSERT_TRUE(testing::waitUntil([&] { return windowsOf(*windows_, standin->pid()).size() == 1; }));
     EXPECT_GT(windowsOf(*windows_, standin->pid()).front().layer, 0);
 }
 
@@ -222,14 +213,16 @@ TEST_P(X11WindowSystemTest, OverrideRedirectPopupsAreNotTopLevelWindows) {
     const TestWindow popup(display_->name(),
                            {.netWmPid = static_cast<std::uint32_t>(::getpid()), .overrideRedirect = true});
     const TestWindow normal(display_->name(), {.netWmPid = static_cast<std::uint32_t>(::getpid()), .x = 400});
-    ASSERT_TRUE(eventually([&] { return !windowsOf(*windows_, ::getpid()).empty(); }));
+    ASSERT_TRUE(testing::waitUntil([&] { return !windowsOf(*windows_, ::getpid()).empty(); }));
     const auto mine = windowsOf(*windows_, ::getpid());
     ASSERT_EQ(mine.size(), 1U);
     EXPECT_EQ(mine.front().windowId, normal.id());
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowManager, X11WindowSystemTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& param) { return param.param ? "Openbox" : "NoWindowManager"; });
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                             return param.param ? "Openbox" : "NoWindowManager";
+                         });
 
 TEST(X11WindowSystemWithoutDisplay, IsEmptyAndRaisesNothing) {
     testing::ScopedEnvironment environment;

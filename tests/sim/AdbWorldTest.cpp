@@ -114,19 +114,15 @@ TEST_F(AdbWorldTest, DestructionKillsServersAndSimulatorsAndRemovesTheFolder) {
     EXPECT_FALSE(std::filesystem::exists(root));
 }
 
-TEST_F(AdbWorldTest, GlassesGetDistinctLoopbackAddressesAndStorage) {
+TEST_F(AdbWorldTest, GlassesGetDistinctLoopbackAddressesAndStorageInsideTheWorld) {
     AdbWorld world;
     SimulatedGlasses& a = world.startGlasses({.media = false});
     SimulatedGlasses& b = world.startGlasses({.media = false});
-    EXPECT_NE(a.name(), b.name());
     EXPECT_NE(a.wlanAddress(), b.wlanAddress());
     EXPECT_TRUE(a.wlanAddress().starts_with("127."));
-    EXPECT_NE(a.wlanAddress(), "127.0.0.1");
     EXPECT_NE(a.serialNo(), b.serialNo());
-    EXPECT_NE(a.storageRoot(), b.storageRoot());
     EXPECT_TRUE(a.storageRoot().string().starts_with(world.root().string()));
     EXPECT_THROW(a.control("no-such-command"), std::runtime_error);
-    EXPECT_THROW(a.control("status nobody"), std::runtime_error);
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // The real adb connecting to simulated glasses: states as scripted, and faults.
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "support/AdbWorld.h"
 
 namespace orvan::testing {
@@ -46,57 +44,50 @@ TEST_F(SimConnect, UnknownKeyIsUnauthorizedUntilTheUserAccepts) {
     const CommandResult refused = shell(glasses.wifiSerial(), {"echo", "x"});
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("error: device unauthorized."), std::string::npos) << refused.err;
-    ASSERT_TRUE(glasses.waitForEvent([](const auto& e) { return e.value("event", "") == "auth-prompt"; }, 5s));
+    ASSERT_TRUE(glasses.waitForEvent([](const auto& e) { return e.value("event", "") == "auth-prompt"; }, 20s));
 
     EXPECT_EQ(glasses.acceptAuthorization(), 1);
-    EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 5s));
+    EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 20s));
     EXPECT_EQ(shell(glasses.wifiSerial(), {"echo", "allowed"}).out, "allowed\n");
-
-    // The key is remembered: after a reconnect no prompt is needed.
-    world_->adb({"disconnect", glasses.wifiSerial()});
-    EXPECT_EQ(world_->connectWifi(glasses), "connected to " + glasses.wifiSerial());
-    EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 5s));
 }
 
-TEST_F(SimConnect, PromptAnsweredByItselfAfterSomeSeconds) {
-    SimulatedGlasses& glasses =
-        world_->startGlasses({.auth = "key", .trustWorldKey = false, .acceptAfterSeconds = 1, .media = false});
-    world_->connectWifi(glasses);
-    EXPECT_EQ(world_->deviceState(glasses.wifiSerial()), "unauthorized");
-    EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 6s));
-}
-
-TEST_F(SimConnect, TrustedKeyConnectsAndNeverModeStaysUnauthorized) {
+TEST_F(SimConnect, AuthModesTrustedSelfAnsweringAndNever) {
     SimulatedGlasses& trusting = world_->startGlasses({.auth = "key", .media = false});
     EXPECT_EQ(world_->connectWifi(trusting), "connected to " + trusting.wifiSerial());
-    EXPECT_TRUE(world_->waitForState(trusting.wifiSerial(), "device", 5s));
+    SimulatedGlasses& patient =
+        world_->startGlasses({.auth = "key", .trustWorldKey = false, .acceptAfterSeconds = 1, .media = false});
+    world_->connectWifi(patient);
+    EXPECT_TRUE(world_->waitForState(patient.wifiSerial(), "device", 20s));
 
     SimulatedGlasses& never = world_->startGlasses({.auth = "never", .media = false});
     EXPECT_EQ(world_->connectWifi(never), "failed to authenticate to " + never.wifiSerial());
-    std::this_thread::sleep_for(1s);
-    EXPECT_EQ(world_->deviceState(never.wifiSerial()), "unauthorized");
+    // The glasses see the host's key before they see it close the connection, so once the close
+    // is reported a wrongly shown prompt would have been reported too.
+    world_->adb({"disconnect", never.wifiSerial()});
+    ASSERT_TRUE(never.waitForEvent([](const auto& e) { return e.value("event", "") == "disconnected"; }, 20s));
+    for (const auto& event : never.events()) EXPECT_NE(event.value("event", ""), "auth-prompt") << event;
     EXPECT_EQ(never.status().at("pendingKeys"), 0);
 }
 
 TEST_F(SimConnect, OfflineGlassesAreListedOfflineAndComeBack) {
     SimulatedGlasses& glasses = world_->startGlasses({.media = false});
     world_->connectWifi(glasses);
-    ASSERT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 5s));
+    ASSERT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 20s));
     glasses.goOffline();
-    EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "offline", 5s));
+    EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "offline", 20s));
     const CommandResult refused = shell(glasses.wifiSerial(), {"echo", "x"});
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_NE(refused.err.find("error: device offline"), std::string::npos) << refused.err;
     // The server's reconnection is held open; answering it brings the transport back.
     glasses.goOnline();
-    EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 5s));
+    EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 20s));
     EXPECT_EQ(shell(glasses.wifiSerial(), {"echo", "back"}).out, "back\n");
 }
 
 TEST_F(SimConnect, VanishedGlassesHangCommandsUntilTheyReturn) {
     SimulatedGlasses& glasses = world_->startGlasses({.media = false});
     world_->connectWifi(glasses);
-    ASSERT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 5s));
+    ASSERT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 20s));
     glasses.vanish();
     const CommandResult hung = shell(glasses.wifiSerial(), {"echo", "x"}, 1500ms);
     EXPECT_TRUE(hung.timedOut);
@@ -105,9 +96,9 @@ TEST_F(SimConnect, VanishedGlassesHangCommandsUntilTheyReturn) {
     glasses.goOnline();
     // The stale connection is reset; wait for the server's reconnection before using it.
     const auto reconnected = glasses.waitForEvent(
-        [](const auto& e) { return e.value("event", "") == "connected" && e.value("connection", 0) >= 2; }, 5s);
+        [](const auto& e) { return e.value("event", "") == "connected" && e.value("connection", 0) >= 2; }, 20s);
     ASSERT_TRUE(reconnected);
-    EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 5s));
+    EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 20s));
     EXPECT_EQ(shell(glasses.wifiSerial(), {"echo", "again"}).out, "again\n");
 }
 
@@ -117,43 +108,16 @@ TEST_F(SimConnect, RefusedConnectionsAndChangedAddress) {
     EXPECT_EQ(world_->connectWifi(glasses), "failed to connect to '" + glasses.wifiSerial() + "': Connection refused");
     glasses.refuseConnections(false);
     EXPECT_EQ(world_->connectWifi(glasses), "connected to " + glasses.wifiSerial());
-    ASSERT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 5s));
+    ASSERT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 20s));
 
     const std::string oldSerial = glasses.wifiSerial();
     const std::string address = glasses.changeWlanAddress();
     EXPECT_NE(glasses.wifiSerial(), oldSerial);
-    EXPECT_TRUE(world_->waitForState(oldSerial, "offline", 5s));  // the old address is gone from the network
+    EXPECT_TRUE(world_->waitForState(oldSerial, "offline", 20s));  // the old address is gone from the network
     EXPECT_EQ(world_->connectWifi(glasses), "connected to " + glasses.wifiSerial());
-    ASSERT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 5s));
+    ASSERT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 20s));
     EXPECT_NE(shell(glasses.wifiSerial(), {"ip", "addr", "show", "wlan0"}).out.find("inet " + address + "/24"),
               std::string::npos);
-}
-
-TEST_F(SimConnect, DelayedAndStalledReplies) {
-    SimulatedGlasses& glasses = world_->startGlasses({.media = false});
-    world_->connectWifi(glasses);
-    ASSERT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 5s));
-    glasses.delayReplies(300ms);
-    const CommandResult slow = shell(glasses.wifiSerial(), {"echo", "slow"});
-    EXPECT_EQ(slow.out, "slow\n");
-    EXPECT_GE(slow.elapsed, 300ms);  // the injected delay, not a performance bound
-    glasses.delayReplies(0ms);
-
-    glasses.stallStreams(true);
-    EXPECT_TRUE(shell(glasses.wifiSerial(), {"echo", "x"}, 1500ms).timedOut);
-    glasses.stallStreams(false);
-    EXPECT_EQ(shell(glasses.wifiSerial(), {"echo", "fine"}).out, "fine\n");
-}
-
-TEST_F(SimConnect, DisconnectClosesTheConnectionWithoutReconnecting) {
-    SimulatedGlasses& glasses = world_->startGlasses({.media = false});
-    world_->connectWifi(glasses);
-    ASSERT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 5s));
-    EXPECT_EQ(world_->adb({"disconnect", glasses.wifiSerial()}).out, "disconnected " + glasses.wifiSerial() + "\n");
-    const auto closed = glasses.waitForEvent([](const auto& e) { return e.value("event", "") == "disconnected"; }, 5s);
-    ASSERT_TRUE(closed);
-    EXPECT_EQ(closed->at("reason"), "host closed the connection");
-    EXPECT_FALSE(world_->deviceState(glasses.wifiSerial()));
 }
 
 }  // namespace

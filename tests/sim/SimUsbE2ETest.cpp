@@ -2,9 +2,8 @@
 // switch to wireless ADB with tcpip.
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "support/AdbWorld.h"
+#include "support/Wait.h"
 
 namespace orvan::testing {
 namespace {
@@ -32,17 +31,6 @@ TEST_F(SimUsb, RegisteredPairIsListedUnderASerialWithoutColon) {
     EXPECT_EQ(world_->connectWifi(glasses), "failed to connect to '" + glasses.wifiSerial() + "': Connection refused");
 }
 
-TEST_F(SimUsb, UnpluggedPairVanishesAtOnceAndReturnsWhenPlugged) {
-    SimulatedGlasses& glasses = world_->startGlasses({.usb = true, .media = false});
-    world_->registerUsb(glasses);
-    glasses.unplugUsb();
-    EXPECT_TRUE(world_->waitForState(glasses.usbSerial(), "", 2s));  // no "offline" phase
-    std::this_thread::sleep_for(1500ms);
-    EXPECT_FALSE(world_->deviceState(glasses.usbSerial()));
-    glasses.plugUsb();  // the pair announces itself, as a server notices a USB device
-    EXPECT_TRUE(world_->waitForState(glasses.usbSerial(), "device", 5s));
-}
-
 TEST_F(SimUsb, TcpipOpensTheWifiSideOnTheAddressWlan0Reports) {
     SimulatedGlasses& glasses = world_->startGlasses({.usb = true, .wirelessAdb = false, .media = false});
     world_->registerUsb(glasses);
@@ -53,11 +41,13 @@ TEST_F(SimUsb, TcpipOpensTheWifiSideOnTheAddressWlan0Reports) {
     const CommandResult tcpip = world_->adb({"-s", usb, "tcpip", "5555"});
     EXPECT_EQ(tcpip.exitCode, 0);
     EXPECT_EQ(tcpip.out, "restarting in TCP mode port: 5555\n");
-    std::this_thread::sleep_for(1s);  // as the app waits before connecting
+    // adbd comes back on the new port a moment after it answered; the app waits for it too.
+    ASSERT_TRUE(waitUntil(
+        [&] { return glasses.status().at("wirelessPort") == 5555 && glasses.status().at("wireless") == "listening"; }));
     EXPECT_EQ(world_->connectWifi(glasses), "connected to " + glasses.wlanAddress() + ":5555");
-    EXPECT_TRUE(world_->waitForState(glasses.wlanAddress() + ":5555", "device", 5s));
+    EXPECT_TRUE(world_->waitForState(glasses.wlanAddress() + ":5555", "device", 20s));
     // The USB side restarted with adbd and is back next to the wireless transport.
-    EXPECT_TRUE(world_->waitForState(usb, "device", 5s));
+    EXPECT_TRUE(world_->waitForState(usb, "device", 20s));
     EXPECT_EQ(world_->adb({"-s", glasses.wlanAddress() + ":5555", "shell", "getprop", "ro.serialno"}).out,
               glasses.serialNo() + "\n");
 }
@@ -66,11 +56,11 @@ TEST_F(SimUsb, ClosingWirelessAdbDropsTheWifiTransport) {
     SimulatedGlasses& glasses = world_->startGlasses({.usb = true, .media = false});
     world_->registerUsb(glasses);
     world_->connectWifi(glasses);
-    ASSERT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 5s));
+    ASSERT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", 20s));
 
     const CommandResult usbMode = world_->adb({"-s", glasses.wifiSerial(), "usb"});
     EXPECT_EQ(usbMode.out, "restarting in USB mode\n");
-    EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "offline", 5s));
+    EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "offline", 20s));
     EXPECT_EQ(world_->adb({"disconnect", glasses.wifiSerial()}).exitCode, 0);
     EXPECT_EQ(world_->connectWifi(glasses), "failed to connect to '" + glasses.wifiSerial() + "': Connection refused");
     EXPECT_EQ(world_->deviceState(glasses.usbSerial()), "device");
@@ -78,7 +68,7 @@ TEST_F(SimUsb, ClosingWirelessAdbDropsTheWifiTransport) {
     glasses.setWireless(true);
     EXPECT_EQ(world_->connectWifi(glasses), "connected to " + glasses.wifiSerial());
     glasses.setWireless(false);  // closed from the glasses' side
-    EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "offline", 5s));
+    EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "offline", 20s));
 }
 
 }  // namespace

@@ -4,7 +4,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
+
+#include "support/Wait.h"
 
 extern char** environ;
 
@@ -47,7 +48,6 @@ ScriptedAdb::ScriptedAdb(const std::filesystem::path& folder) : folder_(folder) 
               "#!/bin/sh\n"
               "here=$(dirname \"$0\")\n"
               "printf '%s\\n' \"$*\" >> \"$here/adb.calls\"\n"
-              "printf '%s\\n' \"${ADB_SERVER_SOCKET-<unset>}\" >> \"$here/adb.sockets\"\n"
               "cat \"$here/adb.out\" 2>/dev/null\n"
               "exit \"$(cat \"$here/adb.rc\" 2>/dev/null || echo 1)\"\n");
     std::filesystem::permissions(path(), std::filesystem::perms::owner_all);
@@ -59,9 +59,9 @@ void ScriptedAdb::answer(std::string_view output, int status) {
     writeFile(folder_ / "adb.rc", std::to_string(status) + "\n");
 }
 
-std::vector<std::string> ScriptedAdb::calls() const { return linesOf(readFile(folder_ / "adb.calls")); }
-
-std::vector<std::string> ScriptedAdb::sockets() const { return linesOf(readFile(folder_ / "adb.sockets")); }
+std::vector<std::string> ScriptedAdb::calls() const {
+    return linesOf(readFile(folder_ / "adb.calls"));
+}
 
 RunningChild::RunningChild(const ProcessSpec& spec) : child_(ChildProcess::launch(spec)) {}
 
@@ -79,14 +79,13 @@ bool RunningChild::collect() {
 }
 
 bool RunningChild::waitForOutput(std::string_view needle, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (true) {
-        const bool open = collect();
-        if (output_.find(needle) != std::string::npos) return true;
-        if (Clock::now() >= deadline) return false;
-        if (!open && !child_->isRunning()) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    waitUntil(
+        [&] {
+            const bool open = collect();
+            return output_.find(needle) != std::string::npos || (!open && !child_->isRunning());
+        },
+        timeout);
+    return output_.find(needle) != std::string::npos;
 }
 
 std::optional<ProcessExit> RunningChild::waitForExit(std::chrono::milliseconds timeout) {
@@ -96,17 +95,21 @@ std::optional<ProcessExit> RunningChild::waitForExit(std::chrono::milliseconds t
     return child_->exit();
 }
 
-std::string standinExecutable() { return ORVAN_STANDIN_EXECUTABLE; }
+std::string standinExecutable() {
+    return ORVAN_STANDIN_EXECUTABLE;
+}
 
 ProcessSpec standinSpec(const std::filesystem::path& adb, const std::filesystem::path& workingDirectory,
-                        std::vector<std::string> arguments, std::map<std::string, std::optional<std::string>> environment) {
+                        std::vector<std::string> arguments,
+                        std::map<std::string, std::optional<std::string>> environment) {
     ProcessSpec spec;
     spec.executable = standinExecutable();
     spec.arguments = std::move(arguments);
     spec.workingDirectory = workingDirectory.string();
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string_view text(*entry);
-        if (text.starts_with("ORVAN_STANDIN_")) spec.environmentChanges[std::string(text.substr(0, text.find('=')))] = std::nullopt;
+        if (text.starts_with("ORVAN_STANDIN_"))
+            spec.environmentChanges[std::string(text.substr(0, text.find('=')))] = std::nullopt;
     }
     spec.environmentChanges["DISPLAY"] = std::nullopt;
     spec.environmentChanges["ADB_SERVER_SOCKET"] = std::nullopt;
@@ -116,6 +119,8 @@ ProcessSpec standinSpec(const std::filesystem::path& adb, const std::filesystem:
     return spec;
 }
 
-std::vector<std::string> logLines(const std::filesystem::path& path) { return linesOf(readFile(path)); }
+std::vector<std::string> logLines(const std::filesystem::path& path) {
+    return linesOf(readFile(path));
+}
 
 }  // namespace orvan::testing

@@ -4,9 +4,6 @@
 // scripted `adb`, and a child that is always stopped and reaped. Temporary folders come from
 // support/TempDir.h.
 
-#include "platform/Process.h"
-#include "support/TempDir.h"
-
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -15,21 +12,22 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Process.h"
+#include "support/TempDir.h"
+
 namespace orvan::testing {
 
 void writeFile(const std::filesystem::path& path, std::string_view text);
 std::string readFile(const std::filesystem::path& path);
 
-// A shell-script `adb` in `folder`. Each run appends its arguments to adb.calls and the value
-// of ADB_SERVER_SOCKET (or "<unset>") to adb.sockets, prints the text of adb.out and exits with
-// the number in adb.rc. The files can be rewritten while the stand-in runs.
+// A shell-script `adb` in `folder`. Each run appends its arguments to adb.calls, prints the
+// text of adb.out and exits with the number in adb.rc. The files can be rewritten while the stand-in runs.
 class ScriptedAdb {
 public:
     explicit ScriptedAdb(const std::filesystem::path& folder);
     std::filesystem::path path() const { return folder_ / "adb"; }
     void answer(std::string_view output, int status = 0);
     std::vector<std::string> calls() const;
-    std::vector<std::string> sockets() const;
 
 private:
     std::filesystem::path folder_;

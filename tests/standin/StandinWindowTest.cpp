@@ -1,17 +1,17 @@
 // The stand-in's window under a private Xvfb: when it appears, that it can be the only sign
 // of readiness, and that it ends the run like the real client's window when closed.
 
-#include "XvfbDisplay.h"
-#include "platform/X11WindowSystem.h"
-#include "standin/StandinHarness.h"
-
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <xcb/xcb.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <thread>
+#include <nlohmann/json.hpp>
+
+#include "XvfbDisplay.h"
+#include "platform/X11WindowSystem.h"
+#include "standin/StandinHarness.h"
+#include "support/Wait.h"
 
 namespace orvan::testing {
 namespace {
@@ -41,12 +41,7 @@ protected:
     }
 
     bool waitForWindowOf(pid_t pid, std::chrono::milliseconds timeout) {
-        const auto deadline = Clock::now() + timeout;
-        while (windowsOf(pid).empty()) {
-            if (Clock::now() >= deadline) return false;
-            std::this_thread::sleep_for(10ms);
-        }
-        return true;
+        return waitUntil([&] { return !windowsOf(pid).empty(); }, timeout);
     }
 
     TempDir temp_;
@@ -55,55 +50,37 @@ protected:
     std::unique_ptr<X11WindowSystem> windows_;
 };
 
-TEST_F(StandinWindowTest, TheWindowCanComeLongBeforeTheTextureLine) {
-    auto standin = start({{"ORVAN_STANDIN_WINDOW_DELAY_MS", "0"}, {"ORVAN_STANDIN_DELAY_MS", "1500"},
-                          {"ORVAN_STANDIN_WINDOW", "81x81"}});
-    ASSERT_TRUE(waitForWindowOf(standin->pid(), 3s));
-    standin->collect();
-    EXPECT_EQ(standin->output().find("Texture"), std::string::npos) << "the window alone shows readiness";
-    const auto window = windowsOf(standin->pid()).front();
-    EXPECT_EQ(window.width, 81);
-    EXPECT_EQ(window.height, 81);
-    EXPECT_TRUE(standin->waitForOutput("INFO: Texture: 1280x720", 5s));
-}
-
 TEST_F(StandinWindowTest, WindowOnlyModeMapsTheWindowAndNeverPrintsTheTexture) {
-    auto standin = start({{"ORVAN_STANDIN_MODE", "window-only"}, {"ORVAN_STANDIN_DELAY_MS", "0"},
-                          {"ORVAN_STANDIN_WINDOW", "200x100"}});
-    ASSERT_TRUE(waitForWindowOf(standin->pid(), 3s));
-    EXPECT_FALSE(standin->waitForOutput("Texture", 500ms));
-    bool loggedReady = false;
-    for (const auto& line : logLines(temp_.path() / "standin.jsonl")) {
-        const auto entry = nlohmann::json::parse(line);
-        if (entry["event"] == "ready") loggedReady = entry["signal"] == "window";
-    }
-    EXPECT_TRUE(loggedReady);
+    auto standin = start(
+        {{"ORVAN_STANDIN_MODE", "window-only"}, {"ORVAN_STANDIN_DELAY_MS", "0"}, {"ORVAN_STANDIN_WINDOW", "200x100"}});
+    ASSERT_TRUE(waitForWindowOf(standin->pid(), 20s));
+    auto readyBy = [&] {
+        for (const auto& line : logLines(temp_.path() / "standin.jsonl")) {
+            const auto entry = nlohmann::json::parse(line);
+            if (entry["event"] == "ready") return entry["signal"].get<std::string>();
+        }
+        return std::string();
+    };
+    ASSERT_TRUE(waitUntil([&] { return !readyBy().empty(); }));
+    EXPECT_EQ(readyBy(), "window");
+    // Its end closes the output: a readiness line printed at any time before would be there.
+    standin->child().terminate();
+    ASSERT_TRUE(standin->waitForExit(20s));
+    EXPECT_EQ(standin->output().find("Texture"), std::string::npos);
 }
 
 TEST_F(StandinWindowTest, TheTextureLineComesOnlyOnceTheWindowIsListed) {
     // Ready means ready: whoever sees the line and then lists windows finds this one.
-    for (int run = 0; run < 5; ++run) {
+    for (int run = 0; run < 3; ++run) {
         auto standin = start({{"ORVAN_STANDIN_DELAY_MS", "0"}, {"ORVAN_STANDIN_WINDOW", "120x90"}});
-        ASSERT_TRUE(standin->waitForOutput("INFO: Texture:", 5s)) << standin->output();
+        ASSERT_TRUE(standin->waitForOutput("INFO: Texture:", 20s)) << standin->output();
         EXPECT_EQ(windowsOf(standin->pid()).size(), 1U) << "run " << run;
     }
 }
 
-TEST_F(StandinWindowTest, NoWindowWhenToldSoOrWhenNoServerAnswers) {
-    auto none = start({{"ORVAN_STANDIN_DELAY_MS", "0"}, {"ORVAN_STANDIN_WINDOW", "none"}});
-    ASSERT_TRUE(none->waitForOutput("INFO: Texture:", 5s));
-    EXPECT_TRUE(windowsOf(none->pid()).empty());
-
-    // A DISPLAY that nobody serves: a warning, and the video line all the same.
-    const std::string gone = XvfbDisplay::unservedName();
-    auto orphan = start({{"ORVAN_STANDIN_DELAY_MS", "0"}, {"DISPLAY", gone}});
-    ASSERT_TRUE(orphan->waitForOutput("INFO: Texture:", 5s)) << orphan->output();
-    EXPECT_NE(orphan->output().find("WARN: no window: cannot connect to display " + gone), std::string::npos);
-}
-
 TEST_F(StandinWindowTest, ClosingTheWindowEndsTheRunWithStatusZero) {
     auto standin = start({{"ORVAN_STANDIN_DELAY_MS", "0"}, {"ORVAN_STANDIN_WINDOW", "200x100"}});
-    ASSERT_TRUE(waitForWindowOf(standin->pid(), 3s));
+    ASSERT_TRUE(waitForWindowOf(standin->pid(), 20s));
     const auto window = windowsOf(standin->pid()).front().windowId;
 
     // What a window manager sends when the user clicks the close button.
@@ -129,7 +106,7 @@ TEST_F(StandinWindowTest, ClosingTheWindowEndsTheRunWithStatusZero) {
     std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
     xcb_disconnect(connection);
 
-    const auto exit = standin->waitForExit(3s);
+    const auto exit = standin->waitForExit(20s);
     std::string log;
     for (const auto& line : logLines(temp_.path() / "standin.jsonl")) log += line.substr(0, 300) + "\n";
     ASSERT_TRUE(exit) << "the stand-in kept running after its window was closed; its log:\n" << log;

@@ -57,10 +57,6 @@ std::vector<AdbInvocation> readAdbTrace(const std::filesystem::path& path) {
             AdbInvocation invocation;
             invocation.args = json.at("args").get<std::vector<std::string>>();
             invocation.env = json.at("env").get<std::map<std::string, std::string>>();
-            invocation.cwd = json.value("cwd", "");
-            invocation.pid = json.value("pid", 0L);
-            invocation.parentPid = json.value("ppid", 0L);
-            invocation.time = json.value("time", 0.0);
             result.push_back(std::move(invocation));
         } catch (const nlohmann::json::exception&) {
         }

@@ -13,10 +13,6 @@ namespace orvan::testing {
 struct AdbInvocation {
     std::vector<std::string> args;           // without argv[0]
     std::map<std::string, std::string> env;  // ADB_*, ANDROID_* and HOME as the child saw them
-    std::string cwd;
-    long pid = 0;
-    long parentPid = 0;
-    double time = 0;  // seconds since the epoch
 
     std::optional<std::string> envValue(const std::string& name) const;
     // The arguments after the global options (-s SERIAL, -P PORT, -H HOST, -L SPEC, -d, -e, ...).

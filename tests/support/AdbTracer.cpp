@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -44,10 +43,6 @@ int main(int argc, char** argv) {
                 env[name] = text.substr(eq + 1);
         }
         record["env"] = env;
-        record["cwd"] = std::filesystem::current_path(error).string();
-        record["pid"] = static_cast<long>(getpid());
-        record["ppid"] = static_cast<long>(getppid());
-        record["time"] = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
         const std::string text = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
         // One append per invocation keeps concurrent records whole.
         const int fd = open(trace.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);

@@ -12,7 +12,8 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
+
+#include "support/Wait.h"
 
 namespace orvan::testing {
 namespace {
@@ -31,10 +32,6 @@ bool portIsFree(int port) {
         if (!free) return false;
     }
     return true;
-}
-
-std::string nameFor(int index) {
-    return "glasses" + std::to_string(index);
 }
 
 }  // namespace
@@ -157,7 +154,7 @@ CommandResult AdbWorld::adbOnPort(int port, const std::vector<std::string>& args
 
 SimulatedGlasses& AdbWorld::startGlasses(GlassesOptions options) {
     const int index = nextGlasses_++;
-    if (options.name.empty()) options.name = nameFor(index);
+    if (options.name.empty()) options.name = "glasses" + std::to_string(index);
     nlohmann::json config = {
         {"name", options.name},
         {"model", options.model},
@@ -194,7 +191,7 @@ std::string AdbWorld::connectWifi(SimulatedGlasses& glasses) {
 SimulatedGlasses& AdbWorld::startConnectedGlasses(GlassesOptions options) {
     SimulatedGlasses& glasses = startGlasses(std::move(options));
     const std::string answer = connectWifi(glasses);
-    if (!waitForState(glasses.wifiSerial(), "device", std::chrono::seconds(10))) {
+    if (!waitForState(glasses.wifiSerial(), "device", kGenerousDeadline)) {
         throw std::runtime_error(glasses.wifiSerial() + " did not come online: " + answer);
     }
     return glasses;
@@ -206,7 +203,7 @@ void AdbWorld::registerUsb(SimulatedGlasses& glasses, const std::string& expecte
     const CommandResult result =
         adb({"connect", "emu:" + std::to_string(glasses.usbConsolePort()) + "," + std::to_string(*port)});
     if (result.exitCode != 0) throw std::runtime_error("adb connect emu: failed: " + result.out + result.err);
-    if (!waitForState(glasses.usbSerial(), expectedState, std::chrono::seconds(10))) {
+    if (!waitForState(glasses.usbSerial(), expectedState, kGenerousDeadline)) {
         throw std::runtime_error(glasses.usbSerial() + " did not become " + expectedState +
                                  "; state: " + deviceState(glasses.usbSerial()).value_or("(not listed)"));
     }
@@ -226,13 +223,12 @@ std::optional<std::string> AdbWorld::deviceState(const std::string& serial) cons
 
 bool AdbWorld::waitForState(const std::string& serial, const std::string& state,
                             std::chrono::milliseconds timeout) const {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-        const auto current = deviceState(serial);
-        if (state.empty() ? !current.has_value() : current == state) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    return waitUntil(
+        [&] {
+            const auto current = deviceState(serial);
+            return state.empty() ? !current.has_value() : current == state;
+        },
+        timeout);
 }
 
 }  // namespace orvan::testing

@@ -66,11 +66,11 @@ public:
 
     // Starts one pair on a fresh loopback alias; the world owns it until it ends.
     SimulatedGlasses& startGlasses(GlassesOptions options = {});
-    // Ends one pair early (a vanished process: its connections close as the process exits).
-    void stopGlasses(SimulatedGlasses& glasses);
 
     // `adb connect` to the pair's Wi-Fi side; returns adb's output line.
     std::string connectWifi(SimulatedGlasses& glasses);
+    // Ends the glasses process at once, as if it lost power.
+    void stopGlasses(SimulatedGlasses& glasses);
     // startGlasses + connectWifi, then waits until the transport is "device"; throws otherwise.
     SimulatedGlasses& startConnectedGlasses(GlassesOptions options = {});
     // Registers the pair's USB side with the server (`adb connect emu:<N>,<port>`) and waits

@@ -80,7 +80,6 @@ CommandResult runCommand(const std::vector<std::string>& argv, std::chrono::mill
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     return result;
 }
 

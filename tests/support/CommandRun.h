@@ -11,7 +11,6 @@ struct CommandResult {
     std::string out;
     std::string err;
     bool timedOut = false;
-    std::chrono::milliseconds elapsed{0};
 };
 
 // Runs a program (looked up in PATH when the name has no slash) with this process's

@@ -4,11 +4,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
-#include <stdexcept>
 #include <thread>
 
 #include "foundation/Text.h"
@@ -51,8 +49,7 @@ private:
 
 FakeAdbRuleBuilder& FakeAdbRuleBuilder::when(const std::string& variable, const std::string& value) {
     fake_.scenario_.rules[index_].when[variable] = value;
-    fake_.writeScenario();
-    return *this;
+    return changed();
 }
 
 FakeAdbRuleBuilder& FakeAdbRuleBuilder::reply(const std::string& output, int status) {
@@ -60,8 +57,7 @@ FakeAdbRuleBuilder& FakeAdbRuleBuilder::reply(const std::string& output, int sta
     response.output = output;
     response.status = status;
     fake_.scenario_.rules[index_].responses.push_back(response);
-    fake_.writeScenario();
-    return *this;
+    return changed();
 }
 
 FakeAdbRuleBuilder& FakeAdbRuleBuilder::replyBytes(const std::string& bytes, int status) {
@@ -73,6 +69,10 @@ FakeAdbRuleBuilder& FakeAdbRuleBuilder::replyBytes(const std::string& bytes, int
     }
     response.status = status;
     fake_.scenario_.rules[index_].responses.push_back(response);
+    return changed();
+}
+
+FakeAdbRuleBuilder& FakeAdbRuleBuilder::changed() {
     fake_.writeScenario();
     return *this;
 }
@@ -85,46 +85,33 @@ FakeAdbResponse& FakeAdbRuleBuilder::latest() {
 
 FakeAdbRuleBuilder& FakeAdbRuleBuilder::sets(const std::string& variable, const std::string& value) {
     latest().set[variable] = value;
-    fake_.writeScenario();
-    return *this;
+    return changed();
 }
 
 FakeAdbRuleBuilder& FakeAdbRuleBuilder::after(double seconds) {
     latest().delay = seconds;
-    fake_.writeScenario();
-    return *this;
+    return changed();
 }
 
 FakeAdbRuleBuilder& FakeAdbRuleBuilder::hangs() {
     latest().hang = true;
-    fake_.writeScenario();
-    return *this;
+    return changed();
 }
 
 FakeAdbRuleBuilder& FakeAdbRuleBuilder::repeated(int times) {
     latest().repeat = times;
-    fake_.writeScenario();
-    return *this;
+    return changed();
 }
 
 FakeAdbRuleBuilder& FakeAdbRuleBuilder::onStderr() {
     latest().toStderr = true;
-    fake_.writeScenario();
-    return *this;
+    return changed();
 }
 
-FakeAdb::FakeAdb() {
-    std::string pattern = (fs::temp_directory_path() / "orvan-fake-adb-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create the fake adb folder");
-    folder_ = pattern;
+FakeAdb::FakeAdb() : folder_(dir_.path()) {
     fs::create_symlink(ORVAN_FAKE_ADB_EXECUTABLE, folder_ / "adb");
     std::ofstream(folder_ / "scrcpy") << "#!/bin/sh\nexit 1\n";
     writeScenario();
-}
-
-FakeAdb::~FakeAdb() {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
 }
 
 FakeAdbRuleBuilder FakeAdb::on(std::vector<std::string> pattern) {
@@ -144,18 +131,8 @@ void FakeAdb::setVariable(const std::string& name, const std::string& value) {
     std::ofstream(folder_ / kFakeAdbStateFile, std::ios::trunc) << nlohmann::json(state).dump();
 }
 
-void FakeAdb::setUnmatched(FakeAdbResponse response) {
-    scenario_.unmatched = std::move(response);
-    writeScenario();
-}
-
 void FakeAdb::recordEnvironmentVariable(const std::string& name) {
     scenario_.recordEnvironment.push_back(name);
-    writeScenario();
-}
-
-void FakeAdb::setScenario(FakeAdbScenario scenario) {
-    scenario_ = std::move(scenario);
     writeScenario();
 }
 
@@ -178,11 +155,6 @@ void FakeAdb::resetState() {
     std::error_code ignored;
     fs::remove(folder_ / kFakeAdbStateFile, ignored);
     fs::remove(folder_ / kFakeAdbCallsFile, ignored);
-}
-
-void FakeAdb::clearCalls() {
-    FolderLock lock(folder_);
-    std::ofstream(folder_ / kFakeAdbCallsFile, std::ios::trunc);
 }
 
 std::vector<FakeAdbCall> FakeAdb::calls() const {

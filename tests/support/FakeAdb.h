@@ -40,6 +40,7 @@
 
 #include "foundation/ToolLocation.h"
 #include "support/FakeAdbScenario.h"
+#include "support/TempDir.h"
 
 namespace orvan::testing {
 
@@ -63,6 +64,7 @@ public:
 
 private:
     FakeAdbResponse& latest();
+    FakeAdbRuleBuilder& changed();  // writes the scenario out
     FakeAdb& fake_;
     size_t index_;
 };
@@ -70,7 +72,6 @@ private:
 class FakeAdb {
 public:
     FakeAdb();
-    ~FakeAdb();
     FakeAdb(const FakeAdb&) = delete;
     FakeAdb& operator=(const FakeAdb&) = delete;
 
@@ -81,17 +82,12 @@ public:
 
     FakeAdbRuleBuilder on(std::vector<std::string> pattern);
     void setVariable(const std::string& name, const std::string& value);
-    void setUnmatched(FakeAdbResponse response);
     void recordEnvironmentVariable(const std::string& name);
-    // Replaces the whole scenario (for example one read from a file).
-    void setScenario(FakeAdbScenario scenario);
-    const FakeAdbScenario& scenario() const { return scenario_; }
 
     // The variables as the runs so far left them.
     std::map<std::string, std::string> variables() const;
     // Forgets the run counters, the variables' changes and the recorded calls.
     void resetState();
-    void clearCalls();
 
     std::vector<FakeAdbCall> calls() const;
     // Each call's arguments joined with blanks, in order ("-P 16001 start-server").
@@ -105,6 +101,7 @@ public:
 
 private:
     friend class FakeAdbRuleBuilder;
+    TempDir dir_{"orvan-fake-adb"};
     std::filesystem::path folder_;
     FakeAdbScenario scenario_;
 };

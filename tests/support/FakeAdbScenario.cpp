@@ -64,22 +64,6 @@ std::string bytesFromHex(const std::string& hex) {
     return bytes;
 }
 
-void to_json(json& j, const FakeAdbResponse& r) {
-    j = json{{"output", r.output},     {"outputHex", r.outputHex}, {"repeat", r.repeat}, {"status", r.status},
-             {"toStderr", r.toStderr}, {"delay", r.delay},         {"hang", r.hang},     {"set", r.set}};
-}
-
-void from_json(const json& j, FakeAdbResponse& r) {
-    readIfPresent(j, "output", r.output);
-    readIfPresent(j, "outputHex", r.outputHex);
-    readIfPresent(j, "repeat", r.repeat);
-    readIfPresent(j, "status", r.status);
-    readIfPresent(j, "toStderr", r.toStderr);
-    readIfPresent(j, "delay", r.delay);
-    readIfPresent(j, "hang", r.hang);
-    readIfPresent(j, "set", r.set);
-}
-
 void to_json(json& j, const FakeAdbRule& rule) {
     j = json{{"match", rule.match}, {"when", rule.when}, {"responses", rule.responses}};
 }
@@ -89,29 +73,6 @@ void from_json(const json& j, FakeAdbRule& rule) {
     readIfPresent(j, "when", rule.when);
     readIfPresent(j, "responses", rule.responses);
     if (rule.responses.empty()) rule.responses.emplace_back();  // a rule without responses exits 0 silently
-}
-
-void to_json(json& j, const FakeAdbScenario& s) {
-    j = json{{"rules", s.rules},
-             {"variables", s.variables},
-             {"unmatched", s.unmatched},
-             {"recordEnvironment", s.recordEnvironment}};
-}
-
-void from_json(const json& j, FakeAdbScenario& s) {
-    readIfPresent(j, "rules", s.rules);
-    readIfPresent(j, "variables", s.variables);
-    readIfPresent(j, "unmatched", s.unmatched);
-    readIfPresent(j, "recordEnvironment", s.recordEnvironment);
-}
-
-void to_json(json& j, const FakeAdbState& s) {
-    j = json{{"runs", s.runs}, {"variables", s.variables}};
-}
-
-void from_json(const json& j, FakeAdbState& s) {
-    readIfPresent(j, "runs", s.runs);
-    readIfPresent(j, "variables", s.variables);
 }
 
 void to_json(json& j, const FakeAdbCall& c) {

@@ -71,14 +71,13 @@ std::optional<size_t> findRule(const FakeAdbScenario& scenario, const std::map<s
 // Decodes "0aff" into bytes; throws std::invalid_argument on odd length or a non-hex digit.
 std::string bytesFromHex(const std::string& hex);
 
-void to_json(nlohmann::json& json, const FakeAdbResponse& response);
-void from_json(const nlohmann::json& json, FakeAdbResponse& response);
+// Missing keys keep their defaults.
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(FakeAdbResponse, output, outputHex, repeat, status, toStderr, delay,
+                                                hang, set)
 void to_json(nlohmann::json& json, const FakeAdbRule& rule);
 void from_json(const nlohmann::json& json, FakeAdbRule& rule);
-void to_json(nlohmann::json& json, const FakeAdbScenario& scenario);
-void from_json(const nlohmann::json& json, FakeAdbScenario& scenario);
-void to_json(nlohmann::json& json, const FakeAdbState& state);
-void from_json(const nlohmann::json& json, FakeAdbState& state);
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(FakeAdbScenario, rules, variables, unmatched, recordEnvironment)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(FakeAdbState, runs, variables)
 void to_json(nlohmann::json& json, const FakeAdbCall& call);
 void from_json(const nlohmann::json& json, FakeAdbCall& call);
 

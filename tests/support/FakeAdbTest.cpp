@@ -10,6 +10,7 @@
 #include "adb/AdbRunner.h"
 #include "foundation/MirrorError.h"
 #include "support/FakeAdb.h"
+#include "support/ScopedEnvironment.h"
 
 namespace orvan::testing {
 namespace {
@@ -23,25 +24,6 @@ protected:
         return runner.runAdb(arguments, {.timeout = Seconds(timeout), .check = false});
     }
 };
-
-TEST(FakeAdbPatterns, LiteralsSingleAndRunWildcards) {
-    EXPECT_TRUE(argumentsMatch({"devices"}, {"devices"}));
-    EXPECT_FALSE(argumentsMatch({"devices"}, {"devices", "-l"}));
-    EXPECT_TRUE(argumentsMatch({"-P", "*", "start-server"}, {"-P", "16001", "start-server"}));
-    EXPECT_FALSE(argumentsMatch({"-P", "*", "start-server"}, {"start-server"}));
-    EXPECT_TRUE(argumentsMatch({"**", "get-state"}, {"get-state"}));
-    EXPECT_TRUE(argumentsMatch({"**", "get-state"}, {"-P", "1", "-s", "x", "get-state"}));
-    EXPECT_TRUE(argumentsMatch({"**", "shell", "**"}, {"-s", "x", "shell", "echo", "hi"}));
-    EXPECT_FALSE(argumentsMatch({"**", "shell", "**"}, {"-s", "x", "connect"}));
-    EXPECT_TRUE(argumentsMatch({}, {}));
-    EXPECT_FALSE(argumentsMatch({}, {"x"}));
-}
-
-TEST(FakeAdbPatterns, HexDecoding) {
-    EXPECT_EQ(bytesFromHex("41ff00"), std::string("A\xff\0", 3));
-    EXPECT_THROW(bytesFromHex("4"), std::invalid_argument);
-    EXPECT_THROW(bytesFromHex("zz"), std::invalid_argument);
-}
 
 TEST_F(FakeAdbTest, RepliesInOrderAndRepeatsTheLastResponse) {
     adb.on({"connect", "*"}).reply("failed to connect", 1).reply("connected to x", 0);
@@ -67,11 +49,6 @@ TEST_F(FakeAdbTest, VariablesSelectRulesAndRunsChangeThem) {
     EXPECT_EQ(adb.variables().at("link"), "up");
     adb.setVariable("link", "down");
     EXPECT_EQ(run({"get-state"}).status, 1);
-    // A reset forgets what runs changed; values set by the test are the starting values.
-    run({"connect", "b"});
-    adb.resetState();
-    EXPECT_TRUE(adb.calls().empty());
-    EXPECT_EQ(adb.variables().at("link"), "down");
 }
 
 TEST_F(FakeAdbTest, UnmatchedRunsFailAndAreListed) {
@@ -84,22 +61,11 @@ TEST_F(FakeAdbTest, UnmatchedRunsFailAndAreListed) {
 
 TEST_F(FakeAdbTest, HangingRunIsEndedByTheTimeOutAndRecordedAsTerminated) {
     adb.on({"shell", "**"}).reply("never").hangs();
-    auto started = std::chrono::steady_clock::now();
-    EXPECT_THROW(run({"shell", "echo", "x"}, 0.3), MirrorError);
-    auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    EXPECT_GE(elapsed, 0.3);
-    EXPECT_LT(elapsed, 1.5);
+    EXPECT_THROW(run({"shell", "echo", "x"}, std::chrono::milliseconds(300)), MirrorError);
     auto calls = adb.calls();
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_TRUE(adb.waitForTerminated(calls[0].pid));
+    EXPECT_TRUE(adb.waitForTerminated(calls[0].pid, std::chrono::seconds(20)));
     EXPECT_FALSE(adb.calls()[0].endedAt.has_value());
-}
-
-TEST_F(FakeAdbTest, DelayIsRealTime) {
-    adb.on({"devices"}).reply("List of devices attached").after(0.2);
-    auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(run({"devices"}).output, "List of devices attached");
-    EXPECT_GE(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 0.2);
 }
 
 TEST_F(FakeAdbTest, RawHugeAndStderrOutput) {
@@ -112,18 +78,16 @@ TEST_F(FakeAdbTest, RawHugeAndStderrOutput) {
 }
 
 TEST_F(FakeAdbTest, RecordsTheServerEnvironment) {
-    setenv("ANDROID_ADB_SERVER_PORT", "16124", 1);
-    setenv("ORVAN_UNRELATED", "x", 1);
+    ScopedEnvironment environment;
+    environment.set("ANDROID_ADB_SERVER_PORT", "16124");
+    environment.set("ORVAN_UNRELATED", "x");
     adb.on({"devices"}).reply("");
     run({"devices"});
-    unsetenv("ANDROID_ADB_SERVER_PORT");
-    auto environment = adb.calls().at(0).environment;
-    EXPECT_EQ(environment.at("ANDROID_ADB_SERVER_PORT"), "16124");
-    EXPECT_EQ(environment.count("ORVAN_UNRELATED"), 0u);
+    EXPECT_EQ(adb.calls().at(0).environment.at("ANDROID_ADB_SERVER_PORT"), "16124");
+    EXPECT_EQ(adb.calls().at(0).environment.count("ORVAN_UNRELATED"), 0u);
     adb.recordEnvironmentVariable("ORVAN_UNRELATED");
     run({"devices"});
     EXPECT_EQ(adb.calls().at(1).environment.at("ORVAN_UNRELATED"), "x");
-    unsetenv("ORVAN_UNRELATED");
 }
 
 TEST_F(FakeAdbTest, PrivateScopeArgumentsReachTheFakeInOrder) {

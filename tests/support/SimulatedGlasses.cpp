@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -201,20 +200,8 @@ void SimulatedGlasses::stallStreams(bool stall) {
     control("stall " + name_ + (stall ? " on" : " off"));
 }
 
-void SimulatedGlasses::setAuth(const std::string& mode, int acceptAfterSeconds) {
-    control("auth " + name_ + " " + mode + (acceptAfterSeconds >= 0 ? " " + std::to_string(acceptAfterSeconds) : ""));
-}
-
 int SimulatedGlasses::acceptAuthorization() {
     return control("auth-accept " + name_).at("accepted").get<int>();
-}
-
-void SimulatedGlasses::denyAuthorization() {
-    control("auth-deny " + name_);
-}
-
-void SimulatedGlasses::trustKeyFile(const std::filesystem::path& adbKeyPub) {
-    control("trust " + name_ + " " + quoted(adbKeyPub.string()));
 }
 
 void SimulatedGlasses::setWireless(bool on, std::optional<std::uint16_t> port) {
@@ -245,34 +232,6 @@ void SimulatedGlasses::setShellResponse(const std::string& command, const ShellR
 
 void SimulatedGlasses::clearShellResponses() {
     control("shell-clear " + name_);
-}
-
-int SimulatedGlasses::scanPayload(const std::string& payload, const std::vector<std::string>& options) {
-    std::string line = "scan " + name_;
-    for (const auto& option : options) line += " " + quoted(option);
-    return control(line + " -- " + payload).at("scan").get<int>();
-}
-
-int SimulatedGlasses::scanQrImage(const std::filesystem::path& png, const std::vector<std::string>& options) {
-    std::string line = "scan-png " + name_;
-    for (const auto& option : options) line += " " + quoted(option);
-    return control(line + " " + quoted(png.string())).at("scan").get<int>();
-}
-
-std::optional<std::string> SimulatedGlasses::waitForScanDone(int scan, std::chrono::milliseconds timeout) {
-    const auto event = waitForEvent(
-        [scan](const nlohmann::json& e) { return e.value("event", "") == "scan-done" && e.value("scan", 0) == scan; },
-        timeout);
-    if (!event) return std::nullopt;
-    return event->at("outcome").get<std::string>();
-}
-
-std::vector<nlohmann::json> SimulatedGlasses::scanExchanges(int scan) const {
-    std::vector<nlohmann::json> result;
-    for (const auto& event : events()) {
-        if (event.value("event", "") == "scan" && event.value("scan", 0) == scan) result.push_back(event);
-    }
-    return result;
 }
 
 std::vector<nlohmann::json> SimulatedGlasses::events() const {

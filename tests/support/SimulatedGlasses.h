@@ -76,10 +76,7 @@ public:
     void setSsid(const std::optional<std::string>& ssid);
     void delayReplies(std::chrono::milliseconds delay);
     void stallStreams(bool stall);  // OPENs get no answer
-    void setAuth(const std::string& mode, int acceptAfterSeconds = -1);
-    int acceptAuthorization();  // the user taps "Allow"
-    void denyAuthorization();
-    void trustKeyFile(const std::filesystem::path& adbKeyPub);
+    int acceptAuthorization();      // the user taps "Allow"
     void setWireless(bool on, std::optional<std::uint16_t> port = std::nullopt);
     void unplugUsb() { control("usb " + name_ + " unplug"); }
     void plugUsb() { control("usb " + name_ + " plug"); }
@@ -96,14 +93,6 @@ public:
     };
     void setShellResponse(const std::string& command, const ShellResponse& response);
     void clearShellResponses();
-
-    // The scan protocol: the glasses read a code and talk to its callback URL. Options are
-    // "key=value" (pollMs, polls, fail, message, callback, adbEnabled, tcpPortOpen).
-    int scanPayload(const std::string& payload, const std::vector<std::string>& options = {});
-    int scanQrImage(const std::filesystem::path& png, const std::vector<std::string>& options = {});
-    // The outcome of "scan-done" ("RUNNING", "FAILED", "DISABLED", "timeout", "error", ...).
-    std::optional<std::string> waitForScanDone(int scan, std::chrono::milliseconds timeout);
-    std::vector<nlohmann::json> scanExchanges(int scan) const;
 
     // Events the simulator reported so far ("connected", "disconnected", "auth-prompt", ...).
     std::vector<nlohmann::json> events() const;
