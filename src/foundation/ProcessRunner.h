@@ -27,7 +27,7 @@ FiniteRun runFinite(const ProcessSpec& spec, Seconds timeout);
 // words and mangles non-ASCII names outside a UTF-8 one) and their failures print text that must
 // not pass for an answer ("Error: NetworkManager is not running."), so they ask for a zero status.
 struct SystemCommandOptions {
-    std::map<std::string, std::optional<std::string>> environmentChanges;
+    std::map<std::string, std::optional<std::string>> environmentChanges = {};
     bool requireSuccess = false;
     Seconds timeout = Seconds(3.0);
 };

@@ -31,7 +31,7 @@ TEST(RunSystemCommand, AHangingToolYieldsNothingAndIsTerminatedAndReaped) {
     const auto pidFile = temp / "pid";
     const auto start = Clock::now();
     const auto result =
-        runSystemCommand("/bin/sh", {"-c", "echo $$ > " + pidFile.string() + "; exec sleep 60"}, Seconds(0.5));
+        runSystemCommand("/bin/sh", {"-c", "echo $$ > " + pidFile.string() + "; exec sleep 60"}, {.timeout = Seconds(0.5)});
     EXPECT_EQ(result, std::nullopt);
     EXPECT_GE(secondsSince(start), 0.5);
     EXPECT_LT(secondsSince(start), 30.0) << "ended by the time-out, not by the child";

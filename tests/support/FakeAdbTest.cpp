@@ -20,8 +20,9 @@ protected:
     FakeAdb adb;
     AdbRunner runner{adb.adbPath(), 16123, nullptr};
 
-    CommandResult run(const std::vector<std::string>& arguments, double timeout = 5.0) {
-        return runner.runAdb(arguments, {.timeout = Seconds(timeout), .check = false});
+    CommandResult run(const std::vector<std::string>& arguments,
+                      std::chrono::duration<double> timeout = std::chrono::seconds(20)) {
+        return runner.runAdb(arguments, {.timeout = timeout, .check = false});
     }
 };
 
