@@ -239,6 +239,7 @@ struct FirstFailure {
     bool hangsOnce;  // the first start waits out its readiness time on the virtual clock
     bool retried;
     std::string error;
+    friend void PrintTo(const FirstFailure& row, std::ostream* out) { *out << row.name; }
 };
 
 class MirrorFirstFailureTest : public MirrorOrchestratorTest, public ::testing::WithParamInterface<FirstFailure> {
