@@ -1,5 +1,7 @@
 // Discovery end to end: the real adb, an isolated adb server per test and simulated glasses on
-// loopback addresses.
+// loopback addresses. Only what the real adb proves: its listings of a USB and a wireless view of
+// one pair, and a vanished transport it still lists as "device"; parsing and the other states are
+// unit-tested in AdbDevicesTest and DeviceDiscoveryTest.
 
 #include <gtest/gtest.h>
 
@@ -10,8 +12,6 @@
 #include <mutex>
 
 #include "adb/DeviceDiscovery.h"
-#include "foundation/MirrorError.h"
-#include "foundation/Text.h"
 #include "support/AdbWorld.h"
 
 namespace orvan {
@@ -48,17 +48,6 @@ protected:
             logLines.push_back(line);
         });
         discovery = std::make_unique<DeviceDiscovery>(*runner, tools);
-    }
-
-    // The commands the app ran with this serial, as "command words" joined with blanks.
-    std::vector<std::string> commandsFor(const std::string& word) const {
-        std::vector<std::string> lines;
-        for (const auto& invocation : world->adbTrace()) {
-            auto command = invocation.command();
-            if (std::find(command.begin(), command.end(), word) != command.end() || invocation.serial() == word)
-                lines.push_back(invocation.commandLine());
-        }
-        return lines;
     }
 
     std::unique_ptr<AdbWorld> world;
@@ -127,11 +116,6 @@ TEST_F(DeviceDiscoveryE2eTest, UsbAndWirelessViewsOfOnePairAreDetectedAndMerge) 
     EXPECT_FALSE(wirelessView->isSamePhysicalDevice(*otherView));
     auto merged = usb.merged(*wirelessView);
     EXPECT_EQ(merged.serial, glasses.wifiSerial());
-    EXPECT_EQ(merged.connectionKind, "USB 和无线");
-    EXPECT_EQ(merged.connectionText(), "USB 和无线 ADB 均已连接");
-    EXPECT_EQ(merged.mirrorIdentity(), "device:tv3e2e0042");
-    EXPECT_EQ(merged.tabDisplayName(), "Tervo3");
-    EXPECT_EQ(merged.wifiName, "OrvanOffice");
     EXPECT_EQ(matchingUsbDevice(*wirelessView, devices)->serial, glasses.usbSerial());
     EXPECT_EQ(matchingUsbDevice(*otherView, devices), std::nullopt);
 }
@@ -157,77 +141,6 @@ TEST_F(DeviceDiscoveryE2eTest, AWirelessTransportThatStopsAnsweringIsDisconnecte
     EXPECT_EQ(world->deviceState(dying.wifiSerial()), std::nullopt);  // disconnected from the shared server
     EXPECT_EQ(world->deviceState(healthy.wifiSerial()), "device");
     EXPECT_GE(elapsed, 4.0);  // the echo had its full time
-}
-
-TEST_F(DeviceDiscoveryE2eTest, SilentDiscoveryDropsAStaleTransportWithoutLogging) {
-    SimulatedGlasses& dying = world->startGlasses();
-    world->connectWifi(dying);
-    ASSERT_TRUE(world->waitForState(dying.wifiSerial(), "device", 10s));
-    dying.vanish();
-
-    auto started = std::chrono::steady_clock::now();
-    auto devices = discovery->detectAdbDevices(true);
-    auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-
-    EXPECT_FALSE(devices.hasAny());
-    EXPECT_TRUE(logged().empty());
-    EXPECT_EQ(world->deviceState(dying.wifiSerial()), std::nullopt);
-    EXPECT_GE(elapsed, 2.5);
-}
-
-TEST_F(DeviceDiscoveryE2eTest, UnauthorizedAndOfflineTransportsAreIgnored) {
-    SimulatedGlasses& refusing = world->startGlasses(pair([](auto& o) { o.auth = "never"; }));
-    SimulatedGlasses& offline = world->startGlasses();
-    SimulatedGlasses& usable = world->startGlasses(pair([](auto& o) { o.usb = true; }));
-    world->connectWifi(refusing);
-    world->connectWifi(offline);
-    world->registerUsb(usable);
-    ASSERT_TRUE(world->waitForState(refusing.wifiSerial(), "unauthorized", 10s));
-    ASSERT_TRUE(world->waitForState(offline.wifiSerial(), "device", 10s));
-    offline.goOffline();
-    ASSERT_TRUE(world->waitForState(offline.wifiSerial(), "offline", 10s));
-    world->clearAdbTrace();
-
-    auto presence = discovery->detectAdbDevicePresence(true);
-    EXPECT_EQ(presence.usb, Serials{usable.usbSerial()});
-    EXPECT_TRUE(presence.wireless.empty());
-
-    auto devices = discovery->detectAdbDevices(false);
-    EXPECT_EQ(devices.usb, Serials{usable.usbSerial()});
-    EXPECT_TRUE(devices.wireless.empty());
-    // Neither is probed, logged as stale or disconnected: they are not usable transports at all.
-    EXPECT_TRUE(commandsFor(refusing.wifiSerial()).empty());
-    EXPECT_TRUE(commandsFor(offline.wifiSerial()).empty());
-    for (const auto& line : logged()) EXPECT_FALSE(line.starts_with(kStaleMessage)) << line;
-    EXPECT_EQ(world->deviceState(refusing.wifiSerial()), "unauthorized");
-}
-
-TEST_F(DeviceDiscoveryE2eTest, GlassesWithoutAWlanAddressHaveNoIp) {
-    SimulatedGlasses& glasses = world->startGlasses(pair([](auto& o) {
-        o.usb = true;
-        o.wirelessAdb = false;
-        o.extra = {{"wlanAddress", ""}, {"ssid", nullptr}};
-    }));
-    world->registerUsb(glasses);
-
-    try {
-        discovery->getWlanIp(glasses.usbSerial(), false);
-        FAIL() << "expected the wlan0 error";
-    } catch (const MirrorError& error) {
-        EXPECT_EQ(std::string(error.what()),
-                  "无法从 wlan0 获取眼镜 IP，请确认眼镜已接入公司内网或可互访局域网后重试。");
-    }
-
-    // Discovery itself does not fail over it: the device is listed without an address.
-    auto devices = discovery->detectAdbDevices(true);
-    EXPECT_EQ(devices.usb, Serials{glasses.usbSerial()});
-    EXPECT_EQ(devices.ips.count(glasses.usbSerial()), 0u);
-    EXPECT_EQ(devices.wifiNames.count(glasses.usbSerial()), 0u);  // neither command names a network
-    EXPECT_EQ(devices.deviceIds.at(glasses.usbSerial()), glasses.serialNo());
-    auto list = devices.connectedDevices();
-    ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0].ip, std::nullopt);
-    EXPECT_EQ(list[0].mirrorIdentity(), "device:" + text::lowercased(glasses.serialNo()));
 }
 
 }  // namespace

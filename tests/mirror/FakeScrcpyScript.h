@@ -25,7 +25,8 @@
 namespace orvan::testing {
 
 namespace fakescrcpy {
-inline const std::string ready = "sleep 0.1; echo 'INFO: Texture: 1280x720'; exec sleep 60";
+// The readiness line in mixed case: scrcpy's spelling has changed between versions.
+inline const std::string ready = "sleep 0.1; echo 'iNfO: tExTuRe: 1280x720'; exec sleep 60";
 inline const std::string hang = "echo 'INFO: scrcpy 2.x'; echo 'waiting for video'; exec sleep 60";
 }  // namespace fakescrcpy
 

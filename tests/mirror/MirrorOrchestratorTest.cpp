@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "adb/DeviceDiscovery.h"
 #include "foundation/MirrorError.h"
 #include "mirror/ConnectionRig.h"
@@ -80,12 +82,16 @@ protected:
     FakeScrcpyFolder scrcpy;
     std::shared_ptr<ManualMainQueue> main = std::make_shared<ManualMainQueue>();
     std::shared_ptr<ScrcpyLauncher> launcher = ScrcpyLauncher::create(
-        ScrcpyLauncherSettings{ToolLocation{rig.adb.folder(), rig.adb.adbPath(), scrcpy.path() / "scrcpy"}, 16061,
-                               rig.log, &rig.clock, std::make_shared<FakeWindowSystem>(),
+        ScrcpyLauncherSettings{ToolLocation{rig.adb.folder(), rig.adb.adbPath(), scrcpy.path() / "scrcpy"},
+                               16061,
+                               rig.log,
+                               &rig.clock,
+                               std::make_shared<FakeWindowSystem>(),
                                [] {
                                    return FiniteRun{false, 0, ""};
                                },
-                               main, {}});
+                               main,
+                               {}});
     DeviceDiscovery discovery{rig.runner, rig.tools};
     MirrorTargets targets;
     MirrorOrchestrator orchestrator{MirrorOrchestrator::Parts{rig.runner, rig.tools, rig.clock, discovery, rig.probe,
@@ -225,38 +231,57 @@ TEST_F(MirrorRecoveryTest, TargetsWithoutAPortAreNotRecovered) {
     EXPECT_FALSE(logged("scrcpy 第 2 次启动: target=SERIAL1"));
 }
 
-class MirrorUnrelatedFailureTest : public MirrorOrchestratorTest {
-protected:
-    MirrorUnrelatedFailureTest() : MirrorOrchestratorTest(failingOnce("ERROR: Could not find any display")) {}
+// Which first failures are retried: a broken transport (scrcpy's words for it, or a start that
+// never got ready), never another cause or a window the user closed.
+struct FirstFailure {
+    const char* name;
+    std::string scrcpy;
+    bool hangsOnce;  // the first start waits out its readiness time on the virtual clock
+    bool retried;
+    std::string error;
+    friend void PrintTo(const FirstFailure& row, std::ostream* out) { *out << row.name; }
 };
 
-TEST_F(MirrorUnrelatedFailureTest, AFailureOfAnotherCauseIsPassedOnUnchanged) {
+class MirrorFirstFailureTest : public MirrorOrchestratorTest, public ::testing::WithParamInterface<FirstFailure> {
+protected:
+    MirrorFirstFailureTest() : MirrorOrchestratorTest(GetParam().scrcpy) {}
+};
+
+TEST_P(MirrorFirstFailureTest, OnlyATransportFailureIsRetried) {
     scriptGlasses();
+    const std::string timedOut = "scrcpy 等待就绪信号超时: " + t + "，output=INFO: scrcpy 2.x | waiting for video";
+    auto clockDriver = std::async(std::launch::async, [&] {
+        auto limit = std::chrono::steady_clock::now() + 20s;
+        while (GetParam().hangsOnce && !logged(timedOut) && std::chrono::steady_clock::now() < limit) {
+            rig.clock.advance(Seconds(1));
+            std::this_thread::sleep_for(20ms);
+        }
+    });
     int retries = 0;
-    auto error = errorOf([&] {
+    std::string error;
+    try {
         orchestrator.startScrcpyWithWirelessTransportRecovery(
             t, false, std::nullopt, [&] { ++retries; }, nullptr, kShared);
-    });
-    EXPECT_EQ(error, "scrcpy 启动失败，退出码 1。 ERROR: Could not find any display" + kFailureTail);
-    EXPECT_EQ(retries, 0);
-    EXPECT_EQ(scrcpy.runs().size(), 1u);
-}
-
-class MirrorClosedAtOnceTest : public MirrorOrchestratorTest {
-protected:
-    MirrorClosedAtOnceTest() : MirrorOrchestratorTest("echo 'device offline soon'; exit 0") {}
-};
-
-TEST_F(MirrorClosedAtOnceTest, AWindowClosedNormallyIsNotRetried) {
-    scriptGlasses();
-    try {
-        orchestrator.startScrcpyWithWirelessTransportRecovery(t, false, std::nullopt, nullptr, nullptr, kShared);
-        FAIL();
-    } catch (const MirrorError& error) {
-        EXPECT_TRUE(error.isNormalScrcpyClosure());
+    } catch (const MirrorError& failure) {
+        error = failure.isNormalScrcpyClosure() ? "closed" : failure.what();
     }
-    EXPECT_EQ(scrcpy.runs().size(), 1u);
+    clockDriver.get();
+    EXPECT_EQ(retries, GetParam().retried ? 1 : 0);
+    EXPECT_EQ(scrcpy.runs().size(), GetParam().retried ? 2u : 1u);
+    EXPECT_EQ(error, GetParam().error);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, MirrorFirstFailureTest,
+    ::testing::Values(FirstFailure{"transportPhrase", failingOnce("ERROR: Server connection failed"), false, true, ""},
+                      FirstFailure{"startTimeOut",
+                                   "if [ \"$(wc -l < \"$here/runs\")\" -eq 1 ]; then " + fakescrcpy::hang + "; fi\n" +
+                                       fakescrcpy::ready,
+                                   true, true, ""},
+                      FirstFailure{"otherCause", failingOnce("ERROR: Could not find any display"), false, false,
+                                   "scrcpy 启动失败，退出码 1。 ERROR: Could not find any display" + kFailureTail},
+                      FirstFailure{"closedByTheUser", "echo 'device offline soon'; exit 0", false, false, "closed"}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 // ---- wireless starts from the device list ---------------------------------------------------------
 

@@ -3,7 +3,6 @@
 // onFailure (with its marker) and what is logged.
 
 #include <gtest/gtest.h>
-#include <netdb.h>
 
 #include <filesystem>
 #include <fstream>
@@ -279,16 +278,6 @@ TEST_F(WirelessAdbConnectorTest, AuthorizationGivenDuringTheWaitConnects) {
     EXPECT_EQ(authorizationPolls, 3u);
 }
 
-TEST_F(WirelessAdbConnectorTest, RetryMeetsAnOfflineTransport) {
-    rig.adb.on({"connect", t}).reply(refused, 1).reply("connected to " + t).sets("state", "offline");
-    rig.adb.on({"disconnect", t}).reply("");
-    rig.scriptTransport();
-    EXPECT_FALSE(connect());
-    EXPECT_TRUE(rig.logs.contains("无线 ADB 首次进入 offline，保留现有 transport 等待眼镜授权: " + t));
-    EXPECT_EQ(failures, std::vector<std::string>{"offline"});
-    EXPECT_EQ(ladderSleeps().front(), 0.4);
-}
-
 TEST_F(WirelessAdbConnectorTest, RetryEndsEarlyOnAKnownStateThatIsNoProgress) {
     // After the first retry the target is listed as "host"-like junk: a known state, not offline,
     // not unauthorized, with an output that promises nothing.
@@ -337,14 +326,6 @@ TEST_F(WirelessAdbConnectorTest, DenialWithUnconfirmedPermissionAsksForLocalNetw
     EXPECT_FALSE(connect());
     EXPECT_EQ(failures, std::vector<std::string>{"failed to connect to '127.0.0.2:5555': Connection timed out"});
     EXPECT_TRUE(rig.logs.contains("本地网络权限已确认，继续本次无线 ADB 自动重试: " + t));
-}
-
-TEST_F(WirelessAdbConnectorTest, NoMarkerForANetworkFailureWhenTheGlassesWereNeverReachable) {
-    rig.adb.on({"connect", t}).reply("failed to connect to '127.0.0.2:5555': No route to host", 1);
-    rig.scriptTransport();
-    rig.network.script({Outcome::unavailable("No route to host")});
-    EXPECT_FALSE(connect());
-    EXPECT_EQ(failures, std::vector<std::string>{"failed to connect to '127.0.0.2:5555': No route to host"});
 }
 
 TEST_F(WirelessAdbConnectorTest, PrivateServerIsRestartedOnceWhenOnlyItIsBroken) {
@@ -469,33 +450,6 @@ TEST_F(WirelessAdbConnectorTest, ConnectWifiAdbPassesOnALaunchError) {
     std::filesystem::remove(rig.adb.adbPath());
     std::ofstream(rig.adb.adbPath()) << "not a program";
     EXPECT_THROW(rig.connector.connectWifiAdb(kTargetIp), LaunchError);
-}
-
-// The real port probe, with what callers might pass by mistake: ports outside the TCP range and
-// texts that are no address. The ladder goes on to adb, which has the last word.
-TEST_F(WirelessAdbConnectorTest, BadPortsAndAddressesAreProbedAsUnavailable) {
-    LocalNetworkProbe realProbe;
-    WirelessAdbConnector connector{rig.runner,    rig.tools, rig.clock,         rig.probe,
-                                   rig.readiness, realProbe, rig.privateServer, rig.connectedTarget};
-    rig.adb.on({"connect", "**"}).reply("failed to resolve host", 1);
-    rig.scriptTransport();
-    const std::string noName = gai_strerror(EAI_NONAME);
-    struct Case {
-        std::string ip;
-        int port;
-        std::string reason;
-    };
-    for (const auto& c :
-         {Case{"127.0.0.2", 70000, "无效端口: 70000"}, Case{"127.0.0.2", -1, "无效端口: -1"},
-          Case{"not-an-ip", 5555, noName}, Case{"192.168.1.300", 5555, noName}, Case{"", 5555, noName}}) {
-        rig.logs.clear();
-        failures.clear();
-        EXPECT_FALSE(connector.tryConnectWirelessAdb(
-            c.ip, c.port, {.onFailure = [this](const std::string& m) { failures.push_back(m); }}))
-            << c.ip;
-        EXPECT_EQ(rig.logs.lines().at(0), "眼镜 ADB 端口预检暂未连通，继续尝试 adb connect: " + c.reason);
-        EXPECT_EQ(failures, std::vector<std::string>{"failed to resolve host"}) << c.ip;
-    }
 }
 
 }  // namespace
