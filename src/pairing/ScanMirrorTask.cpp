@@ -1,6 +1,5 @@
 #include "pairing/ScanMirrorTask.h"
 
-#include <cstdlib>
 #include <mutex>
 
 #include "foundation/MirrorError.h"
@@ -132,8 +131,7 @@ std::optional<AdbServerScope> ScanMirrorTask::waitForLateWirelessRecovery(const 
         if (hooks.setMainStatus) hooks.setMainStatus("连接仍在恢复");
     });
     const std::string ip = device.ip.value_or("");
-    const auto colon = target.rfind(':');
-    const int port = colon == std::string::npos ? 5555 : std::atoi(target.c_str() + colon + 1);
+    const int port = splitHostPort(target).value_or(std::pair{ip, kWirelessAdbPort}).second;
     for (size_t round = 0; round < kRecoveryWaits.size(); ++round) {
         clock_.sleepFor(Seconds(kRecoveryWaits[round]));
         if (!coordinator_.book().isActiveSession(sessionId)) {

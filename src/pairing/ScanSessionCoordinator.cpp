@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "foundation/Text.h"
+#include "mirror/ScrcpyCommandLine.h"
 #include "pairing/CallbackLogValue.h"
 
 namespace orvan {
@@ -12,7 +13,6 @@ namespace {
 
 constexpr const char* kStatusType = "ORVAN_WIRELESS_ADB_STATUS";
 constexpr const char* kAckType = "ORVAN_WIRELESS_ADB_ACK";
-constexpr const char* kGlassShellSuffix = "#glass-shell";
 
 std::string logValue(const std::optional<std::string>& value) {
     return callbackLogValue(value ? std::optional<std::string_view>(*value) : std::nullopt);
@@ -176,8 +176,8 @@ void ScanSessionCoordinator::updateWirelessMirrorAckStatus(const std::optional<s
 
 bool ScanSessionCoordinator::releaseWirelessAdbCallbackState(const std::string& target, const std::string& reason) {
     std::string plainTarget = target;
-    if (plainTarget.ends_with(kGlassShellSuffix))
-        plainTarget.resize(plainTarget.size() - std::strlen(kGlassShellSuffix));
+    if (plainTarget.ends_with(kGlassShellProcessKeySuffix))
+        plainTarget.resize(plainTarget.size() - std::strlen(kGlassShellProcessKeySuffix));
     if (!book_.releaseTarget(plainTarget)) return false;
     log("已释放扫码投屏会话占位: target=" + plainTarget + ", reason=" + reason + "，允许重新扫描当前二维码。");
     return true;

@@ -3,13 +3,13 @@
 #include <optional>
 #include <string>
 
+#include "adb/ConnectedAdbDevice.h"
 #include "network/WirelessAdbWifiProfile.h"
 
 namespace orvan {
 
 inline constexpr const char* kEnableWirelessAdbPayload = "ENABLE_WIRELESS_ADB";
 inline constexpr const char* kDisableWirelessAdbPayload = "DISABLE_WIRELESS_ADB";
-inline constexpr int kWirelessAdbPort = 5555;
 
 // The text of an enable or disable QR code: compact JSON, keys sorted at every level, "\/" for
 // every solidus. The enable code carries the Wi-Fi profile and throws MirrorError
