@@ -50,7 +50,7 @@ protected:
         return "(no failure)";
     }
 
-    AdbRunner runner() { return AdbRunner(adb_, 15037, log_); }
+    AdbRunner runner() { return AdbRunner(adb_, 16037, log_); }
 
     testing::TempDir folder_{"orvan-adbrunner"};
     fs::path adb_;
@@ -65,14 +65,14 @@ TEST_F(AdbRunnerTest, PrivateScopeAndSerialComeBeforeTheCommand) {
                                                            .serial = "192.168.1.20:5555",
                                                            .log = true,
                                                            .scope = AdbServerScope::privateMirroring});
-    std::vector<std::string> expected{"-P", "15037", "-s", "192.168.1.20:5555", "shell", "echo", "x"};
+    std::vector<std::string> expected{"-P", "16037", "-s", "192.168.1.20:5555", "shell", "echo", "x"};
     EXPECT_EQ(recordedArguments(), expected);
     expected.insert(expected.begin(), adb_.string());
     EXPECT_EQ(result.command, expected);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, "x");
     EXPECT_EQ(logged_,
-              (std::vector<std::string>{"$ " + adb_.string() + " -P 15037 -s 192.168.1.20:5555 shell echo x", "x"}));
+              (std::vector<std::string>{"$ " + adb_.string() + " -P 16037 -s 192.168.1.20:5555 shell echo x", "x"}));
 }
 
 TEST_F(AdbRunnerTest, SharedScopeAddsNothingAndEmptyOutputIsNotLogged) {
@@ -91,7 +91,7 @@ TEST_F(AdbRunnerTest, OutcomesOfARunBecomeResultsOrFailures) {
         bool check;
         std::string expected;  // "=<output>" for a result, else the failure text
     };
-    const std::string line = adb_.string() + " -P 15037 -s S get-state";
+    const std::string line = adb_.string() + " -P 16037 -s S get-state";
     const std::vector<Row> rows{
         {{false, 1, "  \n\n"}, true, "命令失败: " + line},
         {{false, 1, "error: device 'S' not found\n\n"}, true, "error: device 'S' not found"},
