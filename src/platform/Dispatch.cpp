@@ -29,11 +29,6 @@ public:
         std::thread([this] { work(); }).detach();
     }
 
-    size_t threadCount() {
-        std::lock_guard lock(mutex_);
-        return threads_;
-    }
-
 private:
     static constexpr size_t kMaxThreads = 256;
     static constexpr auto kIdleLifetime = std::chrono::seconds(10);
@@ -120,10 +115,6 @@ MainQueue& Dispatch::main() {
 
 void Dispatch::async(Task task, QualityOfService) {
     ElasticPool::shared().async(std::move(task));
-}
-
-size_t Dispatch::backgroundThreadCount() {
-    return ElasticPool::shared().threadCount();
 }
 
 SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {}

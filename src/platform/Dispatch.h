@@ -34,8 +34,6 @@ public:
     static void setMain(std::shared_ptr<MainQueue> queue);
     static MainQueue& main();
     static void async(Task task, QualityOfService quality = QualityOfService::utility);
-    // Threads the pool holds now, busy or idle (for tests and diagnostics).
-    static size_t backgroundThreadCount();
 
     // Where a background task (pool, serial queue, watcher thread) that throws is reported: one
     // line naming the place and the error, never nothing. The app points it at its activity log;
