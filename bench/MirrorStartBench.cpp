@@ -12,27 +12,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 
+#include "StandinReadyTime.h"
 #include "mirror/MirrorService.h"
-
-namespace {
-
-// elapsedMs of the stand-in's latest "ready" event.
-double lastReadyMilliseconds(const std::string& logPath) {
-    double elapsed = -1;
-    std::ifstream in(logPath);
-    for (std::string line; std::getline(in, line);) {
-        auto event = nlohmann::json::parse(line, nullptr, false);
-        if (!event.is_discarded() && event.value("event", "") == "ready") elapsed = event.value("elapsedMs", -1.0);
-    }
-    return elapsed;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     using namespace orvan;
@@ -64,7 +48,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         double ours = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
-        std::printf("run %.3f %.3f\n", ours, lastReadyMilliseconds(logPath));
+        std::printf("run %.3f %.3f\n", ours, bench::lastReadyMilliseconds(logPath));
         std::fflush(stdout);
 
         service.mirrorOrchestrator().stopMirror();

@@ -13,12 +13,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "StandinReadyTime.h"
 #include "mirror/MirrorService.h"
 #include "pairing/ScanConnectionEngine.h"
 #include "pairing/ScanMirrorTask.h"
@@ -30,16 +29,6 @@ using Steady = std::chrono::steady_clock;
 
 double millisecondsSince(Steady::time_point start) {
     return std::chrono::duration<double, std::milli>(Steady::now() - start).count();
-}
-
-double lastReadyMilliseconds(const std::string& logPath) {
-    double elapsed = -1;
-    std::ifstream in(logPath);
-    for (std::string line; std::getline(in, line);) {
-        auto event = nlohmann::json::parse(line, nullptr, false);
-        if (!event.is_discarded() && event.value("event", "") == "ready") elapsed = event.value("elapsedMs", -1.0);
-    }
-    return elapsed;
 }
 
 }  // namespace
@@ -120,7 +109,7 @@ int main(int argc, char** argv) {
     };
     for (int i = 0; i < iterations; ++i) {
         const double one = scan(1);
-        const double standin = lastReadyMilliseconds(standinLog);
+        const double standin = bench::lastReadyMilliseconds(standinLog);
         if (one < 0) {
             std::fprintf(stderr, "scan run %d failed\n", i);
             return 1;

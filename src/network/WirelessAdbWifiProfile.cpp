@@ -8,17 +8,11 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "foundation/Text.h"
 #include "network/CompactJson.h"
 
 namespace orvan {
 namespace {
-
-std::string uppercased(std::string_view text) {
-    std::string upper(text);
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c); });
-    return upper;
-}
 
 bool isHexDigits(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](unsigned char c) {
@@ -35,8 +29,8 @@ bool isValidPersonalPassword(const std::string& password) {
 bool isValidEnterprise(const WirelessAdbWifiProfile& profile) {
     size_t identityBytes = profile.enterpriseIdentity.size();
     return identityBytes >= 1 && identityBytes <= 253 && !profile.password.empty() &&
-           userPerceivedCharacterCount(profile.password) <= 128 && uppercased(profile.eapMethod) == "PEAP" &&
-           uppercased(profile.phase2Method) == "MSCHAPV2";
+           userPerceivedCharacterCount(profile.password) <= 128 && text::uppercased(profile.eapMethod) == "PEAP" &&
+           text::uppercased(profile.phase2Method) == "MSCHAPV2";
 }
 
 constexpr const char* kMembers[] = {"ssid",      "password",    "securityType", "enterpriseIdentity",
@@ -63,7 +57,7 @@ size_t userPerceivedCharacterCount(std::string_view utf8) {
 
 bool WirelessAdbWifiProfile::isValidForAutomaticConnection() const {
     if (ssid.empty() || ssid.size() > 32) return false;
-    std::string type = uppercased(securityType);
+    std::string type = text::uppercased(securityType);
     if (type == "NOPASS") return password.empty();
     if (type == "WPA") return isValidPersonalPassword(password);
     if (type == "EAP") return isValidEnterprise(*this);
@@ -104,7 +98,7 @@ std::string escapeWifiValue(std::string_view value) {
 }
 
 std::optional<std::string> wifiPayload(const WirelessAdbWifiProfile& profile) {
-    std::string type = uppercased(profile.securityType);
+    std::string type = text::uppercased(profile.securityType);
     if (type == "EAP") {
         return compactJsonWithEscapedSlashes({{"EAP", profile.eapMethod},
                                               {"EAPID", profile.enterpriseIdentity},
