@@ -142,9 +142,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(CallbackServer, TakesTheNextFreePortAndReleasesItOnStop) {
+    // A loopback address of its own keeps the nine ports above the ephemeral base clear of other tests'
+    // client sockets, which all sit on 127.0.0.1.
+    std::string address = "127." + std::to_string(10 + ::getpid() % 200) + "." + std::to_string(::getpid() % 250 + 1) + ".7";
     std::vector<std::unique_ptr<WirelessAdbCallbackServer>> servers;
     auto make = [&] {
-        return servers.emplace_back(new WirelessAdbCallbackServer(kPath, {}, {}, {.bindAddress = "127.0.0.1"})).get();
+        return servers.emplace_back(new WirelessAdbCallbackServer(kPath, {}, {}, {.bindAddress = address})).get();
     };
     int base = make()->start(0);
     for (int i = 1; i < 10; ++i) ASSERT_EQ(make()->start(base), base + i);  // ports above an ephemeral one are free
