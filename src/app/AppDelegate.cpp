@@ -1,8 +1,9 @@
 #include "app/AppDelegate.h"
 
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QPointer>
-#include <csignal>
+#include <atomic>
 #include <cstdlib>
 #include <thread>
 
@@ -199,9 +200,18 @@ void AppDelegate::applicationWillTerminate() {
     terminated_ = true;
     appendLog(terminationReason_ ? "Orvan Mirror 正在退出：" + *terminationReason_ + "。" : "Orvan Mirror 正在退出。");
     refreshTimer_.stop();
-    // Every mirror window closes, then the private adb server stops; the shared one stays.
-    service_->stopForTermination();
-    awaitMirrorsEnded();
+    // Nothing new may start while the windows close: the user asked to quit.
+    window_->hide();
+    // Every mirror window closes, then the private adb server stops; the shared one stays. The
+    // waiting half runs in the background while this thread keeps serving its queue, so posted
+    // work (a start's last step, an overlay's end) does not stall behind the quit.
+    service_->beginTermination();
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    Dispatch::async([service = service_.get(), finished] {
+        service->finishTermination(kMirrorEndGrace);
+        finished->store(true);
+    });
+    awaitTermination(*finished);
     for (auto& [pid, overlay] : overlays_) {
         overlay->close();
         overlay->deleteLater();
@@ -209,15 +219,18 @@ void AppDelegate::applicationWillTerminate() {
     overlays_.clear();
 }
 
-void AppDelegate::awaitMirrorsEnded() {
-    // The mirrors were asked to close; the app does not leave before they have, so no mirror
-    // window outlives it as an orphan. One that ignores the request is ended.
-    auto& launcher = service_->scrcpyLauncher();
-    auto deadline = std::chrono::steady_clock::now() + kMirrorEndGrace;
-    auto left = launcher.launchedChildrenNotEnded();
-    for (; !left.empty() && std::chrono::steady_clock::now() < deadline; left = launcher.launchedChildrenNotEnded())
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    for (pid_t pid : left) ::kill(pid, SIGKILL);
+void AppDelegate::awaitTermination(const std::atomic<bool>& finished) {
+    // Qt ends the process through exit() when the display connection breaks: its events can no
+    // longer be served then, and the background half is simply awaited.
+    bool serveEvents = QCoreApplication::instance() && !displayLost_;
+    QTimer look;  // wakes the event wait below to look at the flag
+    if (serveEvents) look.start(20);
+    while (!finished.load()) {
+        if (serveEvents)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 void AppDelegate::showWindowOnRequest() {

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -31,7 +32,7 @@ class AppDelegate : public QObject {
 public:
     static constexpr int kRefreshIntervalMs = 1000;
     static constexpr auto kLongAbsence = std::chrono::seconds(60);
-    static constexpr auto kMirrorEndGrace = std::chrono::seconds(3);
+    static constexpr auto kMirrorEndGrace = MirrorService::kMirrorEndGrace;
 
     struct Options {
         MirrorServiceOptions service;
@@ -53,6 +54,9 @@ public:
     // Records how the app was asked to end, for the termination's log line. A quit closes the
     // window too, so the window's own reason never replaces one given before.
     void requestTermination(const std::string& reason) { terminationReason_ = reason; }
+    // Qt is ending the process because the display connection broke: the termination that follows
+    // cannot serve events.
+    void noteDisplayLost() { displayLost_ = true; }
     void noteWindowClosed() {
         if (!terminationReason_) terminationReason_ = "主窗口已关闭";
     }
@@ -76,7 +80,7 @@ public:
 
 private:
     void logToolCheck();
-    void awaitMirrorsEnded();
+    void awaitTermination(const std::atomic<bool>& finished);
     void refreshAfterAbsence(const std::string& reason);
     void setUpScanSession();
     void openGlassShellOverlay(pid_t pid);
@@ -97,6 +101,7 @@ private:
     std::optional<std::chrono::steady_clock::time_point> inactiveSince_;
     std::map<pid_t, GlassShellOverlayWindow*> overlays_;
     bool terminated_ = false;
+    bool displayLost_ = false;
     std::optional<std::string> terminationReason_;
 };
 

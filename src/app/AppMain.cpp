@@ -25,6 +25,7 @@ std::thread::id gMainThread;
 void terminateOnExit() {
     if (gRunningDelegate && std::this_thread::get_id() == gMainThread) {
         gRunningDelegate->requestTermination("与桌面显示的连接已断开");
+        gRunningDelegate->noteDisplayLost();
         gRunningDelegate->applicationWillTerminate();
     }
 }

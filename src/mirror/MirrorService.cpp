@@ -1,5 +1,8 @@
 #include "mirror/MirrorService.h"
 
+#include <csignal>
+#include <thread>
+
 #include "adb/SharedAdbServerGuard.h"
 #include "platform/X11WindowSystem.h"
 
@@ -19,11 +22,21 @@ MirrorService::MirrorService(MirrorServiceOptions options)
                                   connectedTarget_, targets_, *launcher_});
 }
 
-void MirrorService::stopForTermination() {
+void MirrorService::beginTermination() {
     // Starts in progress end on their own threads (their windows close there); the windows that
-    // are registered now close below. Nothing here waits for a start.
+    // are registered now close below. Nothing here waits.
     launcher_->cancelStartsInProgress();
     orchestrator_->stopMirror();
+}
+
+void MirrorService::finishTermination(std::chrono::milliseconds grace) {
+    // The app does not leave before its mirror windows have, so none outlives it as an orphan.
+    // Every child launched so far is in this list, a cancelled start's included.
+    auto deadline = std::chrono::steady_clock::now() + grace;
+    auto left = launcher_->launchedChildrenNotEnded();
+    for (; !left.empty() && std::chrono::steady_clock::now() < deadline; left = launcher_->launchedChildrenNotEnded())
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (pid_t pid : left) ::kill(pid, SIGKILL);
     privateServer_.stopPrivateWirelessAdbServer();
 }
 

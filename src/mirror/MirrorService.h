@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -85,9 +86,19 @@ public:
     bool isMirroring(const ConnectedAdbDevice& device) const { return orchestrator_->isMirroring(device); }
     // Makes a target mirrored on the private server reachable on the shared one too.
     SharedAdbSync& sharedAdbSync() { return sharedSync_; }
-    // The service's part of the app's termination: every mirror window closes, then the private
-    // adb server stops. The shared server is left running.
-    void stopForTermination();
+    // The service's part of the app's termination, in two halves so that the main thread never
+    // waits: `beginTermination` (quick, any thread) cancels the starts in progress and asks every
+    // mirror window to close; `finishTermination` (blocking, a background thread) gives the
+    // launched windows `grace` to end, ends those that ignore the request, then stops the private
+    // adb server. The shared server is left running.
+    static constexpr std::chrono::seconds kMirrorEndGrace{3};
+    void beginTermination();
+    void finishTermination(std::chrono::milliseconds grace = kMirrorEndGrace);
+    // Both halves, for callers off the main thread.
+    void stopForTermination() {
+        beginTermination();
+        finishTermination();
+    }
 
     // The connection engine: the private mirroring server and its breaker, the state and echo
     // probe, readiness and authorization waits, the local-network probe and permission flag, the

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "platform/Paths.h"
 #include "platform/Process.h"
+#include "platform/X11WindowSystem.h"
 #include "support/AdbWorld.h"
 
 namespace orvan {
@@ -21,14 +23,16 @@ auto now = [] { return std::chrono::steady_clock::now(); };
 
 // The app (tests/app/AppLifecycleHarness.cpp), offscreen, on the world's tools and private port.
 struct App {
-    App(const AdbWorld& world, std::optional<std::string> mirrorTarget = std::nullopt)
-        : child(ChildProcess::launch({ORVAN_LIFECYCLE_HARNESS,
-                                      {},
-                                      {{"QT_QPA_PLATFORM", "offscreen"},
-                                       {"ORVAN_PRIVATE_ADB_PORT", std::to_string(world.privateServerPort())},
-                                       {"ORVAN_TEST_TOOL_FOLDER", world.toolFolder().string()},
-                                       {"ORVAN_TEST_MIRROR_TARGET", mirrorTarget}},
-                                      {}})) {}
+    using Environment = std::map<std::string, std::optional<std::string>>;
+    App(const AdbWorld& world, std::optional<std::string> mirrorTarget = std::nullopt, Environment session = {})
+        : child(ChildProcess::launch({ORVAN_LIFECYCLE_HARNESS, {}, environment(world, mirrorTarget, session), {}})) {}
+    static Environment environment(const AdbWorld& world, std::optional<std::string> mirrorTarget, Environment session) {
+        session.insert({{"QT_QPA_PLATFORM", "offscreen"},
+                        {"ORVAN_PRIVATE_ADB_PORT", std::to_string(world.privateServerPort())},
+                        {"ORVAN_TEST_TOOL_FOLDER", world.toolFolder().string()},
+                        {"ORVAN_TEST_MIRROR_TARGET", mirrorTarget}});
+        return session;
+    }
     ~App() {
         if (child->isRunning()) child->sendSignal(SIGKILL);
         child->waitForExit();
@@ -107,6 +111,98 @@ TEST(AppSingleInstanceE2E, SecondLaunchShowsTheFirstAndACrashLeavesNoBlock) {
     }
     App next(world);
     EXPECT_TRUE(next.waitForLine("launched")) << next.output;
+}
+
+// A headless Wayland compositor for one test, with XWayland beside it or without.
+struct Weston {
+    Weston(const std::filesystem::path& folder, bool xwayland) : runtime(folder) {
+        std::filesystem::create_directories(runtime);
+        std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+        std::filesystem::create_directories("/tmp/.X11-unix");  // where XWayland puts its socket
+        std::vector<std::string> arguments = {"--backend=headless-backend.so", "--socket=orvan-test",
+                                              "--idle-time=0", "--log=" + (runtime / "weston.log").string()};
+        if (xwayland) arguments.push_back("--xwayland");
+        child = ChildProcess::launch({"/usr/bin/weston", arguments, {{"XDG_RUNTIME_DIR", runtime.string()}}, {}});
+        eventually([&] {
+            std::ifstream log(runtime / "weston.log");
+            std::string text(std::istreambuf_iterator<char>(log), {});
+            auto at = text.find("xserver listening on display ");
+            if (at != std::string::npos) display = text.substr(at + 29, text.find('\n', at) - at - 29);
+            return std::filesystem::exists(runtime / "orvan-test") && (!xwayland || !display.empty());
+        });
+    }
+    ~Weston() {
+        child->sendSignal(SIGTERM);
+        child->waitForExit();
+    }
+    // What a desktop session on this compositor hands its apps.
+    App::Environment session() const {
+        return {{"XDG_RUNTIME_DIR", runtime.string()}, {"WAYLAND_DISPLAY", "orvan-test"},
+                {"XDG_SESSION_TYPE", "wayland"}, {"DISPLAY", display.empty() ? std::nullopt : std::optional(display)},
+                {"QT_QPA_PLATFORM", std::nullopt}, {"SDL_VIDEODRIVER", std::nullopt},
+                {"ORVAN_TEST_GLASS_SHELL", "1"}};
+    }
+    std::filesystem::path runtime;
+    std::unique_ptr<ChildProcess> child;
+    std::string display;
+};
+
+bool westonAvailable() {
+    return std::system("command -v weston >/dev/null && command -v Xwayland >/dev/null") == 0 &&
+           std::filesystem::exists("/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqwayland-generic.so");
+}
+
+// With XWayland the app and scrcpy both run as X11 clients: the overlay can find and cover the
+// mirror window.
+TEST(WaylandSessionE2E, WithXWaylandTheOverlayCoversTheMirrorWindow) {
+    if (!AdbWorld::available() || !AdbWorld::scrcpyStandinPath() || !westonAvailable())
+        GTEST_SKIP() << "needs adb, the simulator, the stand-in, weston, Xwayland and qt6-wayland";
+    AdbWorld world;
+    Weston weston(world.root() / "run", true);
+    ASSERT_FALSE(weston.display.empty()) << "XWayland did not start";
+    auto standinLog = world.root() / "standin.jsonl";
+    auto session = weston.session();
+    session["ORVAN_STANDIN_LOG"] = standinLog.string();
+    App app(world, world.startConnectedGlasses({.media = false}).wifiSerial(), session);
+    auto mirror = app.waitForLine("mirror ");
+    ASSERT_TRUE(mirror) << app.output;
+    X11WindowSystem windows(weston.display);
+    pid_t appPid = app.child->pid(), mirrorPid = std::stoi(*mirror);
+    std::optional<WindowInfo> mirrorWindow, overlay;
+    bool mainWindow = eventually([&] {
+        mirrorWindow = overlay = std::nullopt;
+        bool main = false;
+        for (const auto& window : windows.visibleTopLevelWindows()) {
+            if (window.pid == mirrorPid) mirrorWindow = window;
+            if (window.pid == appPid && window.layer == 0) main = true;
+            if (window.pid == appPid && window.layer > 0) overlay = window;
+        }
+        return main && mirrorWindow && overlay;
+    });
+    ASSERT_TRUE(mainWindow) << "the app's windows or the mirror's are not X11 windows\n" << app.output;
+    int centreX = mirrorWindow->x + mirrorWindow->width / 2, centreY = mirrorWindow->y + mirrorWindow->height / 2;
+    EXPECT_TRUE(centreX > overlay->x && centreX < overlay->x + overlay->width && centreY > overlay->y &&
+                centreY < overlay->y + overlay->height);
+    std::string firstLine;  // the stand-in's "start" record
+    std::ifstream log(standinLog);
+    std::getline(log, firstLine);
+    EXPECT_EQ(nlohmann::json::parse(firstLine)["env"].value("SDL_VIDEODRIVER", ""), "x11");
+}
+
+// Without any X server the app is a Wayland client: the mirror still becomes ready (from
+// scrcpy's own output), the overlay is skipped with one log line, and the app ends cleanly.
+TEST(WaylandSessionE2E, WithoutXTheMirrorRunsAndTheOverlayIsSkipped) {
+    if (!AdbWorld::available() || !AdbWorld::scrcpyStandinPath() || !westonAvailable())
+        GTEST_SKIP() << "needs adb, the simulator, the stand-in, weston, Xwayland and qt6-wayland";
+    AdbWorld world;
+    Weston weston(world.root() / "run", false);
+    App app(world, world.startConnectedGlasses({.media = false}).wifiSerial(), weston.session());
+    ASSERT_TRUE(app.waitForLine("mirror ")) << app.output;
+    EXPECT_TRUE(eventually([] { return logHas("当前为 Wayland 会话且没有可用的 X11 显示"); }));
+    app.child->sendSignal(SIGTERM);
+    auto exit = app.waitForExit();
+    ASSERT_TRUE(exit);
+    EXPECT_TRUE(exit->reason == ProcessExit::Reason::exited && exit->status == 0) << app.output;
 }
 
 }  // namespace

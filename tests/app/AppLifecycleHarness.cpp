@@ -1,5 +1,6 @@
 // The real app for whole-process tests: tools from ORVAN_TEST_TOOL_FOLDER; prints "launched"
-// after the launch sequence and, given ORVAN_TEST_MIRROR_TARGET, mirrors it and prints "mirror <pid>".
+// after the launch sequence and, given ORVAN_TEST_MIRROR_TARGET, mirrors it (as a glasses-shell
+// mirror with ORVAN_TEST_GLASS_SHELL=1) and prints "mirror <pid>".
 #include <cstdio>
 #include <cstdlib>
 
@@ -16,8 +17,9 @@ int main(int argc, char** argv) {
         std::printf("launched\n");
         std::fflush(stdout);
         if (const char* target = std::getenv("ORVAN_TEST_MIRROR_TARGET"))
-            orvan::Dispatch::async([&service = delegate.service(), serial = std::string(target)] {
-                service.startMirror(serial);
+            orvan::Dispatch::async([&service = delegate.service(), serial = std::string(target),
+                                    glassShell = std::getenv("ORVAN_TEST_GLASS_SHELL") != nullptr] {
+                glassShell ? service.startGlassShellMirror(serial) : service.startMirror(serial);
                 for (const auto& [key, pid] : service.scrcpyLauncher().registrySnapshot().processes)
                     std::printf("mirror %d\n", pid);
                 std::fflush(stdout);

@@ -1,0 +1,188 @@
+// Scan pairing end to end: the QR controller's callback server on loopback, the coordinator and
+// the connection task over the real adb, simulated glasses that decode the shown code from a PNG
+// (zbarimg) and speak the callback protocol over HTTP, and the scrcpy stand-in as the window. Only
+// what the real peers prove; the branches are scripted in ScanMirrorTaskTest and
+// ScanSessionCoordinatorTest.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "mirror/MirrorService.h"
+#include "network/QrPngWriter.h"
+#include "pairing/ScanConnectionEngine.h"
+#include "pairing/ScanDisableProcessor.h"
+#include "pairing/ScanMirrorTask.h"
+#include "pairing/ScanSessionCoordinator.h"
+#include "pairing/WirelessAdbQrController.h"
+#include "platform/FakeWindowSystem.h"
+#include "support/AdbWorld.h"
+
+namespace orvan {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::AdbWorld;
+using testing::SimulatedGlasses;
+
+// The page as the controller left it.
+struct ShownPage : WirelessAdbQrPage {
+    void configureEnableQrMode() override {}
+    void configureDisableQrMode(const std::string&, const std::string&, const std::string&,
+                                const std::string&) override {}
+    void showQrImage(const std::optional<QrModuleBitmap>& shown) override { image = shown; }
+    void showStatusState(const std::string& shownTitle, const std::string&, bool) override { title = shownTitle; }
+    void showFailureState(const std::string& message, FailureAuthorizationAction, bool) override { title = message; }
+    void showWaitingState() override { title = "waiting"; }
+    void showWifiPasswordState(const std::string&) override { title = "password"; }
+    std::optional<QrModuleBitmap> image;
+    std::string title;
+};
+
+class ScanE2eTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!AdbWorld::available() || !AdbWorld::scrcpyStandinPath())
+            GTEST_SKIP() << "needs the real adb, glasses-sim and the scrcpy stand-in";
+        world = std::make_unique<AdbWorld>();
+        standinLog = world->root() / "standin.jsonl";
+        env.set("ORVAN_STANDIN_LOG", standinLog.string());
+        env.unset("DISPLAY");
+        MirrorServiceOptions options;
+        options.tools = ToolLocation::inToolFolder(world->toolFolder());
+        options.privatePort = world->privateServerPort();
+        options.windows = std::make_shared<FakeWindowSystem>();
+        options.mainQueue = main;
+        service = std::make_unique<MirrorService>(std::move(options));
+        engine = std::make_unique<MirrorServiceScanEngine>(*service);
+
+        ScanSessionHooks hooks;
+        hooks.isMirroring = [this](const ConnectedAdbDevice& device) { return service->isMirroring(device); };
+        hooks.startWirelessMirrorFromCallback = [this](const ScanMirrorRequest& request) {
+            task->startWirelessMirrorFromCallback(request);
+        };
+        hooks.processDisableWirelessAdbCallback = [this](const WirelessAdbCallback& callback) {
+            disable->processDisableWirelessAdbCallback(callback);
+        };
+        coordinator = std::make_unique<ScanSessionCoordinator>(*main, hooks);
+        task = std::make_shared<ScanMirrorTask>(*engine, *coordinator, *main, SystemClock::shared(), ScanTaskHooks{});
+
+        WirelessAdbQrHooks qrHooks;
+        qrHooks.onCallback = [this](const WirelessAdbCallback& callback) {
+            return coordinator->handleWirelessAdbCallback(callback);
+        };
+        qrHooks.onSessionChanged = [this](const std::string& old, const std::string& now) {
+            coordinator->sessionChanged(old, now);
+        };
+        qrHooks.wifiProfileProvider = [] { return WirelessAdbWifiProfile{.ssid = "Lab", .password = "lab-pass-1"}; };
+        qrHooks.lanAddress = [] { return LanInterfaceAddress{.interfaceName = "lo", .address = "127.0.0.1"}; };
+        qr = std::make_shared<WirelessAdbQrController>(*main, page, qrHooks, 0,
+                                                       CallbackServerLimits{.bindAddress = "127.0.0.1"});
+        ScanDisableHooks disableHooks;
+        disableHooks.activeMirrorDevices = [this] {
+            std::map<std::string, ConnectedAdbDevice> mirrors;
+            for (auto& glasses : started)
+                mirrors[glasses->wifiSerial()] = wirelessTargetDevice(glasses->wifiSerial(), glasses->wlanAddress());
+            return mirrors;
+        };
+        disable = std::make_shared<ScanDisableProcessor>(*engine, qr, *main, disableHooks);
+        qr->refreshEnableQr();
+        ASSERT_TRUE(main->runUntil([&] { return page.image.has_value(); }, 20s)) << page.title;
+    }
+
+    void TearDown() override {
+        if (qr) qr->stop();
+        if (service) service->stopForTermination();
+    }
+
+    SimulatedGlasses& glasses() { return *started.emplace_back(&world->startGlasses({.wirelessAdb = false})); }
+
+    // The glasses scan what the page shows; returns how their scan ended.
+    std::string scan(SimulatedGlasses& glasses, const std::string& options = "") {
+        auto png = world->root() / ("code-" + std::to_string(++scans) + ".png");
+        EXPECT_TRUE(writeQrPng(*page.image, png.string()));
+        int id = glasses.control("scan-png " + glasses.name() + " pollMs=100 " + options + " " + png.string())
+                     .at("scan");
+        std::optional<nlohmann::json> done;
+        main->runUntil(
+            [&] {
+                done = glasses.waitForEvent(
+                    [&](const nlohmann::json& e) { return e["event"] == "scan-done" && e["scan"] == id; }, 0ms);
+                return done.has_value();
+            },
+            60s);
+        return done ? done->value("outcome", "") : "no scan-done";
+    }
+
+    int standinStarts() {
+        std::ifstream log(standinLog);
+        int starts = 0;
+        for (std::string line; std::getline(log, line);) starts += line.find("\"event\":\"start\"") != std::string::npos;
+        return starts;
+    }
+
+    std::unique_ptr<AdbWorld> world;
+    testing::ScopedEnvironment env;
+    std::filesystem::path standinLog;
+    std::shared_ptr<ManualMainQueue> main = std::make_shared<ManualMainQueue>();
+    std::unique_ptr<MirrorService> service;
+    std::unique_ptr<MirrorServiceScanEngine> engine;
+    std::unique_ptr<ScanSessionCoordinator> coordinator;
+    std::shared_ptr<ScanMirrorTask> task;
+    std::shared_ptr<ScanDisableProcessor> disable;
+    ShownPage page;
+    std::shared_ptr<WirelessAdbQrController> qr;
+    std::vector<SimulatedGlasses*> started;
+    int scans = 0;
+};
+
+TEST_F(ScanE2eTest, EnableCodeMirrorsAndAScanAgainReusesTheWindow) {
+    auto& pair = glasses();
+    EXPECT_EQ(scan(pair), "RUNNING");
+    EXPECT_EQ(pair.status().value("ssid", ""), "Lab");  // the code's Wi-Fi reached the glasses
+    EXPECT_TRUE(service->isMirroring(wirelessTargetDevice(pair.wifiSerial(), pair.wlanAddress())));
+    EXPECT_EQ(scan(pair), "RUNNING");
+    EXPECT_EQ(standinStarts(), 1) << "the second scan of the same glasses opened another window";
+}
+
+TEST_F(ScanE2eTest, ThreeGlassesScanningAtOnceAreAllMirrored) {
+    std::vector<SimulatedGlasses*> pairs = {&glasses(), &glasses(), &glasses()};
+    std::vector<int> ids;
+    auto png = world->root() / "class.png";
+    ASSERT_TRUE(writeQrPng(*page.image, png.string()));
+    for (auto* pair : pairs)
+        ids.push_back(pair->control("scan-png " + pair->name() + " pollMs=100 " + png.string()).at("scan"));
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        std::optional<nlohmann::json> done;
+        main->runUntil(
+            [&] {
+                done = pairs[i]->waitForEvent(
+                    [&](const nlohmann::json& e) { return e["event"] == "scan-done" && e["scan"] == ids[i]; }, 0ms);
+                return done.has_value();
+            },
+            90s);
+        EXPECT_EQ(done ? done->value("outcome", "") : "", "RUNNING") << pairs[i]->name();
+    }
+    EXPECT_EQ(standinStarts(), 3);
+}
+
+TEST_F(ScanE2eTest, RefusalIsReportedAndHoldsNoKey) {
+    auto& pair = glasses();
+    EXPECT_EQ(scan(pair, "fail=WIFI_CONNECT_FAILED"), "reported WIFI_CONNECT_FAILED");
+    EXPECT_EQ(standinStarts(), 0);
+    EXPECT_EQ(scan(pair), "RUNNING") << "the refusal kept the code from working afterwards";
+}
+
+TEST_F(ScanE2eTest, DisableCodeStopsTheMirrorAndClosesWirelessAdb) {
+    auto& pair = glasses();
+    ASSERT_EQ(scan(pair), "RUNNING");
+    qr->showDisableQrMode();
+    ASSERT_TRUE(qr->isShowingDisableQr()) << page.title;
+    EXPECT_EQ(scan(pair), "DISABLED");
+    EXPECT_TRUE(main->runUntil([&] { return !qr->isShowingDisableQr(); }, 30s)) << page.title;
+    EXPECT_EQ(page.title, "无线 ADB 已关闭");
+    EXPECT_FALSE(service->isMirroring(wirelessTargetDevice(pair.wifiSerial(), pair.wlanAddress())));
+    EXPECT_FALSE(world->deviceState(pair.wifiSerial()).has_value());
+}
+
+}  // namespace
+}  // namespace orvan
