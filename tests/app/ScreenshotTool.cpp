@@ -42,6 +42,8 @@ int main(int argc, char** argv) {
     orvan::AppDelegate::Options options;
     options.service.tools = orvan::ToolLocation::inToolFolder(world.toolFolder());
     options.service.privatePort = world.privateServerPort();
+    options.callbackPort = 0;
+    options.callbackBindAddress = "127.0.0.1";
     options.logFolder = world.root() / "state";
     options.recentDevicesFolder = world.root() / "data";
     auto delegate = std::make_unique<orvan::AppDelegate>(options);
