@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QTest>
 
 #include "app/AppDelegate.h"
@@ -20,8 +19,8 @@ namespace orvan {
 namespace {
 
 // The scan page inside the launched app, on a fake Wi-Fi and keyring and a loopback callback
-// server: the password card leads to a sharp enable code, and running mirrors get stop buttons.
-TEST(ScanPageView, PasswordCardLeadsToASharpCodeAndMirrorsGetStopButtons) {
+// server: the password card leads to a sharp enable code; the mode buttons switch pages.
+TEST(ScanPageView, PasswordCardLeadsToASharpCodeAndModeButtonsSwitchPages) {
     testing::TempDir root{"orvan-scan-view"};
     auto wifi = std::make_shared<FakeWifiSystem>();
     wifi->set("扫码测试网络", "WPA", {"wlan-test"});
@@ -65,17 +64,6 @@ TEST(ScanPageView, PasswordCardLeadsToASharpCodeAndMirrorsGetStopButtons) {
     EXPECT_LE(image.width(), ScanPage::kQrBox);
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) ASSERT_TRUE(qGray(image.pixel(x, y)) % 255 == 0) << x << "," << y;
-
-    ConnectedAdbDevice glasses{"10.0.0.7:5555", connection_kind::kWireless, "10.0.0.7", std::nullopt,
-                               "Tervo3", "TV3-0001", false, true};
-    delegate.manualPage().registerActiveMirror(glasses);
-    auto* strip = page.findChild<QScrollArea*>("activeMirrorButtonsScrollView");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return strip->isVisibleTo(&page); }, 20000));
-    auto* stop = page.mirrorStopButton("TV3-0001");
-    ASSERT_NE(stop, nullptr);
-    EXPECT_EQ(stop->text(), "停止投屏（TV3-0001）");
-    EXPECT_EQ(page.statusTitleLabel()->text(), "投屏已启动");
-    EXPECT_EQ(page.statusDetailLabel()->text(), "1 台设备正在投屏。");
 
     QTest::mouseClick(window.findChild<QPushButton*>("manualModeButton"), Qt::LeftButton);
     EXPECT_EQ(window.activeMirrorPageMode(), MirrorPageMode::traditional);
