@@ -85,6 +85,8 @@ done
 export ORVAN_PRIVATE_ADB_PORT
 ORVAN_PRIVATE_ADB_PORT=$(sim_world_free_port)
 private_port=$ORVAN_PRIVATE_ADB_PORT
+# The scan page's callback server: loopback, a port the system picks.
+export ORVAN_CALLBACK_PORT=0 ORVAN_CALLBACK_BIND_ADDRESS=127.0.0.1
 
 if command -v Xvfb >/dev/null; then
   Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &

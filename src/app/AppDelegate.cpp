@@ -5,20 +5,67 @@
 #include <QPointer>
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 #include "app/MainWindow.h"
 #include "app/ManualPage.h"
+#include "app/ScanPage.h"
 #include "app/SleepWatcher.h"
 #include "foundation/MirrorError.h"
 #include "mirror/ScrcpyCommandLine.h"
 #include "mirror/ui/GlassShellOverlayWindow.h"
+#include "network/ComputerNetworkWatcher.h"
+#include "network/ComputerWifiName.h"
+#include "network/LocalNetworkPermission.h"
+#include "network/ScanWifiProfile.h"
+#include "network/WifiNameAuthorization.h"
+#include "network/WifiProfilePersistence.h"
+#include "network/WifiProfileUpdatedNotification.h"
+#include "pairing/ScanDisableProcessor.h"
+#include "pairing/WirelessAdbQrController.h"
 #include "platform/Dispatch.h"
 #include "platform/Paths.h"
 #include "platform/X11WindowSystem.h"
 #include "shell/MirrorServiceBackend.h"
 
 namespace orvan {
+
+namespace {
+
+std::optional<int> portFromEnvironment(const char* name, long lowest = 1) {
+    const char* text = std::getenv(name);
+    if (!text) return std::nullopt;
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < lowest || value >= 65536) return std::nullopt;
+    return static_cast<int>(value);
+}
+
+// "host" of "http://host:port/path"; none for anything else.
+std::optional<std::string> urlHost(const std::optional<std::string>& url) {
+    const std::string scheme = "http://";
+    if (!url || !url->starts_with(scheme)) return std::nullopt;
+    auto end = url->find_first_of(":/", scheme.size());
+    return url->substr(scheme.size(), end == std::string::npos ? std::string::npos : end - scheme.size());
+}
+
+}  // namespace
+
+// The Wi-Fi interface names the callback address prefers. Reading them runs the Wi-Fi tools,
+// so the background network checks refresh them and the main thread only reads the copy.
+struct AppDelegate::WifiInterfaceCache {
+    std::vector<std::string> get() {
+        std::lock_guard guard(lock);
+        return names;
+    }
+    void set(std::vector<std::string> fresh) {
+        std::lock_guard guard(lock);
+        names = std::move(fresh);
+    }
+    std::mutex lock;
+    std::vector<std::string> names;
+};
 
 AppDelegate::Options AppDelegate::defaultOptions() {
     Options options;
@@ -29,6 +76,11 @@ AppDelegate::Options AppDelegate::defaultOptions() {
         long value = std::strtol(port, &end, 10);
         if (end && *end == '\0' && value > 0 && value < 65536) options.service.privatePort = static_cast<int>(value);
     }
+    // The same for the scan page's callback server (0: a port the system picks) and, for tests,
+    // its bind address (a loopback one).
+    if (auto port = portFromEnvironment("ORVAN_CALLBACK_PORT", 0)) options.callbackPort = *port;
+    if (const char* bind = std::getenv("ORVAN_CALLBACK_BIND_ADDRESS"); bind && *bind)
+        options.callbackBindAddress = bind;
     options.logFolder = paths::appStateFolder();
     options.recentDevicesFolder = RecentDeviceStore::defaultFolder();
     return options;
@@ -70,6 +122,7 @@ AppDelegate::AppDelegate(Options options)
             if (glassShell) self->closeGlassShellOverlay(pid);
             // The same enable code may be scanned again for these glasses.
             if (self->scanSession_) self->scanSession_->releaseWirelessAdbCallbackState(key, "scrcpy 进程已结束");
+            if (self->scanController_) self->scanController_->updateStatus("投屏已结束，可重新扫码启动。", false, false);
             self->window_->setStatus("投屏已结束");
             self->manualPage_->syncActiveMirrorUi();
         });
@@ -82,11 +135,15 @@ AppDelegate::AppDelegate(Options options)
                                                          });
     window_->manualPage()->setController(manualPage_);
     setUpScanSession();
+    setUpScanPage(options);
 
     connect(window_.get(), &MainWindow::clearLogsRequested, this, &AppDelegate::clearLogs);
     connect(sleepWatcher_, &SleepWatcher::didWake, this, &AppDelegate::workspaceDidWake);
     refreshTimer_.setInterval(kRefreshIntervalMs);
-    connect(&refreshTimer_, &QTimer::timeout, this, [this] { manualPage_->refreshDevicesSilently(false); });
+    connect(&refreshTimer_, &QTimer::timeout, this, [this] {
+        manualPage_->refreshDevicesSilently(false);
+        checkComputerNetworkChange(false);
+    });
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
             if (state == Qt::ApplicationActive)
@@ -114,8 +171,11 @@ void AppDelegate::setUpScanSession() {
     auto setStatus = [self](const std::string& text) {
         if (self) self->window_->setStatus(QString::fromStdString(text));
     };
-    auto refreshMirrors = [self](const ConnectedAdbDevice&) {
-        if (self) self->manualPage_->syncActiveMirrorUi();
+    auto registerMirror = [self](const ConnectedAdbDevice& device) {
+        if (self) self->manualPage_->registerActiveMirror(device);
+    };
+    auto updateScanStatus = [self](const std::string& text, bool isError, bool isPermanentError) {
+        if (self && self->scanController_) self->scanController_->updateStatus(text, isError, isPermanentError);
     };
     adbKey_ = std::make_unique<AdbAuthorizationKey>(service_->adbRunner(), paths::home() / ".android");
     scanEngine_ = std::make_unique<MirrorServiceScanEngine>(*service_);
@@ -125,7 +185,19 @@ void AppDelegate::setUpScanSession() {
         return service->isMirroring(device);
     };
     hooks.adbPublicKey = [key = adbKey_.get()] { return key->adbPublicKeyForTemporaryAuthorization(); };
-    hooks.registerRunningMirror = refreshMirrors;
+    hooks.registerRunningMirror = registerMirror;
+    hooks.updateStatus = updateScanStatus;
+    hooks.processDisableWirelessAdbCallback = [self](const WirelessAdbCallback& callback) {
+        if (self && self->disableProcessor_) self->disableProcessor_->processDisableWirelessAdbCallback(callback);
+    };
+    hooks.configuredWifiName = [self]() -> std::optional<std::string> {
+        if (!self || !self->scanController_) return std::nullopt;
+        return self->scanController_->configuredWifiName();
+    };
+    hooks.callbackHost = [self]() -> std::optional<std::string> {
+        if (!self || !self->scanController_) return std::nullopt;
+        return urlHost(self->scanController_->activeCallbackUrl());
+    };
     hooks.startWirelessMirrorFromCallback = [self](const ScanMirrorRequest& request) {
         if (self) self->scanTask_->startWirelessMirrorFromCallback(request);
     };
@@ -136,7 +208,11 @@ void AppDelegate::setUpScanSession() {
     taskHooks.recordRecentDevice = [self](const ConnectedAdbDevice& device) {
         if (self && device.ip) self->store_.saveRecentDevice(device.serial, *device.ip, device.wifiName, device.model);
     };
-    taskHooks.registerRunningMirror = refreshMirrors;
+    taskHooks.registerRunningMirror = registerMirror;
+    taskHooks.updateStatus = updateScanStatus;
+    taskHooks.showLocalNetworkFailure = [self](const std::string& text) {
+        if (self && self->scanController_) self->scanController_->showLocalNetworkAuthorizationFailure(text);
+    };
     taskHooks.refreshDeviceTabs = [self](const AdbDevices&) {
         if (self) self->manualPage_->refreshDevicesSilently(false);
     };
@@ -145,6 +221,188 @@ void AppDelegate::setUpScanSession() {
     };
     scanTask_ = std::make_shared<ScanMirrorTask>(*scanEngine_, *scanSession_, Dispatch::main(), service_->clock(),
                                                  std::move(taskHooks));
+}
+
+void AppDelegate::setUpScanPage(const Options& options) {
+    QPointer<AppDelegate> self = this;
+    auto log = [self](const std::string& message) {
+        if (self) self->appendLog(message);
+    };
+    computerWifi_ = options.wifi ? std::make_shared<ComputerWifiName>(options.wifi) : std::make_shared<ComputerWifiName>();
+    // The process-wide store lives for the whole run: held here without owning it.
+    wifiCredentials_ = options.wifiCredentials ? options.wifiCredentials
+                                               : std::shared_ptr<WirelessAdbWifiCredentialStore>(
+                                                     &WirelessAdbWifiCredentialStore::shared(), [](auto*) {});
+    wifiInterfaces_ = std::make_shared<WifiInterfaceCache>();
+
+    WirelessAdbQrHooks hooks;
+    hooks.onLog = log;
+    // The server's worker thread: the coordinator answers at once.
+    hooks.onCallback = [coordinator = scanSession_.get()](const WirelessAdbCallback& callback) {
+        return coordinator->handleWirelessAdbCallback(callback);
+    };
+    hooks.onSessionChanged = [self](const std::string& oldId, const std::string& newId) {
+        if (self) self->scanSession_->sessionChanged(oldId, newId);
+    };
+    hooks.wifiProfileProvider = [wifi = computerWifi_, credentials = wifiCredentials_] {
+        return resolveScanWifiProfile(WirelessAdbWifiProfileCache::shared(), *credentials, *wifi);
+    };
+    hooks.wifiNameProvider = [wifi = computerWifi_] { return wifi->currentSsid(); };
+    hooks.wifiSecurityTypeProvider = [wifi = computerWifi_] { return wifi->currentSecurityType(); };
+    hooks.wifiAuthorizationRequired = [self] {
+        return self && self->wifiAuthorization_ && self->wifiAuthorization_->wifiAuthorizationRequired();
+    };
+    // Main thread: the interface names come from the copy the background checks keep. A server
+    // bound to one address (tests: loopback) is reached at that address only.
+    if (options.callbackBindAddress != "0.0.0.0") {
+        hooks.lanAddress = [address = options.callbackBindAddress]() -> std::optional<LanInterfaceAddress> {
+            return LanInterfaceAddress{"bound", address};
+        };
+    } else {
+        hooks.lanAddress = [cache = wifiInterfaces_] {
+            return currentLanIPv4Address([cache] { return cache->get(); });
+        };
+    }
+    hooks.onRequestWifiAuthorization = [self] {
+        if (self) self->wifiAuthorization_->requestFromFailure();
+    };
+    hooks.onOpenLocalNetworkSettings = [self] {
+        if (self) self->localNetworkPermission_->openPrivacySettings();
+    };
+    hooks.onStopMirroring = [self](const std::string& id, std::function<void(bool)> done) {
+        if (self) self->stopMirroringSession(id, std::move(done));
+    };
+    hooks.persistWifiProfile = [credentials = wifiCredentials_](const WirelessAdbWifiProfile& profile, bool remember) {
+        return persistAndCacheWifiProfile(*credentials, WirelessAdbWifiProfileCache::shared(), profile, remember);
+    };
+    hooks.postWifiProfileUpdated = [] { WifiProfileUpdatedNotification::post(); };
+    ScanPage* page = window_->scanPage();
+    scanController_ = std::make_shared<WirelessAdbQrController>(
+        Dispatch::main(), *page, std::move(hooks), options.callbackPort,
+        CallbackServerLimits{.bindAddress = options.callbackBindAddress});
+    page->setController(scanController_);
+
+    disableProcessor_ = std::make_shared<ScanDisableProcessor>(
+        *scanEngine_, scanController_, Dispatch::main(),
+        ScanDisableHooks{
+            .onLog = log,
+            .setMainStatus = [self](const std::string& text) {
+                if (self) self->window_->setStatus(QString::fromStdString(text));
+            },
+            .activeMirrorDevices = [self]() -> std::map<std::string, ConnectedAdbDevice> {
+                if (!self) return {};
+                return self->manualPage_->activeMirrors().devices();
+            },
+            .removeActiveMirrorDevice = [self](const std::string& key) {
+                if (self) self->manualPage_->removeActiveMirror(key);
+            },
+            .refreshDeviceTabs = [self](const AdbDevices&) {
+                if (self) self->manualPage_->refreshDevicesSilently(false);
+            },
+            .refreshRunningMirrors = [self] {
+                if (self) self->manualPage_->syncActiveMirrorUi();
+            }});
+
+    // The running mirrors, as the manual page keeps them, listed on the scan page.
+    manualPage_->setOnActiveMirrorsChanged([self](const ActiveMirrors& mirrors) {
+        if (!self || !self->scanController_) return;
+        std::vector<ActiveMirrorSession> sessions;
+        for (const auto& [key, device] : mirrors.devices())
+            sessions.push_back({key, ActiveMirrors::displayName(device), device.ip.value_or(device.serial)});
+        self->scanController_->updateActiveMirrors(sessions);
+    });
+
+    networkWatcher_ = std::make_shared<ComputerNetworkWatcher>(
+        ComputerNetworkWatcher::Sources{
+            .wifiName = [wifi = computerWifi_] { return wifi->currentSsid(); },
+            .lanAddress =
+                [wifi = computerWifi_, cache = wifiInterfaces_] {
+                    auto names = wifi->wifiInterfaceNames();
+                    cache->set(names);
+                    return currentLanIPv4Address([names] { return names; });
+                }},
+        ComputerNetworkWatcher::Hooks{
+            .showWifiName = {},
+            .networkChanged =
+                [self] {
+                    if (!self) return;
+                    self->service_->privateAdbServer().resetPrivateWirelessAdbCircuitBreaker(
+                        ComputerNetworkWatcher::kChangeReason);
+                    if (self->hasStartedWirelessAdbQrController_) self->scanController_->refreshForNetworkChange();
+                },
+            .log = log},
+        service_->clock());
+
+    localNetworkPermission_ = std::make_shared<LocalNetworkPermission>(
+        location_, LocalNetworkPermission::Hooks{.setConfirmed =
+                                                     [service = service_.get()](bool confirmed) {
+                                                         service->localNetworkProbe()
+                                                             .setLocalNetworkPermissionConfirmed(confirmed);
+                                                     },
+                                                 .log = log});
+    wifiAuthorization_ = std::make_shared<WifiNameAuthorization>(
+        location_,
+        WifiNameAuthorization::Hooks{
+            .refreshWifiName = [self] {
+                if (self) self->manualPage_->refreshComputerWifiName();
+            },
+            .regenerateEnableQr = [self] {
+                if (self) self->refreshScanEnableQrIfShowingEnable();
+            },
+            .showScanFailure = [self](const std::string& text) {
+                if (self) self->scanController_->showWifiAuthorizationFailure(text);
+            },
+            .showScanStatus = [self](const std::string& text) {
+                if (self) self->scanController_->updateStatus(text, false, false);
+            },
+            // The Wi-Fi setup window is not part of this build yet: the regenerated code (or
+            // the password card) is what the user sees.
+            .openWifiSetupWindow = [] {},
+            .openLocationSettings = [] { return false; },
+            .continueLocalNetworkRequest = [self] {
+                if (self) self->localNetworkPermission_->requestInitialAfterLocation();
+            },
+            .log = log});
+
+    wifiProfileObserver_ = WifiProfileUpdatedNotification::observe([self] {
+        if (self && self->hasStartedWirelessAdbQrController_) self->scanController_->wifiProfileUpdated();
+    });
+}
+
+void AppDelegate::startScanPage() {
+    // The callback address prefers the Wi-Fi interface, whose name only the Wi-Fi tools know:
+    // read it off the main thread before the first code is drawn.
+    QPointer<AppDelegate> self = this;
+    Dispatch::async(
+        [self, wifi = computerWifi_, cache = wifiInterfaces_] {
+            cache->set(wifi->wifiInterfaceNames());
+            Dispatch::main().post([self] {
+                if (!self || self->terminated_) return;
+                self->scanController_->refreshEnableQr();
+                self->hasStartedWirelessAdbQrController_ = true;
+                self->localNetworkPermission_->requestInitialAfterLocation();
+                self->checkComputerNetworkChange(true);
+            });
+        },
+        QualityOfService::userInitiated);
+}
+
+void AppDelegate::refreshScanEnableQrIfShowingEnable() {
+    if (hasStartedWirelessAdbQrController_ && !scanController_->isShowingDisableQr()) scanController_->refreshEnableQr();
+}
+
+void AppDelegate::checkComputerNetworkChange(bool setBaselineOnly) {
+    if (networkWatcher_ && !terminated_) networkWatcher_->checkIfNeeded(setBaselineOnly);
+}
+
+void AppDelegate::stopMirroringSession(const std::string& key, std::function<void(bool stopped)> done) {
+    QPointer<AppDelegate> self = this;
+    manualPage_->stopMirroringSession(
+        key,
+        [self](const ConnectedAdbDevice& device) {
+            if (self) self->scanSession_->releaseWirelessAdbCallbackState(device.serial, "用户停止投屏");
+        },
+        std::move(done));
 }
 
 void AppDelegate::appendLog(const std::string& message) {
@@ -169,6 +427,8 @@ void AppDelegate::applicationDidFinishLaunching() {
             // Its own log lines say what went wrong; mirroring falls back to the shared server.
         }
     });
+    wifiAuthorization_->start();
+    startScanPage();
     refreshTimer_.start();
     manualPage_->refreshDevicesSilently(true);
     appendLog("Orvan Mirror 原生应用已启动。");
@@ -182,6 +442,14 @@ void AppDelegate::applicationDidBecomeActive() {
     if (inactiveSince_ && std::chrono::steady_clock::now() - *inactiveSince_ >= kLongAbsence)
         refreshAfterAbsence("应用从长时间后台恢复");
     inactiveSince_.reset();
+    if (wifiAuthorization_ && wifiAuthorization_->isWaitingForAuthorization()) {
+        wifiAuthorization_->stopWaiting();
+        auto state = location_.authorization();
+        if (isAuthorized(state))
+            wifiAuthorization_->authorizationChanged(state);
+        else
+            scanController_->showWifiAuthorizationFailure("系统定位权限仍未开启。请允许后重新授权，或手动配置。");
+    }
 }
 
 void AppDelegate::workspaceDidWake() {
@@ -191,6 +459,7 @@ void AppDelegate::workspaceDidWake() {
 void AppDelegate::refreshAfterAbsence(const std::string& reason) {
     appendLog("检测到" + reason + "，正在刷新扫码投屏基础状态。");
     service_->privateAdbServer().resetPrivateWirelessAdbCircuitBreaker(reason);
+    checkComputerNetworkChange(false);
     manualPage_->refreshComputerWifiName();
     manualPage_->refreshDevicesSilently(true);
 }
@@ -200,6 +469,9 @@ void AppDelegate::applicationWillTerminate() {
     terminated_ = true;
     appendLog(terminationReason_ ? "Orvan Mirror 正在退出：" + *terminationReason_ + "。" : "Orvan Mirror 正在退出。");
     refreshTimer_.stop();
+    WifiProfileUpdatedNotification::stopObserving(wifiProfileObserver_);
+    // The scan page's callback server closes before the mirrors go.
+    if (scanController_) scanController_->stop();
     // Nothing new may start while the windows close: the user asked to quit.
     window_->hide();
     // Every mirror window closes, then the private adb server stops; the shared one stays. The

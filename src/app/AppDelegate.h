@@ -4,12 +4,16 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "adb/AdbAuthorizationKey.h"
 #include "adb/RecentDeviceStore.h"
+#include "platform/LocationProvider.h"
 #include "foundation/ActivityLog.h"
 #include "mirror/MirrorService.h"
 #include "pairing/ScanConnectionEngine.h"
@@ -19,7 +23,15 @@
 
 namespace orvan {
 
+class ComputerNetworkWatcher;
+class ComputerWifiName;
 class GlassShellOverlayWindow;
+class LocalNetworkPermission;
+class ScanDisableProcessor;
+class WifiNameAuthorization;
+class WifiSystem;
+class WirelessAdbQrController;
+class WirelessAdbWifiCredentialStore;
 class MainWindow;
 class SleepWatcher;
 
@@ -40,6 +52,13 @@ public:
         std::filesystem::path recentDevicesFolder;
         // The manual page's backend; none: the service itself.
         std::shared_ptr<ManualPageBackend> backend;
+        // The scan page's callback server: the first free port from here on, bound to this
+        // address (tests: a loopback address and a port of their own).
+        int callbackPort = 18080;
+        std::string callbackBindAddress = "0.0.0.0";
+        // The computer's Wi-Fi and the keyring of Wi-Fi passwords; none: the system's.
+        std::shared_ptr<WifiSystem> wifi;
+        std::shared_ptr<WirelessAdbWifiCredentialStore> wifiCredentials;
     };
     static Options defaultOptions();
 
@@ -74,6 +93,11 @@ public:
     // The scan-mode callbacks and their connection tasks; the scan page hands the coordinator
     // its callbacks and session changes.
     ScanSessionCoordinator& scanSession() { return *scanSession_; }
+    // The scan page's controller; none before launch.
+    std::shared_ptr<WirelessAdbQrController> scanController() const { return scanController_; }
+    bool hasStartedWirelessAdbQrController() const { return hasStartedWirelessAdbQrController_; }
+    // The scan page's stop button: that mirror stops, wireless ADB stays.
+    void stopMirroringSession(const std::string& key, std::function<void(bool stopped)> done = {});
     const std::map<pid_t, GlassShellOverlayWindow*>& glassShellOverlays() const { return overlays_; }
     // Lets a test pretend the app lost focus at a given time.
     void setInactiveSince(std::chrono::steady_clock::time_point when) { inactiveSince_ = when; }
@@ -83,6 +107,11 @@ private:
     void awaitTermination(const std::atomic<bool>& finished);
     void refreshAfterAbsence(const std::string& reason);
     void setUpScanSession();
+    // The scan page: its controller and the Wi-Fi and network sources behind it.
+    void setUpScanPage(const Options& options);
+    void startScanPage();
+    void checkComputerNetworkChange(bool setBaselineOnly);
+    void refreshScanEnableQrIfShowingEnable();
     void openGlassShellOverlay(pid_t pid);
     void closeGlassShellOverlay(pid_t pid);
 
@@ -100,6 +129,19 @@ private:
     QTimer refreshTimer_;
     std::optional<std::chrono::steady_clock::time_point> inactiveSince_;
     std::map<pid_t, GlassShellOverlayWindow*> overlays_;
+    // Scan page.
+    struct WifiInterfaceCache;
+    LinuxLocationProvider location_;
+    std::shared_ptr<ComputerWifiName> computerWifi_;
+    std::shared_ptr<WirelessAdbWifiCredentialStore> wifiCredentials_;
+    std::shared_ptr<WifiInterfaceCache> wifiInterfaces_;
+    std::shared_ptr<WirelessAdbQrController> scanController_;
+    std::shared_ptr<ScanDisableProcessor> disableProcessor_;
+    std::shared_ptr<ComputerNetworkWatcher> networkWatcher_;
+    std::shared_ptr<WifiNameAuthorization> wifiAuthorization_;
+    std::shared_ptr<LocalNetworkPermission> localNetworkPermission_;
+    uint64_t wifiProfileObserver_ = 0;
+    bool hasStartedWirelessAdbQrController_ = false;
     bool terminated_ = false;
     bool displayLost_ = false;
     std::optional<std::string> terminationReason_;

@@ -6,9 +6,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStackedWidget>
 #include <QVBoxLayout>
 
 #include "app/ManualPage.h"
+#include "app/ScanPage.h"
 
 namespace orvan {
 
@@ -37,7 +39,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     manualPage_ = new ManualPage(audio_, central);
     manualPage_->setObjectName("manualPage");
     manualPage_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
-    layout->addWidget(manualPage_, 1);
+    buildPageStack(layout, central);
 
     auto* bottomRow = new QHBoxLayout;
     logToggle_ = new QPushButton("查看日志", central);
@@ -71,6 +73,45 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
     connect(logToggle_, &QPushButton::clicked, this, [this] { setLogPanelVisible(!isLogPanelVisible()); });
     connect(clear, &QPushButton::clicked, this, &MainWindow::clearLogsRequested);
+}
+
+void MainWindow::buildPageStack(QVBoxLayout* layout, QWidget* central) {
+    auto* modes = new QHBoxLayout;
+    scanModeButton_ = new QPushButton("扫码投屏", central);
+    scanModeButton_->setObjectName("scanModeButton");
+    manualModeButton_ = new QPushButton("手动连接", central);
+    manualModeButton_->setObjectName("manualModeButton");
+    for (auto* button : {scanModeButton_, manualModeButton_}) {
+        button->setCheckable(true);
+        button->setAutoExclusive(true);
+        modes->addWidget(button);
+    }
+    layout->addLayout(modes);
+
+    scanPage_ = new ScanPage(central);
+    scanPage_->setObjectName("scanPage");
+    pageStack_ = new QStackedWidget(central);
+    pageStack_->setObjectName("pageStack");
+    pageStack_->addWidget(scanPage_);
+    pageStack_->addWidget(manualPage_);
+    pageStack_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    layout->addWidget(pageStack_, 1);
+
+    connect(scanModeButton_, &QPushButton::clicked, this, &MainWindow::showScanMirrorPage);
+    connect(manualModeButton_, &QPushButton::clicked, this, &MainWindow::showTraditionalConnectionPage);
+    showPage(MirrorPageMode::scan);
+}
+
+void MainWindow::showScanMirrorPage() { showPage(MirrorPageMode::scan); }
+
+void MainWindow::showTraditionalConnectionPage() { showPage(MirrorPageMode::traditional); }
+
+void MainWindow::showPage(MirrorPageMode mode) {
+    activeMirrorPageMode_ = mode;
+    const bool scan = mode == MirrorPageMode::scan;
+    pageStack_->setCurrentWidget(scan ? static_cast<QWidget*>(scanPage_) : static_cast<QWidget*>(manualPage_));
+    scanModeButton_->setChecked(scan);
+    manualModeButton_->setChecked(!scan);
 }
 
 void MainWindow::appendLogLine(const QString& line) {

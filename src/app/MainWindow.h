@@ -6,11 +6,17 @@ class QCheckBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class QStackedWidget;
+class QVBoxLayout;
 class QWidget;
 
 namespace orvan {
 
 class ManualPage;
+class ScanPage;
+
+// The two pages of the main window.
+enum class MirrorPageMode { scan, traditional };
 
 // The main window: the page area, the status line and the log panel below it.
 class MainWindow : public QMainWindow {
@@ -31,6 +37,10 @@ public:
     void setLogPanelVisible(bool visible);
 
     ManualPage* manualPage() const { return manualPage_; }
+    ScanPage* scanPage() const { return scanPage_; }
+    MirrorPageMode activeMirrorPageMode() const { return activeMirrorPageMode_; }
+    void showScanMirrorPage();
+    void showTraditionalConnectionPage();
     QCheckBox* audioCheckbox() const { return audio_; }
     QPlainTextEdit* logView() const { return logView_; }
 
@@ -38,7 +48,16 @@ signals:
     void clearLogsRequested();
 
 private:
+    // The mode buttons above the page stack, scan page first.
+    void buildPageStack(QVBoxLayout* layout, QWidget* central);
+    void showPage(MirrorPageMode mode);
+
     ManualPage* manualPage_;
+    ScanPage* scanPage_ = nullptr;
+    QStackedWidget* pageStack_ = nullptr;
+    QPushButton* scanModeButton_ = nullptr;
+    QPushButton* manualModeButton_ = nullptr;
+    MirrorPageMode activeMirrorPageMode_ = MirrorPageMode::scan;
     QCheckBox* audio_;
     QWidget* logPanel_;
     QPlainTextEdit* logView_;

@@ -40,6 +40,11 @@ public:
     // The scan page's wifiAuthorizationRequired.
     bool wifiAuthorizationRequired() const { return !isAuthorized(location_.authorization()); }
     bool isWaitingForAuthorization() const { return waiting_; }
+    // The user came back: stop waiting and drop the pending fallback.
+    void stopWaiting() {
+        waiting_ = false;
+        ++fallbackGeneration_;
+    }
 
 private:
     void openLocationPrivacySettings();

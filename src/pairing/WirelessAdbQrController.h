@@ -4,9 +4,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "network/LanIPv4Address.h"
 #include "network/QrModuleBitmap.h"
+#include "network/WifiProfilePersistence.h"
 #include "network/WirelessAdbWifiProfile.h"
 #include "pairing/WirelessAdbCallbackServer.h"
 #include "platform/Dispatch.h"
@@ -16,21 +18,62 @@ namespace orvan {
 // The authorization a scan-page failure offers.
 enum class FailureAuthorizationAction { none, wifiName, localNetwork };
 
-// What the scan page's view shows; the Qt page implements it, tests record it. Main thread only.
+// A running mirror as the scan page lists it; `id` is the key the application stops it by.
+struct ActiveMirrorSession {
+    std::string id{};
+    std::string displayName{};
+    std::string detail{};
+    bool operator==(const ActiveMirrorSession&) const = default;
+};
+
+// The colour of the status card's detail.
+enum class StatusColor { normal, warning, error };
+
+// The failure card's authorization button; none hides it.
+struct AuthorizationButton {
+    std::string title{};
+    std::string tooltip{};
+    bool operator==(const AuthorizationButton&) const = default;
+};
+
+// One stop button of the running-mirror strip.
+struct MirrorStopButton {
+    std::string id{};
+    std::string title{};
+    std::string tooltip{};
+    bool operator==(const MirrorStopButton&) const = default;
+};
+
+// What the scan page's view shows; the Qt page implements it, tests record it. The view decides
+// nothing: every text comes from the controller. Main thread only.
 class WirelessAdbQrPage {
 public:
     virtual ~WirelessAdbQrPage() = default;
-    virtual void configureEnableQrMode() = 0;
-    // The page's title and subtitle, and the mode button's title and tooltip, for the disable code.
-    virtual void configureDisableQrMode(const std::string& title, const std::string& subtitle,
-                                        const std::string& buttonTitle, const std::string& buttonTooltip) = 0;
+    // The page's title and subtitle, and the mode button's title and tooltip.
+    virtual void configureQrMode(const std::string& title, const std::string& subtitle,
+                                 const std::string& buttonTitle, const std::string& buttonTooltip) = 0;
     // Nothing clears the image.
     virtual void showQrImage(const std::optional<QrModuleBitmap>& image) = 0;
-    virtual void showStatusState(const std::string& title, const std::string& detail, bool isError) = 0;
-    virtual void showFailureState(const std::string& message, FailureAuthorizationAction action,
+    // The status card; the failure and password cards hide.
+    virtual void showStatusState(const std::string& title, const std::string& detail, StatusColor color) = 0;
+    // The failure card; the status and password cards hide. A permanent error looks stronger.
+    virtual void showFailureState(const std::string& message, const std::optional<AuthorizationButton>& button,
                                   bool isPermanentError) = 0;
-    virtual void showWaitingState() = 0;
-    virtual void showWifiPasswordState(const std::string& ssid) = 0;
+    // The password card with its prompt (also its tooltip), focus in the visible field; the
+    // status and failure cards hide.
+    virtual void showWifiPasswordState(const std::string& prompt) = 0;
+    virtual void setWifiPasswordPrompt(const std::string& prompt) = 0;
+    // Empties both password fields and unticks "remember".
+    virtual void resetWifiPasswordFields() = 0;
+    // Shows the plain or the secure field, carrying the text over and keeping the focus.
+    virtual void setInlinePasswordVisible(bool visible) = 0;
+    // The text of the visible password field, and the "remember" box.
+    virtual std::string inlineWifiPassword() const = 0;
+    virtual bool isRememberPasswordChecked() const = 0;
+    virtual void beep() = 0;
+    // The running-mirror strip, hidden when empty; every button enabled.
+    virtual void showActiveMirrorButtons(const std::vector<MirrorStopButton>& buttons) = 0;
+    virtual void setActiveMirrorButtonEnabled(const std::string& id, bool enabled) = 0;
 };
 
 // The application's side of the scan page.
@@ -38,12 +81,22 @@ struct WirelessAdbQrHooks {
     std::function<void(const std::string&)> onLog;
     WirelessAdbCallbackServer::Callback onCallback;
     std::function<void(const std::string& oldId, const std::string& newId)> onSessionChanged;
+    // The three providers may block (keyring, Wi-Fi tools): they are called off the main thread.
     std::function<std::optional<WirelessAdbWifiProfile>()> wifiProfileProvider;
     std::function<std::optional<std::string>()> wifiNameProvider;
     std::function<std::optional<std::string>()> wifiSecurityTypeProvider;
     std::function<bool()> wifiAuthorizationRequired;
-    // The computer's address for the callback URL (tests inject one).
+    // The computer's address for the callback URL (tests inject one). Main thread: must not block.
     std::function<std::optional<LanInterfaceAddress>()> lanAddress = [] { return currentLanIPv4Address(); };
+    std::function<void()> onRequestWifiAuthorization;
+    std::function<void()> onOpenLocalNetworkSettings;
+    // Stops one running mirror; `done(stopped)` is called on the main thread when it is over.
+    std::function<void(const std::string& id, std::function<void(bool stopped)> done)> onStopMirroring;
+    // Keeps an inline password (keyring when `remember`, else its stored item goes) and caches
+    // the profile for this run whatever the keyring said. Called off the main thread.
+    std::function<WifiPersistOutcome(const WirelessAdbWifiProfile&, bool remember)> persistWifiProfile;
+    // Posts the Wi-Fi profile notification (which regenerates the enable code).
+    std::function<void()> postWifiProfileUpdated;
 };
 
 // The scan page's QR state without widgets: sessions, the callback server, and the enable and
@@ -78,6 +131,29 @@ public:
     // Any thread; shown on the main thread.
     void updateDisableStatus(const std::string& title, const std::string& detail, bool isError);
 
+    // The page's states. The any-thread ones hop to the main thread themselves.
+    void configureEnableQrMode();
+    void updateStatus(const std::string& message, bool isError, bool isPermanentError);  // any thread
+    void showFailureState(const std::string& message, FailureAuthorizationAction action, bool isPermanentError);
+    void showWaitingState();
+    void showWifiPasswordState(const std::string& ssid);
+    void showWifiAuthorizationFailure(const std::string& message);          // any thread
+    void showLocalNetworkAuthorizationFailure(const std::string& message);  // any thread
+    void updateActiveMirrors(const std::vector<ActiveMirrorSession>& sessions);  // any thread
+    static std::string detailText(const std::string& message);
+
+    // Button actions.
+    void performFailureAuthorizationAction();
+    void saveInlineWifiPassword();
+    void toggleInlinePasswordVisibility();
+    void stopMirrorFromStatus(const std::string& id);
+
+    // Refresh triggers: a network change always makes a new enable code, even over the disable
+    // code; a profile change only while the enable code shows.
+    void refreshWifiProfile();
+    void refreshForNetworkChange();
+    void wifiProfileUpdated();
+
     // Ends the enable session's server and drops background steps still running.
     void stop();
 
@@ -88,12 +164,24 @@ public:
     const std::optional<QrModuleBitmap>& enableQrImage() const { return enableQrImage_; }
     std::optional<std::string> configuredWifiName() const;
     bool isShowingDisableQr() const { return isShowingDisableQr_; }
+    FailureAuthorizationAction failureAuthorizationAction() const { return failureAuthorizationAction_; }
+    const std::optional<std::string>& pendingWifiName() const { return pendingWifiName_; }
+    bool isInlinePasswordVisible() const { return isInlinePasswordVisible_; }
+    const std::vector<ActiveMirrorSession>& activeMirrorSessions() const { return activeMirrorSessions_; }
     void setShowingDisableQr(bool showing) { isShowingDisableQr_ = showing; }
 
 private:
-    void finishRefresh(const std::string& token, const LanInterfaceAddress& address,
-                       const std::optional<WirelessAdbWifiProfile>& profile, const std::string& wifiName);
-    void askForMissingProfile(const std::string& wifiName);
+    struct WifiReading {
+        std::optional<WirelessAdbWifiProfile> profile;
+        std::string wifiName;  // trimmed; empty when unknown
+        std::optional<std::string> securityType;  // read only when there is no profile
+    };
+    void finishRefresh(const std::string& token, const LanInterfaceAddress& address, const WifiReading& reading);
+    void askForMissingProfile(const std::string& wifiName, const std::optional<std::string>& securityType);
+    void applyStatus(const std::string& message, bool isError, bool isPermanentError);
+    void applyActiveMirrors(const std::vector<ActiveMirrorSession>& sessions);
+    void finishInlineSave(const std::string& name, const WifiPersistOutcome& outcome);
+    void onMain(std::function<void(WirelessAdbQrController&)> work);
     void log(const std::string& line) const;
 
     MainQueue& main_;
@@ -106,6 +194,14 @@ private:
     std::optional<WirelessAdbWifiProfile> activeWifiProfile_;
     std::optional<QrModuleBitmap> enableQrImage_;
     bool isShowingDisableQr_ = false;
+    // The computer's Wi-Fi name as the last refresh read it (the waiting text compares it with
+    // the code's network without asking the Wi-Fi tools on the main thread).
+    std::string currentWifiName_;
+    std::optional<std::string> pendingWifiName_;
+    bool isInlinePasswordVisible_ = false;
+    bool isSavingInlinePassword_ = false;
+    FailureAuthorizationAction failureAuthorizationAction_ = FailureAuthorizationAction::none;
+    std::vector<ActiveMirrorSession> activeMirrorSessions_;
     std::string refreshToken_;
     std::string sessionId_;
     std::string disableSessionId_;

@@ -187,6 +187,70 @@ void ManualPageController::render() {
         rendered.push_back({tabTitle(device, mirrors_.contains(device)), tabTooltip(device)});
     view_.renderTabs(rendered, index);
     updateSelection();
+    if (onActiveMirrorsChanged_) onActiveMirrorsChanged_(mirrors_);
+}
+
+void ManualPageController::registerActiveMirror(const ConnectedAdbDevice& device) {
+    mirrors_.registerMirror(device);
+    render();
+}
+
+void ManualPageController::removeActiveMirror(const std::string& key) {
+    mirrors_.remove(key);
+    render();
+}
+
+void ManualPageController::stopMirroringSession(const std::string& key,
+                                                std::function<void(const ConnectedAdbDevice&)> release,
+                                                std::function<void(bool stopped)> done) {
+    auto found = mirrors_.devices().find(key);
+    if (found == mirrors_.devices().end()) {
+        // Already gone: the list catches up with the next render.
+        render();
+        if (done) done(true);
+        return;
+    }
+    const ConnectedAdbDevice device = found->second;
+    const std::string name = ActiveMirrors::displayName(device);
+    view_.setStatus("正在停止 " + name + " 投屏...");
+    std::weak_ptr<ManualPageController> weak = weak_from_this();
+    // Not an exclusive action: a stop must work while a detection or another start runs.
+    Dispatch::async(
+        [weak, owner = shared_from_this(), device, key, name, release, done] {
+            std::optional<std::string> failure;
+            try {
+                owner->backend_->stopMirror(device);
+            } catch (const std::exception& error) {
+                failure = error.what();
+            }
+            std::optional<Detection> detection;
+            if (!failure) {
+                try {
+                    detection = owner->detect(true, false);
+                } catch (const std::exception&) {
+                    // Only refreshes the tabs; the next tick lists the devices anyway.
+                }
+            }
+            Dispatch::main().post([weak, device, key, name, release, done, failure, detection] {
+                auto self = weak.lock();
+                if (!self) return;
+                if (failure) {
+                    self->showError(*failure);
+                    if (done) done(false);
+                    return;
+                }
+                if (release) release(device);
+                self->mirrors_.remove(key);
+                if (detection)
+                    self->applyDetection(*detection);
+                else
+                    self->render();
+                self->log_("已停止投屏: " + name + "，无线 ADB 连接保留。");
+                self->syncActiveMirrorUi();
+                if (done) done(true);
+            });
+        },
+        QualityOfService::userInitiated);
 }
 
 void ManualPageController::updateSelection() {

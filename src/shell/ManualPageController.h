@@ -81,6 +81,20 @@ public:
     void syncActiveMirrorUi();
     void showError(const std::string& message);
 
+    // The running mirrors as the scan page lists them: told after every render (the listener
+    // ignores an unchanged list).
+    void setOnActiveMirrorsChanged(std::function<void(const ActiveMirrors&)> listener) {
+        onActiveMirrorsChanged_ = std::move(listener);
+    }
+    // A mirror started elsewhere (scan mode): listed and marked on its tab.
+    void registerActiveMirror(const ConnectedAdbDevice& device);
+    void removeActiveMirror(const std::string& key);
+    // The scan page's stop button: stops that mirror only (wireless ADB stays), lets the caller
+    // release what it holds for the device (`release`, main thread), detects silently and
+    // re-renders. `done(stopped)` comes on the main thread; false when the mirror still runs.
+    void stopMirroringSession(const std::string& key, std::function<void(const ConnectedAdbDevice&)> release,
+                              std::function<void(bool stopped)> done);
+
     const std::vector<ConnectedAdbDevice>& tabs() const { return tabs_; }
     const std::optional<ConnectedAdbDevice>& selectedDevice() const { return selected_; }
     const ActiveMirrors& activeMirrors() const { return mirrors_; }
@@ -117,6 +131,7 @@ private:
     RecentDeviceStore& store_;
     ManualPageView& view_;
     std::function<void(const std::string&)> log_;
+    std::function<void(const ActiveMirrors&)> onActiveMirrorsChanged_;
 
     std::vector<ConnectedAdbDevice> detected_;
     std::vector<ConnectedAdbDevice> recent_;

@@ -30,6 +30,8 @@ struct App {
         session.insert({{"QT_QPA_PLATFORM", "offscreen"},
                         {"ORVAN_PRIVATE_ADB_PORT", std::to_string(world.privateServerPort())},
                         {"ORVAN_TEST_TOOL_FOLDER", world.toolFolder().string()},
+                        {"ORVAN_CALLBACK_PORT", "0"},
+                        {"ORVAN_CALLBACK_BIND_ADDRESS", "127.0.0.1"},
                         {"ORVAN_TEST_MIRROR_TARGET", mirrorTarget}});
         return session;
     }

@@ -6,12 +6,15 @@
 
 #include "app/AppMain.h"
 #include "platform/Dispatch.h"
+#include "platform/FakeWifiSystem.h"
 
 int main(int argc, char** argv) {
     orvan::AppHooks hooks;
     hooks.adjustOptions = [](orvan::AppDelegate::Options& options) {
         if (const char* folder = std::getenv("ORVAN_TEST_TOOL_FOLDER"))
             options.service.tools = orvan::ToolLocation::inToolFolder(folder);
+        // No Wi-Fi: the scan page asks the computer's Wi-Fi tools and keyring nothing.
+        options.wifi = std::make_shared<orvan::FakeWifiSystem>();
     };
     hooks.afterLaunch = [](orvan::AppDelegate& delegate) {
         std::printf("launched\n");

@@ -11,6 +11,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
+#include "platform/FakeWifiSystem.h"
 #include "support/TempDir.h"
 
 namespace orvan {
@@ -25,6 +26,9 @@ protected:
         AppDelegate::Options options;
         options.service.tools = ToolLocation::inToolFolder(root_ / "tools");
         options.service.privatePort = 41999;
+        options.wifi = std::make_shared<FakeWifiSystem>();
+        options.callbackPort = 0;
+        options.callbackBindAddress = "127.0.0.1";
         options.logFolder = root_ / "logs";
         delegate_ = std::make_unique<AppDelegate>(options);
     }

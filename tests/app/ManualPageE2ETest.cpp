@@ -31,6 +31,8 @@ protected:
         options.service.tools = ToolLocation::inToolFolder(world_->toolFolder());
         options.service.privatePort = world_->privateServerPort();
         options.service.windows = std::make_shared<FakeWindowSystem>();
+        options.callbackPort = 0;
+        options.callbackBindAddress = "127.0.0.1";
         options.logFolder = world_->root() / "state";
         options.recentDevicesFolder = world_->root() / "data";
         delegate_ = std::make_unique<AppDelegate>(options);

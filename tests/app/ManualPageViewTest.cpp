@@ -26,6 +26,8 @@ protected:
         options.service.tools = ToolLocation::inToolFolder(root_ / "tools");
         options.service.privatePort = 41998;
         options.service.windows = std::make_shared<FakeWindowSystem>();
+        options.callbackPort = 0;
+        options.callbackBindAddress = "127.0.0.1";
         options.logFolder = root_ / "logs";
         options.recentDevicesFolder = root_ / "data";
         delegate_ = std::make_unique<AppDelegate>(options);

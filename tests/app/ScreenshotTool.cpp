@@ -1,6 +1,9 @@
-// Writes screenshots of the manual page for review: before and during a mirror of a simulated
-// USB-attached pair, on a real X display (scripts/screenshot runs it under Xvfb).
+// Writes screenshots for review on a real X display (scripts/screenshot runs it under Xvfb): the
+// scan page's states (password card, waiting, failure, two running mirrors, disable code), then
+// the manual page before and during a mirror of a simulated USB-attached pair.
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -11,6 +14,11 @@
 #include "app/MainWindow.h"
 #include "app/ManualPage.h"
 #include "app/QtMainQueue.h"
+#include "app/ScanPage.h"
+#include "network/WirelessAdbWifiCredentialStore.h"
+#include "pairing/WirelessAdbQrController.h"
+#include "platform/FakeSecretStore.h"
+#include "platform/FakeWifiSystem.h"
 #include "platform/Dispatch.h"
 #include "support/AdbWorld.h"
 
@@ -21,6 +29,45 @@ bool save(const QString& path) {
     bool saved = screen && screen->grabWindow(0).save(path);
     std::printf("%s %s\n", saved ? "wrote" : "could not write", path.toUtf8().constData());
     return saved;
+}
+
+// The scan page through its states; the page is driven as the app drives it.
+bool saveScanPageStates(orvan::AppDelegate& delegate, const QString& folder) {
+    auto& page = *delegate.window().scanPage();
+    auto controller = delegate.scanController();
+    auto* card = page.findChild<QWidget*>("wifiPasswordCard");
+    bool ok = QTest::qWaitFor([&] { return card->isVisible(); }, 20000);
+    QTest::qWait(300);
+    ok = save(folder + "/scan-page-password.png") && ok;
+
+    QTest::keyClicks(page.findChild<QLineEdit*>("inlineWifiPasswordField"), "demo-pass-123");
+    QTest::mouseClick(page.findChild<QPushButton*>("saveWifiPasswordButton"), Qt::LeftButton);
+    ok = QTest::qWaitFor([&] { return !page.qrImageView()->pixmap().isNull(); }, 20000) && ok;
+    QTest::qWait(300);
+    ok = save(folder + "/scan-page-waiting.png") && ok;
+
+    controller->showLocalNetworkAuthorizationFailure("无法访问眼镜 192.168.1.23:5555，请确认电脑与眼镜在同一局域网。");
+    ok = QTest::qWaitFor([&] { return page.failureLabel()->isVisible(); }, 5000) && ok;
+    QTest::qWait(300);
+    ok = save(folder + "/scan-page-failure.png") && ok;
+
+    // Two mirrors as the app lists them (their windows are not needed for the page).
+    for (const char* id : {"TV3-0001", "TV3-0002"}) {
+        delegate.manualPage().registerActiveMirror(orvan::ConnectedAdbDevice{
+            std::string("10.0.0.") + id[7] + ":5555", orvan::connection_kind::kWireless, std::string("10.0.0.") + id[7],
+            std::nullopt, "Tervo3", id, false, true});
+    }
+    ok = QTest::qWaitFor([&] { return page.mirrorStopButton("TV3-0002") != nullptr; }, 5000) && ok;
+    QTest::qWait(300);
+    ok = save(folder + "/scan-page-running.png") && ok;
+
+    auto* mode = page.findChild<QPushButton*>("disableQrModeButton");
+    QTest::mouseClick(mode, Qt::LeftButton);
+    QTest::qWait(300);
+    ok = save(folder + "/scan-page-disable.png") && ok;
+    QTest::mouseClick(mode, Qt::LeftButton);
+    for (const char* id : {"TV3-0001", "TV3-0002"}) delegate.manualPage().removeActiveMirror(id);
+    return ok;
 }
 
 }  // namespace
@@ -42,11 +89,20 @@ int main(int argc, char** argv) {
     orvan::AppDelegate::Options options;
     options.service.tools = orvan::ToolLocation::inToolFolder(world.toolFolder());
     options.service.privatePort = world.privateServerPort();
+    options.callbackPort = 0;
+    options.callbackBindAddress = "127.0.0.1";
     options.logFolder = world.root() / "state";
     options.recentDevicesFolder = world.root() / "data";
+    auto wifi = std::make_shared<orvan::FakeWifiSystem>();
+    wifi->set("演示网络", "WPA", {"wlan0"});
+    options.wifi = wifi;
+    options.wifiCredentials =
+        std::make_shared<orvan::WirelessAdbWifiCredentialStore>(std::make_shared<orvan::FakeSecretStore>());
     auto delegate = std::make_unique<orvan::AppDelegate>(options);
     delegate->applicationDidFinishLaunching();
     delegate->window().move(700, 0);
+    bool scanOk = saveScanPageStates(*delegate, folder);
+    delegate->window().showTraditionalConnectionPage();
     delegate->window().setLogPanelVisible(true);
     auto* page = delegate->window().manualPage();
     auto* detect = page->findChild<QPushButton*>("detectButton");
@@ -62,7 +118,7 @@ int main(int argc, char** argv) {
     QTest::mouseClick(start, Qt::LeftButton);
     bool mirroring = QTest::qWaitFor([&] { return start->text() == "停止无线投屏"; }, 60000);
     QTest::qWait(800);
-    ok = save(folder + "/manual-page-mirroring.png") && ok && mirroring;
+    ok = save(folder + "/manual-page-mirroring.png") && ok && mirroring && scanOk;
     delegate.reset();
     return ok ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 #include "pairing/CallbackRequest.h"
 #include "pairing/WirelessAdbCallbackResponse.h"
 #include "pairing/WirelessAdbPayload.h"
+#include "pairing/RecordingQrPage.h"
 #include "pairing/WirelessAdbQrController.h"
 
 namespace orvan {
@@ -123,23 +124,7 @@ public:
     std::atomic<int> posts{0};
 };
 
-class RecordingPage final : public WirelessAdbQrPage {
-public:
-    void configureEnableQrMode() override {}
-    void configureDisableQrMode(const std::string& title, const std::string&, const std::string&,
-                                const std::string&) override {
-        states.push_back(title);
-    }
-    void showQrImage(const std::optional<QrModuleBitmap>& image) override { images += image ? 1 : 0; }
-    void showStatusState(const std::string& title, const std::string&, bool) override { states.push_back(title); }
-    void showFailureState(const std::string& message, FailureAuthorizationAction, bool) override {
-        states.push_back(message);
-    }
-    void showWaitingState() override { states.push_back("waiting"); }
-    void showWifiPasswordState(const std::string&) override {}
-    int images = 0;
-    std::vector<std::string> states;
-};
+using RecordingPage = RecordingQrPage;
 
 class QrControllerTest : public ::testing::Test {
 protected:
@@ -155,8 +140,20 @@ protected:
         };
         hooks.onSessionChanged = [this](const std::string&, const std::string&) { ++sessionChanges; };
         hooks.wifiProfileProvider = [profile] { return profile; };
-        hooks.wifiNameProvider = [] { return std::optional<std::string>(" 办公室 \n"); };
+        hooks.wifiNameProvider = [this] { return std::optional<std::string>(computerWifi); };
         hooks.lanAddress = [address] { return address; };
+        hooks.onStopMirroring = [this](const std::string& id, std::function<void(bool)> done) {
+            stopRequests.emplace_back(id, std::move(done));
+        };
+        hooks.persistWifiProfile = [this](const WirelessAdbWifiProfile& saved, bool remember) {
+            WifiPersistOutcome outcome;
+            if (keyringFailure) outcome.failure = keyringFailure;
+            outcome.saved = remember && !keyringFailure;
+            std::lock_guard lock(mutex);
+            persisted.push_back(saved);
+            return outcome;
+        };
+        hooks.postWifiProfileUpdated = [this] { ++profileNotifications; };
         return std::make_shared<WirelessAdbQrController>(main, page, hooks, 0,
                                                          CallbackServerLimits{.bindAddress = "127.0.0.1"});
     }
@@ -168,6 +165,11 @@ protected:
 
     CountingMainQueue main;
     RecordingPage page;
+    std::string computerWifi = " 办公室 \n";
+    std::vector<std::pair<std::string, std::function<void(bool)>>> stopRequests;
+    std::optional<std::string> keyringFailure;
+    std::vector<WirelessAdbWifiProfile> persisted;
+    int profileNotifications = 0;
     int sessionChanges = 0;
     std::mutex mutex;
     std::vector<std::string> logged;
@@ -180,7 +182,7 @@ TEST_F(QrControllerTest, QuickRefreshesMakeOneServerAndOneCodeAndNeverLogThePass
     settle(2);
     EXPECT_EQ(sessionChanges, 2);
     EXPECT_EQ(page.images, 1);
-    EXPECT_EQ(page.states.back(), "waiting");
+    EXPECT_EQ(page.states.back(), "等待眼镜扫码...");
     EXPECT_TRUE(controller->activeCallbackUrl()->starts_with("http://127.0.0.1:"));
 
     // To the disable code and back: the enable code and session stay, the shown disable code is void.
@@ -191,7 +193,7 @@ TEST_F(QrControllerTest, QuickRefreshesMakeOneServerAndOneCodeAndNeverLogThePass
     controller->toggleDisableQrMode();
     EXPECT_NE(controller->disableSessionId(), shownId);
     EXPECT_EQ(controller->sessionId(), enableId);
-    EXPECT_EQ(page.states.back(), "waiting");
+    EXPECT_EQ(page.states.back(), "等待眼镜扫码...");
     controller->toggleDisableQrMode();
     controller->stop();
     EXPECT_THROW(controller->makeDisableQrImage(), MirrorError);
@@ -199,6 +201,75 @@ TEST_F(QrControllerTest, QuickRefreshesMakeOneServerAndOneCodeAndNeverLogThePass
     std::lock_guard lock(mutex);
     EXPECT_EQ(logged.size(), 3u);  // one code, two disable codes
     for (const auto& line : logged) EXPECT_EQ(line.find(kPassword), std::string::npos) << line;
+}
+
+TEST_F(QrControllerTest, RunningMirrorsShapeEveryStatusAndTheDisableCodeHidesThem) {
+    auto controller = make(WirelessAdbWifiProfile{.ssid = "办公室", .password = kPassword, .securityType = "WPA"});
+    computerWifi = "家里";
+    controller->refreshEnableQr();
+    settle(1);
+    EXPECT_EQ(page.statusDetail, "目标 WiFi“办公室”与电脑当前 WiFi“家里”不同，请确认两个网络可以互相访问。");
+    EXPECT_EQ(page.statusColor, StatusColor::warning);
+
+    controller->updateActiveMirrors({{"a", "眼镜A", ""}, {"b", "眼镜B", ""}});
+    controller->updateStatus("眼镜 10.0.0.9 拒绝 ADB 连接", true, false);
+    settle(3);
+    EXPECT_EQ(page.card, "status");
+    EXPECT_EQ(page.states.back(), "投屏已启动");
+    EXPECT_EQ(page.statusDetail, "新设备连接失败：眼镜 10.0.0.9 拒绝 ADB 连接");
+    ASSERT_EQ(page.buttonTitles.size(), 2u);
+    EXPECT_EQ(page.buttonTitles[0].title, "停止投屏（眼镜A）");
+    EXPECT_EQ(page.buttonTitles[0].tooltip, "停止 眼镜A 的投屏，保留无线 ADB 连接");
+
+    // A stop that fails leaves the mirror running: its button works again.
+    controller->stopMirrorFromStatus("a");
+    EXPECT_FALSE(page.buttons["a"]);
+    ASSERT_EQ(stopRequests.size(), 1u);
+    stopRequests[0].second(false);
+    EXPECT_TRUE(page.buttons["a"]);
+
+    const size_t shown = page.states.size();
+    controller->setShowingDisableQr(true);
+    controller->updateStatus("已连接，投屏启动中...", false, false);
+    controller->updateActiveMirrors({{"b", "眼镜B", ""}});
+    settle(5);
+    EXPECT_EQ(page.states.size(), shown);
+    controller->setShowingDisableQr(false);
+    controller->updateActiveMirrors({});
+    settle(6);
+    EXPECT_EQ(page.states.back(), "投屏已停止");
+}
+
+TEST_F(QrControllerTest, InlinePasswordIsCheckedThenKeptEvenWhenTheKeyringRefuses) {
+    auto controller = make(std::nullopt);
+    controller->refreshEnableQr();
+    settle(1);
+    ASSERT_EQ(page.card, "password");
+    EXPECT_EQ(page.prompt, "请填写当前 WiFi 办公室 的 WiFi 密码");
+
+    struct Case {
+        std::string password, prompt;
+    };
+    for (const Case& wrong : {Case{"", "密码不能为空，请填写当前 WiFi 办公室 的 WiFi 密码"},
+                              Case{"1234567", "密码格式不正确，请填写 办公室 的 8-63 位 WiFi 密码"}}) {
+        page.password = wrong.password;
+        controller->saveInlineWifiPassword();
+        EXPECT_EQ(page.prompt, wrong.prompt);
+    }
+    EXPECT_EQ(page.beeps, 2);
+
+    keyringFailure = "系统密钥环不可用";
+    page.password = "12345678";
+    page.remember = true;
+    controller->saveInlineWifiPassword();
+    settle(2);
+    EXPECT_EQ(profileNotifications, 1);  // the code is made all the same
+    EXPECT_EQ(page.prompt, "密码处理失败：系统密钥环不可用");
+    EXPECT_TRUE(page.password.empty());
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(persisted.size(), 1u);
+    EXPECT_EQ(persisted[0], (WirelessAdbWifiProfile{.ssid = "办公室", .password = "12345678", .securityType = "WPA"}));
+    EXPECT_EQ(logged.back(), "已填写当前 Wi-Fi 办公室 的密码，仅在本次运行中使用，正在重新生成扫码投屏二维码；未输出密码信息。");
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "pairing/WirelessAdbQrController.h"
 #include "platform/FakeWindowSystem.h"
 #include "support/AdbWorld.h"
+#include "pairing/RecordingQrPage.h"
 
 namespace orvan {
 namespace {
@@ -23,20 +24,6 @@ namespace {
 using namespace std::chrono_literals;
 using testing::AdbWorld;
 using testing::SimulatedGlasses;
-
-// The page as the controller left it.
-struct ShownPage : WirelessAdbQrPage {
-    void configureEnableQrMode() override {}
-    void configureDisableQrMode(const std::string&, const std::string&, const std::string&,
-                                const std::string&) override {}
-    void showQrImage(const std::optional<QrModuleBitmap>& shown) override { image = shown; }
-    void showStatusState(const std::string& shownTitle, const std::string&, bool) override { title = shownTitle; }
-    void showFailureState(const std::string& message, FailureAuthorizationAction, bool) override { title = message; }
-    void showWaitingState() override { title = "waiting"; }
-    void showWifiPasswordState(const std::string&) override { title = "password"; }
-    std::optional<QrModuleBitmap> image;
-    std::string title;
-};
 
 class ScanE2eTest : public ::testing::Test {
 protected:
@@ -86,7 +73,7 @@ protected:
         };
         disable = std::make_shared<ScanDisableProcessor>(*engine, qr, *main, disableHooks);
         qr->refreshEnableQr();
-        ASSERT_TRUE(main->runUntil([&] { return page.image.has_value(); }, 20s)) << page.title;
+        ASSERT_TRUE(main->runUntil([&] { return page.image.has_value(); }, 20s)) << page.card;
     }
 
     void TearDown() override {
@@ -129,7 +116,7 @@ protected:
     std::unique_ptr<ScanSessionCoordinator> coordinator;
     std::shared_ptr<ScanMirrorTask> task;
     std::shared_ptr<ScanDisableProcessor> disable;
-    ShownPage page;
+    RecordingQrPage page;
     std::shared_ptr<WirelessAdbQrController> qr;
     std::vector<SimulatedGlasses*> started;
     int scans = 0;
@@ -176,10 +163,10 @@ TEST_F(ScanE2eTest, DisableCodeStopsTheMirrorAndClosesWirelessAdb) {
     auto& pair = glasses();
     ASSERT_EQ(scan(pair), "RUNNING");
     qr->showDisableQrMode();
-    ASSERT_TRUE(qr->isShowingDisableQr()) << page.title;
+    ASSERT_TRUE(qr->isShowingDisableQr()) << page.card;
     EXPECT_EQ(scan(pair), "DISABLED");
-    EXPECT_TRUE(main->runUntil([&] { return !qr->isShowingDisableQr(); }, 30s)) << page.title;
-    EXPECT_EQ(page.title, "无线 ADB 已关闭");
+    EXPECT_TRUE(main->runUntil([&] { return !qr->isShowingDisableQr(); }, 30s)) << page.card;
+    EXPECT_EQ(page.states.back(), "无线 ADB 已关闭");
     EXPECT_FALSE(service->isMirroring(wirelessTargetDevice(pair.wifiSerial(), pair.wlanAddress())));
     EXPECT_FALSE(world->deviceState(pair.wifiSerial()).has_value());
 }

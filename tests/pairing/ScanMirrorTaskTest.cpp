@@ -4,6 +4,7 @@
 
 #include "foundation/MirrorError.h"
 #include "foundation/Text.h"
+#include "pairing/RecordingQrPage.h"
 #include "pairing/ScanDisableProcessor.h"
 #include "pairing/ScanFailureText.h"
 #include "pairing/ScanMirrorTask.h"
@@ -160,17 +161,7 @@ TEST(ScanMirrorTask, LateRecoveryEndsInFailureTextOrStopsForANewCode) {
     }
 }
 
-struct StatusPage final : WirelessAdbQrPage {
-    void configureEnableQrMode() override {}
-    void configureDisableQrMode(const std::string&, const std::string&, const std::string&,
-                                const std::string&) override {}
-    void showQrImage(const std::optional<QrModuleBitmap>&) override {}
-    void showStatusState(const std::string& title, const std::string&, bool) override { states.push_back(title); }
-    void showFailureState(const std::string&, FailureAuthorizationAction, bool) override {}
-    void showWaitingState() override {}
-    void showWifiPasswordState(const std::string&) override {}
-    std::vector<std::string> states;
-};
+using StatusPage = RecordingQrPage;
 
 struct DisableRig {
     ManualMainQueue main;
