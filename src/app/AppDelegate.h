@@ -20,6 +20,10 @@ namespace orvan {
 
 class GlassShellOverlayWindow;
 class MainWindow;
+class MediaBrowser;
+class MediaExporter;
+class MediaExportWindow;
+class WifiSetupWindow;
 class SleepWatcher;
 
 // Lifecycle and wiring: owns the service, the recent-device store, the activity log and the main
@@ -71,6 +75,13 @@ public:
     // its callbacks and session changes.
     ScanSessionCoordinator& scanSession() { return *scanSession_; }
     const std::map<pid_t, GlassShellOverlayWindow*>& glassShellOverlays() const { return overlays_; }
+    // exportMedia: opens the export window (created on first use) on the export target's glasses,
+    // or says why there are none.
+    void exportMedia();
+    // showWifiSetup: the Wi-Fi setup window (created on first use), refilled and in front.
+    void showWifiSetup();
+    MediaExportWindow* mediaExportWindow() const { return mediaExportWindow_.get(); }
+    WifiSetupWindow* wifiSetupWindow() const { return wifiSetupWindow_.get(); }
     // Lets a test pretend the app lost focus at a given time.
     void setInactiveSince(std::chrono::steady_clock::time_point when) { inactiveSince_ = when; }
 
@@ -98,6 +109,13 @@ private:
     std::map<pid_t, GlassShellOverlayWindow*> overlays_;
     bool terminated_ = false;
     std::optional<std::string> terminationReason_;
+
+    // The export and Wi-Fi setup windows, made on first use and kept (hidden) when closed.
+    void connectToolWindowEntries();
+    std::shared_ptr<MediaBrowser> mediaBrowser_;
+    std::shared_ptr<MediaExporter> mediaExporter_;
+    std::unique_ptr<MediaExportWindow> mediaExportWindow_;
+    std::unique_ptr<WifiSetupWindow> wifiSetupWindow_;
 };
 
 }  // namespace orvan

@@ -6,6 +6,7 @@ class QCheckBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class QVBoxLayout;
 class QWidget;
 
 namespace orvan {
@@ -33,9 +34,13 @@ public:
     ManualPage* manualPage() const { return manualPage_; }
     QCheckBox* audioCheckbox() const { return audio_; }
     QPlainTextEdit* logView() const { return logView_; }
+    QPushButton* exportMediaButton() const { return exportMedia_; }
+    QPushButton* wifiQrButton() const { return wifiQr_; }
 
 signals:
     void clearLogsRequested();
+    void exportMediaRequested();
+    void wifiSetupRequested();
 
 private:
     ManualPage* manualPage_;
@@ -43,6 +48,11 @@ private:
     QWidget* logPanel_;
     QPlainTextEdit* logView_;
     QPushButton* logToggle_;
+
+    // The entries below the pages: export of photos and videos, and the Wi-Fi-only QR code.
+    void addToolEntries(QVBoxLayout* layout);
+    QPushButton* exportMedia_ = nullptr;
+    QPushButton* wifiQr_ = nullptr;
 };
 
 }  // namespace orvan

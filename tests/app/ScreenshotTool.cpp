@@ -1,15 +1,21 @@
-// Writes screenshots of the manual page for review: before and during a mirror of a simulated
-// USB-attached pair, on a real X display (scripts/screenshot runs it under Xvfb).
+// Writes screenshots for review, on a real X display (scripts/screenshot runs it under Xvfb): the
+// manual page before and during a mirror of a simulated USB-attached pair, the export window's
+// grid with previews and during an export, and the Wi-Fi setup window with its code.
 #include <QApplication>
+#include <QListView>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
 #include "app/ManualPage.h"
+#include "app/MediaExportWindow.h"
+#include "app/WifiSetupWindow.h"
 #include "app/QtMainQueue.h"
 #include "platform/Dispatch.h"
 #include "support/AdbWorld.h"
@@ -21,6 +27,49 @@ bool save(const QString& path) {
     bool saved = screen && screen->grabWindow(0).save(path);
     std::printf("%s %s\n", saved ? "wrote" : "could not write", path.toUtf8().constData());
     return saved;
+}
+
+bool saveToolWindows(orvan::AppDelegate& delegate, orvan::testing::AdbWorld& world, const QString& folder) {
+    delegate.exportMedia();
+    auto* exportWindow = delegate.mediaExportWindow();
+    if (!exportWindow) return false;
+    exportWindow->move(0, 0);
+    auto* grid = exportWindow->findChild<QListView*>("mediaGrid");
+    auto& media = exportWindow->controller();
+    bool listed = QTest::qWaitFor(
+        [&] {
+            // Every image's preview arrived (or the list has none).
+            for (const auto& item : media.items())
+                if (item.isImage() && !media.preview(item)) return false;
+            return !media.isLoadingMediaList() && grid->model()->rowCount() > 0;
+        },
+        60000);
+    QTest::qWait(300);
+    bool ok = save(folder + "/export-grid.png") && listed;
+
+    std::filesystem::create_directories(world.root() / "export");
+    exportWindow->setFolderChooser([&](const QString&) { return std::optional(world.root() / "export"); });
+    media.toggleSelectAll(true);
+    media.exportSelectedMedia();
+    QTest::qWait(400);
+    ok = save(folder + "/export-progress.png") && ok;
+    bool exported = QTest::qWaitFor([&] { return !media.isExporting(); }, 120000);
+    QTest::qWait(300);
+    ok = save(folder + "/export-done.png") && ok && exported;
+    if (auto* alert = exportWindow->findChild<QMessageBox*>("mediaExportAlert")) alert->accept();
+    ok = QTest::qWaitFor([&] { return !media.isLoadingMediaList(); }, 60000) && ok;
+    exportWindow->hide();
+
+    delegate.showWifiSetup();
+    auto* wifi = delegate.wifiSetupWindow();
+    wifi->move(0, 0);
+    ok = QTest::qWaitFor([&] { return !wifi->controller().isWaiting(); }, 20000) && ok;
+    wifi->controller().ssidChanged("OrvanLab");
+    wifi->controller().passwordChanged("lab-password");
+    wifi->controller().generateWifiQrCode();
+    bool generated = QTest::qWaitFor([&] { return !wifi->controller().isWaiting(); }, 30000);
+    QTest::qWait(300);
+    return save(folder + "/wifi-setup.png") && ok && generated;
 }
 
 }  // namespace
@@ -63,6 +112,8 @@ int main(int argc, char** argv) {
     bool mirroring = QTest::qWaitFor([&] { return start->text() == "停止无线投屏"; }, 60000);
     QTest::qWait(800);
     ok = save(folder + "/manual-page-mirroring.png") && ok && mirroring;
+
+    ok = saveToolWindows(*delegate, world, folder) && ok;
     delegate.reset();
     return ok ? 0 : 1;
 }

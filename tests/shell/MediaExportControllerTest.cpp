@@ -1,0 +1,134 @@
+// The export window's rules against the simulated glasses through the real adb: previews in list
+// order with an old list's never shown, and an export that refuses a second click.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+
+#include "media/MediaFiles.h"
+#include "platform/Dispatch.h"
+#include "shell/MediaExportController.h"
+#include "support/AdbWorld.h"
+
+namespace orvan {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Tagged final : MediaPreviewImage {
+    explicit Tagged(size_t n) : call(n) {}
+    size_t call;  // which decoder call made it
+};
+
+struct Rig : MediaExportView {
+    testing::AdbWorld world;
+    std::string serial = world.startConnectedGlasses({.media = true, .bulkCount = 0}).wifiSerial();
+    AdbRunner runner{world.toolFolder() / "adb", world.privateServerPort(), nullptr};
+    ToolLocation tools = ToolLocation::inToolFolder(world.toolFolder());
+    DeviceDiscovery discovery{runner, tools};
+    std::shared_ptr<MediaBrowser> browser = std::make_shared<MediaBrowser>(runner, discovery);
+    FakeClock clock;
+    std::shared_ptr<ManualMainQueue> queue = std::make_shared<ManualMainQueue>();
+    testing::TempDir target{"orvan-export"};
+    std::mutex mutex;
+    std::condition_variable released;
+    bool held = false;
+    std::vector<std::string> decoded;  // cache file names, in decoding order
+    std::vector<size_t> shown;         // decoder calls whose preview a cell showed
+    std::vector<std::string> statuses, alerts;
+    std::vector<std::pair<int, int>> progress;
+    std::function<void()> dismiss;
+    std::function<std::optional<fs::path>()> chooser;
+    std::shared_ptr<MediaExportController> controller;
+
+    Rig() {
+        Dispatch::setMain(queue);
+        controller = std::make_shared<MediaExportController>(
+            browser, std::make_shared<MediaExporter>(*browser, clock), *this, [this](const fs::path& file) {
+                std::unique_lock lock(mutex);
+                decoded.push_back(file.filename().string());
+                released.wait(lock, [&] { return !held; });
+                return std::make_shared<Tagged>(decoded.size());
+            });
+    }
+    ~Rig() override {
+        controller.reset();
+        hold(false);
+        MediaExportController::waitForPreviewRuns();  // before the runner goes
+    }
+    void hold(bool value) {
+        std::lock_guard lock(mutex);
+        held = value;
+        released.notify_all();
+    }
+    bool settle(const std::function<bool()>& done) { return queue->runUntil(done, Seconds(60)); }
+    std::vector<std::string> imageCacheNames() {
+        std::vector<std::string> names;
+        for (const auto& item : controller->items())
+            if (item.isImage()) names.push_back(previewCacheFileName(serial, item.path));
+        return names;
+    }
+
+    void reloadItems() override {}
+    void updateItem(size_t index) override {
+        if (auto tagged = std::dynamic_pointer_cast<const Tagged>(controller->preview(controller->items()[index])))
+            shown.push_back(tagged->call);
+    }
+    void setPathText(const std::string&) override {}
+    void setStatus(const std::string& text) override { statuses.push_back(text); }
+    void setSelectAll(const SelectAllState&) override {}
+    void setExportEnabled(bool) override {}
+    void showProgress(int value, int maximum) override { progress.emplace_back(value, maximum); }
+    void hideProgress() override { progress.emplace_back(-1, -1); }
+    std::optional<fs::path> chooseExportFolder(const std::string&) override { return chooser(); }
+    void showAlert(AlertKind, const std::string& message, const std::string& text, std::function<void()> done) override {
+        alerts.push_back(message + "|" + text);
+        dismiss = std::move(done);
+    }
+};
+
+TEST(MediaExportController, PreviewsFollowTheListAndAnOldListsNeverShow) {
+    if (!testing::AdbWorld::available()) GTEST_SKIP();
+    Rig rig;
+    rig.hold(true);  // the first preview waits until the user has moved on
+    rig.controller->open(std::nullopt);
+    ASSERT_TRUE(rig.settle([&] { return !rig.controller->isLoadingMediaList(); }));
+    const auto defaultImages = rig.imageCacheNames();
+    ASSERT_GT(defaultImages.size(), 1u);
+    EXPECT_LT(defaultImages.size(), rig.controller->items().size());  // videos get no preview
+
+    rig.controller->loadDirectory("/sdcard/DCIM/Camera");
+    ASSERT_TRUE(rig.settle([&] { return rig.controller->currentPath() == "/sdcard/DCIM/Camera"; }));
+    const auto cameraImages = rig.imageCacheNames();
+    rig.hold(false);
+    ASSERT_TRUE(rig.settle([&] { return rig.shown.size() == cameraImages.size(); }));
+    for (size_t call : rig.shown) EXPECT_GT(call, defaultImages.size()) << "a preview of the earlier list was shown";
+    std::lock_guard lock(rig.mutex);
+    ASSERT_GE(rig.decoded.size(), defaultImages.size());
+    EXPECT_EQ(std::vector(rig.decoded.begin(), rig.decoded.begin() + defaultImages.size()), defaultImages);
+}
+
+TEST(MediaExportController, ExportShowsProgressRefusesASecondClickAndReloads) {
+    if (!testing::AdbWorld::available()) GTEST_SKIP();
+    Rig rig;
+    rig.controller->open(std::nullopt);
+    ASSERT_TRUE(rig.settle([&] { return !rig.controller->isLoadingMediaList(); }));
+    rig.controller->itemClicked(0);
+    rig.controller->itemClicked(1);
+    rig.chooser = [&] {
+        rig.controller->exportSelectedMedia();
+        EXPECT_EQ(rig.statuses.back(), "正在选择保存位置，请完成当前操作。");
+        return std::optional(rig.target.path());
+    };
+    rig.controller->exportSelectedMedia();
+    rig.controller->exportSelectedMedia();
+    EXPECT_EQ(rig.statuses.back(), "正在导出选中文件，请勿重复操作。");
+    ASSERT_TRUE(rig.settle([&] { return !rig.controller->isExporting(); }));
+    EXPECT_EQ(rig.progress, (std::vector<std::pair<int, int>>{{0, 2}, {1, 2}, {2, 2}, {-1, -1}}));
+    EXPECT_EQ(rig.alerts, std::vector<std::string>{"导出照片/视频|导出完成，共 2 个文件。"});
+    rig.dismiss();
+    EXPECT_TRUE(rig.controller->isLoadingMediaList());
+    ASSERT_TRUE(rig.settle([&] { return !rig.controller->isLoadingMediaList(); }));
+}
+
+}  // namespace
+}  // namespace orvan
