@@ -230,11 +230,11 @@ std::optional<WirelessAdbWifiProfile> WifiSetupController::validatedProfile() {
 }
 
 bool WifiSetupController::generateWifiQrCode() {
+    ++messageGeneration_;  // this operation's message replaces any still on its way
     auto profile = validatedProfile();
     if (!profile) return false;
     auto payload = wifiPayload(*profile);
     auto image = payload ? qrImage(*payload, kWifiQrScale) : std::nullopt;
-    ++messageGeneration_;
     if (!image) {
         setMessage("二维码生成失败，请重试。", WifiSetupTone::warning);
         render();
@@ -247,9 +247,9 @@ bool WifiSetupController::generateWifiQrCode() {
 }
 
 void WifiSetupController::applyWifiProfileToHome() {
+    ++messageGeneration_;
     auto profile = validatedProfile();
     if (!profile) return;
-    ++messageGeneration_;
     saveInBackground(*profile, true);
 }
 

@@ -31,11 +31,9 @@ TEST(WifiSetupWindow, AnEnterpriseNetworkAsksForTheAccountAndShowsTheCodeAtScale
                             [] { return std::optional<std::string>("EAP"); }, &store, &cache});
     window.present();
     ASSERT_TRUE(idle([&] { return !window.controller().isWaiting(); }));
-    auto* message = window.findChild<QLabel*>("messageLabel");
     auto* identity = window.findChild<QLineEdit*>("enterpriseIdentityField");
     auto* password = window.findChild<QLineEdit*>("passwordField");
     auto* toggle = window.findChild<QToolButton*>("togglePasswordVisibilityButton");
-    EXPECT_EQ(message->text(), "当前 WiFi Corp 为企业认证网络，请填写企业账号和密码。");
     EXPECT_TRUE(identity->isVisible());
     EXPECT_EQ(window.findChild<QLabel*>("passwordTitleLabel")->text(), "* 企业密码");
     QTest::keyClicks(identity, "alice");
@@ -47,7 +45,7 @@ TEST(WifiSetupWindow, AnEnterpriseNetworkAsksForTheAccountAndShowsTheCodeAtScale
 
     QTest::mouseClick(window.findChild<QPushButton*>("generateButton"), Qt::LeftButton);
     ASSERT_TRUE(idle([&] { return !window.controller().isWaiting(); }));
-    EXPECT_EQ(message->text(), "联网二维码已生成。凭据仅在本次运行中使用。");
+    EXPECT_EQ(window.findChild<QLabel*>("messageLabel")->text(), "联网二维码已生成。凭据仅在本次运行中使用。");
     QPixmap code = window.findChild<QLabel*>("qrImageView")->pixmap();
     EXPECT_GE(code.width(), 290);  // at least 29 modules with the quiet zone, ten pixels each
     EXPECT_EQ(code.width() % 10, 0);
@@ -75,14 +73,17 @@ TEST(MediaExportWindow, ShowsPreviewsSelectsAndExportsWithProgress) {
     DeviceDiscovery discovery(runner, tools);
     auto browser = std::make_shared<MediaBrowser>(runner, discovery);
     MediaExportWindow window(browser, std::make_shared<MediaExporter>(*browser, SystemClock::shared()));
+    auto* exportButton = window.findChild<QPushButton*>("exportSelectedButton");
+    auto* status = window.findChild<QLabel*>("statusLabel");
     window.setFolderChooser([&](const QString& title) {
         EXPECT_EQ(title, "选择照片和视频导出到电脑的保存位置");
+        window.controller().exportSelectedMedia();  // a second click while the chooser is open
+        EXPECT_EQ(status->text(), "正在选择保存位置，请完成当前操作。");
         return std::optional(target.path());
     });
-    window.present(serial);
-    auto* grid = window.findChild<QListView*>("mediaGrid");
-    auto* status = window.findChild<QLabel*>("statusLabel");
     auto* selectAll = window.findChild<QCheckBox*>("selectAllCheckbox");
+    auto* grid = window.findChild<QListView*>("mediaGrid");
+    window.present(serial);
     ASSERT_TRUE(idle([&] { return !grid->model()->index(0, 0).data(Qt::UserRole + 4).isNull(); }));
     EXPECT_EQ(grid->model()->rowCount(), 2);
     EXPECT_EQ(window.findChild<QLineEdit*>("pathField")->text(), "默认媒体目录");
@@ -91,8 +92,11 @@ TEST(MediaExportWindow, ShowsPreviewsSelectsAndExportsWithProgress) {
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(0, 0)).center());
     EXPECT_EQ(selectAll->checkState(), Qt::PartiallyChecked);
     EXPECT_EQ(status->text(), "默认媒体目录：共 2 项，已选 1 个文件。点击目录进入，可继续选择或导出。");
-    QTest::mouseClick(window.findChild<QPushButton*>("exportSelectedButton"), Qt::LeftButton);
+    QTest::mouseClick(exportButton, Qt::LeftButton);
     EXPECT_TRUE(window.findChild<QProgressBar*>("exportProgress")->isVisible());
+    EXPECT_FALSE(exportButton->isEnabled());
+    window.controller().exportSelectedMedia();
+    EXPECT_EQ(status->text(), "正在导出选中文件，请勿重复操作。");
     ASSERT_TRUE(idle([&] { return window.findChild<QMessageBox*>("mediaExportAlert") != nullptr; }));
     EXPECT_EQ(window.lastAlertText(), "导出照片/视频\n导出完成，共 1 个文件。");
     EXPECT_FALSE(window.findChild<QProgressBar*>("exportProgress")->isVisible());

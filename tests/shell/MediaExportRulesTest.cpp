@@ -15,16 +15,5 @@ TEST(MediaExportRules, ResultTextsSayWhatWasSavedAndWhatWasSkipped) {
               (MediaExportReport{"导出完成：成功 0 个，已跳过 2 个失效文件。", skipped2, true}));
 }
 
-TEST(MediaExportRules, SelectAllAndTheSummaryCountOnlyTheListsFiles) {
-    const std::vector<MediaBrowserItem> items{
-        {"/d/sub", "sub", 0, true}, {"/d/a.jpg", "a.jpg", 1}, {"/d/b.MOV", "b.MOV", 2}, {"/d/c.png", "c.png", 3}};
-    EXPECT_EQ(selectAllState({items[0]}, {}), (SelectAllState{false, SelectAllCheck::off}));
-    EXPECT_EQ(selectAllState(items, {"/d/a.jpg", "/old/x.jpg"}), (SelectAllState{true, SelectAllCheck::mixed}));
-    EXPECT_EQ(selectAllState(items, {"/d/a.jpg", "/d/b.MOV", "/d/c.png"}), (SelectAllState{true, SelectAllCheck::on}));
-    EXPECT_EQ(selectionSummary("/d", {}, {}), "/d：共 0 项。点击目录进入，多选照片/视频后导出。");
-    EXPECT_EQ(selectionSummary("/d", items, {"/d/a.jpg", "/old/x.jpg"}),
-              "/d：共 4 项，已选 1 个文件。点击目录进入，可继续选择或导出。");
-}
-
 }  // namespace
 }  // namespace orvan
