@@ -69,6 +69,7 @@ bool saveToolWindows(orvan::AppDelegate& delegate, orvan::testing::AdbWorld& wor
     wifi->controller().generateWifiQrCode();
     bool generated = QTest::qWaitFor([&] { return !wifi->controller().isWaiting(); }, 30000);
     QTest::qWait(300);
+    if (!listed || !exported || !generated) std::fprintf(stderr, "screenshot: the export or Wi-Fi window did not settle\n");
     return save(folder + "/wifi-setup.png") && ok && generated;
 }
 

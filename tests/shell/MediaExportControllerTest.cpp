@@ -33,6 +33,7 @@ struct Rig : MediaExportView {
     bool held = false;
     std::vector<std::string> decoded;  // cache file names, in decoding order
     std::vector<size_t> shown;         // decoder calls whose preview a cell showed
+    std::string alert;                 // the last error shown, for a failure's message
     std::shared_ptr<MediaExportController> controller;
 
     Rig() {
@@ -75,7 +76,7 @@ struct Rig : MediaExportView {
     void showProgress(int, int) override {}
     void hideProgress() override {}
     std::optional<fs::path> chooseExportFolder(const std::string&) override { return std::nullopt; }
-    void showAlert(AlertKind, const std::string&, const std::string&, std::function<void()>) override {}
+    void showAlert(AlertKind, const std::string&, const std::string& text, std::function<void()>) override { alert = text; }
 };
 
 TEST(MediaExportController, PreviewsFollowTheListAndAnOldListsNeverShow) {
@@ -84,15 +85,19 @@ TEST(MediaExportController, PreviewsFollowTheListAndAnOldListsNeverShow) {
     rig.hold(true);  // the first preview waits until the user has moved on
     rig.controller->open(std::nullopt);
     ASSERT_TRUE(rig.settle([&] { return !rig.controller->isLoadingMediaList(); }));
+    ASSERT_EQ(rig.alert, "");
     const auto defaultImages = rig.imageCacheNames();
     ASSERT_GT(defaultImages.size(), 1u);
     EXPECT_LT(defaultImages.size(), rig.controller->items().size());  // videos get no preview
 
     rig.controller->loadDirectory("/sdcard/DCIM/Camera");
-    ASSERT_TRUE(rig.settle([&] { return rig.controller->currentPath() == "/sdcard/DCIM/Camera"; }));
+    ASSERT_TRUE(rig.settle([&] { return !rig.controller->isLoadingMediaList(); }));
+    ASSERT_EQ(rig.controller->currentPath(), "/sdcard/DCIM/Camera") << rig.alert;
     const auto cameraImages = rig.imageCacheNames();
     rig.hold(false);
-    ASSERT_TRUE(rig.settle([&] { return rig.shown.size() == cameraImages.size(); }));
+    MediaExportController::waitForPreviewRuns();  // both runs have pulled and posted everything
+    rig.queue->runPending();
+    EXPECT_EQ(rig.shown.size(), cameraImages.size());
     for (size_t call : rig.shown) EXPECT_GT(call, defaultImages.size()) << "a preview of the earlier list was shown";
     std::lock_guard lock(rig.mutex);
     ASSERT_GE(rig.decoded.size(), defaultImages.size());
