@@ -10,9 +10,14 @@
 
 #include "app/MainWindow.h"
 #include "app/ManualPage.h"
+#include "app/MediaExportWindow.h"
+#include "app/WifiSetupWindow.h"
 #include "app/ScanPage.h"
 #include "app/SleepWatcher.h"
 #include "foundation/MirrorError.h"
+#include "media/MediaBrowser.h"
+#include "media/MediaExporter.h"
+#include "network/ComputerWifiName.h"
 #include "mirror/ScrcpyCommandLine.h"
 #include "mirror/ui/GlassShellOverlayWindow.h"
 #include "network/ComputerNetworkWatcher.h"
@@ -138,6 +143,7 @@ AppDelegate::AppDelegate(Options options)
     setUpScanPage(options);
 
     connect(window_.get(), &MainWindow::clearLogsRequested, this, &AppDelegate::clearLogs);
+    connectToolWindowEntries();
     connect(sleepWatcher_, &SleepWatcher::didWake, this, &AppDelegate::workspaceDidWake);
     refreshTimer_.setInterval(kRefreshIntervalMs);
     connect(&refreshTimer_, &QTimer::timeout, this, [this] {
@@ -542,6 +548,41 @@ void AppDelegate::logToolCheck() {
     } catch (const MirrorError& error) {
         appendLog(error.what());
     }
+}
+
+void AppDelegate::connectToolWindowEntries() {
+    connect(window_.get(), &MainWindow::exportMediaRequested, this, &AppDelegate::exportMedia);
+    connect(window_.get(), &MainWindow::wifiSetupRequested, this, &AppDelegate::showWifiSetup);
+}
+
+void AppDelegate::exportMedia() {
+    auto target = manualPage_->mediaExportTargetDevice();
+    if (!target.device) {
+        manualPage_->showError(target.unavailableMessage);
+        return;
+    }
+    window_->setStatus("正在读取照片和视频...");
+    if (!mediaExportWindow_) {
+        mediaBrowser_ = std::make_shared<MediaBrowser>(service_->adbRunner(), service_->deviceDiscovery());
+        mediaExporter_ = std::make_shared<MediaExporter>(*mediaBrowser_, service_->clock());
+        mediaExportWindow_ = std::make_unique<MediaExportWindow>(mediaBrowser_, mediaExporter_);
+        mediaExportWindow_->move(window_->geometry().center() - mediaExportWindow_->rect().center());
+    }
+    // The window reads these glasses until it is closed and opened again.
+    mediaExportWindow_->present(target.device->serial);
+}
+
+void AppDelegate::showWifiSetup() {
+    if (!wifiSetupWindow_) {
+        auto wifi = std::make_shared<ComputerWifiName>();
+        WifiSetupController::Sources sources;
+        sources.currentWifiName = [wifi] { return wifi->currentSsid(); };
+        sources.currentWifiSecurityType = [wifi] { return wifi->currentSecurityType(); };
+        sources.store = &WirelessAdbWifiCredentialStore::shared();
+        sources.cache = &WirelessAdbWifiProfileCache::shared();
+        wifiSetupWindow_ = std::make_unique<WifiSetupWindow>(std::move(sources));
+    }
+    wifiSetupWindow_->present();
 }
 
 }  // namespace orvan

@@ -33,6 +33,10 @@ class WifiSystem;
 class WirelessAdbQrController;
 class WirelessAdbWifiCredentialStore;
 class MainWindow;
+class MediaBrowser;
+class MediaExporter;
+class MediaExportWindow;
+class WifiSetupWindow;
 class SleepWatcher;
 
 // Lifecycle and wiring: owns the service, the recent-device store, the activity log and the main
@@ -99,6 +103,13 @@ public:
     // The scan page's stop button: that mirror stops, wireless ADB stays.
     void stopMirroringSession(const std::string& key, std::function<void(bool stopped)> done = {});
     const std::map<pid_t, GlassShellOverlayWindow*>& glassShellOverlays() const { return overlays_; }
+    // exportMedia: opens the export window (created on first use) on the export target's glasses,
+    // or says why there are none.
+    void exportMedia();
+    // showWifiSetup: the Wi-Fi setup window (created on first use), refilled and in front.
+    void showWifiSetup();
+    MediaExportWindow* mediaExportWindow() const { return mediaExportWindow_.get(); }
+    WifiSetupWindow* wifiSetupWindow() const { return wifiSetupWindow_.get(); }
     // Lets a test pretend the app lost focus at a given time.
     void setInactiveSince(std::chrono::steady_clock::time_point when) { inactiveSince_ = when; }
 
@@ -145,6 +156,13 @@ private:
     bool terminated_ = false;
     bool displayLost_ = false;
     std::optional<std::string> terminationReason_;
+
+    // The export and Wi-Fi setup windows, made on first use and kept (hidden) when closed.
+    void connectToolWindowEntries();
+    std::shared_ptr<MediaBrowser> mediaBrowser_;
+    std::shared_ptr<MediaExporter> mediaExporter_;
+    std::unique_ptr<MediaExportWindow> mediaExportWindow_;
+    std::unique_ptr<WifiSetupWindow> wifiSetupWindow_;
 };
 
 }  // namespace orvan

@@ -48,6 +48,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     bottomRow->addStretch();
     bottomRow->addWidget(logToggle_);
     layout->addLayout(bottomRow);
+    addToolEntries(layout);
 
     logPanel_ = new QWidget(central);
     logPanel_->setObjectName("logPanel");
@@ -112,6 +113,27 @@ void MainWindow::showPage(MirrorPageMode mode) {
     pageStack_->setCurrentWidget(scan ? static_cast<QWidget*>(scanPage_) : static_cast<QWidget*>(manualPage_));
     scanModeButton_->setChecked(scan);
     manualModeButton_->setChecked(!scan);
+}
+
+void MainWindow::addToolEntries(QVBoxLayout* layout) {
+    auto* row = new QHBoxLayout;
+    exportMedia_ = new QPushButton("导出照片和视频", layout->parentWidget());
+    exportMedia_->setObjectName("exportMediaButton");
+    exportMedia_->setEnabled(false);
+    exportMedia_->setToolTip("请先连接并选择一个当前在线的设备页签");
+    wifiQr_ = new QPushButton("仅生成联网二维码", exportMedia_->parentWidget());
+    wifiQr_->setObjectName("wifiQrButton");
+    wifiQr_->setToolTip("只生成连接当前 WiFi 的二维码，不开启无线 ADB 或投屏");
+    row->addWidget(exportMedia_);
+    row->addWidget(wifiQr_);
+    row->addStretch();
+    layout->addLayout(row);
+    connect(exportMedia_, &QPushButton::clicked, this, &MainWindow::exportMediaRequested);
+    connect(wifiQr_, &QPushButton::clicked, this, &MainWindow::wifiSetupRequested);
+    connect(manualPage_, &ManualPage::exportAvailabilityChanged, this, [this](bool available, const QString& tooltip) {
+        exportMedia_->setEnabled(available);
+        exportMedia_->setToolTip(tooltip);
+    });
 }
 
 void MainWindow::appendLogLine(const QString& line) {

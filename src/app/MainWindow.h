@@ -43,9 +43,13 @@ public:
     void showTraditionalConnectionPage();
     QCheckBox* audioCheckbox() const { return audio_; }
     QPlainTextEdit* logView() const { return logView_; }
+    QPushButton* exportMediaButton() const { return exportMedia_; }
+    QPushButton* wifiQrButton() const { return wifiQr_; }
 
 signals:
     void clearLogsRequested();
+    void exportMediaRequested();
+    void wifiSetupRequested();
 
 private:
     // The mode buttons above the page stack, scan page first.
@@ -62,6 +66,11 @@ private:
     QWidget* logPanel_;
     QPlainTextEdit* logView_;
     QPushButton* logToggle_;
+
+    // The entries below the pages: export of photos and videos, and the Wi-Fi-only QR code.
+    void addToolEntries(QVBoxLayout* layout);
+    QPushButton* exportMedia_ = nullptr;
+    QPushButton* wifiQr_ = nullptr;
 };
 
 }  // namespace orvan

@@ -180,4 +180,8 @@ void ManualPage::showInformation(const std::string& message, const std::string& 
     box->open();
 }
 
+void ManualPage::setExportAvailability(bool available, const std::string& tooltip) {
+    emit exportAvailabilityChanged(available, qt(tooltip));
+}
+
 }  // namespace orvan

@@ -37,10 +37,15 @@ public:
     void setBusy(bool busy) override;
     void showWarning(const std::string& title, const std::string& message) override;
     void showInformation(const std::string& message, const std::string& button) override;
+    void setExportAvailability(bool available, const std::string& tooltip) override;
 
     QString statusText() const;
     // The alert last shown (for the log panel's tests and for screenshots).
     QString lastAlertText() const { return lastAlert_; }
+
+signals:
+    // The export entry below the pages follows the page's export target.
+    void exportAvailabilityChanged(bool available, const QString& tooltip);
 
 private:
     QLabel* addRow(QGridLayout* grid, int row, const QString& name, const QString& objectName);

@@ -19,7 +19,9 @@ public:
     void async(Task task) {
         std::unique_lock lock(mutex_);
         tasks_.push_back(std::move(task));
-        if (idle_ > 0) {
+        // An idle worker counts until it has taken a task: two tasks posted before a woken worker
+        // runs must not both count on it, or the second waits behind whatever the first blocks on.
+        if (idle_ >= tasks_.size()) {
             wake_.notify_one();
             return;
         }

@@ -260,6 +260,12 @@ void ManualPageController::updateSelection() {
     if (diagnosis_) rows.status = *diagnosis_;
     view_.showStatusRows(rows);
     view_.setAudioForwarding(backend_->isAudioForwardingEnabled(), audioTooltip(!mirrors_.empty()));
+    auto exportTarget = mediaExportTargetDevice();
+    view_.setExportAvailability(exportTarget.device.has_value(), exportTarget.tooltip);
+}
+
+ExportTarget ManualPageController::mediaExportTargetDevice() const {
+    return orvan::mediaExportTargetDevice(selected_, mirrors_, detected_);
 }
 
 void ManualPageController::selectDeviceTab(size_t index) {

@@ -56,6 +56,11 @@ public:
     virtual void setBusy(bool busy) = 0;
     virtual void showWarning(const std::string& title, const std::string& message) = 0;
     virtual void showInformation(const std::string& message, const std::string& button) = 0;
+    // Whether the export entry has glasses to read from, and its tool tip.
+    virtual void setExportAvailability(bool available, const std::string& tooltip) {
+        (void)available;
+        (void)tooltip;
+    }
 };
 
 // The manual page's state and rules, without widgets. Lives on the main thread; blocking work
@@ -80,6 +85,9 @@ public:
     // After a mirror ended elsewhere (window closed): drop mirrors that no longer run.
     void syncActiveMirrorUi();
     void showError(const std::string& message);
+    // The glasses the export window reads from (with the entry's tool tip, and the error to
+    // show when there are none).
+    ExportTarget mediaExportTargetDevice() const;
 
     // The running mirrors as the scan page lists them: told after every render (the listener
     // ignores an unchanged list).

@@ -11,6 +11,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
+#include "app/ManualPage.h"
 #include "platform/FakeWifiSystem.h"
 #include "support/TempDir.h"
 
@@ -72,6 +73,17 @@ TEST_F(AppShellTest, ClearingEmptiesViewAndFileAndReportsAFailedWrite) {
     QTest::mouseClick(button("clearLogs"), Qt::LeftButton);
     auto* status = delegate_->window().findChild<QLabel*>("statusValue");
     EXPECT_EQ(status->text(), "日志文件清除失败");
+}
+
+TEST_F(AppShellTest, ExportWithoutOnlineGlassesSaysWhyAndOpensNothing) {
+    delegate_->manualPage().loadRecentDevices();
+    auto* entry = delegate_->window().exportMediaButton();
+    EXPECT_FALSE(entry->isEnabled());
+    EXPECT_EQ(entry->toolTip(), "请先连接并选择一个当前在线的设备页签");
+    EXPECT_EQ(delegate_->window().wifiQrButton()->toolTip(), "只生成连接当前 WiFi 的二维码，不开启无线 ADB 或投屏");
+    delegate_->exportMedia();
+    EXPECT_EQ(delegate_->window().manualPage()->lastAlertText(), "操作失败\n未检测到当前在线的 ADB 设备，请先连接并选择 Tervo3。");
+    EXPECT_EQ(delegate_->mediaExportWindow(), nullptr);
 }
 
 }  // namespace

@@ -1,18 +1,24 @@
 // Writes screenshots for review on a real X display (scripts/screenshot runs it under Xvfb): the
-// scan page's states (password card, waiting, failure, two running mirrors, disable code), then
-// the manual page before and during a mirror of a simulated USB-attached pair.
+// scan page's states (password card, waiting, failure, two running mirrors, disable code), the
+// manual page before and during a mirror of a simulated USB-attached pair, the export window's
+// grid with previews and during an export, and the Wi-Fi setup window with its code.
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
 #include "app/ManualPage.h"
+#include "app/MediaExportWindow.h"
+#include "app/WifiSetupWindow.h"
 #include "app/QtMainQueue.h"
 #include "app/ScanPage.h"
 #include "network/WirelessAdbWifiCredentialStore.h"
@@ -70,6 +76,44 @@ bool saveScanPageStates(orvan::AppDelegate& delegate, const QString& folder) {
     return ok;
 }
 
+bool saveToolWindows(orvan::AppDelegate& delegate, orvan::testing::AdbWorld& world, const QString& folder) {
+    delegate.exportMedia();
+    auto* exportWindow = delegate.mediaExportWindow();
+    if (!exportWindow) return false;
+    exportWindow->move(0, 0);
+    auto* grid = exportWindow->findChild<QListView*>("mediaGrid");
+    auto& media = exportWindow->controller();
+    bool listed = QTest::qWaitFor([&] { return !media.isLoadingMediaList() && grid->model()->rowCount() > 0; }, 60000);
+    orvan::MediaExportController::waitForPreviewRuns();  // every preview pulled; a file Qt cannot read has none
+    QTest::qWait(300);
+    bool ok = save(folder + "/export-grid.png") && listed;
+
+    std::filesystem::create_directories(world.root() / "export");
+    exportWindow->setFolderChooser([&](const QString&) { return std::optional(world.root() / "export"); });
+    media.toggleSelectAll(true);
+    media.exportSelectedMedia();
+    QTest::qWait(400);
+    ok = save(folder + "/export-progress.png") && ok;
+    bool exported = QTest::qWaitFor([&] { return !media.isExporting(); }, 120000);
+    QTest::qWait(300);
+    ok = save(folder + "/export-done.png") && ok && exported;
+    if (auto* alert = exportWindow->findChild<QMessageBox*>("mediaExportAlert")) alert->accept();
+    ok = QTest::qWaitFor([&] { return !media.isLoadingMediaList(); }, 60000) && ok;
+    exportWindow->hide();
+
+    delegate.showWifiSetup();
+    auto* wifi = delegate.wifiSetupWindow();
+    wifi->move(0, 0);
+    ok = QTest::qWaitFor([&] { return !wifi->controller().isWaiting(); }, 20000) && ok;
+    wifi->controller().ssidChanged("OrvanLab");
+    wifi->controller().passwordChanged("lab-password");
+    wifi->controller().generateWifiQrCode();
+    bool generated = QTest::qWaitFor([&] { return !wifi->controller().isWaiting(); }, 30000);
+    QTest::qWait(300);
+    if (!listed || !exported || !generated) std::fprintf(stderr, "screenshot: the export or Wi-Fi window did not settle\n");
+    return save(folder + "/wifi-setup.png") && ok && generated;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -119,6 +163,8 @@ int main(int argc, char** argv) {
     bool mirroring = QTest::qWaitFor([&] { return start->text() == "停止无线投屏"; }, 60000);
     QTest::qWait(800);
     ok = save(folder + "/manual-page-mirroring.png") && ok && mirroring && scanOk;
+
+    ok = saveToolWindows(*delegate, world, folder) && ok;
     delegate.reset();
     return ok ? 0 : 1;
 }
