@@ -1,8 +1,9 @@
-// Mirror windows end to end: the real adb with an isolated shared server and a private server on
-// test ports, simulated glasses on loopback addresses, and the scrcpy stand-in as the window
-// process (it checks its target through the adb and server it was given). Only what the real adb
-// proves: the switch to wireless and window reuse, and the sync to the shared server; the start
-// failures and stale-transport branches are scripted in MirrorOrchestratorTest.
+// Mirroring end to end: the real adb with an isolated shared server and a private server on test
+// ports, simulated glasses on loopback addresses, and the scrcpy stand-in as the window process
+// (it checks its target through the adb and server it was given). Only what the real adb proves:
+// the switch to wireless and window reuse, the private server's isolation, life cycle and sync to
+// the shared server, and a real authorization prompt; the branches are scripted in
+// MirrorOrchestratorTest and WirelessAdbConnectorTest.
 
 #include <gtest/gtest.h>
 
@@ -10,10 +11,12 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "adb/ListeningSocketOwner.h"
 #include "mirror/MirrorService.h"
 #include "platform/FakeWindowSystem.h"
 #include "support/AdbWorld.h"
 #include "support/ScopedEnvironment.h"
+#include "support/Wait.h"
 
 namespace orvan {
 namespace {
@@ -40,13 +43,21 @@ protected:
     }
 
     void TearDown() override {
+        if (!world) return;
+        // Whatever a flow did, it never started or killed a server without naming the private
+        // port: the shared server belongs to the developer.
+        for (const auto& invocation : world->adbTrace()) {
+            const auto command = invocation.command();
+            if (!command.empty() && (command[0] == "start-server" || command[0] == "kill-server")) {
+                EXPECT_EQ(invocation.serverPort(), std::to_string(world->privateServerPort()))
+                    << invocation.commandLine();
+            }
+        }
         if (service) {
             service->stopForTermination();
-            auto deadline = std::chrono::steady_clock::now() + 5s;
             auto& launcher = service->scrcpyLauncher();
-            while (!launcher.launchedChildrenNotEnded().empty() && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(10ms);
-            EXPECT_TRUE(launcher.launchedChildrenNotEnded().empty()) << "a stand-in is still running";
+            EXPECT_TRUE(testing::waitUntil([&] { return launcher.launchedChildrenNotEnded().empty(); }))
+                << "a stand-in is still running";
         }
         service.reset();
         world.reset();
@@ -181,6 +192,43 @@ TEST_F(MirrorE2eTest, AMirrorOnThePrivateServerIsSyncedToTheSharedOne) {
     EXPECT_EQ(world->deviceState(target), "device");
     EXPECT_TRUE(logged("已将眼镜同步到共享 5037，Android Studio 可继续调试: " + target));
     EXPECT_TRUE(mirror.scrcpyLauncher().isMirroring(target));
+}
+
+TEST_F(MirrorE2eTest, AuthorizationAcceptedWithinTheWaitConnects) {
+    SimulatedGlasses& glasses =
+        world->startGlasses({.auth = "key", .trustWorldKey = false, .acceptAfterSeconds = 1, .media = false});
+    std::string failure;
+    EXPECT_TRUE(makeService().wirelessAdbConnector().tryConnectWirelessAdb(
+        glasses.wlanAddress(), glasses.wirelessPort(), {.onFailure = [&](const std::string& why) { failure = why; }}))
+        << failure;
+    EXPECT_TRUE(logged("眼镜端 ADB 授权已确认: " + glasses.wifiSerial()));
+    EXPECT_EQ(world->deviceState(glasses.wifiSerial()), "device");
+}
+
+TEST_F(MirrorE2eTest, PrivateServerStartsRestartsAndStopsOnItsPort) {
+    auto& server = makeService().privateAdbServer();
+    const std::string port = std::to_string(world->privateServerPort());
+    auto serverPid = [&] {
+        ListeningSocketOwner owner;
+        return owner.ownerOf(owner.listeningSockets(world->privateServerPort()));
+    };
+    ASSERT_FALSE(serverPid());
+    ASSERT_TRUE(server.preparePrivateWirelessAdbServer(false));
+    EXPECT_TRUE(logged("投屏专用 ADB Server 已就绪: 127.0.0.1:" + port));
+    auto first = serverPid();
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(server.restartPrivateWirelessAdbServer());
+    auto second = serverPid();
+    ASSERT_TRUE(second);
+    EXPECT_NE(*first, *second);
+
+    server.stopPrivateWirelessAdbServer();
+    EXPECT_TRUE(logged("应用退出，已停止投屏专用 ADB Server: 127.0.0.1:" + port));
+    EXPECT_TRUE(testing::waitUntil([&] { return !serverPid(); }));
+    // A stop with no server running still asks, and says that it could not stop one.
+    server.stopPrivateWirelessAdbServer();
+    EXPECT_EQ(tracedCommands("kill-server").size(), 3u);
+    EXPECT_EQ(tracedCommands("start-server").size(), 2u);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The start, stop and disconnect paths against the scripted fake adb and a scripted scrcpy, on a
-// virtual clock: which commands run in which order, what the maps hold afterwards, what is logged
+// The start, stop and disconnect paths against the scripted adb answered in-process and a
+// scripted scrcpy, on a virtual clock: which commands run in which order, what the maps hold afterwards, what is logged
 // and which failures are retried.
 
 #include <gtest/gtest.h>
@@ -8,10 +8,10 @@
 
 #include "adb/DeviceDiscovery.h"
 #include "foundation/MirrorError.h"
-#include "mirror/ConnectionRig.h"
-#include "mirror/FakeScrcpyScript.h"
 #include "mirror/MirrorOrchestrator.h"
 #include "platform/FakeWindowSystem.h"
+#include "support/ConnectionRig.h"
+#include "support/FakeScrcpy.h"
 
 namespace orvan {
 namespace {
@@ -34,22 +34,13 @@ std::string failingOnce(const std::string& firstFailure) {
 }
 
 ConnectedAdbDevice wirelessDevice(const std::string& serial, std::optional<std::string> deviceId = std::nullopt) {
-    ConnectedAdbDevice device;
-    device.serial = serial;
-    device.connectionKind = connection_kind::kWireless;
-    device.ip = serial.substr(0, serial.find(':'));
-    device.deviceId = std::move(deviceId);
-    device.hasWireless = true;
-    return device;
+    return {serial, connection_kind::kWireless, serial.substr(0, serial.find(':')), {}, {}, deviceId, false, true};
 }
-
 ConnectedAdbDevice usbDevice(const std::string& serial) {
-    ConnectedAdbDevice device;
-    device.serial = serial;
-    device.connectionKind = connection_kind::kUsb;
-    device.deviceId = serial;
-    device.hasUsb = true;
-    return device;
+    return {serial, connection_kind::kUsb, {}, {}, {}, serial, true, false};
+}
+FiniteRun noProcesses() {
+    return {};
 }
 
 class MirrorOrchestratorTest : public ::testing::Test {
@@ -62,9 +53,7 @@ protected:
     }
     ~MirrorOrchestratorTest() override {
         launcher->stopProcessKeys(launcher->registeredProcessKeys());
-        auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (!launcher->launchedChildrenNotEnded().empty() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(10ms);
+        EXPECT_TRUE(testing::waitUntil([&] { return launcher->launchedChildrenNotEnded().empty(); }));
     }
 
     std::string errorOf(const std::function<void()>& operation) {
@@ -87,9 +76,7 @@ protected:
                                rig.log,
                                &rig.clock,
                                std::make_shared<FakeWindowSystem>(),
-                               [] {
-                                   return FiniteRun{false, 0, ""};
-                               },
+                               noProcesses,
                                main,
                                {}});
     DeviceDiscovery discovery{rig.runner, rig.tools};
@@ -168,40 +155,52 @@ TEST_F(MirrorRecoveryTest, AnOfflineTargetIsReconnectedAloneBeforeTheSecondStart
     EXPECT_EQ(scrcpy.runs().size(), 2u);
 }
 
-TEST_F(MirrorRecoveryTest, AFailedReconnectEndsWithItsReason) {
-    rig.adb.on({"disconnect", t}).reply("error: no such device '" + t + "'", 1);
-    rig.adb.on({"connect", t}).reply("failed to connect to '" + t + "': Connection refused", 1);
+// Failures that end the recovery without a second start: the glasses' state decides.
+struct Unrecoverable {
+    const char* name;
+    std::function<void(testing::FakeAdb&)> rules;  // ahead of the glasses' own
+    const char* state;                             // the transport's state after the failure
+    std::string target;
+    std::string error;  // how the start's error begins (and more follows when `more`)
+    bool more = false;
+    friend void PrintTo(const Unrecoverable& row, std::ostream* out) { *out << row.name; }
+};
+
+class MirrorUnrecoverableTest : public MirrorRecoveryTest, public ::testing::WithParamInterface<Unrecoverable> {};
+
+TEST_P(MirrorUnrecoverableTest, EndsAfterTheFirstStart) {
+    GetParam().rules(rig.adb);
     scriptGlasses();
-    rig.adb.setVariable("state", "");
+    rig.adb.setVariable("state", GetParam().state);
     auto error = errorOf([&] {
-        orchestrator.startScrcpyWithWirelessTransportRecovery(t, false, std::nullopt, nullptr, nullptr, kShared);
+        orchestrator.startScrcpyWithWirelessTransportRecovery(GetParam().target, false, std::nullopt, nullptr, nullptr,
+                                                              kShared);
     });
-    EXPECT_EQ(error.rfind("scrcpy 启动失败，当前眼镜定向重连失败。 ", 0), 0u) << error;
-    EXPECT_GT(error.size(), std::string("scrcpy 启动失败，当前眼镜定向重连失败。 ").size());
-    EXPECT_TRUE(logged("scrcpy 第 1 次启动失败: target=" + t + ", state=missing, detail=" + firstFailure));
+    const std::string expected = GetParam().error == "first" ? firstFailure : GetParam().error;
+    EXPECT_TRUE(error.starts_with(expected)) << error;
+    EXPECT_EQ(error.size() > expected.size(), GetParam().more) << error;
     EXPECT_EQ(scrcpy.runs().size(), 1u);
 }
 
-TEST_F(MirrorRecoveryTest, AnUnauthorizedTargetThatStaysSoGivesTheFirstError) {
-    scriptGlasses();
-    rig.adb.setVariable("state", "unauthorized");
-    auto error = errorOf([&] {
-        orchestrator.startScrcpyWithWirelessTransportRecovery(t, false, std::nullopt, nullptr, nullptr, kShared);
-    });
-    EXPECT_EQ(error, firstFailure);
-    EXPECT_EQ(scrcpy.runs().size(), 1u);
-}
-
-TEST_F(MirrorRecoveryTest, ATargetThatIsNotBackInStateDeviceIsNotStartedAgain) {
-    // "device" when the failure is looked at, gone when the second start would run.
-    rig.adb.on({"-s", t, "get-state"}).when("state", "device").reply("device").sets("state", "");
-    scriptGlasses();
-    auto error = errorOf([&] {
-        orchestrator.startScrcpyWithWirelessTransportRecovery(t, false, std::nullopt, nullptr, nullptr, kShared);
-    });
-    EXPECT_EQ(error, "当前眼镜 ADB 未恢复到 device 状态: " + t);
-    EXPECT_EQ(scrcpy.runs().size(), 1u);
-}
+const std::string T = testing::kTarget;
+INSTANTIATE_TEST_SUITE_P(
+    States, MirrorUnrecoverableTest,
+    ::testing::Values(
+        Unrecoverable{"reconnectFails",
+                      [](testing::FakeAdb& adb) {
+                          adb.on({"disconnect", T}).reply("error: no such device '" + T + "'", 1);
+                          adb.on({"connect", T}).reply("failed to connect to '" + T + "': Connection refused", 1);
+                      },
+                      "", T, "scrcpy 启动失败，当前眼镜定向重连失败。 ", true},
+        Unrecoverable{"staysUnauthorized", [](testing::FakeAdb&) {}, "unauthorized", T, "first"},
+        // "device" when the failure is looked at, gone when the second start would run.
+        Unrecoverable{"notBackInStateDevice",
+                      [](testing::FakeAdb& adb) {
+                          adb.on({"-s", T, "get-state"}).when("state", "device").reply("device").sets("state", "");
+                      },
+                      "device", T, "当前眼镜 ADB 未恢复到 device 状态: " + T},
+        Unrecoverable{"noPortInTheTarget", [](testing::FakeAdb&) {}, "device", "SERIAL1", "first"}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(MirrorRecoveryTest, AReplacedSessionStopsTheRecovery) {
     scriptGlasses();
@@ -360,7 +359,7 @@ TEST_F(MirrorFromDeviceListTest, AStaleWirelessPairWithoutItsCableNamesItsOldAdd
                          "）。请保留 USB 连接并点击“检测设备”，小助手会读取眼镜当前 IP 后重新连接。"
                          " 原地址：127.0.0.2。");
     EXPECT_TRUE(logged("检测到失效的无线 ADB 连接，正在刷新当前眼镜地址: " + t));
-    EXPECT_EQ(rig.invocationsExactly("disconnect " + t).at(0).timeout, 4.0);
+    EXPECT_EQ(rig.runsOf("disconnect " + t).at(0).timeout, 4.0);
     EXPECT_TRUE(scrcpy.runs().empty());
 }
 
@@ -396,11 +395,7 @@ TEST_F(MirrorFromDeviceListTest, AUsbPairWhoseWirelessSideNeverAnswersIsDisconne
 TEST_F(MirrorFromDeviceListTest, ARecentDeviceIsReconnectedByItsAddress) {
     rig.adb.on({"connect", "127.0.0.2:5555"}).reply("connected to 127.0.0.2:5555");
     scriptGlasses();
-    ConnectedAdbDevice recent;
-    recent.serial = "SER9";
-    recent.connectionKind = connection_kind::kRecent;
-    recent.ip = "127.0.0.2";
-    recent.deviceId = "SER9";
+    ConnectedAdbDevice recent{"SER9", connection_kind::kRecent, "127.0.0.2", {}, {}, "SER9", false, false};
     EXPECT_EQ(orchestrator.startWirelessMirror(recent), t);
     EXPECT_EQ(targets.mirrorTargetsBySource(), (std::map<std::string, std::string>{{"SER9", t}}));
     EXPECT_EQ(targets.preferredDeviceSerial(), "SER9");

@@ -7,48 +7,33 @@
 namespace orvan {
 namespace {
 
-TEST(ScrcpyFailureSummary, KeepsTheLastFourNonEmptyLinesJoined) {
+std::string repeated(const std::string& piece, int times) {
     std::string text;
-    for (int i = 1; i <= 10; ++i) text += "line " + std::to_string(i) + "\n\n";
-    EXPECT_EQ(scrcpyFailureSummary(text), "line 7 | line 8 | line 9 | line 10");
-    EXPECT_EQ(scrcpyFailureSummary("only\n"), "only");
-    EXPECT_EQ(scrcpyFailureSummary("a\nb"), "a | b");
+    for (int i = 0; i < times; ++i) text += piece;
+    return text;
 }
 
-TEST(ScrcpyFailureSummary, EmptyAndBlankTextGiveNothing) {
-    EXPECT_EQ(scrcpyFailureSummary(""), "");
-    EXPECT_EQ(scrcpyFailureSummary(" \n\t\r\n   \n"), "");
-}
-
-TEST(ScrcpyFailureSummary, SplitsAtEveryKindOfLineBreakAndTrimsEachLine) {
-    std::string text = "  one \r\ntwo\rthree\vfour\ffive\xC2\x85six\xE2\x80\xA8seven\xE2\x80\xA9  eight  ";
-    EXPECT_EQ(scrcpyFailureSummary(text), "five | six | seven | eight");
-}
-
-TEST(ScrcpyFailureSummary, ALongSummaryKeepsItsTailBehindAnEllipsis) {
-    std::string line(600, 'a');
-    line.replace(600 - 3, 3, "END");
-    auto summary = scrcpyFailureSummary(line);
-    ASSERT_EQ(summary.size(), 480u);
-    EXPECT_EQ(summary.substr(0, 3), "...");
-    EXPECT_EQ(summary.substr(3), line.substr(600 - 477));
-
-    EXPECT_EQ(scrcpyFailureSummary(std::string(480, 'b')), std::string(480, 'b'));
-    EXPECT_EQ(scrcpyFailureSummary(std::string(481, 'b')), "..." + std::string(477, 'b'));
-}
-
-TEST(ScrcpyFailureSummary, CountsCharactersNotBytes) {
-    // 300 Chinese characters are 900 bytes but stay under the limit.
-    std::string chinese;
-    for (int i = 0; i < 300; ++i) chinese += "错";
-    EXPECT_EQ(scrcpyFailureSummary(chinese), chinese);
-
-    std::string longer;
-    for (int i = 0; i < 500; ++i) longer += "误";
-    auto summary = scrcpyFailureSummary(longer);
-    std::string tail;
-    for (int i = 0; i < 477; ++i) tail += "误";
-    EXPECT_EQ(summary, "..." + tail);
+// The last four non-empty lines, trimmed and joined; a long summary keeps its tail of 477
+// characters (not bytes) behind an ellipsis.
+TEST(ScrcpyFailureSummary, KeepsTheTrimmedTailOfTheLastFourLines) {
+    std::string tenLines;
+    for (int i = 1; i <= 10; ++i) tenLines += "line " + std::to_string(i) + "\n\n";
+    const std::string endsInEnd = std::string(597, 'a') + "END";
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {tenLines, "line 7 | line 8 | line 9 | line 10"},
+        {"only\n", "only"},
+        {"a\nb", "a | b"},
+        {"", ""},
+        {" \n\t\r\n   \n", ""},
+        {"  one \r\ntwo\rthree\vfour\ffive\xC2\x85six\xE2\x80\xA8seven\xE2\x80\xA9  eight  ",
+         "five | six | seven | eight"},
+        {endsInEnd, "..." + endsInEnd.substr(600 - 477)},
+        {std::string(480, 'b'), std::string(480, 'b')},
+        {std::string(481, 'b'), "..." + std::string(477, 'b')},
+        {repeated("错", 300), repeated("错", 300)},
+        {repeated("误", 500), "..." + repeated("误", 477)},
+    };
+    for (const auto& [text, summary] : cases) EXPECT_EQ(scrcpyFailureSummary(text), summary) << text.substr(0, 40);
 }
 
 }  // namespace

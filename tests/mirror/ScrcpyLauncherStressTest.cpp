@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "foundation/MirrorError.h"
-#include "mirror/FakeScrcpyScript.h"
 #include "mirror/ScrcpyLauncher.h"
 #include "platform/FakeWindowSystem.h"
+#include "support/FakeScrcpy.h"
 
 namespace orvan {
 namespace {
@@ -53,12 +53,8 @@ TEST(ScrcpyLauncherStress, ConcurrentStartsAndStopsLeaveNothingBehind) {
     sink->set([&](const std::string& line) {
         if (line.starts_with("scrcpy 启动就绪")) ++readyLines;
     });
-    auto launcher =
-        ScrcpyLauncher::create(ScrcpyLauncherSettings{folder.tools(), 15997, sink, &SystemClock::shared(), windows,
-                                                      [] {
-                                                          return FiniteRun{false, 0, ""};
-                                                      },
-                                                      main, {}});
+    auto launcher = ScrcpyLauncher::create(ScrcpyLauncherSettings{
+        folder.tools(), 15997, sink, &SystemClock::shared(), windows, [] { return FiniteRun{}; }, main, {}});
     // Reports race with the look-ups, which drop dead windows first; they only must not break
     // anything.
     std::atomic<int> reported{0};
@@ -108,11 +104,10 @@ TEST(ScrcpyLauncherStress, ConcurrentStartsAndStopsLeaveNothingBehind) {
     }
     for (auto& worker : workers) worker.join();
 
+    // The last reports reach the main queue, which keeps running until the registry is empty.
     launcher->stopProcessKeys(launcher->registeredProcessKeys());
-    auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!launcher->launchedChildrenNotEnded().empty() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
-    std::this_thread::sleep_for(100ms);  // let the last reports reach the main queue
+    EXPECT_TRUE(testing::waitUntil(
+        [&] { return launcher->launchedChildrenNotEnded().empty() && launcher->registrySnapshot().empty(); }));
     done = true;
     mainThread.join();
     checker.join();

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
-
 #include "mirror/WirelessAdbConnectText.h"
 
 namespace orvan {
@@ -56,15 +53,9 @@ TEST(WirelessAdbConnectText, HugeOutputIsClassifiedWhole) {
 TEST(WirelessAdbConnectText, RetryDelayDescription) {
     EXPECT_EQ(retryDelayDescription(4.0), "4");
     EXPECT_EQ(retryDelayDescription(0.4), "0.4");
-    EXPECT_EQ(retryDelayDescription(1.0), "1");
-    EXPECT_EQ(retryDelayDescription(8.0), "8");
     EXPECT_EQ(retryDelayDescription(2.5), "2.5");
     EXPECT_EQ(retryDelayDescription(0.25), "0.2");  // one decimal, as printf rounds it
     EXPECT_EQ(retryDelayDescription(0), "0");
-    // Values no caller passes still print without trouble.
-    EXPECT_EQ(retryDelayDescription(std::nan("")), "nan");
-    EXPECT_EQ(retryDelayDescription(std::numeric_limits<double>::infinity()), "inf");
-    EXPECT_TRUE(retryDelayDescription(1e300).ends_with(".0"));
 }
 
 TEST(WirelessAdbConnectText, ConnectErrorForAnUnreachableNetwork) {

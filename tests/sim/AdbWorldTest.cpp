@@ -1,4 +1,5 @@
-// The test world itself: isolation, the tracing adb, and clean-up even of what a test left.
+// The test world itself: what keeps every end-to-end test away from the developer's home and
+// adb servers, and the clean-up even of what a failed test left.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -59,37 +60,6 @@ TEST_F(AdbWorldTest, EnvironmentIsIsolatedAndRestored) {
     ::unsetenv("ANDROID_SERIAL");
 }
 
-TEST_F(AdbWorldTest, ToolFolderAdbRecordsEveryCallAndRunsTheRealOne) {
-    AdbWorld world;
-    ASSERT_TRUE(std::filesystem::exists(world.toolFolder() / "adb"));
-    EXPECT_TRUE(std::filesystem::exists(world.toolFolder() / "scrcpy-server"));
-    if (AdbWorld::scrcpyStandinPath()) {
-        EXPECT_TRUE(std::filesystem::exists(world.toolFolder() / "scrcpy"));
-    }
-
-    const auto adb = (world.toolFolder() / "adb").string();
-    const CommandResult devices = runCommand({adb, "devices"}, std::chrono::seconds(20));
-    EXPECT_EQ(devices.exitCode, 0) << devices.err;
-    EXPECT_EQ(devices.out, "List of devices attached\n\n");
-    const CommandResult bad =
-        runCommand({adb, "-s", "127.9.9.9:5555", "-P", std::to_string(world.privateServerPort()), "get-state"},
-                   std::chrono::seconds(20));
-    EXPECT_EQ(bad.exitCode, 1);
-
-    const auto trace = world.adbTrace();
-    ASSERT_EQ(trace.size(), 2u);
-    EXPECT_EQ(trace[0].args, (std::vector<std::string>{"devices"}));
-    EXPECT_EQ(trace[0].envValue("ANDROID_ADB_SERVER_PORT"), std::to_string(world.adbServerPort()));
-    EXPECT_EQ(trace[0].envValue("HOME"), world.home().string());
-    EXPECT_FALSE(trace[0].envValue("ANDROID_SERIAL"));
-    EXPECT_EQ(trace[1].serial(), "127.9.9.9:5555");
-    EXPECT_EQ(trace[1].serverPort(), std::to_string(world.privateServerPort()));
-    EXPECT_EQ(trace[1].command(), (std::vector<std::string>{"get-state"}));
-
-    world.clearAdbTrace();
-    EXPECT_TRUE(world.adbTrace().empty());
-}
-
 TEST_F(AdbWorldTest, DestructionKillsServersAndSimulatorsAndRemovesTheFolder) {
     int serverPort = 0, privatePort = 0;
     pid_t simulator = 0;
@@ -112,17 +82,6 @@ TEST_F(AdbWorldTest, DestructionKillsServersAndSimulatorsAndRemovesTheFolder) {
     EXPECT_EQ(::kill(simulator, 0), -1);  // reaped, not a zombie
     EXPECT_EQ(errno, ESRCH);
     EXPECT_FALSE(std::filesystem::exists(root));
-}
-
-TEST_F(AdbWorldTest, GlassesGetDistinctLoopbackAddressesAndStorageInsideTheWorld) {
-    AdbWorld world;
-    SimulatedGlasses& a = world.startGlasses({.media = false});
-    SimulatedGlasses& b = world.startGlasses({.media = false});
-    EXPECT_NE(a.wlanAddress(), b.wlanAddress());
-    EXPECT_TRUE(a.wlanAddress().starts_with("127."));
-    EXPECT_NE(a.serialNo(), b.serialNo());
-    EXPECT_TRUE(a.storageRoot().string().starts_with(world.root().string()));
-    EXPECT_THROW(a.control("no-such-command"), std::runtime_error);
 }
 
 }  // namespace

@@ -194,6 +194,40 @@ std::vector<FakeAdbCall> FakeAdb::unmatchedCalls() const {
     return unmatched;
 }
 
+std::function<FiniteRun(const ProcessSpec&, std::chrono::duration<double>)> FakeAdb::inProcess() {
+    return [this](const ProcessSpec& spec, std::chrono::duration<double> timeout) {
+        FolderLock lock(folder_);
+        std::string stateText = readFile(folder_ / kFakeAdbStateFile);
+        FakeAdbState state;
+        if (stateText.empty())
+            state.variables = scenario_.variables;
+        else
+            state = nlohmann::json::parse(stateText).get<FakeAdbState>();
+        state.runs.resize(scenario_.rules.size(), 0);
+        FakeAdbCall call;
+        call.arguments = spec.arguments;
+        FakeAdbResponse response = scenario_.unmatched;
+        if (auto rule = findRule(scenario_, state.variables, spec.arguments)) {
+            const auto& responses = scenario_.rules[*rule].responses;
+            size_t index = std::min<size_t>(static_cast<size_t>(state.runs[*rule]++), responses.size() - 1);
+            response = responses[index];
+            call.rule = static_cast<int>(*rule);
+            call.response = static_cast<int>(index);
+        }
+        for (const auto& [name, value] : response.set) state.variables[name] = value;
+        std::ofstream(folder_ / kFakeAdbStateFile, std::ios::trunc) << nlohmann::json(state).dump();
+        const bool timedOut = response.hang || response.delay >= timeout.count();
+        nlohmann::json record = call;
+        record["event"] = "start";
+        std::ofstream calls(folder_ / kFakeAdbCallsFile, std::ios::app);
+        calls << record.dump() << "\n"
+              << nlohmann::json{{"event", timedOut ? "terminated" : "end"}, {"pid", 0}}.dump() << "\n";
+        std::string bytes;
+        for (int i = 0; i < response.repeat; ++i) bytes += response.output + bytesFromHex(response.outputHex);
+        return FiniteRun{timedOut, response.status, timedOut ? std::string() : bytes};
+    };
+}
+
 bool FakeAdb::waitForTerminated(int pid, std::chrono::milliseconds timeout) const {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (true) {

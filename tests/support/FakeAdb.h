@@ -35,9 +35,11 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "foundation/ProcessRunner.h"
 #include "foundation/ToolLocation.h"
 #include "support/FakeAdbScenario.h"
 #include "support/TempDir.h"
@@ -95,6 +97,11 @@ public:
     std::vector<FakeAdbCall> unmatchedCalls() const;
     // Waits (real time) until the run with that pid is recorded as terminated.
     bool waitForTerminated(int pid, std::chrono::milliseconds timeout = std::chrono::milliseconds(2000)) const;
+
+    // The same scenario answered in this process, for AdbRunner::setCommandRunner: runs change the
+    // variables and are recorded (pid 0, no environment) like the executable's, but start no child.
+    // A response that hangs or waits past the caller's time-out is that time-out, at once.
+    std::function<FiniteRun(const ProcessSpec&, std::chrono::duration<double>)> inProcess();
 
     // Rewrites the scenario file (the builders do this themselves).
     void writeScenario() const;

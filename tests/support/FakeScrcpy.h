@@ -2,31 +2,28 @@
 
 // A tool folder whose `scrcpy` is a small shell script, for launcher tests that need exact
 // control over what the window process prints, how long it takes and how it ends. Each run
-// appends "<pid> <arguments>" to "runs" and saves its environment and working directory, and
-// its pid to "pid", before the behaviour the test chose. Behaviours end in `exec` so that the
-// pid the launcher knows is the process that holds the pipe and receives SIGTERM.
+// appends "<pid> <arguments>" to "runs" and saves its environment, and its pid to "pid", before the behaviour the test
+// chose. Behaviours end in `exec` so that the pid the launcher knows is the process that holds the pipe and receives
+// SIGTERM.
 
 #include <signal.h>
-#include <sys/stat.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "foundation/ToolLocation.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 
 namespace orvan::testing {
 
 namespace fakescrcpy {
 // The readiness line in mixed case: scrcpy's spelling has changed between versions.
-inline const std::string ready = "sleep 0.1; echo 'iNfO: tExTuRe: 1280x720'; exec sleep 60";
+inline const std::string ready = "echo 'iNfO: tExTuRe: 1280x720'; exec sleep 60";
 inline const std::string hang = "echo 'INFO: scrcpy 2.x'; echo 'waiting for video'; exec sleep 60";
 }  // namespace fakescrcpy
 
@@ -34,24 +31,19 @@ class FakeScrcpyFolder {
 public:
     explicit FakeScrcpyFolder(const std::string& behaviour) : folder_("orvan-fake-scrcpy") {
         std::ofstream(folder_ / "adb") << "#!/bin/sh\nexit 0\n";
-        setBehaviour(behaviour);
         std::filesystem::permissions(folder_ / "adb", std::filesystem::perms::owner_all);
+        setBehaviour(behaviour);
     }
     ~FakeScrcpyFolder() {
-        // Whatever a test left behind ends here.
-        for (pid_t pid : runPids()) ::kill(pid, SIGKILL);
+        for (pid_t pid : runPids()) ::kill(pid, SIGKILL);  // whatever a test left behind ends here
     }
 
     void setBehaviour(const std::string& behaviour) {
-        auto script = folder_ / "scrcpy";
-        std::ofstream(script) << "#!/bin/sh\n"
-                                 "here=$(dirname \"$0\")\n"
-                                 "echo \"$$ $*\" >> \"$here/runs\"\n"
-                                 "env > \"$here/env.$$\"\n"
-                                 "pwd > \"$here/cwd.$$\"\n"
-                                 "echo $$ > \"$here/pid.tmp\" && mv \"$here/pid.tmp\" \"$here/pid\"\n"
-                              << behaviour << "\n";
-        std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+        std::ofstream(folder_ / "scrcpy") << "#!/bin/sh\nhere=$(dirname \"$0\")\necho \"$$ $*\" >> \"$here/runs\"\n"
+                                             "env > \"$here/env.$$\"\n"
+                                             "echo $$ > \"$here/pid.tmp\" && mv \"$here/pid.tmp\" \"$here/pid\"\n"
+                                          << behaviour << "\n";
+        std::filesystem::permissions(folder_ / "scrcpy", std::filesystem::perms::owner_all);
     }
     void addScrcpyServer() { std::ofstream(folder_ / "scrcpy-server") << "server"; }
 
@@ -77,28 +69,16 @@ public:
     std::map<std::string, std::string> environment(pid_t pid) const {
         std::map<std::string, std::string> variables;
         std::ifstream in(folder_ / ("env." + std::to_string(pid)));
-        for (std::string line; std::getline(in, line);) {
-            auto equals = line.find('=');
-            if (equals != std::string::npos) variables[line.substr(0, equals)] = line.substr(equals + 1);
-        }
+        for (std::string line; std::getline(in, line);)
+            if (auto equals = line.find('='); equals != std::string::npos)
+                variables[line.substr(0, equals)] = line.substr(equals + 1);
         return variables;
     }
-    std::string workingDirectory(pid_t pid) const {
-        std::string line;
-        std::ifstream(folder_ / ("cwd." + std::to_string(pid))) >> line;
-        return line;
-    }
-
-    // Waits until a run has started (its pid file appeared) and gives its pid.
-    std::optional<pid_t> waitForRun(size_t count = 1,
-                                    std::chrono::milliseconds limit = std::chrono::seconds(10)) const {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            auto pids = runPids();
-            if (pids.size() >= count && std::filesystem::exists(folder_ / "pid")) return pids[count - 1];
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return std::nullopt;
+    // Waits until the count-th run has started and gives its pid.
+    std::optional<pid_t> waitForRun(size_t count = 1) const {
+        if (!waitUntil([&] { return runPids().size() >= count && std::filesystem::exists(folder_ / "pid"); }))
+            return std::nullopt;
+        return runPids()[count - 1];
     }
 
 private:
@@ -116,13 +96,8 @@ inline bool isLiveProcess(pid_t pid) {
     return close != std::string::npos && close + 2 < content.size() && content[close + 2] != 'Z';
 }
 
-inline bool waitUntilGone(pid_t pid, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (!isLiveProcess(pid)) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return !isLiveProcess(pid);
+inline bool waitUntilGone(pid_t pid) {
+    return waitUntil([pid] { return !isLiveProcess(pid); });
 }
 
 }  // namespace orvan::testing

@@ -1,7 +1,8 @@
 #pragma once
 
-// The connection engine wired to the scripted fake adb, a virtual clock and a scripted port probe,
-// for exact branch tests of the readiness waits and the wireless connect ladder.
+// The connection engine wired to the scripted fake adb answered in-process (FakeAdb::inProcess),
+// a virtual clock and a scripted port probe: exact branch tests of the readiness waits and the
+// wireless connect ladder, with no child processes and no real waiting.
 
 #include <deque>
 #include <mutex>
@@ -24,10 +25,9 @@ class ScriptedLocalNetworkProbe final : public LocalNetworkProbe {
 public:
     struct Call {
         std::string ip;
-        long long port;
-        double timeout;
+        long long port = 0;
+        double timeout = 0;
     };
-
     void script(std::vector<LocalNetworkProbeOutcome> outcomes) {
         std::lock_guard guard(mutex_);
         outcomes_.assign(outcomes.begin(), outcomes.end());
@@ -44,11 +44,6 @@ public:
         std::lock_guard guard(mutex_);
         return calls_;
     }
-    std::vector<double> timeouts() const {
-        std::vector<double> result;
-        for (const auto& call : calls()) result.push_back(call.timeout);
-        return result;
-    }
 
 private:
     mutable std::mutex mutex_;
@@ -64,6 +59,7 @@ struct ConnectionRig {
     explicit ConnectionRig(int privatePort) : runner(adb.adbPath(), privatePort, log) {
         logs.attach(*log);
         trace.attach(runner);
+        runner.setCommandRunner(adb.inProcess());
     }
 
     // Scripts the glasses' transport as the server sees it, driven by two scenario variables:
@@ -86,7 +82,6 @@ struct ConnectionRig {
         adb.on({"**", "-s", t, "shell", "echo", kAdbReadyMarker}).when("answers", "yes").reply(kAdbReadyMarker);
         adb.on({"**", "-s", t, "shell", "echo", kAdbReadyMarker}).reply("error: closed", 1);
     }
-
     // The glasses answer through a live transport.
     void glassesOnline() {
         adb.setVariable("state", "device");
@@ -97,23 +92,27 @@ struct ConnectionRig {
     std::vector<std::string> actions() const {
         std::vector<std::string> result;
         for (const auto& line : trace.lines())
-            if (!line.ends_with(" get-state") && !line.ends_with(" devices") && line != "devices" &&
+            if (!line.ends_with(" get-state") && !line.ends_with("devices") &&
                 line.find(" shell echo ") == std::string::npos)
                 result.push_back(line);
         return result;
     }
-    std::vector<RecordedInvocation> invocationsOf(const std::string& suffix) const {
-        std::vector<RecordedInvocation> result;
-        for (const auto& invocation : trace.invocations())
-            if (invocation.arguments.ends_with(suffix)) result.push_back(invocation);
-        return result;
-    }
-
-    std::vector<RecordedInvocation> invocationsExactly(const std::string& arguments) const {
+    // The runs of exactly this argument line.
+    std::vector<RecordedInvocation> runsOf(const std::string& arguments) const {
         std::vector<RecordedInvocation> result;
         for (const auto& invocation : trace.invocations())
             if (invocation.arguments == arguments) result.push_back(invocation);
         return result;
+    }
+    std::vector<double> timeoutsOf(const std::string& arguments) const {
+        std::vector<double> result;
+        for (const auto& invocation : runsOf(arguments)) result.push_back(invocation.timeout);
+        return result;
+    }
+    size_t pauses(double seconds) const {
+        size_t count = 0;
+        for (double s : clock.sleeps()) count += s == seconds;
+        return count;
     }
 
     FakeAdb adb;
