@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -123,6 +124,7 @@ FakeAdbRuleBuilder FakeAdb::on(std::vector<std::string> pattern) {
 void FakeAdb::setVariable(const std::string& name, const std::string& value) {
     scenario_.variables[name] = value;
     writeScenario();
+    if (std::lock_guard memory(memoryMutex_); memory_) memory_->variables[name] = value;
     FolderLock lock(folder_);
     std::string stateText = readFile(folder_ / kFakeAdbStateFile);
     if (stateText.empty()) return;  // the first run starts from the scenario's variables
@@ -144,6 +146,7 @@ void FakeAdb::writeScenario() const {
 }
 
 std::map<std::string, std::string> FakeAdb::variables() const {
+    if (std::lock_guard memory(memoryMutex_); memory_) return memory_->variables;
     FolderLock lock(folder_);
     std::string stateText = readFile(folder_ / kFakeAdbStateFile);
     if (stateText.empty()) return scenario_.variables;
@@ -153,6 +156,11 @@ std::map<std::string, std::string> FakeAdb::variables() const {
 void FakeAdb::resetState() {
     FolderLock lock(folder_);
     std::error_code ignored;
+    {
+        std::lock_guard memory(memoryMutex_);
+        memory_.reset();
+        memoryCalls_.clear();
+    }
     fs::remove(folder_ / kFakeAdbStateFile, ignored);
     fs::remove(folder_ / kFakeAdbCallsFile, ignored);
 }
@@ -178,6 +186,8 @@ std::vector<FakeAdbCall> FakeAdb::calls() const {
             if (event == "terminated") calls[it->second].terminated = true;
         }
     }
+    std::lock_guard memory(memoryMutex_);
+    calls.insert(calls.end(), memoryCalls_.begin(), memoryCalls_.end());
     return calls;
 }
 
@@ -192,6 +202,33 @@ std::vector<FakeAdbCall> FakeAdb::unmatchedCalls() const {
     for (auto& call : calls())
         if (call.rule < 0) unmatched.push_back(std::move(call));
     return unmatched;
+}
+
+std::function<FiniteRun(const ProcessSpec&, std::chrono::duration<double>)> FakeAdb::inProcess() {
+    return [this](const ProcessSpec& spec, std::chrono::duration<double> timeout) {
+        std::lock_guard memory(memoryMutex_);
+        if (!memory_) memory_ = FakeAdbState{{}, scenario_.variables};
+        memory_->runs.resize(scenario_.rules.size(), 0);
+        FakeAdbCall call;
+        call.arguments = spec.arguments;
+        call.timeout = timeout.count();
+        FakeAdbResponse response = scenario_.unmatched;
+        if (auto rule = findRule(scenario_, memory_->variables, spec.arguments)) {
+            const auto& responses = scenario_.rules[*rule].responses;
+            size_t index = std::min<size_t>(static_cast<size_t>(memory_->runs[*rule]++), responses.size() - 1);
+            response = responses.empty() ? FakeAdbResponse{} : responses[index];
+            call.rule = static_cast<int>(*rule);
+            call.response = static_cast<int>(index);
+        }
+        for (const auto& [name, value] : response.set) memory_->variables[name] = value;
+        call.terminated = response.hang;
+        if (!response.hang) call.endedAt = 0;
+        memoryCalls_.push_back(call);
+        if (response.hang) return FiniteRun{true, 0, ""};
+        std::string bytes, once = response.output + bytesFromHex(response.outputHex);
+        for (int i = 0; i < response.repeat; ++i) bytes += once;
+        return FiniteRun{false, response.status, bytes};
+    };
 }
 
 bool FakeAdb::waitForTerminated(int pid, std::chrono::milliseconds timeout) const {

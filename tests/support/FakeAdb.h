@@ -32,12 +32,19 @@
 // terminates it and the run is recorded as terminated (the record is written by the dying child,
 // so read it with waitForTerminated()). The time-outs a caller chose are not visible to a child;
 // tests observe them with AdbRunner's invocation observer.
+//
+// In-process: `runner.setCommandRunner(adb.inProcess())` answers the same scenario without a
+// child. A hanging response is a time-out at once, `after` is not waited, and each run records
+// the caller's time-out. Branch tests use this; the process boundary keeps a few child runs.
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "foundation/ProcessRunner.h"
 #include "foundation/ToolLocation.h"
 #include "support/FakeAdbScenario.h"
 #include "support/TempDir.h"
@@ -99,11 +106,17 @@ public:
     // Rewrites the scenario file (the builders do this themselves).
     void writeScenario() const;
 
+    // A command runner for AdbRunner::setCommandRunner that answers in-process (see above).
+    std::function<FiniteRun(const ProcessSpec&, std::chrono::duration<double>)> inProcess();
+
 private:
     friend class FakeAdbRuleBuilder;
     TempDir dir_{"orvan-fake-adb"};
     std::filesystem::path folder_;
     FakeAdbScenario scenario_;
+    mutable std::mutex memoryMutex_;
+    std::optional<FakeAdbState> memory_;  // the in-process runs' state, once there was one
+    std::vector<FakeAdbCall> memoryCalls_;
 };
 
 }  // namespace orvan::testing

@@ -60,6 +60,7 @@ struct FakeAdbCall {
     double startedAt = 0;           // seconds since the epoch (real time)
     std::optional<double> endedAt;  // set when it exited by itself
     bool terminated = false;        // a signal ended it (the caller's time-out)
+    double timeout = 0;             // in-process runs only: the time-out the caller asked for
 };
 
 bool argumentsMatch(const std::vector<std::string>& pattern, const std::vector<std::string>& arguments);
