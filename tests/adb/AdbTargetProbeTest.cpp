@@ -94,22 +94,15 @@ TEST(AdbTargetProbeLaunch, AnAdbThatCannotStartGivesNoStateAndNoAnswer) {
 }
 
 TEST_F(AdbTargetProbeTest, ResponsiveNeedsStateDeviceStatusZeroAndTheMarker) {
-    adb.on({"-s", "good:5555", "get-state"}).reply("device");
+    adb.on({"-s", "*", "get-state"}).reply("device");
     adb.on({"-s", "good:5555", "shell", "echo", "__ORVAN_MIRROR_ADB_READY__"}).reply("__ORVAN_MIRROR_ADB_READY__\n");
+    adb.on({"-s", "failing:5555", "shell", "**"}).reply("__ORVAN_MIRROR_ADB_READY__", 1);
+    adb.on({"-s", "mute:5555", "shell", "**"}).reply("error: closed");
+    adb.on({"-s", "garbled:5555", "shell", "**"}).replyBytes("__ORVAN_MIRROR_ADB_READY__\xff");
     EXPECT_TRUE(probe.isAdbTargetResponsive("good:5555", 1.5, kShared));
     EXPECT_EQ(recorded.timeouts(), (std::vector<double>{3.0, 1.5}));
-
-    adb.on({"-s", "failing:5555", "get-state"}).reply("device");
-    adb.on({"-s", "failing:5555", "shell", "**"}).reply("__ORVAN_MIRROR_ADB_READY__", 1);
-    EXPECT_FALSE(probe.isAdbTargetResponsive("failing:5555", 1.0, kShared));
-
-    adb.on({"-s", "mute:5555", "get-state"}).reply("device");
-    adb.on({"-s", "mute:5555", "shell", "**"}).reply("error: closed");
-    EXPECT_FALSE(probe.isAdbTargetResponsive("mute:5555", 1.0, kShared));
-
-    adb.on({"-s", "garbled:5555", "get-state"}).reply("device");
-    adb.on({"-s", "garbled:5555", "shell", "**"}).replyBytes("__ORVAN_MIRROR_ADB_READY__\xff");
-    EXPECT_FALSE(probe.isAdbTargetResponsive("garbled:5555", 1.0, kShared));
+    for (const char* serial : {"failing:5555", "mute:5555", "garbled:5555"})
+        EXPECT_FALSE(probe.isAdbTargetResponsive(serial, 1.0, kShared)) << serial;
 }
 
 TEST_F(AdbTargetProbeTest, NoEchoUnlessTheStateIsDevice) {

@@ -233,16 +233,23 @@ TEST_F(DeviceDiscoveryTest, HardwareIdTriesBothPropertiesThenFallsBackToTheUsbSe
     EXPECT_EQ(devices.wifiNames.count("B"), 0u);
 }
 
-TEST_F(DeviceDiscoveryTest, ModelIsTrimmedAndFailuresGiveNone) {
+TEST_F(DeviceDiscoveryTest, ModelAndWifiNameAreTrimmedAndFailuresGiveNone) {
     adb.on({"-s", "A", "shell", "getprop", "ro.product.model"}).reply("  Tervo3 Pro\r\n");
     adb.on({"-s", "B", "shell", "getprop", "ro.product.model"}).reply("Tervo3", 1);
     adb.on({"-s", "C", "shell", "getprop", "ro.product.model"}).reply("\n");
     adb.on({"-s", "D", "shell", "getprop", "ro.product.model"}).hangs();
+    adb.on({"-s", "A", "shell", "cmd", "wifi", "status"}).reply("Wifi is enabled\nSSID: <unknown ssid>, BSSID: x\n");
+    adb.on({"-s", "A", "shell", "dumpsys", "wifi"}).reply("mWifiInfo SSID: \"Lab\", BSSID: x\n");
+    adb.on({"-s", "B", "shell", "cmd", "wifi", "status"}).reply("SSID: \"Office\"", 1);  // failing: not believed
+    adb.on({"-s", "B", "shell", "dumpsys", "wifi"}).reply("Wi-Fi is disabled");
     EXPECT_EQ(discovery.getDeviceModel("A", true), "Tervo3 Pro");
     EXPECT_EQ(discovery.getDeviceModel("B", true), std::nullopt);
     EXPECT_EQ(discovery.getDeviceModel("C", true), std::nullopt);
     EXPECT_EQ(discovery.getDeviceModel("D", true), std::nullopt);
     EXPECT_EQ(recorded.timeouts(), (std::vector<double>{5.0, 5.0, 5.0, 5.0}));
+    EXPECT_EQ(discovery.getWlanSsid("A", true), "Lab");
+    EXPECT_EQ(discovery.getWlanSsid("B", true), std::nullopt);
+    EXPECT_DOUBLE_EQ(timeoutOf("dumpsys wifi"), 6.0);
 }
 
 TEST_F(DeviceDiscoveryTest, WlanIpFailsWithItsOwnTextOrTheCommandsError) {
@@ -263,16 +270,6 @@ TEST_F(DeviceDiscoveryTest, WlanIpFailsWithItsOwnTextOrTheCommandsError) {
         EXPECT_EQ(std::string(error.what()), "Device \"wlan0\" does not exist.");
     }
     EXPECT_EQ(discovery.getWlanIp("C", true), "192.168.1.20");
-}
-
-TEST_F(DeviceDiscoveryTest, WifiNameFallsBackToDumpsys) {
-    adb.on({"-s", "A", "shell", "cmd", "wifi", "status"}).reply("Wifi is enabled\nSSID: <unknown ssid>, BSSID: x\n");
-    adb.on({"-s", "A", "shell", "dumpsys", "wifi"}).reply("mWifiInfo SSID: \"Lab\", BSSID: x\n");
-    adb.on({"-s", "B", "shell", "cmd", "wifi", "status"}).reply("SSID: \"Office\"", 1);  // failing: not believed
-    adb.on({"-s", "B", "shell", "dumpsys", "wifi"}).reply("Wi-Fi is disabled");
-    EXPECT_EQ(discovery.getWlanSsid("A", true), "Lab");
-    EXPECT_EQ(discovery.getWlanSsid("B", true), std::nullopt);
-    EXPECT_DOUBLE_EQ(timeoutOf("dumpsys wifi"), 6.0);
 }
 
 }  // namespace

@@ -90,7 +90,7 @@ TEST_F(PrivateAdbServerTest, SilentPreparationLogsNothing) {
     EXPECT_TRUE(logs.lines().empty());
 }
 
-TEST_F(PrivateAdbServerTest, MissingToolsAndLaunchErrorsAreStartExceptions) {
+TEST_F(PrivateAdbServerTest, MissingToolsAndLaunchErrorsAreStartAndRestartFailures) {
     std::filesystem::remove(adb.folder() / "scrcpy");
     EXPECT_FALSE(server.preparePrivateWirelessAdbServer(false));
     EXPECT_TRUE(trace.invocations().empty());  // the tool check fails before any command
@@ -108,6 +108,10 @@ TEST_F(PrivateAdbServerTest, MissingToolsAndLaunchErrorsAreStartExceptions) {
     EXPECT_GT(logs.lines()[0].size(),
               std::string("投屏专用 ADB Server 启动异常，将仅在本次扫码中回退共享 5037: ").size());
     EXPECT_FALSE(server.isReady());
+    logs.clear();
+    EXPECT_FALSE(server.restartPrivateWirelessAdbServer());
+    ASSERT_EQ(logs.lines().size(), 1u);
+    EXPECT_TRUE(logs.lines()[0].starts_with("重启投屏专用 16031 失败: ")) << logs.lines()[0];
 }
 
 TEST_F(PrivateAdbServerTest, BreakerSendsScanSessionsToTheSharedServerForFiveMinutes) {
@@ -169,13 +173,6 @@ TEST_F(PrivateAdbServerTest, RestartKillsThenStartsWithTheirTimeOuts) {
                                                        "-P 16031 kill-server", "-P 16031 start-server"}));
     EXPECT_EQ(trace.timeouts(), (std::vector<double>{5.0, 8.0, 5.0, 8.0}));
     EXPECT_TRUE(logs.lines().empty());
-}
-
-TEST_F(PrivateAdbServerTest, RestartThatCannotLaunchLogsAndFails) {
-    makeAdbUnlaunchable();
-    EXPECT_FALSE(server.restartPrivateWirelessAdbServer());
-    ASSERT_EQ(logs.lines().size(), 1u);
-    EXPECT_TRUE(logs.lines()[0].starts_with("重启投屏专用 16031 失败: ")) << logs.lines()[0];
 }
 
 TEST_F(PrivateAdbServerTest, StopLogsByExitStatusAndClosesEverything) {

@@ -4,13 +4,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <fstream>
 #include <map>
-#include <sstream>
-#include <thread>
 
 #include "foundation/Text.h"
+#include "support/Wait.h"
 
 #ifndef ORVAN_FAKE_ADB_EXECUTABLE
 #error "ORVAN_FAKE_ADB_EXECUTABLE must name the built fake-adb"
@@ -21,13 +19,6 @@ namespace orvan::testing {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
 
 // Holds the fake's folder lock, so the test never reads or resets half-written state.
 class FolderLock {
@@ -126,7 +117,7 @@ void FakeAdb::setVariable(const std::string& name, const std::string& value) {
     writeScenario();
     if (std::lock_guard memory(memoryMutex_); memory_) memory_->variables[name] = value;
     FolderLock lock(folder_);
-    std::string stateText = readFile(folder_ / kFakeAdbStateFile);
+    std::string stateText = readWholeFile(folder_ / kFakeAdbStateFile);
     if (stateText.empty()) return;  // the first run starts from the scenario's variables
     auto state = nlohmann::json::parse(stateText).get<FakeAdbState>();
     state.variables[name] = value;
@@ -148,7 +139,7 @@ void FakeAdb::writeScenario() const {
 std::map<std::string, std::string> FakeAdb::variables() const {
     if (std::lock_guard memory(memoryMutex_); memory_) return memory_->variables;
     FolderLock lock(folder_);
-    std::string stateText = readFile(folder_ / kFakeAdbStateFile);
+    std::string stateText = readWholeFile(folder_ / kFakeAdbStateFile);
     if (stateText.empty()) return scenario_.variables;
     return nlohmann::json::parse(stateText).get<FakeAdbState>().variables;
 }
@@ -169,7 +160,7 @@ std::vector<FakeAdbCall> FakeAdb::calls() const {
     std::string contents;
     {
         FolderLock lock(folder_);
-        contents = readFile(folder_ / kFakeAdbCallsFile);
+        contents = readWholeFile(folder_ / kFakeAdbCallsFile);
     }
     std::vector<FakeAdbCall> calls;
     std::map<int, size_t> byPid;
@@ -208,37 +199,25 @@ std::function<FiniteRun(const ProcessSpec&, std::chrono::duration<double>)> Fake
     return [this](const ProcessSpec& spec, std::chrono::duration<double> timeout) {
         std::lock_guard memory(memoryMutex_);
         if (!memory_) memory_ = FakeAdbState{{}, scenario_.variables};
-        memory_->runs.resize(scenario_.rules.size(), 0);
         FakeAdbCall call;
         call.arguments = spec.arguments;
         call.timeout = timeout.count();
-        FakeAdbResponse response = scenario_.unmatched;
-        if (auto rule = findRule(scenario_, memory_->variables, spec.arguments)) {
-            const auto& responses = scenario_.rules[*rule].responses;
-            size_t index = std::min<size_t>(static_cast<size_t>(memory_->runs[*rule]++), responses.size() - 1);
-            response = responses.empty() ? FakeAdbResponse{} : responses[index];
-            call.rule = static_cast<int>(*rule);
-            call.response = static_cast<int>(index);
-        }
-        for (const auto& [name, value] : response.set) memory_->variables[name] = value;
+        FakeAdbResponse response = takeResponse(scenario_, *memory_, call);
         call.terminated = response.hang;
         if (!response.hang) call.endedAt = 0;
         memoryCalls_.push_back(call);
-        if (response.hang) return FiniteRun{true, 0, ""};
-        std::string bytes, once = response.output + bytesFromHex(response.outputHex);
-        for (int i = 0; i < response.repeat; ++i) bytes += once;
-        return FiniteRun{false, response.status, bytes};
+        return response.hang ? FiniteRun{true, 0, ""} : FiniteRun{false, response.status, responseBytes(response)};
     };
 }
 
 bool FakeAdb::waitForTerminated(int pid, std::chrono::milliseconds timeout) const {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-        for (const auto& call : calls())
-            if (call.pid == pid && call.terminated) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    return waitUntil(
+        [&] {
+            for (const auto& call : calls())
+                if (call.pid == pid && call.terminated) return true;
+            return false;
+        },
+        timeout);
 }
 
 }  // namespace orvan::testing

@@ -101,7 +101,7 @@ public:
     std::vector<std::string> commandLines() const;
     std::vector<FakeAdbCall> unmatchedCalls() const;
     // Waits (real time) until the run with that pid is recorded as terminated.
-    bool waitForTerminated(int pid, std::chrono::milliseconds timeout = std::chrono::milliseconds(2000)) const;
+    bool waitForTerminated(int pid, std::chrono::milliseconds timeout = std::chrono::milliseconds(20000)) const;
 
     // Rewrites the scenario file (the builders do this themselves).
     void writeScenario() const;
