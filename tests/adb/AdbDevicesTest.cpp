@@ -7,56 +7,8 @@ namespace {
 
 using Serials = std::vector<std::string>;
 
-TEST(ParseAdbDevices, SplitsUsbAndWirelessSerialsInListingOrder) {
-    auto devices = parseAdbDevices("List of devices attached\nABC123\tdevice\n192.168.1.20:5555\tdevice\n");
-    EXPECT_EQ(devices.usb, Serials{"ABC123"});
-    EXPECT_EQ(devices.wireless, Serials{"192.168.1.20:5555"});
-    EXPECT_TRUE(devices.models.empty() && devices.deviceIds.empty() && devices.ips.empty() &&
-                devices.wifiNames.empty());
-
-    auto several = parseAdbDevices(
-        "List of devices attached\nZED\tdevice\n10.0.0.3:5555\tdevice\nALPHA\tdevice\n10.0.0.2:5555\tdevice\n\n");
-    EXPECT_EQ(several.usb, (Serials{"ZED", "ALPHA"}));
-    EXPECT_EQ(several.wireless, (Serials{"10.0.0.3:5555", "10.0.0.2:5555"}));
-}
-
-TEST(ParseAdbDevices, OnlyUsableTransportsCount) {
-    auto devices = parseAdbDevices(
-        "List of devices attached\n"
-        "UNAUTH1\tunauthorized\n"
-        "127.0.0.2:5555\toffline\n"
-        "127.0.0.3:5555\tauthorizing\n"
-        "DEVICEX\tDevice\n"  // the state word is exact
-        "emulator-5554          device product:tervo model:Tervo3 device:tervo transport_id:3\n"
-        "lonely\n"
-        "adb-XYZ._adb-tls-connect._tcp\tdevice\n");
-    EXPECT_EQ(devices.usb, (Serials{"emulator-5554", "adb-XYZ._adb-tls-connect._tcp"}));
-    EXPECT_TRUE(devices.wireless.empty());
-}
-
-TEST(ParseAdbDevices, TheFirstLineIsAlwaysTheHeader) {
-    EXPECT_FALSE(parseAdbDevices("").hasAny());
-    EXPECT_FALSE(parseAdbDevices("List of devices attached\n").hasAny());
-    EXPECT_FALSE(parseAdbDevices("\n\n\nList of devices attached\n\n").hasAny());
-    EXPECT_FALSE(parseAdbDevices("ABC123\tdevice").hasAny());
-    EXPECT_EQ(parseAdbDevices("ABC123\tdevice\nDEF456\tdevice\n").usb, Serials{"DEF456"});
-}
-
-TEST(ParseAdbDevices, SurvivesNoiseLineEndsAndHugeLines) {
-    // What the client prints when it had to start the shared server first, interleaved.
-    auto banner = parseAdbDevices(
-        "* daemon not running; starting now at tcp:5037\n"
-        "* daemon started successfully\n"
-        "List of devices attached\n"
-        "ABC123\tdevice\n"
-        "127.0.0.2:5555\tdevice\n");
-    EXPECT_EQ(banner.usb, Serials{"ABC123"});
-    EXPECT_EQ(banner.wireless, Serials{"127.0.0.2:5555"});
-
-    auto crlf = parseAdbDevices("List of devices attached\r\nABC123\tdevice\r\n127.0.0.2:5555\tdevice\r\n\r\n");
-    EXPECT_EQ(crlf.usb, Serials{"ABC123"});  // no "\r" left on the state word or serial
-    EXPECT_EQ(crlf.wireless, Serials{"127.0.0.2:5555"});
-
+// Each row: a listing and the USB and wireless serials it yields, in listing order.
+TEST(ParseAdbDevices, KeepsUsableTransportsAfterTheHeaderWhateverTheNoise) {
     std::string garbage = "List of devices attached\n";
     garbage += std::string(100 * 1024, 'x') + "\n";
     garbage += std::string(50 * 1024, ' ') + "\t \t" + std::string(50 * 1024, '\t') + "\n";
@@ -66,9 +18,37 @@ TEST(ParseAdbDevices, SurvivesNoiseLineEndsAndHugeLines) {
     garbage += std::string("\0\0\0\n", 4);
     for (int i = 0; i < 2000; ++i) garbage += "- - -\n";
     garbage += "127.0.0.2:5555\tdevice\n";
-    auto noisy = parseAdbDevices(garbage);
-    EXPECT_EQ(noisy.usb, Serials{"ABC123"});
-    EXPECT_EQ(noisy.wireless, Serials{"127.0.0.2:5555"});
+    const struct {
+        std::string listing;
+        Serials usb, wireless;
+    } rows[] = {
+        {"List of devices attached\nZED\tdevice\n10.0.0.3:5555\tdevice\nALPHA\tdevice\n10.0.0.2:5555\tdevice\n\n",
+         {"ZED", "ALPHA"},
+         {"10.0.0.3:5555", "10.0.0.2:5555"}},
+        {"List of devices attached\nUNAUTH1\tunauthorized\n127.0.0.2:5555\toffline\n127.0.0.3:5555\tauthorizing\n"
+         "DEVICEX\tDevice\n"  // the state word is exact
+         "emulator-5554          device product:tervo model:Tervo3 device:tervo transport_id:3\nlonely\n"
+         "adb-XYZ._adb-tls-connect._tcp\tdevice\n",
+         {"emulator-5554", "adb-XYZ._adb-tls-connect._tcp"},
+         {}},
+        {"", {}, {}},
+        {"\n\n\nList of devices attached\n\n", {}, {}},
+        {"ABC123\tdevice", {}, {}},  // the first line is always the header
+        {"ABC123\tdevice\nDEF456\tdevice\n", {"DEF456"}, {}},
+        // What the client prints when it had to start the shared server first.
+        {"* daemon not running; starting now at tcp:5037\n* daemon started successfully\n"
+         "List of devices attached\nABC123\tdevice\n127.0.0.2:5555\tdevice\n",
+         {"ABC123"},
+         {"127.0.0.2:5555"}},
+        {"List of devices attached\r\nABC123\tdevice\r\n127.0.0.2:5555\tdevice\r\n\r\n", {"ABC123"}, {"127.0.0.2:5555"}},
+        {garbage, {"ABC123"}, {"127.0.0.2:5555"}},
+    };
+    for (const auto& row : rows) {
+        auto devices = parseAdbDevices(row.listing);
+        EXPECT_EQ(devices.usb, row.usb) << row.listing.substr(0, 200);
+        EXPECT_EQ(devices.wireless, row.wireless) << row.listing.substr(0, 200);
+        EXPECT_TRUE(devices.models.empty() && devices.deviceIds.empty() && devices.ips.empty());
+    }
 }
 
 TEST(AdbDevicesMembers, HasAnyAndPrimaryWirelessIp) {

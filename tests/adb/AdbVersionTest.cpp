@@ -77,7 +77,7 @@ TEST_F(AdbVersionRunTest, AHangingChildEndsAtTheTimeOut) {
     auto hanging = script("hanging", "exec sleep 30");
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(readAdbProtocolVersion(hanging, Seconds(0.3)), std::nullopt);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));  // not the 30 s hang
 }
 
 }  // namespace

@@ -1,10 +1,8 @@
-// Discovery against a scripted adb: the commands, their order, time-outs and flags, the
-// validation of wireless transports and how every answer ends up in the result.
+// Discovery against a scripted adb answered in-process: the commands, their order, time-outs
+// and flags, the validation of wireless transports and how every answer ends up in the result.
+// A hanging command is the runner's time-out at once; the time-out asked for is asserted.
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <chrono>
 
 #include "adb/DeviceDiscovery.h"
 #include "foundation/MirrorError.h"
@@ -25,6 +23,7 @@ protected:
     void SetUp() override {
         logged.attach(*log);
         recorded.attach(runner);
+        runner.setCommandRunner(adb.inProcess());
     }
 
     // A healthy USB pair ABC123 and its wireless transport 192.168.1.20:5555.
@@ -136,9 +135,7 @@ TEST_F(DeviceDiscoveryTest, StaleWirelessTransportsAreLoggedDisconnectedAndLeftO
     adb.on({"disconnect", "*"}).reply("disconnected");
     adb.on({"-s", "*", "shell", "**"}).reply("", 1);
 
-    auto started = std::chrono::steady_clock::now();
     auto devices = discovery.detectAdbDevices(false);
-    auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     EXPECT_EQ(devices.wireless, Lines{"10.0.0.4:5555"});
     EXPECT_TRUE(devices.usb.empty());
@@ -159,7 +156,7 @@ TEST_F(DeviceDiscoveryTest, StaleWirelessTransportsAreLoggedDisconnectedAndLeftO
             EXPECT_FALSE(invocation.logCommand);
             EXPECT_DOUBLE_EQ(invocation.timeout, 4.0);
         }
-    EXPECT_GE(elapsed, 4.0);  // the hung echo had its full 4 s
+    EXPECT_DOUBLE_EQ(timeoutOf("10.0.0.1:5555 shell echo __ORVAN_MIRROR_ADB_READY__"), 4.0);  // the hung echo's
 }
 
 TEST_F(DeviceDiscoveryTest, SilentValidationGivesUpSoonerAndLogsNothing) {
@@ -170,11 +167,7 @@ TEST_F(DeviceDiscoveryTest, SilentValidationGivesUpSoonerAndLogsNothing) {
     auto devices = discovery.detectAdbDevices(true);
     EXPECT_FALSE(devices.hasAny());
     EXPECT_TRUE(logged.lines().empty());
-    for (const auto& invocation : recorded.invocations()) {  // a background refresh gives up sooner
-        if (invocation.arguments.find(" shell echo ") != std::string::npos) {
-            EXPECT_DOUBLE_EQ(invocation.timeout, 2.5);
-        }
-    }
+    EXPECT_DOUBLE_EQ(timeoutOf("shell echo __ORVAN_MIRROR_ADB_READY__"), 2.5);  // a background refresh gives up sooner
     EXPECT_EQ(adb.commandLines().back(), "disconnect 10.0.0.1:5555");
 }
 
@@ -188,6 +181,7 @@ TEST_F(DeviceDiscoveryTest, AHungDisconnectFailsTheDiscovery) {
     } catch (const MirrorError& error) {
         EXPECT_EQ(std::string(error.what()), "命令超时: " + adb.adbPath().string() + " disconnect 10.0.0.1:5555");
     }
+    EXPECT_DOUBLE_EQ(timeoutOf("disconnect 10.0.0.1:5555"), 4.0);
 }
 
 TEST_F(DeviceDiscoveryTest, ListingFailuresAndMissingToolsArePassedOn) {
@@ -239,15 +233,23 @@ TEST_F(DeviceDiscoveryTest, HardwareIdTriesBothPropertiesThenFallsBackToTheUsbSe
     EXPECT_EQ(devices.wifiNames.count("B"), 0u);
 }
 
-TEST_F(DeviceDiscoveryTest, ModelIsTrimmedAndFailuresGiveNone) {
+TEST_F(DeviceDiscoveryTest, ModelAndWifiNameAreTrimmedAndFailuresGiveNone) {
     adb.on({"-s", "A", "shell", "getprop", "ro.product.model"}).reply("  Tervo3 Pro\r\n");
     adb.on({"-s", "B", "shell", "getprop", "ro.product.model"}).reply("Tervo3", 1);
     adb.on({"-s", "C", "shell", "getprop", "ro.product.model"}).reply("\n");
     adb.on({"-s", "D", "shell", "getprop", "ro.product.model"}).hangs();
+    adb.on({"-s", "A", "shell", "cmd", "wifi", "status"}).reply("Wifi is enabled\nSSID: <unknown ssid>, BSSID: x\n");
+    adb.on({"-s", "A", "shell", "dumpsys", "wifi"}).reply("mWifiInfo SSID: \"Lab\", BSSID: x\n");
+    adb.on({"-s", "B", "shell", "cmd", "wifi", "status"}).reply("SSID: \"Office\"", 1);  // failing: not believed
+    adb.on({"-s", "B", "shell", "dumpsys", "wifi"}).reply("Wi-Fi is disabled");
     EXPECT_EQ(discovery.getDeviceModel("A", true), "Tervo3 Pro");
     EXPECT_EQ(discovery.getDeviceModel("B", true), std::nullopt);
     EXPECT_EQ(discovery.getDeviceModel("C", true), std::nullopt);
-    EXPECT_EQ(discovery.getDeviceModel("D", true), std::nullopt);  // after its 5 s
+    EXPECT_EQ(discovery.getDeviceModel("D", true), std::nullopt);
+    EXPECT_EQ(recorded.timeouts(), (std::vector<double>{5.0, 5.0, 5.0, 5.0}));
+    EXPECT_EQ(discovery.getWlanSsid("A", true), "Lab");
+    EXPECT_EQ(discovery.getWlanSsid("B", true), std::nullopt);
+    EXPECT_DOUBLE_EQ(timeoutOf("dumpsys wifi"), 6.0);
 }
 
 TEST_F(DeviceDiscoveryTest, WlanIpFailsWithItsOwnTextOrTheCommandsError) {
@@ -268,16 +270,6 @@ TEST_F(DeviceDiscoveryTest, WlanIpFailsWithItsOwnTextOrTheCommandsError) {
         EXPECT_EQ(std::string(error.what()), "Device \"wlan0\" does not exist.");
     }
     EXPECT_EQ(discovery.getWlanIp("C", true), "192.168.1.20");
-}
-
-TEST_F(DeviceDiscoveryTest, WifiNameFallsBackToDumpsys) {
-    adb.on({"-s", "A", "shell", "cmd", "wifi", "status"}).reply("Wifi is enabled\nSSID: <unknown ssid>, BSSID: x\n");
-    adb.on({"-s", "A", "shell", "dumpsys", "wifi"}).reply("mWifiInfo SSID: \"Lab\", BSSID: x\n");
-    adb.on({"-s", "B", "shell", "cmd", "wifi", "status"}).reply("SSID: \"Office\"", 1);  // failing: not believed
-    adb.on({"-s", "B", "shell", "dumpsys", "wifi"}).reply("Wi-Fi is disabled");
-    EXPECT_EQ(discovery.getWlanSsid("A", true), "Lab");
-    EXPECT_EQ(discovery.getWlanSsid("B", true), std::nullopt);
-    EXPECT_DOUBLE_EQ(timeoutOf("dumpsys wifi"), 6.0);
 }
 
 }  // namespace

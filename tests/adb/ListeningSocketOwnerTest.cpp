@@ -128,39 +128,21 @@ TEST_F(FakeProcTest, MissingTablesOrRootFindNothing) {
 // The real proc file system: a socket this test opens must be found, and this process with it.
 class RealProcTest : public ::testing::Test {
 protected:
-    int listenOn(int family) {
-        int fd = socket(family, SOCK_STREAM, 0);
-        if (fd < 0) return -1;
-        sockaddr_storage address{};
-        socklen_t length;
-        if (family == AF_INET) {
-            auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-            v4->sin_family = AF_INET;
-            v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            length = sizeof(sockaddr_in);
-        } else {
-            auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-            v6->sin6_family = AF_INET6;
-            v6->sin6_addr = in6addr_loopback;
-            length = sizeof(sockaddr_in6);
-        }
-        if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 1) != 0) {
-            close(fd);
-            return -1;
-        }
-        return fd;
-    }
-    int portOf(int fd) {
-        sockaddr_storage address{};
-        socklen_t length = sizeof(address);
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
-        return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
-    }
     void expectOwnedByThisProcess(int family) {
-        int fd = listenOn(family);
-        if (fd < 0) GTEST_SKIP() << "no loopback listener of this family here";
-        int port = portOf(fd);
+        sockaddr_in6 address{};  // large enough for either family; port 0 picks a free one
+        address.sin6_family = static_cast<sa_family_t>(family);
+        if (family == AF_INET6)
+            address.sin6_addr = in6addr_loopback;
+        else
+            reinterpret_cast<sockaddr_in*>(&address)->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+        int fd = socket(family, SOCK_STREAM, 0);
+        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 1) != 0 ||
+            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            if (fd >= 0) close(fd);
+            GTEST_SKIP() << "no loopback listener of this family here";
+        }
+        int port = ntohs(address.sin6_port);  // the port sits at the same offset in both families
         ListeningSocketOwner owner;
         auto sockets = owner.listeningSockets(port);
         ASSERT_EQ(sockets.size(), 1u);

@@ -1,10 +1,12 @@
-// The private mirroring server's lifecycle and circuit breaker against the scripted fake adb:
-// exact commands, time-outs, log lines, and that the shared server is never addressed.
+// The private mirroring server's lifecycle and circuit breaker against the scripted adb,
+// answered in-process (launch failures run the real launch): exact commands, time-outs, log
+// lines, and that the shared server is never addressed.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <thread>
 
 #include "adb/PrivateAdbServer.h"
@@ -25,6 +27,7 @@ protected:
     PrivateAdbServerTest() {
         logs.attach(*log);
         trace.attach(runner);
+        runner.setCommandRunner(adb.inProcess());
     }
 
     ~PrivateAdbServerTest() override {
@@ -38,6 +41,7 @@ protected:
     }
 
     void makeAdbUnlaunchable() {
+        runner.setCommandRunner({});
         std::filesystem::remove(adb.adbPath());
         std::ofstream(adb.adbPath()) << "not a program";
     }
@@ -86,7 +90,7 @@ TEST_F(PrivateAdbServerTest, SilentPreparationLogsNothing) {
     EXPECT_TRUE(logs.lines().empty());
 }
 
-TEST_F(PrivateAdbServerTest, MissingToolsAndLaunchErrorsAreStartExceptions) {
+TEST_F(PrivateAdbServerTest, MissingToolsAndLaunchErrorsAreStartAndRestartFailures) {
     std::filesystem::remove(adb.folder() / "scrcpy");
     EXPECT_FALSE(server.preparePrivateWirelessAdbServer(false));
     EXPECT_TRUE(trace.invocations().empty());  // the tool check fails before any command
@@ -104,6 +108,10 @@ TEST_F(PrivateAdbServerTest, MissingToolsAndLaunchErrorsAreStartExceptions) {
     EXPECT_GT(logs.lines()[0].size(),
               std::string("投屏专用 ADB Server 启动异常，将仅在本次扫码中回退共享 5037: ").size());
     EXPECT_FALSE(server.isReady());
+    logs.clear();
+    EXPECT_FALSE(server.restartPrivateWirelessAdbServer());
+    ASSERT_EQ(logs.lines().size(), 1u);
+    EXPECT_TRUE(logs.lines()[0].starts_with("重启投屏专用 16031 失败: ")) << logs.lines()[0];
 }
 
 TEST_F(PrivateAdbServerTest, BreakerSendsScanSessionsToTheSharedServerForFiveMinutes) {
@@ -167,13 +175,6 @@ TEST_F(PrivateAdbServerTest, RestartKillsThenStartsWithTheirTimeOuts) {
     EXPECT_TRUE(logs.lines().empty());
 }
 
-TEST_F(PrivateAdbServerTest, RestartThatCannotLaunchLogsAndFails) {
-    makeAdbUnlaunchable();
-    EXPECT_FALSE(server.restartPrivateWirelessAdbServer());
-    ASSERT_EQ(logs.lines().size(), 1u);
-    EXPECT_TRUE(logs.lines()[0].starts_with("重启投屏专用 16031 失败: ")) << logs.lines()[0];
-}
-
 TEST_F(PrivateAdbServerTest, StopLogsByExitStatusAndClosesEverything) {
     adb.on({"**", "start-server"}).reply("");
     adb.on({"**", "kill-server"}).reply("").reply("error: no daemon", 1);
@@ -189,36 +190,33 @@ TEST_F(PrivateAdbServerTest, StopLogsByExitStatusAndClosesEverything) {
     EXPECT_EQ(trace.timeouts(), (std::vector<double>{8.0, 2.0, 2.0}));
 }
 
-TEST_F(PrivateAdbServerTest, StopThatHangsIsCutAfterTwoSecondsAndLogged) {
-    adb.on({"**", "kill-server"}).reply("").hangs();
-    auto started = std::chrono::steady_clock::now();
+TEST_F(PrivateAdbServerTest, StopThatHangsIsCutAtItsTwoSecondsAndLogged) {
+    adb.on({"**", "kill-server"}).hangs();
     server.stopPrivateWirelessAdbServer();
-    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    EXPECT_GE(elapsed, 2.0);
-    EXPECT_LT(elapsed, 10.0);
     EXPECT_EQ(logs.lines(), std::vector<std::string>{"应用退出时停止投屏专用 ADB Server 异常: 命令超时: " +
                                                      adb.adbPath().string() + " -P 16031 kill-server"});
-    auto calls = adb.calls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_TRUE(adb.waitForTerminated(calls[0].pid));
+    EXPECT_EQ(trace.timeouts(), std::vector<double>{2.0});
 }
 
 TEST_F(PrivateAdbServerTest, StartRestartAndStopNeverOverlap) {
-    adb.on({"**", "start-server"}).reply("").after(0.15);
-    adb.on({"**", "kill-server"}).reply("").after(0.15);
+    adb.on({"**", "start-server"}).reply("");
+    adb.on({"**", "kill-server"}).reply("");
+    std::atomic<int> running{0}, overlaps{0};
+    runner.setCommandRunner([&, answer = adb.inProcess()](const ProcessSpec& spec, std::chrono::duration<double> t) {
+        if (++running > 1) ++overlaps;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // widens the window a race needs
+        auto run = answer(spec, t);
+        --running;
+        return run;
+    });
     std::thread a([&] { server.preparePrivateWirelessAdbServer(true); });
     std::thread b([&] { server.restartPrivateWirelessAdbServer(); });
     std::thread c([&] { server.stopPrivateWirelessAdbServer(); });
     a.join();
     b.join();
     c.join();
-    auto calls = adb.calls();
-    ASSERT_GE(calls.size(), 3u);
-    std::sort(calls.begin(), calls.end(), [](const auto& x, const auto& y) { return x.startedAt < y.startedAt; });
-    for (size_t i = 1; i < calls.size(); ++i) {
-        ASSERT_TRUE(calls[i - 1].endedAt.has_value());
-        EXPECT_GE(calls[i].startedAt, *calls[i - 1].endedAt) << "run " << i << " began before the previous ended";
-    }
+    EXPECT_GE(adb.calls().size(), 3u);
+    EXPECT_EQ(overlaps.load(), 0);
 }
 
 }  // namespace

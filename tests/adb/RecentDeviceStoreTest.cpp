@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -12,6 +11,7 @@
 #include <thread>
 
 #include "adb/RecentDeviceStore.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 
 namespace orvan {
@@ -274,14 +274,9 @@ TEST_F(RecentDeviceStoreTest, ReadersNeverSeeATornFile) {
 }
 
 TEST(RecentDeviceStoreLocation, DefaultsToTheXdgDataFolder) {
-    const char* previous = std::getenv("XDG_DATA_HOME");
-    std::string saved = previous ? previous : "";
-    ::setenv("XDG_DATA_HOME", "/tmp/orvan-xdg-data-check", 1);
+    testing::ScopedEnvironment environment;
+    environment.set("XDG_DATA_HOME", "/tmp/orvan-xdg-data-check");
     EXPECT_EQ(RecentDeviceStore::defaultFolder(), fs::path("/tmp/orvan-xdg-data-check/OrvanMirror"));
-    if (previous)
-        ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
-    else
-        ::unsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Listing a folder through a scripted adb: what each kind of adb answer becomes, and the exact
-// command the glasses' shell receives.
+// Listing a folder through a scripted adb, answered in-process: what each kind of adb answer
+// becomes, and the exact command the glasses' shell receives.
 
 #include <gtest/gtest.h>
 
@@ -24,6 +24,7 @@ struct ListingCase {
 
 class MediaBrowserListing : public ::testing::TestWithParam<ListingCase> {
 protected:
+    void SetUp() override { runner.setCommandRunner(adb.inProcess()); }
     FakeAdb adb;
     ToolLocation tools = adb.tools();
     AdbRunner runner{adb.adbPath(), 16071, nullptr};

@@ -4,7 +4,6 @@
 
 #include <fstream>
 #include <future>
-#include <thread>
 
 #include "foundation/MirrorError.h"
 #include "media/MediaExporter.h"
@@ -12,6 +11,7 @@
 #include "media/MediaSession.h"
 #include "support/AdbWorld.h"
 #include "support/Recorders.h"
+#include "support/Wait.h"
 
 namespace orvan {
 namespace {
@@ -134,8 +134,7 @@ TEST(MediaE2e, PullCutOffByVanishingGlassesLeavesNoFile) {
         }
         return false;
     };
-    for (int i = 0; i < 3000 && !partialGrew(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(partialGrew());
+    ASSERT_TRUE(testing::waitUntil(partialGrew));
     rig.world.stopGlasses(rig.glasses);
     EXPECT_THROW(exporting.get(), MirrorError);
     EXPECT_EQ(entryNames(rig.target.path()), std::vector<std::string>{});

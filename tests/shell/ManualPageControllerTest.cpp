@@ -9,6 +9,7 @@
 #include "foundation/MirrorError.h"
 #include "platform/Dispatch.h"
 #include "shell/ManualPageController.h"
+#include "support/Recorders.h"
 #include "support/TempDir.h"
 
 namespace orvan {
@@ -108,37 +109,6 @@ public:
     bool audioChecked = false, busy = false;
 };
 
-class ManualPageControllerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        Dispatch::setMain(queue_);
-        store_ = std::make_unique<RecentDeviceStore>(folder_.path());
-        controller_ = std::make_shared<ManualPageController>(backend_, *store_, view_, [this](const std::string& line) {
-            std::lock_guard lock(logMutex_);
-            log_.push_back(line);
-        });
-    }
-    void TearDown() override { controller_.reset(); }
-
-    bool settle() {
-        return queue_->runUntil(
-            [&] { return !controller_->isActionInProgress() && !controller_->isRefreshInProgress(); }, Seconds(5));
-    }
-    bool logged(const std::string& line) {
-        std::lock_guard lock(logMutex_);
-        return std::find(log_.begin(), log_.end(), line) != log_.end();
-    }
-
-    std::shared_ptr<ManualMainQueue> queue_ = std::make_shared<ManualMainQueue>();
-    std::shared_ptr<FakeBackend> backend_ = std::make_shared<FakeBackend>();
-    RecordingView view_;
-    testing::TempDir folder_{"orvan-manual"};
-    std::unique_ptr<RecentDeviceStore> store_;
-    std::shared_ptr<ManualPageController> controller_;
-    std::mutex logMutex_;
-    std::vector<std::string> log_;
-};
-
 AdbDevices usbAndWirelessOfOnePair() {
     AdbDevices devices;
     devices.usb = {"T3ABC"};
@@ -148,6 +118,39 @@ AdbDevices usbAndWirelessOfOnePair() {
     devices.ips = {{"T3ABC", "127.0.0.2"}, {"127.0.0.2:5555", "127.0.0.2"}};
     return devices;
 }
+
+class ManualPageControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Dispatch::setMain(queue_);
+        store_ = std::make_unique<RecentDeviceStore>(folder_.path());
+        log_.attach(*sink_);
+        controller_ = std::make_shared<ManualPageController>(backend_, *store_, view_,
+                                                             [this](const std::string& line) { (*sink_)(line); });
+    }
+    void TearDown() override { controller_.reset(); }
+
+    bool settle() {
+        return queue_->runUntil(
+            [&] { return !controller_->isActionInProgress() && !controller_->isRefreshInProgress(); }, Seconds(5));
+    }
+    bool logged(const std::string& line) { return log_.contains(line); }
+    // The USB and wireless views of one pair, detected and shown.
+    void detectOnePair() {
+        backend_->listing = usbAndWirelessOfOnePair();
+        controller_->detectDevice();
+        ASSERT_TRUE(settle());
+    }
+
+    std::shared_ptr<ManualMainQueue> queue_ = std::make_shared<ManualMainQueue>();
+    std::shared_ptr<FakeBackend> backend_ = std::make_shared<FakeBackend>();
+    RecordingView view_;
+    testing::TempDir folder_{"orvan-manual"};
+    std::unique_ptr<RecentDeviceStore> store_;
+    std::shared_ptr<ManualPageController> controller_;
+    SharedLogSink sink_ = std::make_shared<LogSink>();
+    testing::LogRecorder log_;
+};
 
 TEST_F(ManualPageControllerTest, DetectionShowsOneTabPerPairAndRemembersUsbGlasses) {
     backend_->listing = usbAndWirelessOfOnePair();
@@ -192,9 +195,7 @@ TEST_F(ManualPageControllerTest, AUsbPairWithoutWlanAddressIsLoggedAndNotRemembe
 }
 
 TEST_F(ManualPageControllerTest, StartThenStopTogglesTheTabTitleAndTheButton) {
-    backend_->listing = usbAndWirelessOfOnePair();
-    controller_->detectDevice();
-    ASSERT_TRUE(settle());
+    detectOnePair();
     controller_->start();
     ASSERT_TRUE(settle());
     EXPECT_EQ(backend_->started, std::vector<std::string>{"127.0.0.2:5555"});
@@ -219,9 +220,7 @@ TEST_F(ManualPageControllerTest, StartThenStopTogglesTheTabTitleAndTheButton) {
 }
 
 TEST_F(ManualPageControllerTest, AFailedStartEndsInTheAlertAndRegistersNothing) {
-    backend_->listing = usbAndWirelessOfOnePair();
-    controller_->detectDevice();
-    ASSERT_TRUE(settle());
+    detectOnePair();
     backend_->startFailure = "scrcpy 启动超时，未确认视频通道就绪。";
     controller_->startGlassShell();
     ASSERT_TRUE(settle());
@@ -241,9 +240,7 @@ TEST_F(ManualPageControllerTest, AStartWithoutADeviceAsksForADetectionADisconnec
 
 TEST_F(ManualPageControllerTest, ADisconnectFromARecentOnlyTabSwitchesToTheConnectedPair) {
     (void)store_->saveRecentDevice("OLD1", "10.0.0.9", {}, {});
-    backend_->listing = usbAndWirelessOfOnePair();
-    controller_->detectDevice();
-    ASSERT_TRUE(settle());
+    detectOnePair();
     ASSERT_EQ(view_.tabs.size(), 2u);
     controller_->selectDeviceTab(1);
     controller_->disconnect();
@@ -275,9 +272,7 @@ TEST_F(ManualPageControllerTest, ClicksAndTicksDuringADetectionStartNothingMore)
 }
 
 TEST_F(ManualPageControllerTest, TheQuickRefreshKeepsDetailsAndSkipsWhileRunning) {
-    backend_->listing = usbAndWirelessOfOnePair();
-    controller_->detectDevice();
-    ASSERT_TRUE(settle());
+    detectOnePair();
     controller_->refreshDevicesSilently(false);
     controller_->refreshDevicesSilently(false);  // a tick while one runs does nothing
     ASSERT_TRUE(settle());
@@ -287,9 +282,7 @@ TEST_F(ManualPageControllerTest, TheQuickRefreshKeepsDetailsAndSkipsWhileRunning
 }
 
 TEST_F(ManualPageControllerTest, AMirrorThatEndedElsewhereIsDroppedOnSync) {
-    backend_->listing = usbAndWirelessOfOnePair();
-    controller_->detectDevice();
-    ASSERT_TRUE(settle());
+    detectOnePair();
     controller_->start();
     ASSERT_TRUE(settle());
     backend_->mirroring = false;  // the user closed the window

@@ -6,10 +6,9 @@
 
 #include <fstream>
 #include <map>
-#include <sstream>
-#include <thread>
 
 #include "foundation/Text.h"
+#include "support/Wait.h"
 
 #ifndef ORVAN_FAKE_ADB_EXECUTABLE
 #error "ORVAN_FAKE_ADB_EXECUTABLE must name the built fake-adb"
@@ -20,13 +19,6 @@ namespace orvan::testing {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
 
 // Holds the fake's folder lock, so the test never reads or resets half-written state.
 class FolderLock {
@@ -123,8 +115,9 @@ FakeAdbRuleBuilder FakeAdb::on(std::vector<std::string> pattern) {
 void FakeAdb::setVariable(const std::string& name, const std::string& value) {
     scenario_.variables[name] = value;
     writeScenario();
+    if (std::lock_guard memory(memoryMutex_); memory_) memory_->variables[name] = value;
     FolderLock lock(folder_);
-    std::string stateText = readFile(folder_ / kFakeAdbStateFile);
+    std::string stateText = readWholeFile(folder_ / kFakeAdbStateFile);
     if (stateText.empty()) return;  // the first run starts from the scenario's variables
     auto state = nlohmann::json::parse(stateText).get<FakeAdbState>();
     state.variables[name] = value;
@@ -144,8 +137,9 @@ void FakeAdb::writeScenario() const {
 }
 
 std::map<std::string, std::string> FakeAdb::variables() const {
+    if (std::lock_guard memory(memoryMutex_); memory_) return memory_->variables;
     FolderLock lock(folder_);
-    std::string stateText = readFile(folder_ / kFakeAdbStateFile);
+    std::string stateText = readWholeFile(folder_ / kFakeAdbStateFile);
     if (stateText.empty()) return scenario_.variables;
     return nlohmann::json::parse(stateText).get<FakeAdbState>().variables;
 }
@@ -153,6 +147,11 @@ std::map<std::string, std::string> FakeAdb::variables() const {
 void FakeAdb::resetState() {
     FolderLock lock(folder_);
     std::error_code ignored;
+    {
+        std::lock_guard memory(memoryMutex_);
+        memory_.reset();
+        memoryCalls_.clear();
+    }
     fs::remove(folder_ / kFakeAdbStateFile, ignored);
     fs::remove(folder_ / kFakeAdbCallsFile, ignored);
 }
@@ -161,7 +160,7 @@ std::vector<FakeAdbCall> FakeAdb::calls() const {
     std::string contents;
     {
         FolderLock lock(folder_);
-        contents = readFile(folder_ / kFakeAdbCallsFile);
+        contents = readWholeFile(folder_ / kFakeAdbCallsFile);
     }
     std::vector<FakeAdbCall> calls;
     std::map<int, size_t> byPid;
@@ -178,6 +177,8 @@ std::vector<FakeAdbCall> FakeAdb::calls() const {
             if (event == "terminated") calls[it->second].terminated = true;
         }
     }
+    std::lock_guard memory(memoryMutex_);
+    calls.insert(calls.end(), memoryCalls_.begin(), memoryCalls_.end());
     return calls;
 }
 
@@ -196,46 +197,29 @@ std::vector<FakeAdbCall> FakeAdb::unmatchedCalls() const {
 
 std::function<FiniteRun(const ProcessSpec&, std::chrono::duration<double>)> FakeAdb::inProcess() {
     return [this](const ProcessSpec& spec, std::chrono::duration<double> timeout) {
-        FolderLock lock(folder_);
-        std::string stateText = readFile(folder_ / kFakeAdbStateFile);
-        FakeAdbState state;
-        if (stateText.empty())
-            state.variables = scenario_.variables;
-        else
-            state = nlohmann::json::parse(stateText).get<FakeAdbState>();
-        state.runs.resize(scenario_.rules.size(), 0);
+        std::lock_guard memory(memoryMutex_);
+        if (!memory_) memory_ = FakeAdbState{{}, scenario_.variables};
         FakeAdbCall call;
         call.arguments = spec.arguments;
-        FakeAdbResponse response = scenario_.unmatched;
-        if (auto rule = findRule(scenario_, state.variables, spec.arguments)) {
-            const auto& responses = scenario_.rules[*rule].responses;
-            size_t index = std::min<size_t>(static_cast<size_t>(state.runs[*rule]++), responses.size() - 1);
-            response = responses[index];
-            call.rule = static_cast<int>(*rule);
-            call.response = static_cast<int>(index);
-        }
-        for (const auto& [name, value] : response.set) state.variables[name] = value;
-        std::ofstream(folder_ / kFakeAdbStateFile, std::ios::trunc) << nlohmann::json(state).dump();
+        call.timeout = timeout.count();
+        FakeAdbResponse response = takeResponse(scenario_, *memory_, call);
+        // A reply slower than the caller's time-out is one that never came.
         const bool timedOut = response.hang || response.delay >= timeout.count();
-        nlohmann::json record = call;
-        record["event"] = "start";
-        std::ofstream calls(folder_ / kFakeAdbCallsFile, std::ios::app);
-        calls << record.dump() << "\n"
-              << nlohmann::json{{"event", timedOut ? "terminated" : "end"}, {"pid", 0}}.dump() << "\n";
-        std::string bytes;
-        for (int i = 0; i < response.repeat; ++i) bytes += response.output + bytesFromHex(response.outputHex);
-        return FiniteRun{timedOut, response.status, timedOut ? std::string() : bytes};
+        call.terminated = timedOut;
+        if (!timedOut) call.endedAt = 0;
+        memoryCalls_.push_back(call);
+        return timedOut ? FiniteRun{true, 0, ""} : FiniteRun{false, response.status, responseBytes(response)};
     };
 }
 
 bool FakeAdb::waitForTerminated(int pid, std::chrono::milliseconds timeout) const {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-        for (const auto& call : calls())
-            if (call.pid == pid && call.terminated) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    return waitUntil(
+        [&] {
+            for (const auto& call : calls())
+                if (call.pid == pid && call.terminated) return true;
+            return false;
+        },
+        timeout);
 }
 
 }  // namespace orvan::testing

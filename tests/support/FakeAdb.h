@@ -32,10 +32,15 @@
 // terminates it and the run is recorded as terminated (the record is written by the dying child,
 // so read it with waitForTerminated()). The time-outs a caller chose are not visible to a child;
 // tests observe them with AdbRunner's invocation observer.
+//
+// In-process: `runner.setCommandRunner(adb.inProcess())` answers the same scenario without a
+// child. A hanging response is a time-out at once, `after` is not waited, and each run records
+// the caller's time-out. Branch tests use this; the process boundary keeps a few child runs.
 
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -96,7 +101,7 @@ public:
     std::vector<std::string> commandLines() const;
     std::vector<FakeAdbCall> unmatchedCalls() const;
     // Waits (real time) until the run with that pid is recorded as terminated.
-    bool waitForTerminated(int pid, std::chrono::milliseconds timeout = std::chrono::milliseconds(2000)) const;
+    bool waitForTerminated(int pid, std::chrono::milliseconds timeout = std::chrono::milliseconds(20000)) const;
 
     // The same scenario answered in this process, for AdbRunner::setCommandRunner: runs change the
     // variables and are recorded (pid 0, no environment) like the executable's, but start no child.
@@ -106,11 +111,17 @@ public:
     // Rewrites the scenario file (the builders do this themselves).
     void writeScenario() const;
 
+    // A command runner for AdbRunner::setCommandRunner that answers in-process (see above).
+    std::function<FiniteRun(const ProcessSpec&, std::chrono::duration<double>)> inProcess();
+
 private:
     friend class FakeAdbRuleBuilder;
     TempDir dir_{"orvan-fake-adb"};
     std::filesystem::path folder_;
     FakeAdbScenario scenario_;
+    mutable std::mutex memoryMutex_;
+    std::optional<FakeAdbState> memory_;  // the in-process runs' state, once there was one
+    std::vector<FakeAdbCall> memoryCalls_;
 };
 
 }  // namespace orvan::testing

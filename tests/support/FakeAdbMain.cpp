@@ -14,7 +14,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -42,13 +41,6 @@ void onTerminate(int signal) {
 
 double secondsSinceEpoch() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
 }
 
 void writeFileAtomically(const fs::path& path, const std::string& contents) {
@@ -116,30 +108,18 @@ int main(int argc, char** argv) {
     try {
         flock(lockFd, LOCK_EX);
         FakeAdbScenario scenario =
-            nlohmann::json::parse(readFile(folder / kFakeAdbScenarioFile)).get<FakeAdbScenario>();
+            nlohmann::json::parse(readWholeFile(folder / kFakeAdbScenarioFile)).get<FakeAdbScenario>();
         FakeAdbState state;
-        std::string stateText = readFile(folder / kFakeAdbStateFile);
+        std::string stateText = readWholeFile(folder / kFakeAdbStateFile);
         if (stateText.empty())
             state.variables = scenario.variables;
         else
             state = nlohmann::json::parse(stateText).get<FakeAdbState>();
-        state.runs.resize(scenario.rules.size(), 0);
-
         call.arguments = arguments;
         call.environment = recordedEnvironment(scenario);
         call.pid = static_cast<int>(getpid());
         call.startedAt = secondsSinceEpoch();
-        if (auto rule = findRule(scenario, state.variables, arguments)) {
-            const auto& responses = scenario.rules[*rule].responses;
-            size_t index = std::min<size_t>(static_cast<size_t>(state.runs[*rule]), responses.size() - 1);
-            ++state.runs[*rule];
-            response = responses[index];
-            call.rule = static_cast<int>(*rule);
-            call.response = static_cast<int>(index);
-        } else {
-            response = scenario.unmatched;
-        }
-        for (const auto& [name, value] : response.set) state.variables[name] = value;
+        response = takeResponse(scenario, state, call);
         writeFileAtomically(folder / kFakeAdbStateFile, nlohmann::json(state).dump());
 
         nlohmann::json start = call;
@@ -162,13 +142,13 @@ int main(int argc, char** argv) {
 
     std::string bytes;
     try {
-        bytes = response.output + bytesFromHex(response.outputHex);
+        bytes = responseBytes(response);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "fake adb: bad outputHex: %s\n", error.what());
         return 2;
     }
     int fd = response.toStderr ? STDERR_FILENO : STDOUT_FILENO;
-    for (int i = 0; i < response.repeat; ++i) writeAll(fd, bytes);
+    writeAll(fd, bytes);
 
     nlohmann::json end{{"event", "end"}, {"pid", call.pid}, {"at", secondsSinceEpoch()}, {"status", response.status}};
     appendLine(end.dump());

@@ -1,5 +1,8 @@
 #include "support/FakeAdbScenario.h"
 
+#include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace orvan::testing {
@@ -62,6 +65,34 @@ std::string bytesFromHex(const std::string& hex) {
     for (size_t i = 0; i < hex.size(); i += 2)
         bytes.push_back(static_cast<char>(hexDigit(hex[i]) * 16 + hexDigit(hex[i + 1])));
     return bytes;
+}
+
+FakeAdbResponse takeResponse(const FakeAdbScenario& scenario, FakeAdbState& state, FakeAdbCall& call) {
+    state.runs.resize(scenario.rules.size(), 0);
+    FakeAdbResponse response = scenario.unmatched;
+    if (auto rule = findRule(scenario, state.variables, call.arguments)) {
+        const auto& responses = scenario.rules[*rule].responses;
+        size_t last = responses.empty() ? 0 : responses.size() - 1;
+        size_t index = std::min<size_t>(static_cast<size_t>(state.runs[*rule]++), last);
+        response = responses.empty() ? FakeAdbResponse{} : responses[index];
+        call.rule = static_cast<int>(*rule);
+        call.response = static_cast<int>(index);
+    }
+    for (const auto& [name, value] : response.set) state.variables[name] = value;
+    return response;
+}
+
+std::string responseBytes(const FakeAdbResponse& response) {
+    std::string once = response.output + bytesFromHex(response.outputHex), bytes;
+    for (int i = 0; i < response.repeat; ++i) bytes += once;
+    return bytes;
+}
+
+std::string readWholeFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
 }
 
 void to_json(json& j, const FakeAdbRule& rule) {

@@ -3,6 +3,7 @@
 // The scenario a scripted fake `adb` replays, shared by the fake executable (which reads it on
 // every run) and the test-side FakeAdb (which writes it). See FakeAdb.h for the whole picture.
 
+#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -60,6 +61,7 @@ struct FakeAdbCall {
     double startedAt = 0;           // seconds since the epoch (real time)
     std::optional<double> endedAt;  // set when it exited by itself
     bool terminated = false;        // a signal ended it (the caller's time-out)
+    double timeout = 0;             // in-process runs only: the time-out the caller asked for
 };
 
 bool argumentsMatch(const std::vector<std::string>& pattern, const std::vector<std::string>& arguments);
@@ -70,6 +72,14 @@ std::optional<size_t> findRule(const FakeAdbScenario& scenario, const std::map<s
 
 // Decodes "0aff" into bytes; throws std::invalid_argument on odd length or a non-hex digit.
 std::string bytesFromHex(const std::string& hex);
+
+// One run's response: the first applicable rule's next one (the last repeats), else `unmatched`.
+// Counts the run in `state`, applies the response's variable changes, notes rule and response in
+// `call`.
+FakeAdbResponse takeResponse(const FakeAdbScenario& scenario, FakeAdbState& state, FakeAdbCall& call);
+// What a response prints: its output and hex bytes, `repeat` times.
+std::string responseBytes(const FakeAdbResponse& response);
+std::string readWholeFile(const std::filesystem::path& path);
 
 // Missing keys keep their defaults.
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(FakeAdbResponse, output, outputHex, repeat, status, toStderr, delay,
