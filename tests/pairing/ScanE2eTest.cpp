@@ -44,14 +44,21 @@ protected:
 
         ScanSessionHooks hooks;
         hooks.isMirroring = [this](const ConnectedAdbDevice& device) { return service->isMirroring(device); };
+        hooks.adbPublicKey = [this] {  // the reply hands the glasses this computer's key
+            std::ifstream key(world->adbPublicKeyPath());
+            return std::optional(std::string(std::istreambuf_iterator<char>(key), {}));
+        };
         hooks.startWirelessMirrorFromCallback = [this](const ScanMirrorRequest& request) {
+            ++tasksStarted;
             task->startWirelessMirrorFromCallback(request);
         };
         hooks.processDisableWirelessAdbCallback = [this](const WirelessAdbCallback& callback) {
             disable->processDisableWirelessAdbCallback(callback);
         };
         coordinator = std::make_unique<ScanSessionCoordinator>(*main, hooks);
-        task = std::make_shared<ScanMirrorTask>(*engine, *coordinator, *main, SystemClock::shared(), ScanTaskHooks{});
+        ScanTaskHooks taskHooks;
+        taskHooks.refreshDeviceTabs = [this](const AdbDevices&) { ++tasksDone; };  // a task's last step
+        task = std::make_shared<ScanMirrorTask>(*engine, *coordinator, *main, SystemClock::shared(), taskHooks);
 
         WirelessAdbQrHooks qrHooks;
         qrHooks.onCallback = [this](const WirelessAdbCallback& callback) {
@@ -77,11 +84,17 @@ protected:
     }
 
     void TearDown() override {
+        // A task goes on after the glasses read RUNNING (it lists the devices): the service must
+        // outlive it.
+        if (main) main->runUntil([&] { return tasksDone == tasksStarted; }, 60s);
         if (qr) qr->stop();
         if (service) service->stopForTermination();
     }
 
-    SimulatedGlasses& glasses() { return *started.emplace_back(&world->startGlasses({.wirelessAdb = false})); }
+    SimulatedGlasses& glasses(const std::string& auth = "off") {
+        return *started.emplace_back(
+            &world->startGlasses({.auth = auth, .trustWorldKey = false, .wirelessAdb = false, .media = false}));
+    }
 
     // The glasses scan what the page shows; returns how their scan ended.
     std::string scan(SimulatedGlasses& glasses, const std::string& options = "") {
@@ -120,6 +133,8 @@ protected:
     std::shared_ptr<WirelessAdbQrController> qr;
     std::vector<SimulatedGlasses*> started;
     int scans = 0;
+    int tasksStarted = 0;
+    int tasksDone = 0;
 };
 
 TEST_F(ScanE2eTest, EnableCodeMirrorsAndAScanAgainReusesTheWindow) {
@@ -129,6 +144,11 @@ TEST_F(ScanE2eTest, EnableCodeMirrorsAndAScanAgainReusesTheWindow) {
     EXPECT_TRUE(service->isMirroring(wirelessTargetDevice(pair.wifiSerial(), pair.wlanAddress())));
     EXPECT_EQ(scan(pair), "RUNNING");
     EXPECT_EQ(standinStarts(), 1) << "the second scan of the same glasses opened another window";
+}
+
+TEST_F(ScanE2eTest, GlassesThatDoNotKnowThisComputerTrustTheKeyTheReplyCarries) {
+    auto& pair = glasses("key");
+    EXPECT_EQ(scan(pair), "RUNNING");
 }
 
 TEST_F(ScanE2eTest, ThreeGlassesScanningAtOnceAreAllMirrored) {
