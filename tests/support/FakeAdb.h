@@ -111,9 +111,6 @@ public:
     // Rewrites the scenario file (the builders do this themselves).
     void writeScenario() const;
 
-    // A command runner for AdbRunner::setCommandRunner that answers in-process (see above).
-    std::function<FiniteRun(const ProcessSpec&, std::chrono::duration<double>)> inProcess();
-
 private:
     friend class FakeAdbRuleBuilder;
     TempDir dir_{"orvan-fake-adb"};
