@@ -89,7 +89,8 @@ TEST_P(AppSignalE2E, SignalRunsTheTerminationSequence) {
     app.child->sendSignal(GetParam().first);
     auto exit = app.waitForExit();
     ASSERT_TRUE(exit) << "still running after the signal";
-    EXPECT_TRUE(exit->reason == ProcessExit::Reason::exited && exit->status == 0);
+    EXPECT_TRUE(exit->reason == ProcessExit::Reason::exited && exit->status == 0)
+        << "reason " << static_cast<int>(exit->reason) << ", status " << exit->status << "\n" << app.output;
     EXPECT_FALSE(listening(world.privateServerPort()));
     EXPECT_TRUE(kill(std::stoi(*mirror), 0) == -1 && errno == ESRCH) << "the mirror outlived the app";
     EXPECT_TRUE(logHas("Orvan Mirror 正在退出：收到信号 " + GetParam().second + "。"));
