@@ -97,14 +97,7 @@ TEST(MatchingUsbDevice, FindsTheSameGlassesOrTheOnlyUsbEntry) {
     AdbDevices devices;
     devices.usb = {"AAA", "BBB"};
     devices.ips = {{"BBB", "192.168.1.20"}};
-    ConnectedAdbDevice stale{"192.168.1.20:5555",
-                             "无线",
-                             std::string("192.168.1.20"),
-                             std::nullopt,
-                             std::nullopt,
-                             std::nullopt,
-                             false,
-                             true};
+    ConnectedAdbDevice stale{"192.168.1.20:5555", "无线", std::string("192.168.1.20"), {}, {}, {}, false, true};
     EXPECT_EQ(matchingUsbDevice(stale, devices)->serial, "BBB");
 
     ConnectedAdbDevice elsewhere = stale;

@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
-#include <sstream>
 
 #include "adb/AdbRunner.h"
 #include "foundation/MirrorError.h"
@@ -21,11 +18,7 @@ namespace fs = std::filesystem;
 class AdbRunnerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        adb_ = folder_ / "adb";
-        log_->set([this](const std::string& line) {
-            std::lock_guard lock(mutex_);
-            logged_.push_back(line);
-        });
+        log_->set([this](const std::string& line) { logged_.push_back(line); });
     }
     void script(const std::string& body) {
         std::ofstream(adb_) << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '"
@@ -41,21 +34,11 @@ protected:
         return args;
     }
 
-    std::string failureOf(const std::function<void()>& call) {
-        try {
-            call();
-        } catch (const MirrorError& error) {
-            return error.what();
-        }
-        return "(no failure)";
-    }
-
     AdbRunner runner() { return AdbRunner(adb_, 16037, log_); }
 
     testing::TempDir folder_{"orvan-adbrunner"};
-    fs::path adb_;
+    fs::path adb_ = folder_ / "adb";
     SharedLogSink log_ = std::make_shared<LogSink>();
-    std::mutex mutex_;
     std::vector<std::string> logged_;
 };
 
@@ -73,14 +56,6 @@ TEST_F(AdbRunnerTest, PrivateScopeAndSerialComeBeforeTheCommand) {
     EXPECT_EQ(result.output, "x");
     EXPECT_EQ(logged_,
               (std::vector<std::string>{"$ " + adb_.string() + " -P 16037 -s 192.168.1.20:5555 shell echo x", "x"}));
-}
-
-TEST_F(AdbRunnerTest, SharedScopeAddsNothingAndEmptyOutputIsNotLogged) {
-    script("printf ' \\n\\n'");
-    auto result = runner().runAdb({"devices"}, {.timeout = std::chrono::seconds(5), .check = false, .log = true});
-    EXPECT_EQ(recordedArguments(), std::vector<std::string>{"devices"});
-    EXPECT_EQ(result.output, "");
-    EXPECT_EQ(logged_.size(), 1u);
 }
 
 // The branches after the run, scripted in-process through the command-runner seam: each row is
@@ -121,16 +96,6 @@ TEST_F(AdbRunnerTest, OutcomesOfARunBecomeResultsOrFailures) {
         EXPECT_EQ(timeouts, std::vector<double>{2.5});  // the time-out the call asked for
     }
     EXPECT_TRUE(logged_.empty());
-}
-
-TEST_F(AdbRunnerTest, AHangingCommandIsCutAtItsDeadline) {
-    script("exec sleep 30");
-    auto start = std::chrono::steady_clock::now();
-    auto text =
-        failureOf([&] { runner().runAdb({"wait-for-device"}, {.timeout = Seconds(1), .check = false, .log = true}); });
-    EXPECT_EQ(text, "命令超时: " + adb_.string() + " wait-for-device");
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-    EXPECT_EQ(logged_.size(), 1u);  // only the command line
 }
 
 TEST_F(AdbRunnerTest, LaunchErrorsPassThroughUnchanged) {

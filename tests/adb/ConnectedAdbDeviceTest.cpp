@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unordered_set>
-
 #include "adb/ConnectedAdbDevice.h"
 
 namespace orvan {
@@ -19,12 +17,6 @@ ConnectedAdbDevice wirelessDevice(const std::string& serial, std::optional<std::
 ConnectedAdbDevice recentDevice(const std::string& serial, const std::string& ip) {
     return ConnectedAdbDevice{serial, "最近设备", ip,   std::string("OldWifi"), std::string("Tervo3"),
                               serial, false,      false};
-}
-
-TEST(FirstNonEmpty, TrimsSkipsAbsentAndBlankValues) {
-    EXPECT_EQ(firstNonEmpty({std::nullopt, std::string(" \n\t"), std::string("  ABC \n"), std::string("x")}), "ABC");
-    EXPECT_EQ(firstNonEmpty({std::nullopt, std::string("")}), std::nullopt);
-    EXPECT_EQ(firstNonEmpty({}), std::nullopt);
 }
 
 TEST(DeviceIdentity, DisplayDeviceIdPrefersTheIdThenAUsbSerial) {
@@ -181,22 +173,6 @@ TEST(DeviceKnownDetails, LiveRecordIsCompletedButKeepsItsConnection) {
     EXPECT_EQ(liveWithoutName.withKnownDetails(known).ip, "192.168.1.99");
     // A record that is not connected drops even its own Wi-Fi name.
     EXPECT_EQ(recentDevice("A", "1.1.1.1").withKnownDetails(known).wifiName, std::nullopt);
-}
-
-TEST(DeviceValue, ComparedAndHashedFieldByField) {
-    auto a = usbDevice("ABC123");
-    auto b = usbDevice("ABC123");
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(std::hash<ConnectedAdbDevice>{}(a), std::hash<ConnectedAdbDevice>{}(b));
-    b.hasWireless = true;
-    EXPECT_NE(a, b);
-    std::unordered_set<ConnectedAdbDevice> set{a, b, usbDevice("ABC123")};
-    EXPECT_EQ(set.size(), 2u);
-    // An absent value and an empty one are different fields.
-    auto absent = usbDevice("X");
-    auto empty = usbDevice("X");
-    empty.model = "";
-    EXPECT_NE(absent, empty);
 }
 
 }  // namespace

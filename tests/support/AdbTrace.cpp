@@ -22,11 +22,6 @@ std::optional<std::string> optionValue(const std::vector<std::string>& args, con
 
 }  // namespace
 
-std::optional<std::string> AdbInvocation::envValue(const std::string& name) const {
-    const auto it = env.find(name);
-    return it == env.end() ? std::nullopt : std::optional<std::string>(it->second);
-}
-
 std::vector<std::string> AdbInvocation::command() const {
     std::size_t i = 0;
     while (i < args.size() && args[i].starts_with("-")) i += takesValue(args[i]) ? 2 : 1;

@@ -14,7 +14,6 @@ struct AdbInvocation {
     std::vector<std::string> args;           // without argv[0]
     std::map<std::string, std::string> env;  // ADB_*, ANDROID_* and HOME as the child saw them
 
-    std::optional<std::string> envValue(const std::string& name) const;
     // The arguments after the global options (-s SERIAL, -P PORT, -H HOST, -L SPEC, -d, -e, ...).
     std::vector<std::string> command() const;
     // The -s serial, if any.

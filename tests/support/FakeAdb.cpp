@@ -8,7 +8,6 @@
 #include <map>
 
 #include "foundation/Text.h"
-#include "support/Wait.h"
 
 #ifndef ORVAN_FAKE_ADB_EXECUTABLE
 #error "ORVAN_FAKE_ADB_EXECUTABLE must name the built fake-adb"
@@ -80,11 +79,6 @@ FakeAdbRuleBuilder& FakeAdbRuleBuilder::sets(const std::string& variable, const 
     return changed();
 }
 
-FakeAdbRuleBuilder& FakeAdbRuleBuilder::after(double seconds) {
-    latest().delay = seconds;
-    return changed();
-}
-
 FakeAdbRuleBuilder& FakeAdbRuleBuilder::hangs() {
     latest().hang = true;
     return changed();
@@ -92,11 +86,6 @@ FakeAdbRuleBuilder& FakeAdbRuleBuilder::hangs() {
 
 FakeAdbRuleBuilder& FakeAdbRuleBuilder::repeated(int times) {
     latest().repeat = times;
-    return changed();
-}
-
-FakeAdbRuleBuilder& FakeAdbRuleBuilder::onStderr() {
-    latest().toStderr = true;
     return changed();
 }
 
@@ -124,36 +113,11 @@ void FakeAdb::setVariable(const std::string& name, const std::string& value) {
     std::ofstream(folder_ / kFakeAdbStateFile, std::ios::trunc) << nlohmann::json(state).dump();
 }
 
-void FakeAdb::recordEnvironmentVariable(const std::string& name) {
-    scenario_.recordEnvironment.push_back(name);
-    writeScenario();
-}
-
 void FakeAdb::writeScenario() const {
     FolderLock lock(folder_);
     auto temporary = folder_ / "scenario.tmp";
     std::ofstream(temporary, std::ios::trunc) << nlohmann::json(scenario_).dump(2);
     fs::rename(temporary, folder_ / kFakeAdbScenarioFile);
-}
-
-std::map<std::string, std::string> FakeAdb::variables() const {
-    if (std::lock_guard memory(memoryMutex_); memory_) return memory_->variables;
-    FolderLock lock(folder_);
-    std::string stateText = readWholeFile(folder_ / kFakeAdbStateFile);
-    if (stateText.empty()) return scenario_.variables;
-    return nlohmann::json::parse(stateText).get<FakeAdbState>().variables;
-}
-
-void FakeAdb::resetState() {
-    FolderLock lock(folder_);
-    std::error_code ignored;
-    {
-        std::lock_guard memory(memoryMutex_);
-        memory_.reset();
-        memoryCalls_.clear();
-    }
-    fs::remove(folder_ / kFakeAdbStateFile, ignored);
-    fs::remove(folder_ / kFakeAdbCallsFile, ignored);
 }
 
 std::vector<FakeAdbCall> FakeAdb::calls() const {
@@ -173,8 +137,7 @@ std::vector<FakeAdbCall> FakeAdb::calls() const {
             byPid[pid] = calls.size();
             calls.push_back(record.get<FakeAdbCall>());
         } else if (auto it = byPid.find(pid); it != byPid.end()) {
-            if (event == "end") calls[it->second].endedAt = record.value("at", 0.0);
-            if (event == "terminated") calls[it->second].terminated = true;
+            calls[it->second].terminated = event == "terminated";
         }
     }
     std::lock_guard memory(memoryMutex_);
@@ -206,20 +169,9 @@ std::function<FiniteRun(const ProcessSpec&, std::chrono::duration<double>)> Fake
         // A reply slower than the caller's time-out is one that never came.
         const bool timedOut = response.hang || response.delay >= timeout.count();
         call.terminated = timedOut;
-        if (!timedOut) call.endedAt = 0;
         memoryCalls_.push_back(call);
         return timedOut ? FiniteRun{true, 0, ""} : FiniteRun{false, response.status, responseBytes(response)};
     };
-}
-
-bool FakeAdb::waitForTerminated(int pid, std::chrono::milliseconds timeout) const {
-    return waitUntil(
-        [&] {
-            for (const auto& call : calls())
-                if (call.pid == pid && call.terminated) return true;
-            return false;
-        },
-        timeout);
 }
 
 }  // namespace orvan::testing

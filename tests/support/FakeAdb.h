@@ -5,9 +5,8 @@
 // FakeAdb makes a temporary tool folder holding "adb" (a link to the fake-adb executable) and a
 // placeholder "scrcpy", so `tools()` can be handed to MirrorService or AdbRunner unchanged. Every
 // run of that "adb" is a real child process: it reads the scenario from the folder, picks the
-// first rule that applies to its argument list, records the run (arguments, ANDROID_* / ADB* /
-// HOME environment, start and end times, whether a signal ended it), then prints the response
-// and exits with its status.
+// first rule that applies to its argument list, records the run (arguments, pid, whether a signal
+// ended it), then prints the response and exits with its status.
 //
 //     FakeAdb adb;
 //     adb.on({"-P", "16001", "start-server"}).reply("", 0);
@@ -25,17 +24,16 @@
 // variables have those values (an unset variable equals ""). A rule's responses are used in order
 // and the last one repeats. A run that no rule matches prints `unmatched` and exits 1; it is
 // recorded with rule -1 (`unmatchedCalls()` lists them, so a test can insist on none).
-// The scenario may be changed between runs; the run counters and variables survive the change
-// (`resetState()` clears them). Several fakes may exist at once; each has its own folder.
+// The scenario may be changed between runs; the run counters and variables survive the change.
+// Several fakes may exist at once; each has its own folder.
 //
-// Timing: `delay` waits real time before answering; `hangs()` never answers, so runAdb's time-out
-// terminates it and the run is recorded as terminated (the record is written by the dying child,
-// so read it with waitForTerminated()). The time-outs a caller chose are not visible to a child;
-// tests observe them with AdbRunner's invocation observer.
+// `hangs()` never answers, so runAdb's time-out terminates it and the dying child records the run
+// as terminated. The time-outs a caller chose are not visible to a child; tests observe them with
+// AdbRunner's invocation observer.
 //
 // In-process: `runner.setCommandRunner(adb.inProcess())` answers the same scenario without a
-// child. A hanging response is a time-out at once, `after` is not waited, and each run records
-// the caller's time-out. Branch tests use this; the process boundary keeps a few child runs.
+// child. A hanging response is a time-out at once, and each run records the caller's time-out.
+// Branch tests use this; the process boundary keeps a few child runs.
 
 #include <chrono>
 #include <filesystem>
@@ -64,10 +62,8 @@ public:
     FakeAdbRuleBuilder& replyBytes(const std::string& bytes, int status = 0);  // any bytes, also invalid UTF-8
     // Modifiers of the latest response.
     FakeAdbRuleBuilder& sets(const std::string& variable, const std::string& value);
-    FakeAdbRuleBuilder& after(double seconds);  // real delay before answering
     FakeAdbRuleBuilder& hangs();
     FakeAdbRuleBuilder& repeated(int times);  // prints the output this many times
-    FakeAdbRuleBuilder& onStderr();
 
 private:
     FakeAdbResponse& latest();
@@ -89,19 +85,11 @@ public:
 
     FakeAdbRuleBuilder on(std::vector<std::string> pattern);
     void setVariable(const std::string& name, const std::string& value);
-    void recordEnvironmentVariable(const std::string& name);
-
-    // The variables as the runs so far left them.
-    std::map<std::string, std::string> variables() const;
-    // Forgets the run counters, the variables' changes and the recorded calls.
-    void resetState();
 
     std::vector<FakeAdbCall> calls() const;
     // Each call's arguments joined with blanks, in order ("-P 16001 start-server").
     std::vector<std::string> commandLines() const;
     std::vector<FakeAdbCall> unmatchedCalls() const;
-    // Waits (real time) until the run with that pid is recorded as terminated.
-    bool waitForTerminated(int pid, std::chrono::milliseconds timeout = std::chrono::milliseconds(20000)) const;
 
     // The same scenario answered in this process, for AdbRunner::setCommandRunner: runs change the
     // variables and are recorded (pid 0, no environment) like the executable's, but start no child.
@@ -113,6 +101,7 @@ public:
 
 private:
     friend class FakeAdbRuleBuilder;
+    void writeScenario() const;
     TempDir dir_{"orvan-fake-adb"};
     std::filesystem::path folder_;
     FakeAdbScenario scenario_;

@@ -6,8 +6,6 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -15,11 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 
 #include "support/FakeAdbScenario.h"
-
-extern char** environ;
 
 namespace {
 
@@ -37,10 +32,6 @@ void onTerminate(int signal) {
         (void)ignored;
     }
     _exit(128 + signal);
-}
-
-double secondsSinceEpoch() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 void writeFileAtomically(const fs::path& path, const std::string& contents) {
@@ -63,21 +54,6 @@ fs::path fakeFolder(const char* argv0) {
     if (const char* folder = std::getenv(kFakeAdbFolderVariable); folder && *folder) return folder;
     fs::path self(argv0);
     return self.has_parent_path() ? self.parent_path() : fs::current_path();
-}
-
-std::map<std::string, std::string> recordedEnvironment(const FakeAdbScenario& scenario) {
-    std::map<std::string, std::string> recorded;
-    for (char** entry = environ; *entry; ++entry) {
-        std::string text(*entry);
-        auto equals = text.find('=');
-        if (equals == std::string::npos) continue;
-        std::string name = text.substr(0, equals);
-        bool wanted = name.starts_with("ANDROID_") || name.starts_with("ADB") || name == "HOME" ||
-                      std::find(scenario.recordEnvironment.begin(), scenario.recordEnvironment.end(), name) !=
-                          scenario.recordEnvironment.end();
-        if (wanted) recorded[name] = text.substr(equals + 1);
-    }
-    return recorded;
 }
 
 void writeAll(int fd, const std::string& bytes) {
@@ -116,9 +92,7 @@ int main(int argc, char** argv) {
         else
             state = nlohmann::json::parse(stateText).get<FakeAdbState>();
         call.arguments = arguments;
-        call.environment = recordedEnvironment(scenario);
         call.pid = static_cast<int>(getpid());
-        call.startedAt = secondsSinceEpoch();
         response = takeResponse(scenario, state, call);
         writeFileAtomically(folder / kFakeAdbStateFile, nlohmann::json(state).dump());
 
@@ -137,7 +111,6 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, onTerminate);
     std::signal(SIGINT, onTerminate);
 
-    if (response.delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(response.delay));
     while (response.hang) pause();
 
     std::string bytes;
@@ -147,10 +120,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fake adb: bad outputHex: %s\n", error.what());
         return 2;
     }
-    int fd = response.toStderr ? STDERR_FILENO : STDOUT_FILENO;
-    writeAll(fd, bytes);
+    writeAll(STDOUT_FILENO, bytes);
 
-    nlohmann::json end{{"event", "end"}, {"pid", call.pid}, {"at", secondsSinceEpoch()}, {"status", response.status}};
-    appendLine(end.dump());
     return response.status;
 }

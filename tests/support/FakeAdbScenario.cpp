@@ -28,44 +28,29 @@ void readIfPresent(const json& object, const char* key, T& value) {
     if (auto it = object.find(key); it != object.end()) it->get_to(value);
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    throw std::invalid_argument("not a hex digit");
-}
-
-}  // namespace
-
-bool argumentsMatch(const std::vector<std::string>& pattern, const std::vector<std::string>& arguments) {
-    return matchFrom(pattern, 0, arguments, 0);
-}
-
+// The first rule whose `when` variables and pattern fit, if any.
 std::optional<size_t> findRule(const FakeAdbScenario& scenario, const std::map<std::string, std::string>& variables,
                                const std::vector<std::string>& arguments) {
     for (size_t i = 0; i < scenario.rules.size(); ++i) {
         const auto& rule = scenario.rules[i];
-        bool applies = true;
-        for (const auto& [name, value] : rule.when) {
-            auto it = variables.find(name);
-            std::string current = it == variables.end() ? std::string() : it->second;
-            if (current != value) {
-                applies = false;
-                break;
-            }
-        }
-        if (applies && argumentsMatch(rule.match, arguments)) return i;
+        bool applies = std::all_of(rule.when.begin(), rule.when.end(), [&](const auto& wanted) {
+            auto it = variables.find(wanted.first);
+            return (it == variables.end() ? std::string() : it->second) == wanted.second;
+        });
+        if (applies && matchFrom(rule.match, 0, arguments, 0)) return i;
     }
     return std::nullopt;
 }
 
+// Decodes "0aff" into bytes; throws std::invalid_argument on a non-hex digit.
 std::string bytesFromHex(const std::string& hex) {
-    if (hex.size() % 2 != 0) throw std::invalid_argument("odd number of hex digits");
     std::string bytes;
-    for (size_t i = 0; i < hex.size(); i += 2)
-        bytes.push_back(static_cast<char>(hexDigit(hex[i]) * 16 + hexDigit(hex[i + 1])));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     return bytes;
 }
+
+}  // namespace
 
 FakeAdbResponse takeResponse(const FakeAdbScenario& scenario, FakeAdbState& state, FakeAdbCall& call) {
     state.runs.resize(scenario.rules.size(), 0);
@@ -108,24 +93,18 @@ void from_json(const json& j, FakeAdbRule& rule) {
 
 void to_json(json& j, const FakeAdbCall& c) {
     j = json{{"arguments", c.arguments},
-             {"environment", c.environment},
              {"rule", c.rule},
              {"response", c.response},
              {"pid", c.pid},
-             {"startedAt", c.startedAt},
              {"terminated", c.terminated}};
-    if (c.endedAt) j["endedAt"] = *c.endedAt;
 }
 
 void from_json(const json& j, FakeAdbCall& c) {
     readIfPresent(j, "arguments", c.arguments);
-    readIfPresent(j, "environment", c.environment);
     readIfPresent(j, "rule", c.rule);
     readIfPresent(j, "response", c.response);
     readIfPresent(j, "pid", c.pid);
-    readIfPresent(j, "startedAt", c.startedAt);
     readIfPresent(j, "terminated", c.terminated);
-    if (j.contains("endedAt")) c.endedAt = j.at("endedAt").get<double>();
 }
 
 }  // namespace orvan::testing

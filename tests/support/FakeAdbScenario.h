@@ -14,12 +14,10 @@ namespace orvan::testing {
 
 // What one run of the fake prints and how it ends.
 struct FakeAdbResponse {
-    std::string output;     // printed as is (to stdout, or stderr with toStderr)
-    std::string outputHex;  // raw bytes in hex, printed after `output` (for non-UTF-8 output)
-    int repeat = 1;         // the output is printed this many times (huge output)
-    int status = 0;         // exit status
-    bool toStderr = false;
-    double delay = 0;                        // real seconds to wait before printing
+    std::string output;                      // printed to stdout as is
+    std::string outputHex;                   // raw bytes in hex, printed after `output` (for non-UTF-8 output)
+    int repeat = 1;                          // the output is printed this many times (huge output)
+    int status = 0;                          // exit status
     bool hang = false;                       // never exit on its own (the caller's time-out must end it)
     std::map<std::string, std::string> set;  // scenario variables changed by this run
 
@@ -40,9 +38,7 @@ struct FakeAdbScenario {
     std::vector<FakeAdbRule> rules;                // the first applicable rule wins
     std::map<std::string, std::string> variables;  // initial values
     // What a run that no rule matches does; it is recorded with rule -1.
-    FakeAdbResponse unmatched{"fake adb: no rule for these arguments", "", 1, 1, false, 0, false, {}};
-    // Environment variables recorded with each run, besides every ANDROID_* and ADB* one and HOME.
-    std::vector<std::string> recordEnvironment;
+    FakeAdbResponse unmatched{"fake adb: no rule for these arguments", "", 1, 1, false, {}};
 };
 
 // The mutable part, kept beside the scenario: how often each rule ran, and the variables now.
@@ -54,24 +50,12 @@ struct FakeAdbState {
 // One recorded run.
 struct FakeAdbCall {
     std::vector<std::string> arguments;  // without argv[0]
-    std::map<std::string, std::string> environment;
-    int rule = -1;      // index of the rule that answered, -1 when none did
-    int response = -1;  // index of the response within that rule
+    int rule = -1;                       // index of the rule that answered, -1 when none did
+    int response = -1;                   // index of the response within that rule
     int pid = 0;
-    double startedAt = 0;           // seconds since the epoch (real time)
-    std::optional<double> endedAt;  // set when it exited by itself
-    bool terminated = false;        // a signal ended it (the caller's time-out)
-    double timeout = 0;             // in-process runs only: the time-out the caller asked for
+    bool terminated = false;  // a signal ended it (the caller's time-out)
+    double timeout = 0;       // in-process runs only: the time-out the caller asked for
 };
-
-bool argumentsMatch(const std::vector<std::string>& pattern, const std::vector<std::string>& arguments);
-
-// Index of the first rule that applies, or nullopt.
-std::optional<size_t> findRule(const FakeAdbScenario& scenario, const std::map<std::string, std::string>& variables,
-                               const std::vector<std::string>& arguments);
-
-// Decodes "0aff" into bytes; throws std::invalid_argument on odd length or a non-hex digit.
-std::string bytesFromHex(const std::string& hex);
 
 // One run's response: the first applicable rule's next one (the last repeats), else `unmatched`.
 // Counts the run in `state`, applies the response's variable changes, notes rule and response in
@@ -82,11 +66,10 @@ std::string responseBytes(const FakeAdbResponse& response);
 std::string readWholeFile(const std::filesystem::path& path);
 
 // Missing keys keep their defaults.
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(FakeAdbResponse, output, outputHex, repeat, status, toStderr, delay,
-                                                hang, set)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(FakeAdbResponse, output, outputHex, repeat, status, hang, set)
 void to_json(nlohmann::json& json, const FakeAdbRule& rule);
 void from_json(const nlohmann::json& json, FakeAdbRule& rule);
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(FakeAdbScenario, rules, variables, unmatched, recordEnvironment)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(FakeAdbScenario, rules, variables, unmatched)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(FakeAdbState, runs, variables)
 void to_json(nlohmann::json& json, const FakeAdbCall& call);
 void from_json(const nlohmann::json& json, FakeAdbCall& call);

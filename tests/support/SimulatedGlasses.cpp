@@ -188,10 +188,6 @@ std::string SimulatedGlasses::changeWlanAddress(const std::string& address) {
     return wlanAddress();
 }
 
-void SimulatedGlasses::setSsid(const std::optional<std::string>& ssid) {
-    control("ssid " + name_ + " " + (ssid ? quoted(*ssid) : std::string("none")));
-}
-
 void SimulatedGlasses::delayReplies(std::chrono::milliseconds delay) {
     control("delay " + name_ + " " + std::to_string(delay.count()));
 }

@@ -73,7 +73,6 @@ public:
     void drop(const std::string& side = "all", bool abrupt = false);
     void refuseConnections(bool refuse, const std::string& side = "all");
     std::string changeWlanAddress(const std::string& address = "auto");  // returns the new one
-    void setSsid(const std::optional<std::string>& ssid);
     void delayReplies(std::chrono::milliseconds delay);
     void stallStreams(bool stall);  // OPENs get no answer
     int acceptAuthorization();      // the user taps "Allow"
