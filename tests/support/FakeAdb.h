@@ -93,11 +93,8 @@ public:
 
     // The same scenario answered in this process, for AdbRunner::setCommandRunner: runs change the
     // variables and are recorded (pid 0, no environment) like the executable's, but start no child.
-    // A response that hangs or waits past the caller's time-out is that time-out, at once.
+    // A response that hangs is that time-out, at once.
     std::function<FiniteRun(const ProcessSpec&, std::chrono::duration<double>)> inProcess();
-
-    // Rewrites the scenario file (the builders do this themselves).
-    void writeScenario() const;
 
 private:
     friend class FakeAdbRuleBuilder;
