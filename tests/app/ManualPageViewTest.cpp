@@ -10,7 +10,7 @@
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
 #include "app/ManualPage.h"
-#include "platform/FakeWindowSystem.h"
+#include "app/TestAppOptions.h"
 #include "shell/DeviceTabs.h"
 #include "support/TempDir.h"
 
@@ -22,15 +22,7 @@ namespace fs = std::filesystem;
 class ManualPageViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        AppDelegate::Options options;
-        options.service.tools = ToolLocation::inToolFolder(root_ / "tools");
-        options.service.privatePort = 41998;
-        options.service.windows = std::make_shared<FakeWindowSystem>();
-        options.callbackPort = 0;
-        options.callbackBindAddress = "127.0.0.1";
-        options.logFolder = root_ / "logs";
-        options.recentDevicesFolder = root_ / "data";
-        delegate_ = std::make_unique<AppDelegate>(options);
+        delegate_ = std::make_unique<AppDelegate>(testing::appOptions(root_.path(), root_.path() / "tools", 41998));
         delegate_->window().show();
     }
     void TearDown() override { delegate_.reset(); }

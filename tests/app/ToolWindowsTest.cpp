@@ -1,4 +1,4 @@
-// The Wi-Fi setup and export windows driven headlessly: what they show and what a click does.
+// The export window driven headlessly: what it shows and what a click does.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -10,12 +10,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
-#include <QToolButton>
 
 #include "app/MediaExportWindow.h"
-#include "app/WifiSetupWindow.h"
 #include "media/MediaFiles.h"
-#include "platform/FakeSecretStore.h"
 #include "support/FakeAdb.h"
 #include "support/ScopedEnvironment.h"
 
@@ -23,33 +20,6 @@ namespace orvan {
 namespace {
 
 bool idle(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 20000); }
-
-TEST(WifiSetupWindow, AnEnterpriseNetworkAsksForTheAccountAndShowsTheCodeAtScaleTen) {
-    WirelessAdbWifiCredentialStore store(std::make_shared<FakeSecretStore>());
-    WirelessAdbWifiProfileCache cache;
-    WifiSetupWindow window({[] { return std::optional<std::string>("Corp"); },
-                            [] { return std::optional<std::string>("EAP"); }, &store, &cache});
-    window.present();
-    ASSERT_TRUE(idle([&] { return !window.controller().isWaiting(); }));
-    auto* identity = window.findChild<QLineEdit*>("enterpriseIdentityField");
-    auto* password = window.findChild<QLineEdit*>("passwordField");
-    auto* toggle = window.findChild<QToolButton*>("togglePasswordVisibilityButton");
-    EXPECT_TRUE(identity->isVisible());
-    EXPECT_EQ(window.findChild<QLabel*>("passwordTitleLabel")->text(), "* 企业密码");
-    QTest::keyClicks(identity, "alice");
-    QTest::keyClicks(password, "secret");
-    EXPECT_EQ(toggle->toolTip(), "显示密码");
-    QTest::mouseClick(toggle, Qt::LeftButton);
-    EXPECT_EQ(password->echoMode(), QLineEdit::Normal);
-    EXPECT_EQ(toggle->toolTip(), "隐藏密码");
-
-    QTest::mouseClick(window.findChild<QPushButton*>("generateButton"), Qt::LeftButton);
-    ASSERT_TRUE(idle([&] { return !window.controller().isWaiting(); }));
-    EXPECT_EQ(window.findChild<QLabel*>("messageLabel")->text(), "联网二维码已生成。凭据仅在本次运行中使用。");
-    QPixmap code = window.findChild<QLabel*>("qrImageView")->pixmap();
-    EXPECT_GE(code.width(), 290);  // at least 29 modules with the quiet zone, ten pixels each
-    EXPECT_EQ(code.width() % 10, 0);
-}
 
 TEST(MediaExportWindow, ShowsPreviewsSelectsAndExportsWithProgress) {
     testing::TempDir cache("orvan-cache"), target("orvan-export");
