@@ -78,11 +78,35 @@ std::optional<std::vector<xcb_window_t>> clientList(Connection& c, bool stacking
     return windows;
 }
 
-std::vector<xcb_window_t> rootChildren(Connection& c) {
-    Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c.xcb, xcb_query_tree(c.xcb, c.root), nullptr));
+std::vector<xcb_window_t> childrenOf(Connection& c, xcb_window_t window) {
+    Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c.xcb, xcb_query_tree(c.xcb, window), nullptr));
     if (!tree) return {};
     const auto* children = xcb_query_tree_children(tree.get());
     return {children, children + xcb_query_tree_children_length(tree.get())};
+}
+
+// The clients of a window manager that keeps no client list (Weston's XWayland WM): the windows
+// carrying WM_STATE, at the top level or one level down inside the WM's frames; bottom to top.
+std::vector<xcb_window_t> icccmClients(Connection& c) {
+    static const char kWmState[] = "WM_STATE";
+    Reply<xcb_intern_atom_reply_t> atom(
+        xcb_intern_atom_reply(c.xcb, xcb_intern_atom(c.xcb, 1, sizeof kWmState - 1, kWmState), nullptr));
+    if (!atom || atom->atom == XCB_NONE) return {};
+    auto hasWmState = [&](xcb_window_t window) {
+        Reply<xcb_get_property_reply_t> state(xcb_get_property_reply(
+            c.xcb, xcb_get_property(c.xcb, 0, window, atom->atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 0), nullptr));
+        return state && state->type != XCB_NONE;
+    };
+    std::vector<xcb_window_t> clients;
+    for (xcb_window_t top : childrenOf(c, c.root)) {
+        if (hasWmState(top)) {
+            clients.push_back(top);
+            continue;
+        }
+        for (xcb_window_t inner : childrenOf(c, top))
+            if (hasWmState(inner)) clients.push_back(inner);
+    }
+    return clients;
 }
 
 // Top-level windows, bottom to top. `managed` tells whether a window manager chose them.
@@ -92,11 +116,13 @@ std::vector<xcb_window_t> topLevelWindows(Connection& c, bool& managed) {
         if (auto windows = clientList(c, true); windows && !windows->empty()) return *windows;
         // The unordered list still names the right windows when a WM keeps no stacking list.
         if (auto windows = clientList(c, false)) return *windows;
+        // A WM without the list at all still marks its clients the old way.
+        if (auto windows = icccmClients(c); !windows.empty()) return windows;
     }
     // Without a WM the root's children are the top-level windows; with a reparenting WM they
     // would be its frames, which belong to the WM, so only fall back when there is none.
     managed = false;
-    return rootChildren(c);
+    return childrenOf(c, c.root);
 }
 
 bool containsAtom(const xcb_ewmh_get_atoms_reply_t& atoms, xcb_atom_t atom) {

@@ -103,10 +103,7 @@ TEST(LocalNetworkProbe, BadPortsAndAddressesFailAtOnce) {
         {"127.0.0.1", -1, "无效端口: -1"},
         {"127.0.0.1", 4294967296LL, "无效端口: 4294967296"},
         {"not-an-ip", 5555, noName},
-        {"192.168.1.300", 5555, noName},
-        {"", 5555, noName},
         {"127.0.0.1:5555", 5555, noName},
-        {"\xff\xfe", 5555, noName},
         {"localhost", 5555, noName},
         {std::string(100000, '1'), 5555, noName}};
     for (const auto& [ip, port, text] : cases) {

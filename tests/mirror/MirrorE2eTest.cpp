@@ -1,9 +1,9 @@
 // Mirroring end to end: the real adb with an isolated shared server and a private server on test
 // ports, simulated glasses on loopback addresses, and the scrcpy stand-in as the window process
 // (it checks its target through the adb and server it was given). Only what the real adb proves:
-// the switch to wireless and window reuse, the private server's isolation, life cycle and sync to
-// the shared server, and a real authorization prompt; the branches are scripted in
-// MirrorOrchestratorTest and WirelessAdbConnectorTest.
+// the switch to wireless, the private server's isolation, life cycle and sync to
+// the shared server; the branches are scripted in MirrorOrchestratorTest and
+// WirelessAdbConnectorTest, with adb's authorization texts as SimGlassesE2ETest shows them.
 
 #include <gtest/gtest.h>
 
@@ -70,27 +70,7 @@ protected:
         options.windows = std::make_shared<FakeWindowSystem>();
         options.mainQueue = main;
         service = std::make_unique<MirrorService>(std::move(options));
-        service->setOnLog([this](const std::string& line) {
-            std::lock_guard guard(mutex);
-            logLines.push_back(line);
-        });
         return *service;
-    }
-
-    // How discovery describes a pair reachable over Wi-Fi.
-    static ConnectedAdbDevice wirelessRecord(SimulatedGlasses& glasses) {
-        return ConnectedAdbDevice{glasses.wifiSerial(),
-                                  connection_kind::kWireless,
-                                  glasses.wlanAddress(),
-                                  std::nullopt,
-                                  "Tervo3",
-                                  glasses.serialNo(),
-                                  false,
-                                  true};
-    }
-    bool logged(const std::string& line) {
-        std::lock_guard guard(mutex);
-        return std::find(logLines.begin(), logLines.end(), line) != logLines.end();
     }
 
     // The stand-in's events of one kind, in order.
@@ -118,13 +98,13 @@ protected:
     std::filesystem::path standinLog;
     std::shared_ptr<ManualMainQueue> main = std::make_shared<ManualMainQueue>();
     std::unique_ptr<MirrorService> service;
-    std::mutex mutex;
-    std::vector<std::string> logLines;
 };
 
-// ---- switching to wireless and reuse -------------------------------------------------------------
+// ---- switching to wireless --------------------------------------------------------------------
 
-TEST_F(MirrorE2eTest, AUsbPairIsSwitchedToWirelessMirroredAndThenReused) {
+// Reuse of the window across routes is the launcher's and the orchestrator's (scripted there);
+// that both views of one pair carry the same identity is DeviceDiscoveryE2eTest's.
+TEST_F(MirrorE2eTest, AUsbPairIsSwitchedToWirelessAndMirrored) {
     GlassesOptions options;
     options.usb = true;
     options.wirelessAdb = false;  // only `tcpip 5555` opens it
@@ -135,8 +115,6 @@ TEST_F(MirrorE2eTest, AUsbPairIsSwitchedToWirelessMirroredAndThenReused) {
 
     std::string target = orchestrator.startWirelessMirror();
     EXPECT_EQ(target, glasses.wlanAddress() + ":5555");
-    EXPECT_EQ(mirror.mirrorTargets().mirrorTargetsBySource(),
-              (std::map<std::string, std::string>{{glasses.usbSerial(), target}}));
     auto tcpip = tracedCommands("tcpip");
     ASSERT_EQ(tcpip.size(), 1u);
     EXPECT_NE(tcpip[0].find("-s " + glasses.usbSerial()), std::string::npos) << tcpip[0];
@@ -145,30 +123,6 @@ TEST_F(MirrorE2eTest, AUsbPairIsSwitchedToWirelessMirroredAndThenReused) {
     auto starts = standinEvents("start");
     ASSERT_EQ(starts.size(), 1u);
     EXPECT_EQ(starts[0]["argv"][2], target);
-    EXPECT_FALSE(starts[0]["env"].contains("ADB_SERVER_SOCKET"));
-    EXPECT_TRUE(logged("scrcpy 启动就绪: target=" + target + ", signal=Texture"));
-
-    // The same target, the other window kind, and the same glasses over USB and over Wi-Fi.
-    mirror.startMirror(target);
-    EXPECT_TRUE(logged("该眼镜的 scrcpy 已在运行，复用现有窗口: " + target));
-    mirror.startGlassShellMirror(target);
-    orchestrator.startWirelessGlassShellMirror();
-    auto wireless = wirelessRecord(glasses);
-    ASSERT_EQ(wireless.serial, target);
-    orchestrator.startVerifiedWirelessMirror(wireless, nullptr, nullptr, kShared);
-    EXPECT_EQ(standinEvents("start").size(), 1u) << "a second window was launched";
-    EXPECT_EQ(mirror.scrcpyLauncher().registrySnapshot().processes.size(), 1u);
-
-    ConnectedAdbDevice usb{glasses.usbSerial(),
-                           connection_kind::kUsb,
-                           std::nullopt,
-                           std::nullopt,
-                           "Tervo3",
-                           glasses.serialNo(),
-                           true,
-                           false};
-    EXPECT_TRUE(mirror.isMirroring(usb));
-    EXPECT_TRUE(mirror.isMirroring(wireless));
 }
 
 // ---- the shared server --------------------------------------------------------------------------
@@ -181,40 +135,32 @@ TEST_F(MirrorE2eTest, AMirrorOnThePrivateServerIsSyncedToTheSharedOne) {
                                                                     {.scope = kPrivate}));
     std::string target = glasses.wifiSerial();
     EXPECT_FALSE(world->deviceState(target)) << "the shared server does not know the pair yet";
-    auto device = wirelessRecord(glasses);
+    // How discovery describes a pair reachable over Wi-Fi.
+    ConnectedAdbDevice device{.serial = target,
+                              .connectionKind = connection_kind::kWireless,
+                              .ip = glasses.wlanAddress(),
+                              .wifiName = {},
+                              .model = "Tervo3",
+                              .deviceId = glasses.serialNo(),
+                              .hasWireless = true};
 
+    // The stand-in checks the target through the server it was given: only the private one knows it.
     mirror.mirrorOrchestrator().startVerifiedWirelessMirror(device, nullptr, nullptr, kPrivate);
-    EXPECT_EQ(standinEvents("start").at(0)["env"]["ADB_SERVER_SOCKET"],
-              "tcp:127.0.0.1:" + std::to_string(world->privateServerPort()));
     mirror.sharedAdbSync().syncWirelessTargetToSharedAdb(glasses.wlanAddress(), glasses.wirelessPort(), kPrivate);
     mirror.sharedAdbSync().waitUntilIdle();
 
     EXPECT_EQ(world->deviceState(target), "device");
-    EXPECT_TRUE(logged("已将眼镜同步到共享 5037，Android Studio 可继续调试: " + target));
     EXPECT_TRUE(mirror.scrcpyLauncher().isMirroring(target));
-}
-
-TEST_F(MirrorE2eTest, AuthorizationAcceptedWithinTheWaitConnects) {
-    SimulatedGlasses& glasses =
-        world->startGlasses({.auth = "key", .trustWorldKey = false, .acceptAfterSeconds = 1, .media = false});
-    std::string failure;
-    EXPECT_TRUE(makeService().wirelessAdbConnector().tryConnectWirelessAdb(
-        glasses.wlanAddress(), glasses.wirelessPort(), {.onFailure = [&](const std::string& why) { failure = why; }}))
-        << failure;
-    EXPECT_TRUE(logged("眼镜端 ADB 授权已确认: " + glasses.wifiSerial()));
-    EXPECT_EQ(world->deviceState(glasses.wifiSerial()), "device");
 }
 
 TEST_F(MirrorE2eTest, PrivateServerStartsRestartsAndStopsOnItsPort) {
     auto& server = makeService().privateAdbServer();
-    const std::string port = std::to_string(world->privateServerPort());
     auto serverPid = [&] {
         ListeningSocketOwner owner;
         return owner.ownerOf(owner.listeningSockets(world->privateServerPort()));
     };
     ASSERT_FALSE(serverPid());
     ASSERT_TRUE(server.preparePrivateWirelessAdbServer(false));
-    EXPECT_TRUE(logged("投屏专用 ADB Server 已就绪: 127.0.0.1:" + port));
     auto first = serverPid();
     ASSERT_TRUE(first);
     EXPECT_TRUE(server.restartPrivateWirelessAdbServer());
@@ -223,7 +169,6 @@ TEST_F(MirrorE2eTest, PrivateServerStartsRestartsAndStopsOnItsPort) {
     EXPECT_NE(*first, *second);
 
     server.stopPrivateWirelessAdbServer();
-    EXPECT_TRUE(logged("应用退出，已停止投屏专用 ADB Server: 127.0.0.1:" + port));
     EXPECT_TRUE(testing::waitUntil([&] { return !serverPid(); }));
     // A stop with no server running still asks, and says that it could not stop one.
     server.stopPrivateWirelessAdbServer();

@@ -25,7 +25,9 @@ namespace fakescrcpy = testing::fakescrcpy;
 constexpr auto kShared = AdbServerScope::sharedDevelopment;
 constexpr auto kPrivate = AdbServerScope::privateMirroring;
 const std::string kFailureTail = "小助手已保留完整尾部输出，可在“查看日志”中检查。";
-const std::string kStopped = "已停止投屏窗口，保留 ADB 连接以便继续检测设备或导出文件。";
+// The first start waits out its readiness time; later ones are ready.
+const std::string kHangsOnce =
+    "if [ \"$(wc -l < \"$here/runs\")\" -eq 1 ]; then " + fakescrcpy::hang + "; fi\n" + fakescrcpy::ready;
 
 // A scrcpy that fails its first run with `firstFailure` (printed, exit 1) and is ready after.
 std::string failingOnce(const std::string& firstFailure) {
@@ -99,9 +101,7 @@ TEST_F(MirrorOrchestratorTest, AVerifiedTargetIsMirroredAndRemembered) {
     EXPECT_EQ(targets.preferredDeviceSerial(), t);
     EXPECT_EQ(rig.connectedTarget.get(), t);
     EXPECT_EQ(targets.mirrorTargetsBySource(), (std::map<std::string, std::string>{{t, t}}));
-    EXPECT_TRUE(logged("scrcpy 第 1 次启动: target=" + t));
     EXPECT_EQ(launcher->registrySnapshot().mirrorIdentities.at(t), "device:sn-1");
-    EXPECT_EQ(scrcpy.environment(scrcpy.runPids().at(0))["ADB_SERVER_SOCKET"], "tcp:127.0.0.1:16061");
     EXPECT_TRUE(orchestrator.isMirroring(wirelessDevice("127.0.0.9:5555", "SN-1")));  // same glasses, other route
 
     auto noIp = wirelessDevice("127.0.0.2:5555");
@@ -133,8 +133,6 @@ TEST_F(MirrorRecoveryTest, ATransportFailureOnALiveTargetIsRetriedOnceAfterAPaus
         t, false, std::nullopt, [&] { ++retries; }, nullptr, kShared);
     EXPECT_EQ(retries, 1);
     EXPECT_EQ(scrcpy.runs().size(), 2u);
-    EXPECT_TRUE(logged("scrcpy 第 1 次启动失败: target=" + t + ", state=device, detail=" + firstFailure));
-    EXPECT_TRUE(logged("scrcpy 第 2 次启动: target=" + t));
     EXPECT_EQ(rig.clock.sleeps(), std::vector<double>{0.75});
     EXPECT_TRUE(launcher->isMirroring(t));
     EXPECT_TRUE(rig.actions().empty()) << "a live transport is not reconnected";
@@ -146,8 +144,6 @@ TEST_F(MirrorRecoveryTest, AnOfflineTargetIsReconnectedAloneBeforeTheSecondStart
     scriptGlasses();
     rig.adb.setVariable("state", "offline");
     orchestrator.startScrcpyWithWirelessTransportRecovery(t, false, std::nullopt, nullptr, nullptr, kShared);
-    EXPECT_TRUE(logged("scrcpy 第 1 次启动失败: target=" + t + ", state=offline, detail=" + firstFailure));
-    EXPECT_TRUE(logged("仅重连当前无线 ADB 目标: " + t));
     auto actions = rig.actions();
     ASSERT_GE(actions.size(), 2u);
     EXPECT_EQ(actions[0], "disconnect " + t);
@@ -158,8 +154,8 @@ TEST_F(MirrorRecoveryTest, AnOfflineTargetIsReconnectedAloneBeforeTheSecondStart
 // Failures that end the recovery without a second start: the glasses' state decides.
 struct Unrecoverable {
     const char* name;
-    std::function<void(testing::FakeAdb&)> rules;  // ahead of the glasses' own
-    const char* state;                             // the transport's state after the failure
+    void (*rules)(testing::FakeAdb&);  // ahead of the glasses' own
+    const char* state;                 // the transport's state after the failure
     std::string target;
     std::string error;  // how the start's error begins (and more follows when `more`)
     bool more = false;
@@ -183,24 +179,23 @@ TEST_P(MirrorUnrecoverableTest, EndsAfterTheFirstStart) {
 }
 
 const std::string T = testing::kTarget;
-INSTANTIATE_TEST_SUITE_P(
-    States, MirrorUnrecoverableTest,
-    ::testing::Values(
-        Unrecoverable{"reconnectFails",
-                      [](testing::FakeAdb& adb) {
-                          adb.on({"disconnect", T}).reply("error: no such device '" + T + "'", 1);
-                          adb.on({"connect", T}).reply("failed to connect to '" + T + "': Connection refused", 1);
-                      },
-                      "", T, "scrcpy 启动失败，当前眼镜定向重连失败。 ", true},
-        Unrecoverable{"staysUnauthorized", [](testing::FakeAdb&) {}, "unauthorized", T, "first"},
-        // "device" when the failure is looked at, gone when the second start would run.
-        Unrecoverable{"notBackInStateDevice",
-                      [](testing::FakeAdb& adb) {
-                          adb.on({"-s", T, "get-state"}).when("state", "device").reply("device").sets("state", "");
-                      },
-                      "device", T, "当前眼镜 ADB 未恢复到 device 状态: " + T},
-        Unrecoverable{"noPortInTheTarget", [](testing::FakeAdb&) {}, "device", "SERIAL1", "first"}),
-    [](const auto& row) { return std::string(row.param.name); });
+void reconnectFails(testing::FakeAdb& adb) {
+    adb.on({"disconnect", T}).reply("error: no such device '" + T + "'", 1);
+    adb.on({"connect", T}).reply("failed to connect to '" + T + "': Connection refused", 1);
+}
+// "device" when the failure is looked at, gone when the second start would run.
+void goneAfterTheFailure(testing::FakeAdb& adb) {
+    adb.on({"-s", T, "get-state"}).when("state", "device").reply("device").sets("state", "");
+}
+void noRules(testing::FakeAdb&) {}
+INSTANTIATE_TEST_SUITE_P(States, MirrorUnrecoverableTest,
+                         ::testing::Values(Unrecoverable{"reconnectFails", reconnectFails, "", T,
+                                                         "scrcpy 启动失败，当前眼镜定向重连失败。 ", true},
+                                           Unrecoverable{"staysUnauthorized", noRules, "unauthorized", T, "first"},
+                                           Unrecoverable{"notBackInStateDevice", goneAfterTheFailure, "device", T,
+                                                         "当前眼镜 ADB 未恢复到 device 状态: " + T},
+                                           Unrecoverable{"noPortInTheTarget", noRules, "device", "SERIAL1", "first"}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(MirrorRecoveryTest, AReplacedSessionStopsTheRecovery) {
     scriptGlasses();
@@ -218,16 +213,6 @@ TEST_F(MirrorRecoveryTest, AReplacedSessionStopsTheRecovery) {
     EXPECT_EQ(error, "扫码会话已被新二维码替换，已取消旧投屏任务。");
     EXPECT_EQ(retries, 1);
     EXPECT_EQ(scrcpy.runs().size(), 1u);
-}
-
-TEST_F(MirrorRecoveryTest, TargetsWithoutAPortAreNotRecovered) {
-    scriptGlasses();
-    auto error = errorOf([&] {
-        orchestrator.startScrcpyWithWirelessTransportRecovery("SERIAL1", false, std::nullopt, nullptr, nullptr,
-                                                              kShared);
-    });
-    EXPECT_EQ(error, firstFailure);
-    EXPECT_FALSE(logged("scrcpy 第 2 次启动: target=SERIAL1"));
 }
 
 // Which first failures are retried: a broken transport (scrcpy's words for it, or a start that
@@ -273,10 +258,7 @@ TEST_P(MirrorFirstFailureTest, OnlyATransportFailureIsRetried) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, MirrorFirstFailureTest,
     ::testing::Values(FirstFailure{"transportPhrase", failingOnce("ERROR: Server connection failed"), false, true, ""},
-                      FirstFailure{"startTimeOut",
-                                   "if [ \"$(wc -l < \"$here/runs\")\" -eq 1 ]; then " + fakescrcpy::hang + "; fi\n" +
-                                       fakescrcpy::ready,
-                                   true, true, ""},
+                      FirstFailure{"startTimeOut", kHangsOnce, true, true, ""},
                       FirstFailure{"otherCause", failingOnce("ERROR: Could not find any display"), false, false,
                                    "scrcpy 启动失败，退出码 1。 ERROR: Could not find any display" + kFailureTail},
                       FirstFailure{"closedByTheUser", "echo 'device offline soon'; exit 0", false, false, "closed"}),
@@ -358,7 +340,6 @@ TEST_F(MirrorFromDeviceListTest, AStaleWirelessPairWithoutItsCableNamesItsOldAdd
     EXPECT_EQ(error, "该眼镜原有的无线 ADB 连接已失效（" + t +
                          "）。请保留 USB 连接并点击“检测设备”，小助手会读取眼镜当前 IP 后重新连接。"
                          " 原地址：127.0.0.2。");
-    EXPECT_TRUE(logged("检测到失效的无线 ADB 连接，正在刷新当前眼镜地址: " + t));
     EXPECT_EQ(rig.runsOf("disconnect " + t).at(0).timeout, 4.0);
     EXPECT_TRUE(scrcpy.runs().empty());
 }
@@ -375,7 +356,6 @@ TEST_F(MirrorFromDeviceListTest, AStaleWirelessPairWithItsCableIsReadAgainOverUs
 
     auto target = orchestrator.startWirelessMirror(wirelessDevice(old, "SER1"));
     EXPECT_EQ(target, t);
-    EXPECT_TRUE(logged("眼镜无线地址已变化：" + old + " -> " + t));
     EXPECT_EQ(targets.mirrorTargetsBySource(), (std::map<std::string, std::string>{{"SER1", t}}));
     EXPECT_EQ(launcher->registrySnapshot().mirrorIdentities.at(t), "device:ser1");
 }
@@ -427,7 +407,6 @@ TEST_F(MirrorOrchestratorTest, StoppingOneDeviceClosesItsWindowsAndForgetsItsTar
     EXPECT_TRUE(launcher->isAnyMirroring("127.0.0.5:5555"));
     EXPECT_FALSE(targets.mirrorTarget("SER-USB"));
     EXPECT_FALSE(rig.connectedTarget.get());
-    EXPECT_TRUE(logged(kStopped));
 
     orchestrator.stopMirror();
     EXPECT_TRUE(launcher->registrySnapshot().empty());
@@ -448,7 +427,6 @@ TEST_F(MirrorOrchestratorTest, DisconnectingADeviceDisconnectsEachOfItsTargetsOn
         EXPECT_TRUE(invocation.logCommand);
     }
     EXPECT_FALSE(rig.connectedTarget.get());
-    EXPECT_TRUE(logged("已断开无线 ADB 连接: 127.0.0.6:5555, 127.0.0.7:5555"));
 }
 
 TEST_F(MirrorOrchestratorTest, AUsbOnlyDeviceCannotBeDisconnectedButItsWindowsClose) {
@@ -464,7 +442,6 @@ TEST_F(MirrorOrchestratorTest, DisconnectingEverythingStopsFirst) {
     orchestrator.disconnect(std::nullopt);
     EXPECT_TRUE(launcher->registrySnapshot().empty());
     EXPECT_EQ(rig.actions(), std::vector<std::string>{"disconnect"});
-    EXPECT_TRUE(logged("已断开无线 ADB 连接。"));
 }
 
 TEST_F(MirrorOrchestratorTest, DisconnectingFromBothServersIgnoresFailures) {
@@ -475,7 +452,6 @@ TEST_F(MirrorOrchestratorTest, DisconnectingFromBothServersIgnoresFailures) {
     EXPECT_EQ(rig.actions(),
               (std::vector<std::string>{"-P 16061 disconnect 127.0.0.8:5555", "disconnect 127.0.0.8:5555"}));
     EXPECT_FALSE(rig.connectedTarget.get());
-    EXPECT_TRUE(logged("已从投屏专用 16061 和共享 5037 断开无线 ADB: 127.0.0.8:5555"));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <fstream>
@@ -77,23 +76,13 @@ protected:
 
 TEST_F(ScrcpyLauncherTest, ATextureLineMakesTheStartReadyAndRegistersTheWindow) {
     FakeScrcpyFolder folder(fakescrcpy::ready);
-    folder.addScrcpyServer();
     auto& scrcpy = launcher(folder);
-    setenv("ADB_SERVER_SOCKET", "tcp:127.0.0.1:1", 1);  // must not reach a shared-server window
-
     start(kTarget);
-    unsetenv("ADB_SERVER_SOCKET");
 
     ASSERT_EQ(folder.runs().size(), 1u);
     pid_t pid = folder.runPids()[0];
     EXPECT_EQ(folder.arguments(), std::string("-s ") + kTarget);
-    EXPECT_TRUE(logged("$ " + (folder.path() / "scrcpy").string() + " -s " + kTarget));
     EXPECT_TRUE(logged(std::string("scrcpy 启动就绪: target=") + kTarget + ", signal=Texture"));
-
-    // The child gets the environment ScrcpyCommandLine describes (tested there), not ours.
-    auto environment = folder.environment(pid);
-    EXPECT_EQ(environment["ADB"], (folder.path() / "adb").string());
-    EXPECT_FALSE(environment.contains("ADB_SERVER_SOCKET"));
 
     auto registry = scrcpy.registrySnapshot();
     EXPECT_EQ(registry.processes, (std::map<std::string, pid_t>{{kTarget, pid}}));
@@ -172,8 +161,6 @@ TEST_F(ScrcpyLauncherTest, NoReadinessWithinEightSecondsEndsAndReapsTheChildWith
     clock.advance(8.1s);
     started.get();
     EXPECT_EQ(error, "scrcpy 启动超时，未确认视频通道就绪。 INFO: scrcpy 2.x | waiting for video");
-    EXPECT_TRUE(
-        logged(std::string("scrcpy 等待就绪信号超时: ") + kTarget + "，output=INFO: scrcpy 2.x | waiting for video"));
     EXPECT_TRUE(testing::waitUntil([&] { return !std::filesystem::exists("/proc/" + std::to_string(pid)); }))
         << "the timed-out child was not reaped";
     EXPECT_TRUE(scrcpy.registrySnapshot().empty());
@@ -188,8 +175,6 @@ TEST_F(ScrcpyLauncherTest, AFailedChildGivesTheComposedFailureWithItsSummary) {
               "scrcpy 启动失败，退出码 1。 INFO: scrcpy 2.x | ERROR: Server connection failed | "
               "ERROR: Could not open" +
                   kFailureTail);
-    EXPECT_TRUE(
-        logged("scrcpy 启动失败详情: INFO: scrcpy 2.x | ERROR: Server connection failed | ERROR: Could not open"));
     EXPECT_TRUE(scrcpy.registrySnapshot().empty());
     EXPECT_FALSE(scrcpy.isMirroring(kTarget));
 
@@ -230,7 +215,6 @@ TEST_F(ScrcpyLauncherTest, AReplacedSessionCancelsBeforeAndDuringTheStart) {
     ASSERT_EQ(started.wait_for(3s), std::future_status::ready);
     started.get();
     EXPECT_EQ(error, "扫码会话已被新二维码替换，已取消旧投屏任务。");
-    EXPECT_TRUE(logged(std::string("扫码会话已切换，结束旧 session 启动的 scrcpy: target=") + kTarget));
     EXPECT_FALSE(isLiveProcess(*pid));
     EXPECT_TRUE(scrcpy.registrySnapshot().empty());
 }
@@ -241,13 +225,9 @@ TEST_F(ScrcpyLauncherTest, ASecondStartForTheSameGlassesReusesTheWindow) {
     FakeScrcpyFolder folder(fakescrcpy::ready);
     auto& scrcpy = launcher(folder);
     start(kTarget, false, "device:pair-1");
-    const std::string reuse = std::string("该眼镜的 scrcpy 已在运行，复用现有窗口: ");
-
-    start(kTarget);  // same target
-    EXPECT_TRUE(logged(reuse + kTarget));
+    start(kTarget);                                 // same target
     start(kTarget, true);                           // the other window kind
     start("SERIAL-USB-1", false, "device:pair-1");  // same glasses over another route
-    EXPECT_TRUE(logged(reuse + "SERIAL-USB-1"));
     EXPECT_EQ(folder.runs().size(), 1u);
     EXPECT_EQ(scrcpy.registrySnapshot().processes.size(), 1u);
     EXPECT_TRUE(scrcpy.isMirroringDevice("device:pair-1", "SERIAL-USB-1", std::nullopt));
@@ -287,23 +267,6 @@ TEST_F(ScrcpyLauncherTest, ADeadWindowIsForgottenAndANewOneStarted) {
 
 // ---- termination of a ready window ------------------------------------------------------------
 
-TEST_F(ScrcpyLauncherTest, AReadyWindowThatEndsIsReportedOnTheMainQueue) {
-    FakeScrcpyFolder folder("echo 'INFO: Texture: 1x1'; sleep 0.3; echo 'ERROR: device disconnected'; exit 3");
-    auto& scrcpy = launcher(folder);
-    std::vector<std::pair<std::string, pid_t>> ended;
-    scrcpy.setOnScrcpyTerminated([&](const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
-        ended.emplace_back(key, child->pid());
-    });
-    start(kTarget, true);
-    pid_t pid = folder.runPids().at(0);
-
-    ASSERT_TRUE(main_->runUntil([&] { return !ended.empty(); }, 5s));
-    EXPECT_EQ(ended, (std::vector<std::pair<std::string, pid_t>>{{std::string(kTarget) + "#glass-shell", pid}}));
-    EXPECT_TRUE(logged(std::string("scrcpy 投屏进程已退出: ") + kTarget + "，退出码 3"));
-    EXPECT_TRUE(logged("scrcpy 错误输出: INFO: Texture: 1x1 | ERROR: device disconnected"));
-    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
-}
-
 TEST_F(ScrcpyLauncherTest, StartsForDifferentGlassesRunSideBySideAndOneGlassesGetsOneWindow) {
     // Each window gets ready only once the other glasses' window has started too: starts that
     // waited for each other would time out instead.
@@ -334,28 +297,28 @@ TEST_F(ScrcpyLauncherTest, StartsForDifferentGlassesRunSideBySideAndOneGlassesGe
     slow.get();
 }
 
-// A window we stopped is not reported; one the user closed is, without error output. The second
+// A window we stopped is not reported; one that ends by itself is, on the main queue. The second
 // report is the signal that the first would have come already.
-TEST_F(ScrcpyLauncherTest, AStoppedWindowIsNotReportedAClosedOneIsWithoutErrorOutput) {
+TEST_F(ScrcpyLauncherTest, AStoppedWindowIsNotReportedOneThatEndsIs) {
     FakeScrcpyFolder folder(
         "case \"$2\" in closes*) echo 'INFO: Texture: 1x1'; while [ ! -e \"$here/close\" ]; do sleep 0.02; done;"
-        " exit 0;; esac\n" +
+        " exit 3;; esac\n" +
         fakescrcpy::ready);
     auto& scrcpy = launcher(folder);
-    std::vector<std::string> reports;
-    scrcpy.setOnScrcpyTerminated(
-        [&](const std::string& key, const std::shared_ptr<ScrcpyChild>&) { reports.push_back(key); });
+    std::vector<std::pair<std::string, pid_t>> reports;
+    scrcpy.setOnScrcpyTerminated([&](const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
+        reports.emplace_back(key, child->pid());
+    });
     start(kTarget);
     pid_t stopped = folder.runPids().at(0);
     scrcpy.stopProcessKeys({kTarget});
     EXPECT_TRUE(waitUntilGone(stopped));
-    start("closes:5555");
-    std::ofstream(folder.path() / "close") << "";  // the user closes the window
+    start("closes:5555", true);
+    std::ofstream(folder.path() / "close") << "";  // the window ends
     ASSERT_TRUE(main_->runUntil([&] { return !reports.empty(); }, 10s));
     main_->runPending();
-    EXPECT_EQ(reports, std::vector<std::string>{"closes:5555"});
-    EXPECT_TRUE(logged("scrcpy 投屏进程已退出: closes:5555，退出码 0"));
-    for (const auto& line : log_.lines()) EXPECT_EQ(line.find("scrcpy 错误输出"), std::string::npos) << line;
+    EXPECT_EQ(reports,
+              (std::vector<std::pair<std::string, pid_t>>{{"closes:5555#glass-shell", folder.runPids().at(1)}}));
     EXPECT_TRUE(scrcpy.registrySnapshot().empty());
 }
 
@@ -393,7 +356,6 @@ TEST_F(ScrcpyLauncherTest, ASingleLeftoverIsAdoptedNotKilled) {
     start(kTarget, false, "device:left");
 
     EXPECT_TRUE(folder.runs().empty());
-    EXPECT_TRUE(logged(std::string("检测到遗留 scrcpy，复用现有窗口: ") + kTarget));
     auto registry = scrcpy.registrySnapshot();
     EXPECT_EQ(registry.externalProcessIds, (std::map<std::string, int32_t>{{kTarget, leftover.pid()}}));
     EXPECT_EQ(registry.mirrorIdentities.at(kTarget), "device:left");
@@ -417,8 +379,6 @@ TEST_F(ScrcpyLauncherTest, TwoOrMoreLeftoversAreEndedAndANewWindowStarts) {
     auto& scrcpy = launcher(folder);
     start(kTarget);
 
-    EXPECT_TRUE(logged("已结束同一眼镜的重复 scrcpy 进程: " + std::to_string(first.pid())));
-    EXPECT_TRUE(logged("已结束同一眼镜的重复 scrcpy 进程: " + std::to_string(second.pid())));
     EXPECT_TRUE(first.ended());
     EXPECT_TRUE(second.ended());
     EXPECT_EQ(folder.runs().size(), 1u);
@@ -469,24 +429,15 @@ TEST_F(ScrcpyLauncherTest, AProcessListThatFailsCountsAsNoLeftover) {
     Leftover leftover(kTarget);
     std::string line = std::to_string(leftover.pid()) + " /x/scrcpy -s " + kTarget + "\n";
     auto& scrcpy = launcher(folder);
-    const std::vector<std::function<FiniteRun()>> failures{
-        []() -> FiniteRun { throw LaunchError(LaunchError::Reason::notFound, ENOENT, "/bin/ps"); },
-        [&] {
-            return FiniteRun{false, 1, line};
-        },
-        [&] {
-            return FiniteRun{false, 0, line + "\xff\xfe"};
-        },
-        [] {
-            return FiniteRun{true, 0, ""};
-        }};
-    for (const auto& failure : failures) {
-        processList_ = failure;
-        start(kTarget);
+    processList_ = []() -> FiniteRun { throw LaunchError(LaunchError::Reason::notFound, ENOENT, "/bin/ps"); };
+    start(kTarget);
+    for (const FiniteRun& failed :
+         {FiniteRun{false, 1, line}, FiniteRun{false, 0, line + "\xff\xfe"}, FiniteRun{true, 0, ""}}) {
         scrcpy.stopProcessKeys(scrcpy.registeredProcessKeys());
+        processList_ = [failed] { return failed; };
+        start(kTarget);
     }
-    EXPECT_TRUE(logged("检查现有 scrcpy 进程失败: 无法启动 /bin/ps: 找不到文件"));
-    EXPECT_EQ(folder.runs().size(), failures.size());
+    EXPECT_EQ(folder.runs().size(), 4u);
     EXPECT_FALSE(leftover.ended());
 }
 

@@ -9,17 +9,6 @@ namespace {
 
 using Pids = std::vector<int32_t>;
 
-TEST(ScrcpyProcessList, FindsTheScrcpyOfATarget) {
-    std::string listing =
-        "    1 /sbin/init\n"
-        " 4242 /path/scrcpy -s 192.168.1.8:5555 --no-audio\n"
-        "  777 /usr/bin/scrcpy -s 192.168.1.9:5555\n"
-        "31337 /opt/tools/scrcpy --always-on-top -s 192.168.1.8:5555\n";
-    EXPECT_EQ(scrcpyProcessIdsInListing(listing, "192.168.1.8:5555"), (Pids{4242, 31337}));
-    EXPECT_EQ(scrcpyProcessIdsInListing(listing, "192.168.1.9:5555"), (Pids{777}));
-    EXPECT_EQ(scrcpyProcessIdsInListing(listing, "192.168.1.7:5555"), Pids{});
-}
-
 TEST(ScrcpyProcessList, TheTargetMustEndAtABlankOrTheEndOfTheLine) {
     std::string listing =
         "100 /x/scrcpy -s ABC123 --no-audio\n"

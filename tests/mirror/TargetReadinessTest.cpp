@@ -25,13 +25,10 @@ protected:
     const std::string getState = std::string("-s ") + kTarget + " get-state";
 
     // The state query and the echo of one check run side by side: compare them in a fixed order.
-    static std::vector<std::string> sorted(std::vector<std::string> lines) {
-        std::sort(lines.begin(), lines.end());
-        return lines;
-    }
-    static std::vector<double> sorted(std::vector<double> values) {
-        std::sort(values.begin(), values.end());
-        return values;
+    template <class Item>
+    static std::vector<Item> sorted(std::vector<Item> items) {
+        std::sort(items.begin(), items.end());
+        return items;
     }
 };
 
@@ -39,7 +36,7 @@ TEST_F(TargetReadinessTest, AnsweringTargetIsReadyAfterOneCheckWithTheEchoCapped
     rig.scriptTransport();
     rig.glassesOnline();
     EXPECT_TRUE(rig.readiness.waitForAdbTargetResponsive(t, 1.2, kShared));
-    EXPECT_EQ(sorted(rig.trace.lines()), sorted({getState, echo}));
+    EXPECT_EQ(sorted(rig.trace.lines()), sorted(std::vector{getState, echo}));
     EXPECT_EQ(sorted(rig.trace.timeouts()), (std::vector<double>{1.2, 3.0}));
     EXPECT_TRUE(rig.clock.sleeps().empty());
     rig.trace.clear();
@@ -55,7 +52,7 @@ TEST_F(TargetReadinessTest, TinyTimeOutStillMakesOneFullCheck) {
     rig.scriptTransport();
     rig.adb.setVariable("state", "device");  // listed, but the echo fails: a dead transport
     EXPECT_FALSE(rig.readiness.waitForAdbTargetResponsive(t, 0.0, kShared));
-    EXPECT_EQ(sorted(rig.trace.lines()), sorted({getState, echo}));
+    EXPECT_EQ(sorted(rig.trace.lines()), sorted(std::vector{getState, echo}));
     EXPECT_EQ(rig.runsOf(echo).at(0).timeout, 0.0);
     EXPECT_EQ(rig.clock.sleeps(), std::vector<double>{0.08});
 
@@ -81,12 +78,9 @@ TEST_F(TargetReadinessTest, AnEchoCountsOnlyWhenTheStateIsDevice) {
 
 TEST_F(TargetReadinessTest, AnsweringTargetIsFoundAsSoonAsItAnswers) {
     // Not listed for three checks, then connected and answering.
-    rig.adb.on({"-s", t, "get-state"})
-        .reply("error: device '127.0.0.2:5555' not found", 1)
-        .reply("error: device '127.0.0.2:5555' not found", 1)
-        .reply("error: device '127.0.0.2:5555' not found", 1)
-        .reply("device")
-        .sets("answers", "yes");
+    auto states = rig.adb.on({"-s", t, "get-state"});
+    for (int i = 0; i < 3; ++i) states.reply("error: device '127.0.0.2:5555' not found", 1);
+    states.reply("device").sets("answers", "yes");
     rig.scriptTransport();
     EXPECT_TRUE(rig.readiness.waitForAdbTargetResponsive(t, 2.0, kShared));
     // The fourth check's echo may have run before the state changed: at most one more check.
@@ -167,13 +161,6 @@ TEST_F(TargetReadinessTest, OfflineConnectErrorIsLogged) {
         rig.logs.contains("无线 ADB connect 命令异常: 命令超时: " + rig.adb.adbPath().string() + " connect " + t));
 }
 
-TEST_F(TargetReadinessTest, RefreshReusesAnAnsweringTarget) {
-    rig.scriptTransport();
-    rig.glassesOnline();
-    EXPECT_TRUE(rig.readiness.refreshWirelessAdbTargetOnce("127.0.0.2", 5555, kShared));
-    EXPECT_TRUE(rig.actions().empty());
-}
-
 TEST_F(TargetReadinessTest, RefreshConnectsOnceQuietlyAndWaitsByTheConnectResult) {
     rig.adb.on({"connect", t})
         .reply("connected to " + t)
@@ -188,6 +175,11 @@ TEST_F(TargetReadinessTest, RefreshConnectsOnceQuietlyAndWaitsByTheConnectResult
     EXPECT_FALSE(rig.readiness.refreshWirelessAdbTargetOnce("127.0.0.2", 5555, kShared));
     EXPECT_EQ(rig.clock.sleeps().size(), 16u + 6u);  // 0.4 s after a failed one
     EXPECT_TRUE(rig.logs.lines().empty());
+
+    rig.glassesOnline();  // an answering target is reused
+    rig.trace.clear();
+    EXPECT_TRUE(rig.readiness.refreshWirelessAdbTargetOnce("127.0.0.2", 5555, kShared));
+    EXPECT_TRUE(rig.actions().empty());
 }
 
 }  // namespace

@@ -43,21 +43,6 @@ TEST(WirelessAdbConnectText, ConnectSuccessNeedsStatusZeroAndConnected) {
     EXPECT_FALSE(saysAlreadyConnected("connected to 127.0.0.2:5555"));
 }
 
-TEST(WirelessAdbConnectText, HugeOutputIsClassifiedWhole) {
-    std::string huge(4 << 20, 'y');
-    EXPECT_FALSE(isTransientWirelessConnectFailure(huge));
-    EXPECT_TRUE(isTransientWirelessConnectFailure(huge + " Connection Refused"));
-    EXPECT_TRUE(isDefinitiveWirelessAuthenticationFailure("unauthorized " + huge));
-}
-
-TEST(WirelessAdbConnectText, RetryDelayDescription) {
-    EXPECT_EQ(retryDelayDescription(4.0), "4");
-    EXPECT_EQ(retryDelayDescription(0.4), "0.4");
-    EXPECT_EQ(retryDelayDescription(2.5), "2.5");
-    EXPECT_EQ(retryDelayDescription(0.25), "0.2");  // one decimal, as printf rounds it
-    EXPECT_EQ(retryDelayDescription(0), "0");
-}
-
 TEST(WirelessAdbConnectText, ConnectErrorForAnUnreachableNetwork) {
     std::string message =
         formatAdbConnectError("192.168.1.20", "  failed to connect to '192.168.1.20:5555': No route to host\n");

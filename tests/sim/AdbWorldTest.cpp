@@ -44,9 +44,7 @@ TEST_F(AdbWorldTest, EnvironmentIsIsolatedAndRestored) {
         AdbWorld world;
         EXPECT_EQ(env("HOME"), world.home().string());
         EXPECT_EQ(env("ANDROID_SERIAL"), "(unset)");
-        EXPECT_EQ(env("ADB_EMU"), "0");
-        EXPECT_EQ(env("ADB_USB"), "0");
-        EXPECT_EQ(env("ADB_MDNS"), "0");
+        for (const char* off : {"ADB_EMU", "ADB_USB", "ADB_MDNS"}) EXPECT_EQ(env(off), "0") << off;
         EXPECT_EQ(env("ANDROID_ADB_SERVER_PORT"), std::to_string(world.adbServerPort()));
         EXPECT_EQ(env("XDG_STATE_HOME"), (world.home() / ".local/state").string());
         EXPECT_NE(world.adbServerPort(), 5037);

@@ -23,8 +23,6 @@ std::vector<std::string> linesOf(const std::string& text) {
     return lines;
 }
 
-}  // namespace
-
 void writeFile(const std::filesystem::path& path, std::string_view text) {
     // Write beside and rename, so a reader running at the same time sees old or new, never half.
     const auto temporary = path.string() + ".new";
@@ -42,6 +40,8 @@ std::string readFile(const std::filesystem::path& path) {
     text << file.rdbuf();
     return text.str();
 }
+
+}  // namespace
 
 ScriptedAdb::ScriptedAdb(const std::filesystem::path& folder) : folder_(folder) {
     writeFile(path(),
@@ -95,15 +95,11 @@ std::optional<ProcessExit> RunningChild::waitForExit(std::chrono::milliseconds t
     return child_->exit();
 }
 
-std::string standinExecutable() {
-    return ORVAN_STANDIN_EXECUTABLE;
-}
-
 ProcessSpec standinSpec(const std::filesystem::path& adb, const std::filesystem::path& workingDirectory,
                         std::vector<std::string> arguments,
                         std::map<std::string, std::optional<std::string>> environment) {
     ProcessSpec spec;
-    spec.executable = standinExecutable();
+    spec.executable = ORVAN_STANDIN_EXECUTABLE;
     spec.arguments = std::move(arguments);
     spec.workingDirectory = workingDirectory.string();
     for (char** entry = environ; *entry != nullptr; ++entry) {

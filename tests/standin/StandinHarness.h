@@ -17,9 +17,6 @@
 
 namespace orvan::testing {
 
-void writeFile(const std::filesystem::path& path, std::string_view text);
-std::string readFile(const std::filesystem::path& path);
-
 // A shell-script `adb` in `folder`. Each run appends its arguments to adb.calls, prints the
 // text of adb.out and exits with the number in adb.rc. The files can be rewritten while the stand-in runs.
 class ScriptedAdb {
@@ -48,20 +45,16 @@ public:
     bool waitForOutput(std::string_view needle, std::chrono::milliseconds timeout);
     // Collects output until the child exits or the time is over.
     std::optional<ProcessExit> waitForExit(std::chrono::milliseconds timeout);
-    // Reads what is there now, without waiting; false once the output is at end of file.
-    bool collect();
     const std::string& output() const { return output_; }
-    bool isRunning() { return child_->isRunning(); }
 
 private:
+    // Reads what is there now, without waiting; false once the output is at end of file.
+    bool collect();
     std::unique_ptr<ChildProcess> child_;
     std::string output_;
 };
 
-// The stand-in executable of this build.
-std::string standinExecutable();
-
-// How to start the stand-in: scrcpy arguments plus environment changes on top of a clean
+// How to start the stand-in of this build: scrcpy arguments plus environment changes on top of a clean
 // base (ADB pointing at `adb`, no DISPLAY, no inherited ORVAN_STANDIN_* or ADB_SERVER_SOCKET).
 ProcessSpec standinSpec(const std::filesystem::path& adb, const std::filesystem::path& workingDirectory,
                         std::vector<std::string> arguments,

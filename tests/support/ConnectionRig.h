@@ -109,11 +109,6 @@ struct ConnectionRig {
         for (const auto& invocation : runsOf(arguments)) result.push_back(invocation.timeout);
         return result;
     }
-    size_t pauses(double seconds) const {
-        size_t count = 0;
-        for (double s : clock.sleeps()) count += s == seconds;
-        return count;
-    }
 
     FakeAdb adb;
     FakeClock clock;

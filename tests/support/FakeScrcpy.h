@@ -45,7 +45,6 @@ public:
                                           << behaviour << "\n";
         std::filesystem::permissions(folder_ / "scrcpy", std::filesystem::perms::owner_all);
     }
-    void addScrcpyServer() { std::ofstream(folder_ / "scrcpy-server") << "server"; }
 
     ToolLocation tools() const { return ToolLocation::inToolFolder(folder_.path()); }
     const std::filesystem::path& path() const { return folder_.path(); }
