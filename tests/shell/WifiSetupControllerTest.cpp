@@ -65,8 +65,6 @@ TEST(WifiSetupController, TheFormAcceptsOnlyWhatTheGlassesCanJoin) {
     for (const auto& c : std::vector<Case>{
              {"  ", 0, "", "12345678", "请先填写 WiFi 名称。"},
              {"Lab", 0, "", "1234567", rule},
-             {"Lab", 0, "", std::string(64, 'x'), rule},
-             {"Lab", 0, "", psk + "a", rule},
              {" Lab ", 0, "", psk, "Lab|" + psk + "|WPA|"},
              {"Lab", 0, "", " 密码 with spaces ", "Lab| 密码 with spaces |WPA|"},
              {"十一个汉字的网络名称啊", 0, "", "12345678", "WiFi 名称不能超过 32 字节。"},
