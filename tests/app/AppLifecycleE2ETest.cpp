@@ -8,12 +8,12 @@
 #include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/X11WindowSystem.h"
 #include "support/AdbWorld.h"
+#include "support/Wait.h"
 
 namespace orvan {
 namespace {
@@ -65,11 +65,7 @@ bool listening(int port) {
     return connected;
 }
 
-bool eventually(const std::function<bool()>& condition) {
-    for (auto deadline = now() + 30s; !condition(); std::this_thread::sleep_for(50ms))
-        if (now() > deadline) return false;
-    return true;
-}
+bool eventually(const std::function<bool()>& condition) { return testing::waitUntil(condition, 30s); }
 
 bool logHas(const std::string& text) {
     std::ifstream file(paths::appStateFolder() / "orvan-mirror-native.log");

@@ -12,7 +12,7 @@
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
 #include "app/ManualPage.h"
-#include "platform/FakeWifiSystem.h"
+#include "app/TestAppOptions.h"
 #include "support/TempDir.h"
 
 namespace orvan {
@@ -24,14 +24,7 @@ class AppShellTest : public ::testing::Test {
 protected:
     void SetUp() override {
         fs::create_directories(root_ / "tools");
-        AppDelegate::Options options;
-        options.service.tools = ToolLocation::inToolFolder(root_ / "tools");
-        options.service.privatePort = 41999;
-        options.wifi = std::make_shared<FakeWifiSystem>();
-        options.callbackPort = 0;
-        options.callbackBindAddress = "127.0.0.1";
-        options.logFolder = root_ / "logs";
-        delegate_ = std::make_unique<AppDelegate>(options);
+        delegate_ = std::make_unique<AppDelegate>(testing::appOptions(root_.path(), root_.path() / "tools", 41999));
     }
     void TearDown() override { delegate_.reset(); }
 
@@ -80,7 +73,6 @@ TEST_F(AppShellTest, ExportWithoutOnlineGlassesSaysWhyAndOpensNothing) {
     auto* entry = delegate_->window().exportMediaButton();
     EXPECT_FALSE(entry->isEnabled());
     EXPECT_EQ(entry->toolTip(), "请先连接并选择一个当前在线的设备页签");
-    EXPECT_EQ(delegate_->window().wifiQrButton()->toolTip(), "只生成连接当前 WiFi 的二维码，不开启无线 ADB 或投屏");
     delegate_->exportMedia();
     EXPECT_EQ(delegate_->window().manualPage()->lastAlertText(), "操作失败\n未检测到当前在线的 ADB 设备，请先连接并选择 Tervo3。");
     EXPECT_EQ(delegate_->mediaExportWindow(), nullptr);

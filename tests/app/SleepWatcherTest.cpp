@@ -54,8 +54,6 @@ public:
             daemon_->waitForExit();
         }
     }
-    PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
 
     const std::string& address() const { return address_; }
 

@@ -1,21 +1,17 @@
-// The Wi-Fi setup and export windows driven headlessly: what they show and what a click does.
+// The export window driven headlessly: what it shows and what a click does.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QImage>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
-#include <QToolButton>
 
 #include "app/MediaExportWindow.h"
-#include "app/WifiSetupWindow.h"
 #include "media/MediaFiles.h"
-#include "platform/FakeSecretStore.h"
 #include "support/FakeAdb.h"
 #include "support/ScopedEnvironment.h"
 
@@ -23,33 +19,6 @@ namespace orvan {
 namespace {
 
 bool idle(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 20000); }
-
-TEST(WifiSetupWindow, AnEnterpriseNetworkAsksForTheAccountAndShowsTheCodeAtScaleTen) {
-    WirelessAdbWifiCredentialStore store(std::make_shared<FakeSecretStore>());
-    WirelessAdbWifiProfileCache cache;
-    WifiSetupWindow window({[] { return std::optional<std::string>("Corp"); },
-                            [] { return std::optional<std::string>("EAP"); }, &store, &cache});
-    window.present();
-    ASSERT_TRUE(idle([&] { return !window.controller().isWaiting(); }));
-    auto* identity = window.findChild<QLineEdit*>("enterpriseIdentityField");
-    auto* password = window.findChild<QLineEdit*>("passwordField");
-    auto* toggle = window.findChild<QToolButton*>("togglePasswordVisibilityButton");
-    EXPECT_TRUE(identity->isVisible());
-    EXPECT_EQ(window.findChild<QLabel*>("passwordTitleLabel")->text(), "* 企业密码");
-    QTest::keyClicks(identity, "alice");
-    QTest::keyClicks(password, "secret");
-    EXPECT_EQ(toggle->toolTip(), "显示密码");
-    QTest::mouseClick(toggle, Qt::LeftButton);
-    EXPECT_EQ(password->echoMode(), QLineEdit::Normal);
-    EXPECT_EQ(toggle->toolTip(), "隐藏密码");
-
-    QTest::mouseClick(window.findChild<QPushButton*>("generateButton"), Qt::LeftButton);
-    ASSERT_TRUE(idle([&] { return !window.controller().isWaiting(); }));
-    EXPECT_EQ(window.findChild<QLabel*>("messageLabel")->text(), "联网二维码已生成。凭据仅在本次运行中使用。");
-    QPixmap code = window.findChild<QLabel*>("qrImageView")->pixmap();
-    EXPECT_GE(code.width(), 290);  // at least 29 modules with the quiet zone, ten pixels each
-    EXPECT_EQ(code.width() % 10, 0);
-}
 
 TEST(MediaExportWindow, ShowsPreviewsSelectsAndExportsWithProgress) {
     testing::TempDir cache("orvan-cache"), target("orvan-export");
@@ -86,7 +55,6 @@ TEST(MediaExportWindow, ShowsPreviewsSelectsAndExportsWithProgress) {
     window.present(serial);
     ASSERT_TRUE(idle([&] { return !grid->model()->index(0, 0).data(Qt::UserRole + 4).isNull(); }));
     EXPECT_EQ(grid->model()->rowCount(), 2);
-    EXPECT_EQ(window.findChild<QLineEdit*>("pathField")->text(), "默认媒体目录");
     EXPECT_EQ(status->text(), "默认媒体目录：共 2 项。点击目录进入，多选照片/视频后导出。");
 
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(0, 0)).center());

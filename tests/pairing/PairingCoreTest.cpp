@@ -5,7 +5,6 @@
 #include <regex>
 
 #include "foundation/MirrorError.h"
-#include "pairing/CallbackLogValue.h"
 #include "pairing/CallbackRequest.h"
 #include "pairing/WirelessAdbCallbackResponse.h"
 #include "pairing/WirelessAdbPayload.h"
@@ -49,13 +48,6 @@ TEST(CallbackRequest, BodyPreviewEscapesLineBreaksOrFallsBackToHex) {
     std::string hex = "78";
     for (int i = 1; i < 64; ++i) hex += " 78";
     EXPECT_EQ(request::bodyPreview(cut), hex);
-}
-
-TEST(CallbackLogValue, CutsAfter300CharactersAndMasksBrokenBytes) {
-    EXPECT_EQ(callbackLogValue(std::string(299, 'x') + "中文"), std::string(299, 'x') + "中");
-    EXPECT_EQ(callbackLogValue("\xff"
-                               "a\n"),
-              "?a");
 }
 
 struct DecodeCase {

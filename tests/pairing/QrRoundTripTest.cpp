@@ -47,11 +47,6 @@ INSTANTIATE_TEST_SUITE_P(
         QrCase{"open", *wifiPayload({.ssid = "咖啡;Café", .securityType = "NOPASS"}), 10.0},
         QrCase{"enterprise", *wifiPayload({"公司/\\;,:\"", "p:w", "EAP", "域\\alice", "PEAP", "MSCHAPV2"}), 10.0},
         QrCase{"enablePersonal", makeWirelessAdbPayload(kEnableWirelessAdbPayload, kSid, kUrl, 5555, kTricky), 6.0},
-        QrCase{
-            "enableEnterprise",
-            makeWirelessAdbPayload(kEnableWirelessAdbPayload, kSid, kUrl, 5555,
-                                   WirelessAdbWifiProfile{"公司网络", "p\\w\"d", "EAP", "域\\bob", "PEAP", "MSCHAPV2"}),
-            6.0},
         QrCase{"disable", makeWirelessAdbPayload(kDisableWirelessAdbPayload, kSid, kUrl, 5555, std::nullopt), 6.0}),
     [](const auto& param) { return std::string(param.param.name); });
 

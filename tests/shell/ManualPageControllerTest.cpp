@@ -162,7 +162,6 @@ TEST_F(ManualPageControllerTest, DetectionShowsOneTabPerPairAndRemembersUsbGlass
     EXPECT_EQ(view_.tabs[0].title, "Tervo3");
     EXPECT_EQ(view_.selected, 0u);
     EXPECT_EQ(view_.rows.adb, "USB 和无线 ADB 均已连接");
-    EXPECT_EQ(view_.rows.computerWifi, "HomeWiFi");
     EXPECT_EQ(view_.mirrorButton, "开始无线投屏");
     EXPECT_EQ(view_.statuses.back(), "已连接，可开始投屏。");
     auto records = store_->loadRecords();
@@ -182,15 +181,13 @@ TEST_F(ManualPageControllerTest, NothingFoundTriesThreeRecentAddressesThenReport
     EXPECT_EQ(backend_->detections, 2);
     EXPECT_EQ(view_.warnings.back(), "操作失败|未检测到 ADB 设备，请确认 Tervo3 已连接并允许 USB 调试。");
     EXPECT_EQ(view_.statuses.back(), "失败");
-    EXPECT_TRUE(logged("错误: 未检测到 ADB 设备，请确认 Tervo3 已连接并允许 USB 调试。"));
     EXPECT_EQ(view_.tabs.size(), 4u);  // the remembered pairs are offered (five at most)
 }
 
-TEST_F(ManualPageControllerTest, AUsbPairWithoutWlanAddressIsLoggedAndNotRemembered) {
+TEST_F(ManualPageControllerTest, AUsbPairWithoutWlanAddressIsNotRemembered) {
     backend_->listing.usb = {"NOWIFI"};
     controller_->detectDevice();
     ASSERT_TRUE(settle());
-    EXPECT_TRUE(logged("无法记录最近设备 NOWIFI: 无法从 wlan0 获取眼镜 IP"));
     EXPECT_TRUE(store_->loadRecords().empty());
 }
 
@@ -202,7 +199,7 @@ TEST_F(ManualPageControllerTest, StartThenStopTogglesTheTabTitleAndTheButton) {
     EXPECT_EQ(view_.tabs[0].title, "Tervo3 · 投屏中");
     EXPECT_EQ(view_.mirrorButton, "停止无线投屏");
     EXPECT_EQ(view_.statuses.back(), "投屏中");
-    EXPECT_EQ(view_.audioTooltip, "请先停止全部投屏，再修改声音设置");
+    EXPECT_EQ(view_.audioTooltip, "请先停止全部投屏，再修改声音设置");  // and a change is refused:
 
     controller_->audioForwardingToggled(false);
     EXPECT_TRUE(backend_->audio);
@@ -216,7 +213,6 @@ TEST_F(ManualPageControllerTest, StartThenStopTogglesTheTabTitleAndTheButton) {
     EXPECT_EQ(view_.statuses.back(), "已停止无线投屏，ADB连接保留。");
     controller_->audioForwardingToggled(false);
     EXPECT_FALSE(backend_->audio);
-    EXPECT_TRUE(logged("眼镜声音传输已关闭，设置对新启动的投屏生效。"));
 }
 
 TEST_F(ManualPageControllerTest, AFailedStartEndsInTheAlertAndRegistersNothing) {
@@ -245,7 +241,6 @@ TEST_F(ManualPageControllerTest, ADisconnectFromARecentOnlyTabSwitchesToTheConne
     controller_->selectDeviceTab(1);
     controller_->disconnect();
     ASSERT_TRUE(settle());
-    EXPECT_TRUE(logged("已自动切换到当前连接设备 Tervo3"));
     EXPECT_EQ(view_.selected, 0u);
     ASSERT_EQ(backend_->disconnected.size(), 1u);
     EXPECT_NE(backend_->disconnected[0], "all");

@@ -79,18 +79,5 @@ TEST(ExportTarget, NeverPicksOtherGlassesThanTheSelection) {
     EXPECT_EQ(mediaExportTargetDevice(std::nullopt, one, {}).device->serial, "127.0.0.2:5555");
 }
 
-TEST(AudioForwarding, LockedWhileMirrorsRun) {
-    auto refused = audioForwardingChanged(false, true, true);
-    EXPECT_FALSE(refused.accepted);
-    EXPECT_TRUE(refused.value);
-    EXPECT_EQ(refused.alertMessage, "请先停止全部投屏，再修改声音设置");
-    auto accepted = audioForwardingChanged(false, true, false);
-    EXPECT_TRUE(accepted.accepted);
-    EXPECT_FALSE(accepted.value);
-    EXPECT_EQ(accepted.logMessage, "眼镜声音传输已关闭，设置对新启动的投屏生效。");
-    EXPECT_EQ(audioTooltip(true), "请先停止全部投屏，再修改声音设置");
-    EXPECT_EQ(audioTooltip(false), "设置对新启动的投屏生效");
-}
-
 }  // namespace
 }  // namespace orvan
