@@ -96,22 +96,20 @@ protected:
             &world->startGlasses({.auth = auth, .trustWorldKey = false, .wirelessAdb = false, .media = false}));
     }
 
-    // The glasses scan what the page shows; returns how their scan ended.
-    std::string scan(SimulatedGlasses& glasses, const std::string& options = "") {
+    // The glasses scan what the page shows now; returns the scan's id.
+    int startScan(SimulatedGlasses& glasses, const std::string& options = "") {
         auto png = world->root() / ("code-" + std::to_string(++scans) + ".png");
         EXPECT_TRUE(writeQrPng(*page.image, png.string()));
-        int id = glasses.control("scan-png " + glasses.name() + " pollMs=100 " + options + " " + png.string())
-                     .at("scan");
+        return glasses.control("scan-png " + glasses.name() + " pollMs=100 " + options + " " + png.string()).at("scan");
+    }
+    // How that scan ended, as the glasses tell it.
+    std::string outcome(SimulatedGlasses& glasses, int id) {
         std::optional<nlohmann::json> done;
-        main->runUntil(
-            [&] {
-                done = glasses.waitForEvent(
-                    [&](const nlohmann::json& e) { return e["event"] == "scan-done" && e["scan"] == id; }, 0ms);
-                return done.has_value();
-            },
-            60s);
+        auto ended = [&](const nlohmann::json& e) { return e["event"] == "scan-done" && e["scan"] == id; };
+        main->runUntil([&] { return (done = glasses.waitForEvent(ended, 0ms)).has_value(); }, 90s);
         return done ? done->value("outcome", "") : "no scan-done";
     }
+    std::string scan(SimulatedGlasses& glasses) { return outcome(glasses, startScan(glasses)); }
 
     int standinStarts() {
         std::ifstream log(standinLog);
@@ -137,40 +135,26 @@ protected:
     int tasksDone = 0;
 };
 
-TEST_F(ScanE2eTest, GlassesThatDoNotKnowThisComputerTrustTheKeyTheReplyCarries) {
+// Glasses that do not know this computer trust the key the reply carries; a second scan of the
+// same code reuses the window.
+TEST_F(ScanE2eTest, TheOfferedKeyLetsTheGlassesInAndAScanAgainReusesTheWindow) {
     auto& pair = glasses("key");
-    EXPECT_EQ(scan(pair), "RUNNING");
-}
-
-TEST_F(ScanE2eTest, ThreeGlassesScanningAtOnceAreAllMirrored) {
-    std::vector<SimulatedGlasses*> pairs = {&glasses(), &glasses(), &glasses()};
-    std::vector<int> ids;
-    auto png = world->root() / "class.png";
-    ASSERT_TRUE(writeQrPng(*page.image, png.string()));
-    for (auto* pair : pairs)
-        ids.push_back(pair->control("scan-png " + pair->name() + " pollMs=100 " + png.string()).at("scan"));
-    for (size_t i = 0; i < pairs.size(); ++i) {
-        std::optional<nlohmann::json> done;
-        main->runUntil(
-            [&] {
-                done = pairs[i]->waitForEvent(
-                    [&](const nlohmann::json& e) { return e["event"] == "scan-done" && e["scan"] == ids[i]; }, 0ms);
-                return done.has_value();
-            },
-            90s);
-        EXPECT_EQ(done ? done->value("outcome", "") : "", "RUNNING") << pairs[i]->name();
-    }
-    EXPECT_EQ(standinStarts(), 3);
-}
-
-// A refusal holding no key: ScanSessionCoordinatorTest's BadCallback rows.
-TEST_F(ScanE2eTest, AScanAgainReusesTheWindow) {
-    auto& pair = glasses();
     EXPECT_EQ(scan(pair), "RUNNING");
     EXPECT_EQ(scan(pair), "RUNNING");
     EXPECT_EQ(standinStarts(), 1) << "the second scan of the same glasses opened another window";
 }
 
+TEST_F(ScanE2eTest, ThreeGlassesScanningAtOnceAreAllMirrored) {
+    std::vector<std::pair<SimulatedGlasses*, int>> scanning;
+    for (int i = 0; i < 3; ++i) {
+        auto& pair = glasses();
+        scanning.emplace_back(&pair, startScan(pair));
+    }
+    for (auto [pair, id] : scanning) EXPECT_EQ(outcome(*pair, id), "RUNNING") << pair->name();
+    EXPECT_EQ(standinStarts(), 3);
+}
+
+// A refusal holding no key: ScanSessionCoordinatorTest's BadCallback rows.
 TEST_F(ScanE2eTest, DisableCodeStopsTheMirrorAndClosesWirelessAdb) {
     auto& pair = glasses();
     ASSERT_EQ(scan(pair), "RUNNING");
