@@ -174,7 +174,8 @@ TEST_F(DeviceDiscoveryTest, ListingFailuresAndMissingToolsArePassedOn) {
     EXPECT_EQ(failure([&] { discovery.detectAdbDevicePresence(true); }),
               "* daemon not running; starting now at tcp:5037\ncannot connect to daemon");
     EXPECT_THROW(discovery.detectAdbDevices(true), MirrorError);
-    DeviceDiscovery withoutTools{runner, ToolLocation::inToolFolder("/nonexistent/orvan-tools")};
+    const auto missing = ToolLocation::inToolFolder("/nonexistent/orvan-tools");  // the discovery keeps a reference
+    DeviceDiscovery withoutTools{runner, missing};
     EXPECT_TRUE(failure([&] { withoutTools.detectAdbDevices(true); }).starts_with("缺少工具文件"));
     EXPECT_EQ(adb.commandLines().size(), 2u);  // no adb ran for the missing tools
 }
