@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "app/MainWindow.h"
 #include "app/ManualPage.h"
@@ -37,6 +38,13 @@
 namespace orvan {
 
 namespace {
+
+// Objects that background work still uses when the app object goes. Reachable from here, they
+// are never freed while the process lives. Main thread only.
+void keepForTheRestOfTheProcess(std::shared_ptr<void> object) {
+    static auto* kept = new std::vector<std::shared_ptr<void>>;
+    if (object) kept->push_back(std::move(object));
+}
 
 std::optional<int> portFromEnvironment(const char* name, long lowest = 1) {
     const char* text = std::getenv(name);
@@ -162,6 +170,24 @@ AppDelegate::AppDelegate(Options options)
 
 AppDelegate::~AppDelegate() {
     applicationWillTerminate();
+    if (Dispatch::backgroundTasksInFlight() > 0) {
+        // Background work that outlived the quit's grace (an export's pull, a slow listing)
+        // still reads the service and the scan engine: they stay for the rest of the process
+        // instead of going from under it.
+        keepForTheRestOfTheProcess(std::shared_ptr<void>(std::move(scanSession_)));
+        keepForTheRestOfTheProcess(std::shared_ptr<void>(std::move(scanEngine_)));
+        keepForTheRestOfTheProcess(std::shared_ptr<void>(std::move(adbKey_)));
+        keepForTheRestOfTheProcess(mediaBrowser_);
+        keepForTheRestOfTheProcess(mediaExporter_);
+        keepForTheRestOfTheProcess(wifiCredentials_);
+        service_->setOnLog(nullptr);
+        service_->setOnGlassShellStarted(nullptr);
+        service_->setOnScrcpyTerminated(nullptr);
+        keepForTheRestOfTheProcess(std::shared_ptr<void>(std::move(service_)));
+        Dispatch::setFailureReporter(nullptr);
+        log_.setScreenSink(nullptr);
+        return;
+    }
     service_->setOnLog(nullptr);
     Dispatch::setFailureReporter(nullptr);
     service_->setOnGlassShellStarted(nullptr);
@@ -361,9 +387,9 @@ void AppDelegate::setUpScanPage(const Options& options) {
             .showScanStatus = [self](const std::string& text) {
                 if (self) self->scanController_->updateStatus(text, false, false);
             },
-            // The Wi-Fi setup window is not part of this build yet: the regenerated code (or
-            // the password card) is what the user sees.
-            .openWifiSetupWindow = [] {},
+            .openWifiSetupWindow = [self] {
+                if (self) self->showWifiSetup();
+            },
             .openLocationSettings = [] { return false; },
             .continueLocalNetworkRequest = [self] {
                 if (self) self->localNetworkPermission_->requestInitialAfterLocation();
@@ -489,7 +515,15 @@ void AppDelegate::applicationWillTerminate() {
         service->finishTermination(kMirrorEndGrace);
         finished->store(true);
     });
-    awaitTermination(*finished);
+    // The export and Wi-Fi windows go: their preview runs end with them.
+    mediaExportWindow_.reset();
+    wifiSetupWindow_.reset();
+    awaitTermination([&finished] { return finished->load(); });
+    // Background work still in flight (a listing, a scan task) uses the service: give it a
+    // moment to end while the queue is served.
+    const auto graceEnds = std::chrono::steady_clock::now() + kBackgroundWorkGrace;
+    awaitTermination(
+        [&graceEnds] { return Dispatch::backgroundTasksInFlight() == 0 || std::chrono::steady_clock::now() >= graceEnds; });
     for (auto& [pid, overlay] : overlays_) {
         overlay->close();
         overlay->deleteLater();
@@ -497,13 +531,13 @@ void AppDelegate::applicationWillTerminate() {
     overlays_.clear();
 }
 
-void AppDelegate::awaitTermination(const std::atomic<bool>& finished) {
+void AppDelegate::awaitTermination(const std::function<bool()>& finished) {
     // Qt ends the process through exit() when the display connection breaks: its events can no
     // longer be served then, and the background half is simply awaited.
     bool serveEvents = QCoreApplication::instance() && !displayLost_;
     QTimer look;  // wakes the event wait below to look at the flag
     if (serveEvents) look.start(20);
-    while (!finished.load()) {
+    while (!finished()) {
         if (serveEvents)
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         else
@@ -556,6 +590,7 @@ void AppDelegate::connectToolWindowEntries() {
 }
 
 void AppDelegate::exportMedia() {
+    if (terminated_) return;
     auto target = manualPage_->mediaExportTargetDevice();
     if (!target.device) {
         manualPage_->showError(target.unavailableMessage);
@@ -573,12 +608,13 @@ void AppDelegate::exportMedia() {
 }
 
 void AppDelegate::showWifiSetup() {
+    if (terminated_) return;
     if (!wifiSetupWindow_) {
-        auto wifi = std::make_shared<ComputerWifiName>();
+        // The same computer Wi-Fi and keyring as the scan page.
         WifiSetupController::Sources sources;
-        sources.currentWifiName = [wifi] { return wifi->currentSsid(); };
-        sources.currentWifiSecurityType = [wifi] { return wifi->currentSecurityType(); };
-        sources.store = &WirelessAdbWifiCredentialStore::shared();
+        sources.currentWifiName = [wifi = computerWifi_] { return wifi->currentSsid(); };
+        sources.currentWifiSecurityType = [wifi = computerWifi_] { return wifi->currentSecurityType(); };
+        sources.store = wifiCredentials_.get();
         sources.cache = &WirelessAdbWifiProfileCache::shared();
         wifiSetupWindow_ = std::make_unique<WifiSetupWindow>(std::move(sources));
     }

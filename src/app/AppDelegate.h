@@ -49,6 +49,7 @@ public:
     static constexpr int kRefreshIntervalMs = 1000;
     static constexpr auto kLongAbsence = std::chrono::seconds(60);
     static constexpr auto kMirrorEndGrace = MirrorService::kMirrorEndGrace;
+    static constexpr auto kBackgroundWorkGrace = std::chrono::seconds(3);
 
     struct Options {
         MirrorServiceOptions service;
@@ -115,7 +116,7 @@ public:
 
 private:
     void logToolCheck();
-    void awaitTermination(const std::atomic<bool>& finished);
+    void awaitTermination(const std::function<bool()>& finished);
     void refreshAfterAbsence(const std::string& reason);
     void setUpScanSession();
     // The scan page: its controller and the Wi-Fi and network sources behind it.

@@ -1,6 +1,7 @@
 #include "platform/Dispatch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
@@ -17,6 +18,7 @@ public:
     }
 
     void async(Task task) {
+        inFlight_.fetch_add(1);
         std::unique_lock lock(mutex_);
         tasks_.push_back(std::move(task));
         // An idle worker counts until it has taken a task: two tasks posted before a woken worker
@@ -48,6 +50,8 @@ private:
             tasks_.pop_front();
             lock.unlock();
             runGuarded(task);
+            task = nullptr;  // what it captured goes before it counts as done
+            inFlight_.fetch_sub(1);
             lock.lock();
         }
         --threads_;
@@ -62,6 +66,11 @@ private:
         }
     }
 
+public:
+    size_t inFlight() const { return inFlight_.load(); }
+
+private:
+    std::atomic<size_t> inFlight_{0};  // queued or running
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Task> tasks_;
@@ -117,6 +126,10 @@ MainQueue& Dispatch::main() {
 
 void Dispatch::async(Task task, QualityOfService) {
     ElasticPool::shared().async(std::move(task));
+}
+
+size_t Dispatch::backgroundTasksInFlight() {
+    return ElasticPool::shared().inFlight();
 }
 
 SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {}

@@ -34,6 +34,8 @@ public:
     static void setMain(std::shared_ptr<MainQueue> queue);
     static MainQueue& main();
     static void async(Task task, QualityOfService quality = QualityOfService::utility);
+    // Pool tasks queued or running (serial queues' runs included); no lock taken.
+    static size_t backgroundTasksInFlight();
 
     // Where a background task (pool, serial queue, watcher thread) that throws is reported: one
     // line naming the place and the error, never nothing. The app points it at its activity log;

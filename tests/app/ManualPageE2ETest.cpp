@@ -11,12 +11,15 @@
 #include <ranges>
 
 #include "app/MainWindow.h"
+#include "app/MediaExportWindow.h"
 #include "app/ManualPage.h"
 #include "app/ScanPage.h"
 #include "app/TestAppOptions.h"
 #include "network/WirelessAdbWifiCredentialStore.h"
+#include "platform/Dispatch.h"
 #include "platform/FakeSecretStore.h"
 #include "support/AdbWorld.h"
+#include "support/Wait.h"
 
 namespace orvan {
 namespace {
@@ -111,6 +114,21 @@ TEST_F(ManualPageE2E, UnauthorizedGlassesAreExplainedOnceUntilTheyAreAllowed) {
     glasses.acceptAuthorization();
     ASSERT_TRUE(waitFor([&] { return refreshOnce() && !value("statusValue").contains(unauthorized); }));
     EXPECT_EQ(timesLogged(unauthorized.toStdString()), 1);
+}
+
+// Quitting while the export window still lists slow glasses: the listing outlives the app object
+// and must find the service it reads from still there.
+TEST_F(ManualPageE2E, QuitWhileTheExportWindowListsSlowGlasses) {
+    auto& glasses = world_->startGlasses({.name = "slowlist", .usb = true, .bulkCount = 0});
+    world_->registerUsb(glasses);
+    delegate_->manualPage().refreshDevicesSilently(false);
+    ASSERT_TRUE(waitFor([&] { return delegate_->manualPage().mediaExportTargetDevice().device.has_value(); }));
+    // The first folder answers after the quit's grace is over.
+    glasses.setShellResponse("ls -la '/sdcard/DCIM/Camera/'", {.delayMs = 6000});
+    delegate_->exportMedia();
+    ASSERT_TRUE(delegate_->mediaExportWindow()->controller().isLoadingMediaList());
+    delegate_.reset();
+    EXPECT_TRUE(testing::waitUntil([] { return Dispatch::backgroundTasksInFlight() == 0; }, std::chrono::seconds(90)));
 }
 
 // Simulated glasses read the enable code from the page's own image and call back; the page
