@@ -489,6 +489,7 @@ void AppDelegate::workspaceDidWake() {
 }
 
 void AppDelegate::refreshAfterAbsence(const std::string& reason) {
+    if (terminated_) return;  // a wake or return while quitting
     appendLog("检测到" + reason + "，正在刷新扫码投屏基础状态。");
     service_->privateAdbServer().resetPrivateWirelessAdbCircuitBreaker(reason);
     checkComputerNetworkChange(false);
@@ -501,6 +502,7 @@ void AppDelegate::applicationWillTerminate() {
     terminated_ = true;
     appendLog(terminationReason_ ? "Orvan Mirror 正在退出：" + *terminationReason_ + "。" : "Orvan Mirror 正在退出。");
     refreshTimer_.stop();
+    if (wifiAuthorization_) wifiAuthorization_->stopWaiting();  // its fallback timer does nothing now
     WifiProfileUpdatedNotification::stopObserving(wifiProfileObserver_);
     // The scan page's callback server closes before the mirrors go.
     if (scanController_) scanController_->stop();
