@@ -14,11 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
-}
-
 struct KeyCase {
     const char* name;
     std::string text;
@@ -67,16 +62,16 @@ TEST_F(AuthorizationKeyFolder, MakesOnePairOnceAndNeverReplacesIt) {
     auto made = first.get();
     ASSERT_TRUE(made);
     EXPECT_EQ(made, second.get());
-    EXPECT_EQ(*made, slurp(keys / "adbkey.pub"));
+    EXPECT_EQ(*made, testing::readWholeFile(keys / "adbkey.pub"));
     EXPECT_EQ(std::distance(fs::directory_iterator(keys), fs::directory_iterator()), 2);  // no leftovers
 
-    std::string privateKey = slurp(keys / "adbkey");
+    std::string privateKey = testing::readWholeFile(keys / "adbkey");
     std::ofstream(keys / "adbkey.pub") << "placeholder";
     EXPECT_EQ(key.adbPublicKeyForTemporaryAuthorization(), made);  // derived from adbkey as keygen wrote it
-    EXPECT_EQ(slurp(keys / "adbkey"), privateKey);
+    EXPECT_EQ(testing::readWholeFile(keys / "adbkey"), privateKey);
     std::ofstream(keys / "adbkey") << "garbage";  // unreadable: no key, and no new pair either
     EXPECT_EQ(key.adbPublicKeyForTemporaryAuthorization(), std::nullopt);
-    EXPECT_EQ(slurp(keys / "adbkey"), "garbage");
+    EXPECT_EQ(testing::readWholeFile(keys / "adbkey"), "garbage");
 }
 
 }  // namespace

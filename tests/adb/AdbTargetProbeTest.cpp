@@ -88,6 +88,7 @@ TEST(AdbTargetProbeLaunch, AnAdbThatCannotStartGivesNoStateAndNoAnswer) {
 }
 
 TEST_F(AdbTargetProbeTest, ResponsiveNeedsStateDeviceStatusZeroAndTheMarker) {
+    adb.on({"-s", "unauthorized:5555", "get-state"}).reply("unauthorized");
     adb.on({"-s", "*", "get-state"}).reply("device");
     adb.on({"-s", "good:5555", "shell", "echo", "__ORVAN_MIRROR_ADB_READY__"}).reply("__ORVAN_MIRROR_ADB_READY__\n");
     adb.on({"-s", "failing:5555", "shell", "**"}).reply("__ORVAN_MIRROR_ADB_READY__", 1);
@@ -99,12 +100,9 @@ TEST_F(AdbTargetProbeTest, ResponsiveNeedsStateDeviceStatusZeroAndTheMarker) {
     for (const char* serial : {"failing:5555", "mute:5555", "garbled:5555", "hung:5555"})
         EXPECT_FALSE(probe.isAdbTargetResponsive(serial, 0.4, kShared)) << serial;
     EXPECT_EQ(recorded.timeouts().back(), 0.4);  // the hung echo ends at the caller's time-out
-}
-
-TEST_F(AdbTargetProbeTest, NoEchoUnlessTheStateIsDevice) {
-    adb.on({"-s", "*", "get-state"}).reply("unauthorized");
-    EXPECT_FALSE(probe.isAdbTargetResponsive("127.0.0.2:5555", 1.0, kShared));
-    EXPECT_EQ(adb.commandLines(), Lines{"-s 127.0.0.2:5555 get-state"});
+    // No echo unless the state is "device".
+    EXPECT_FALSE(probe.isAdbTargetResponsive("unauthorized:5555", 1.0, kShared));
+    EXPECT_EQ(adb.commandLines().back(), "-s unauthorized:5555 get-state");
 }
 
 TEST_F(AdbTargetProbeTest, UnknownTargetNeedsNoListing) {

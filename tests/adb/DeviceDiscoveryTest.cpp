@@ -6,12 +6,14 @@
 
 #include "adb/DeviceDiscovery.h"
 #include "foundation/MirrorError.h"
+#include "support/ErrorOf.h"
 #include "support/FakeAdb.h"
 #include "support/Recorders.h"
 
 namespace orvan {
 namespace {
 
+using testing::errorOf;
 using testing::FakeAdb;
 using Lines = std::vector<std::string>;
 
@@ -37,15 +39,6 @@ protected:
         adb.on({"-s", "*", "shell", "cmd", "wifi", "status"}).reply(kWifiStatus);
     }
 
-    static std::string failure(const std::function<void()>& call) {
-        try {
-            call();
-        } catch (const MirrorError& error) {
-            return error.what();
-        }
-        return "(no failure)";
-    }
-
     double timeoutOf(const std::string& commandTail) const {
         for (const auto& invocation : recorded.invocations())
             if (invocation.arguments.ends_with(commandTail)) return invocation.timeout;
@@ -62,7 +55,7 @@ protected:
     testing::InvocationRecorder recorded;
 };
 
-TEST_F(DeviceDiscoveryTest, FullDetectionRunsEveryCommandInOrderOnTheSharedServer) {
+TEST_F(DeviceDiscoveryTest, FullDetectionRunsEveryCommandInOrderOnTheSharedServerLoggedUnlessSilent) {
     scriptHealthyPair();
     auto devices = discovery.detectAdbDevices(true);
 
@@ -105,10 +98,9 @@ TEST_F(DeviceDiscoveryTest, FullDetectionRunsEveryCommandInOrderOnTheSharedServe
               (std::map<std::string, std::string>{{"ABC123", "192.168.1.20"}, {"192.168.1.20:5555", "192.168.1.20"}}));
     EXPECT_EQ(devices.wifiNames,
               (std::map<std::string, std::string>{{"ABC123", "Office"}, {"192.168.1.20:5555", "Office"}}));
-}
 
-TEST_F(DeviceDiscoveryTest, LoggedWhenNotSilent) {
-    scriptHealthyPair();
+    // Not silent: every command but the validation is logged, and the echo waits longer.
+    recorded.clear();
     discovery.detectAdbDevices(false);
     for (const auto& invocation : recorded.invocations()) {
         bool validation =
@@ -116,9 +108,7 @@ TEST_F(DeviceDiscoveryTest, LoggedWhenNotSilent) {
         EXPECT_EQ(invocation.logCommand, !validation) << invocation.arguments;
     }
     EXPECT_DOUBLE_EQ(timeoutOf("echo __ORVAN_MIRROR_ADB_READY__"), 4.0);
-    auto lines = logged.lines();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0], "$ " + adb.adbPath().string() + " devices");
+    EXPECT_EQ(logged.lines().at(0), "$ " + adb.adbPath().string() + " devices");
     EXPECT_TRUE(logged.contains("Tervo3"));
 }
 
@@ -164,19 +154,19 @@ TEST_F(DeviceDiscoveryTest, AHungDisconnectFailsTheDiscovery) {
     adb.on({"devices"}).reply("List of devices attached\n10.0.0.1:5555\tdevice\n");
     adb.on({"-s", "*", "get-state"}).reply("offline");
     adb.on({"disconnect", "*"}).hangs();
-    EXPECT_EQ(failure([&] { discovery.detectAdbDevices(true); }),
+    EXPECT_EQ(errorOf([&] { discovery.detectAdbDevices(true); }),
               "命令超时: " + adb.adbPath().string() + " disconnect 10.0.0.1:5555");
     EXPECT_DOUBLE_EQ(timeoutOf("disconnect 10.0.0.1:5555"), 4.0);
 }
 
 TEST_F(DeviceDiscoveryTest, ListingFailuresAndMissingToolsArePassedOn) {
     adb.on({"devices"}).reply("* daemon not running; starting now at tcp:5037\ncannot connect to daemon", 1);
-    EXPECT_EQ(failure([&] { discovery.detectAdbDevicePresence(true); }),
+    EXPECT_EQ(errorOf([&] { discovery.detectAdbDevicePresence(true); }),
               "* daemon not running; starting now at tcp:5037\ncannot connect to daemon");
     EXPECT_THROW(discovery.detectAdbDevices(true), MirrorError);
     const auto missing = ToolLocation::inToolFolder("/nonexistent/orvan-tools");  // the discovery keeps a reference
     DeviceDiscovery withoutTools{runner, missing};
-    EXPECT_TRUE(failure([&] { withoutTools.detectAdbDevices(true); }).starts_with("缺少工具文件"));
+    EXPECT_TRUE(errorOf([&] { withoutTools.detectAdbDevices(true); }).starts_with("缺少工具文件"));
     EXPECT_EQ(adb.commandLines().size(), 2u);  // no adb ran for the missing tools
 }
 
@@ -221,9 +211,9 @@ TEST_F(DeviceDiscoveryTest, WlanIpFailsWithItsOwnTextOrTheCommandsError) {
     adb.on({"-s", "A", "shell", "ip", "**"}).reply("28: wlan0: <BROADCAST> mtu 1500\n    link/ether 02:00\n");
     adb.on({"-s", "B", "shell", "ip", "**"}).reply("Device \"wlan0\" does not exist.", 1);
     adb.on({"-s", "C", "shell", "ip", "**"}).reply(kIpAddr);
-    EXPECT_EQ(failure([&] { discovery.getWlanIp("A", true); }),
+    EXPECT_EQ(errorOf([&] { discovery.getWlanIp("A", true); }),
               "无法从 wlan0 获取眼镜 IP，请确认眼镜已接入公司内网或可互访局域网后重试。");
-    EXPECT_EQ(failure([&] { discovery.getWlanIp("B", true); }), "Device \"wlan0\" does not exist.");
+    EXPECT_EQ(errorOf([&] { discovery.getWlanIp("B", true); }), "Device \"wlan0\" does not exist.");
     EXPECT_EQ(discovery.getWlanIp("C", true), "192.168.1.20");
 }
 

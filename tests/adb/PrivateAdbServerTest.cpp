@@ -124,9 +124,8 @@ TEST_F(PrivateAdbServerTest, BreakerSendsScanSessionsToTheSharedServerForFiveMin
     EXPECT_EQ(server.preferredScanAdbServerScope(), AdbServerScope::privateMirroring);
     EXPECT_TRUE(logs.lines().empty());  // still ready: nothing ran, nothing to say
     EXPECT_EQ(trace.invocations().size(), 1u);
-}
 
-TEST_F(PrivateAdbServerTest, ALaterSuppressionReplacesTheEarlierDeadline) {
+    // A later suppression replaces the earlier deadline.
     server.suppressPrivateWirelessAdbTemporarily("a");
     clock.advance(Seconds(200));
     server.suppressPrivateWirelessAdbTemporarily("b");

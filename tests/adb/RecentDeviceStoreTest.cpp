@@ -6,7 +6,6 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <thread>
 
 #include "adb/RecentDeviceStore.h"
@@ -44,12 +43,7 @@ const auto kNewYear2024 = std::chrono::system_clock::time_point(std::chrono::sec
 
 class RecentDeviceStoreTest : public ::testing::Test {
 protected:
-    std::string fileText() const {
-        std::ifstream in(folder / "recent-devices.json", std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string fileText() const { return testing::readWholeFile(folder / "recent-devices.json"); }
     void writeFile(const std::string& bytes) const {
         fs::create_directories(folder);
         std::ofstream(folder / "recent-devices.json", std::ios::binary) << bytes;

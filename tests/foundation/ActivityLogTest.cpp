@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -18,12 +17,7 @@ namespace fs = std::filesystem;
 
 class ActivityLogTest : public ::testing::Test {
 protected:
-    std::string fileText(const ActivityLog& log) {
-        std::ifstream in(log.file(), std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string fileText(const ActivityLog& log) { return testing::readWholeFile(log.file()); }
 
     testing::TempDir root_{"orvan-log"};
     fs::path folder_ = root_ / "OrvanMirror";

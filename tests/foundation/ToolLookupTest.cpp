@@ -4,8 +4,8 @@
 
 #include <fstream>
 
-#include "foundation/MirrorError.h"
 #include "foundation/ToolLocation.h"
+#include "support/ErrorOf.h"
 #include "support/TempDir.h"
 
 namespace orvan {
@@ -41,12 +41,7 @@ TEST_P(ToolLookup, TakesTheFirstRunnableCopy) {
     EXPECT_EQ(tools.searchedFolders,
               (std::vector<fs::path>{root / "sdk/platform-tools", root / "bin1", root / "bin2"}));
     if (!tools.adb.empty()) return;
-    std::string failure = "(no failure)";
-    try {
-        tools.checkTools();
-    } catch (const MirrorError& error) {
-        failure = error.what();
-    }
+    const std::string failure = testing::errorOf([&] { tools.checkTools(); });
     EXPECT_TRUE(failure.starts_with("缺少工具文件: adb, scrcpy。已查找: " + (root / "sdk/platform-tools").string() +
                                     "、" + (root / "bin1").string() + "、" + (root / "bin2").string() + "。adb 可通过"))
         << failure;

@@ -109,8 +109,7 @@ TEST(MediaExportFiles, NeverReuseAFolderOrReplaceAFile) {
     const auto partial = makePartialFile(first);
     std::ofstream(partial) << "pulled";
     EXPECT_EQ(placeWithoutReplacing(partial, first, "IMG_1.jpg").filename(), "IMG_1_2.jpg");
-    std::ifstream earlier(first / "IMG_1.jpg");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(earlier), {}), "earlier");
+    EXPECT_EQ(testing::readWholeFile(first / "IMG_1.jpg"), "earlier");
     EXPECT_FALSE(std::filesystem::exists(partial));
 
     std::ofstream(dir / "file") << "x";

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <future>
 
 #include "foundation/MirrorError.h"
@@ -18,11 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::AdbWorld;
-
-std::string contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 std::vector<std::string> entryNames(const fs::path& dir) {
     std::vector<std::string> out;
@@ -97,7 +91,8 @@ TEST(MediaE2e, ScanExportAndPreviewFollowTheGlassesAsTheyChange) {
     const fs::path folder = rig.target.path() / exportFolderName(rig.clock.wallNow());
     EXPECT_EQ(result.exportDirectory, folder);
     EXPECT_EQ(entryNames(folder), (std::vector<std::string>{moved.name, "beach.PNG", "p.jpg", "p_2.jpg"}));
-    EXPECT_EQ(contents(folder / moved.name), contents(glasses.hostPath("/sdcard/Pictures/" + moved.name)));
+    EXPECT_EQ(testing::readWholeFile(folder / moved.name),
+              testing::readWholeFile(glasses.hostPath("/sdcard/Pictures/" + moved.name)));
     EXPECT_EQ(progress, "4/4p.jpg");
     EXPECT_TRUE(
         rig.log.contains("媒体文件路径已变化，改用当前路径: " + moved.path + " -> /sdcard/Pictures/" + moved.name));
@@ -112,7 +107,7 @@ TEST(MediaE2e, ScanExportAndPreviewFollowTheGlassesAsTheyChange) {
     const auto cover = rig.itemNamed(scan, "cover.png");
     const fs::path cached = rig.media.cacheImagePreview(cover.path);
     EXPECT_EQ(rig.media.cacheImagePreview(cover.path), cached);
-    EXPECT_EQ(contents(cached), contents(glasses.hostPath(cover.path)));
+    EXPECT_EQ(testing::readWholeFile(cached), testing::readWholeFile(glasses.hostPath(cover.path)));
     EXPECT_EQ(rig.world.adbTrace().size(), 1u);
 }
 

@@ -11,6 +11,7 @@
 #include "mirror/MirrorOrchestrator.h"
 #include "platform/FakeWindowSystem.h"
 #include "support/ConnectionRig.h"
+#include "support/ErrorOf.h"
 #include "support/FakeScrcpy.h"
 
 namespace orvan {
@@ -18,6 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::ConnectionRig;
+using testing::errorOf;
 using testing::FakeScrcpyFolder;
 using testing::kTarget;
 namespace fakescrcpy = testing::fakescrcpy;
@@ -41,9 +43,6 @@ ConnectedAdbDevice wirelessDevice(const std::string& serial, std::optional<std::
 ConnectedAdbDevice usbDevice(const std::string& serial) {
     return {serial, connection_kind::kUsb, {}, {}, {}, serial, true, false};
 }
-FiniteRun noProcesses() {
-    return {};
-}
 
 class MirrorOrchestratorTest : public ::testing::Test {
 protected:
@@ -58,15 +57,6 @@ protected:
         EXPECT_TRUE(testing::waitUntil([&] { return launcher->launchedChildrenNotEnded().empty(); }));
     }
 
-    std::string errorOf(const std::function<void()>& operation) {
-        try {
-            operation();
-        } catch (const std::exception& error) {
-            return error.what();
-        }
-        ADD_FAILURE() << "the operation should have failed";
-        return {};
-    }
     bool logged(const std::string& line) const { return rig.logs.contains(line); }
 
     ConnectionRig rig{16061};
@@ -78,7 +68,7 @@ protected:
                                rig.log,
                                &rig.clock,
                                std::make_shared<FakeWindowSystem>(),
-                               noProcesses,
+                               [] { return FiniteRun{}; },  // no leftover windows
                                main,
                                {}});
     DeviceDiscovery discovery{rig.runner, rig.tools};

@@ -9,6 +9,7 @@
 #include "foundation/MirrorError.h"
 #include "mirror/ScrcpyLauncher.h"
 #include "platform/FakeWindowSystem.h"
+#include "support/ErrorOf.h"
 #include "support/FakeScrcpy.h"
 #include "support/Recorders.h"
 
@@ -53,13 +54,7 @@ protected:
     // The error text of a start that must fail.
     std::string startError(const std::string& target, bool glassShell = false,
                            ScrcpyLauncher::ShouldContinue shouldContinue = nullptr) {
-        try {
-            start(target, glassShell, std::nullopt, std::move(shouldContinue));
-        } catch (const MirrorError& error) {
-            return error.what();
-        }
-        ADD_FAILURE() << "the start should have failed";
-        return {};
+        return testing::errorOf([&] { start(target, glassShell, std::nullopt, shouldContinue); });
     }
 
     bool logged(const std::string& line) const { return log_.contains(line); }

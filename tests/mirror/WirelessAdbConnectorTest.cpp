@@ -9,9 +9,9 @@
 #include <map>
 #include <tuple>
 
-#include "foundation/MirrorError.h"
 #include "mirror/WirelessAdbConnectText.h"
 #include "support/ConnectionRig.h"
+#include "support/ErrorOf.h"
 
 namespace orvan {
 namespace {
@@ -323,13 +323,9 @@ TEST_F(WirelessAdbConnectorTest, MissingToolsFailBeforeAnyCommand) {
 TEST_F(WirelessAdbConnectorTest, ConnectWifiAdbReturnsTheTargetOrExplainsTheFailure) {
     rig.adb.on({"connect", T}).reply(kNoRoute, 1);
     rig.scriptTransport();
-    try {
-        rig.connector.connectWifiAdb(kTargetIp);
-        FAIL() << "no error";
-    } catch (const MirrorError& error) {
-        EXPECT_EQ(error.what(), formatAdbConnectError(kTargetIp, kNoRoute));  // its texts: WirelessAdbConnectTextTest
-    }
-    EXPECT_TRUE(rig.runsOf(kEcho).empty());  // never "device", so no echo was tried
+    EXPECT_EQ(testing::errorOf([&] { rig.connector.connectWifiAdb(kTargetIp); }),
+              formatAdbConnectError(kTargetIp, kNoRoute));  // its texts: WirelessAdbConnectTextTest
+    EXPECT_TRUE(rig.runsOf(kEcho).empty());                 // never "device", so no echo was tried
 
     ConnectionRig other{16062};
     accepting(other.adb.on({"connect", T}));

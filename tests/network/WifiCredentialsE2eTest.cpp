@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "foundation/ActivityLog.h"
 #include "network/ScanWifiProfile.h"
@@ -49,10 +48,7 @@ TEST_F(WifiCredentialsE2e, ReadsProfilesAndBarePasswordsOfEarlierRuns) {
 }
 
 bool contains(const fs::path& file, const std::string& needle) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str().find(needle) != std::string::npos;
+    return testing::readWholeFile(file).find(needle) != std::string::npos;
 }
 
 TEST_F(WifiCredentialsE2e, AKnownPasswordReachesNoLogFileChildOrEnvironment) {

@@ -6,8 +6,8 @@
 
 #include <mutex>
 
-#include "foundation/MirrorError.h"
 #include "pairing/WirelessAdbCallbackServer.h"
+#include "support/ErrorOf.h"
 
 namespace orvan {
 namespace {
@@ -152,12 +152,7 @@ TEST(CallbackServer, TakesTheNextFreePortAndReleasesItOnStop) {
     int base = make()->start(0);
     for (int i = 1; i < 10; ++i) ASSERT_EQ(make()->start(base), base + i);  // ports above an ephemeral one are free
     auto* late = make();
-    try {
-        late->start(base);
-        FAIL() << "every port was taken";
-    } catch (const MirrorError& error) {
-        EXPECT_EQ(std::string(error.what()), "端口 " + std::to_string(base + 9) + " 已被占用。");
-    }
+    EXPECT_EQ(testing::errorOf([&] { late->start(base); }), "端口 " + std::to_string(base + 9) + " 已被占用。");
     servers[2]->stop();  // shutdown and close free the port at once
     EXPECT_EQ(late->start(base), base + 2);
 }

@@ -116,8 +116,6 @@ public:
     std::atomic<int> posts{0};
 };
 
-using RecordingPage = RecordingQrPage;
-
 class QrControllerTest : public ::testing::Test {
 protected:
     static constexpr const char* kPassword = "Kn0wn-Pa55word";
@@ -156,7 +154,7 @@ protected:
     }
 
     CountingMainQueue main;
-    RecordingPage page;
+    RecordingQrPage page;
     std::string computerWifi = " 办公室 \n";
     std::vector<std::pair<std::string, std::function<void(bool)>>> stopRequests;
     std::optional<std::string> keyringFailure;

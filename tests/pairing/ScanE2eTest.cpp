@@ -3,50 +3,32 @@
 // (zbarimg) and speak the callback protocol over HTTP, and the scrcpy stand-in as the window. Only
 // what the real peers prove; the branches are scripted in ScanMirrorTaskTest and
 // ScanSessionCoordinatorTest.
-#include <gtest/gtest.h>
-
-#include <fstream>
-
-#include "mirror/MirrorService.h"
 #include "network/QrPngWriter.h"
+#include "pairing/RecordingQrPage.h"
 #include "pairing/ScanConnectionEngine.h"
 #include "pairing/ScanDisableProcessor.h"
 #include "pairing/ScanMirrorTask.h"
 #include "pairing/ScanSessionCoordinator.h"
 #include "pairing/WirelessAdbQrController.h"
-#include "platform/FakeWindowSystem.h"
-#include "support/AdbWorld.h"
-#include "pairing/RecordingQrPage.h"
+#include "support/MirrorWorldTest.h"
 
 namespace orvan {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::AdbWorld;
 using testing::SimulatedGlasses;
 
-class ScanE2eTest : public ::testing::Test {
+class ScanE2eTest : public testing::MirrorWorldTest {
 protected:
     void SetUp() override {
-        if (!AdbWorld::available() || !AdbWorld::scrcpyStandinPath())
-            GTEST_SKIP() << "needs the real adb, glasses-sim and the scrcpy stand-in";
-        world = std::make_unique<AdbWorld>();
-        standinLog = world->root() / "standin.jsonl";
-        env.set("ORVAN_STANDIN_LOG", standinLog.string());
-        env.unset("DISPLAY");
-        MirrorServiceOptions options;
-        options.tools = ToolLocation::inToolFolder(world->toolFolder());
-        options.privatePort = world->privateServerPort();
-        options.windows = std::make_shared<FakeWindowSystem>();
-        options.mainQueue = main;
-        service = std::make_unique<MirrorService>(std::move(options));
+        MirrorWorldTest::SetUp();
+        if (IsSkipped()) return;
         engine = std::make_unique<MirrorServiceScanEngine>(*service);
 
         ScanSessionHooks hooks;
         hooks.isMirroring = [this](const ConnectedAdbDevice& device) { return service->isMirroring(device); };
         hooks.adbPublicKey = [this] {  // the reply hands the glasses this computer's key
-            std::ifstream key(world->adbPublicKeyPath());
-            return std::optional(std::string(std::istreambuf_iterator<char>(key), {}));
+            return std::optional(testing::readWholeFile(world->adbPublicKeyPath()));
         };
         hooks.startWirelessMirrorFromCallback = [this](const ScanMirrorRequest& request) {
             ++tasksStarted;
@@ -88,7 +70,7 @@ protected:
         // outlive it.
         if (main) main->runUntil([&] { return tasksDone == tasksStarted; }, 60s);
         if (qr) qr->stop();
-        if (service) service->stopForTermination();
+        MirrorWorldTest::TearDown();
     }
 
     SimulatedGlasses& glasses(const std::string& auth = "off") {
@@ -111,18 +93,6 @@ protected:
     }
     std::string scan(SimulatedGlasses& glasses) { return outcome(glasses, startScan(glasses)); }
 
-    int standinStarts() {
-        std::ifstream log(standinLog);
-        int starts = 0;
-        for (std::string line; std::getline(log, line);) starts += line.find("\"event\":\"start\"") != std::string::npos;
-        return starts;
-    }
-
-    std::unique_ptr<AdbWorld> world;
-    testing::ScopedEnvironment env;
-    std::filesystem::path standinLog;
-    std::shared_ptr<ManualMainQueue> main = std::make_shared<ManualMainQueue>();
-    std::unique_ptr<MirrorService> service;
     std::unique_ptr<MirrorServiceScanEngine> engine;
     std::unique_ptr<ScanSessionCoordinator> coordinator;
     std::shared_ptr<ScanMirrorTask> task;
@@ -141,7 +111,7 @@ TEST_F(ScanE2eTest, TheOfferedKeyLetsTheGlassesInAndAScanAgainReusesTheWindow) {
     auto& pair = glasses("key");
     EXPECT_EQ(scan(pair), "RUNNING");
     EXPECT_EQ(scan(pair), "RUNNING");
-    EXPECT_EQ(standinStarts(), 1) << "the second scan of the same glasses opened another window";
+    EXPECT_EQ(standinEvents("start").size(), 1u) << "the second scan of the same glasses opened another window";
 }
 
 TEST_F(ScanE2eTest, ThreeGlassesScanningAtOnceAreAllMirrored) {
@@ -151,7 +121,7 @@ TEST_F(ScanE2eTest, ThreeGlassesScanningAtOnceAreAllMirrored) {
         scanning.emplace_back(&pair, startScan(pair));
     }
     for (auto [pair, id] : scanning) EXPECT_EQ(outcome(*pair, id), "RUNNING") << pair->name();
-    EXPECT_EQ(standinStarts(), 3);
+    EXPECT_EQ(standinEvents("start").size(), 3u);
 }
 
 // A refusal holding no key: ScanSessionCoordinatorTest's BadCallback rows.

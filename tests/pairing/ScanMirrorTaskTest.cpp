@@ -151,11 +151,9 @@ TEST(ScanMirrorTask, LateRecoveryEndsInFailureTextOrStopsForANewCode) {
     }
 }
 
-using StatusPage = RecordingQrPage;
-
 struct DisableRig {
     ManualMainQueue main;
-    StatusPage page;
+    RecordingQrPage page;
     ScriptedEngine engine;
     std::vector<std::string> lines;
     std::map<std::string, ConnectedAdbDevice> mirrors;

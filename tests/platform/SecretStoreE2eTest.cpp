@@ -47,8 +47,8 @@ TEST_F(SecretStoreE2e, SavesReadsReplacesInPlaceAndDeletesOneAccountOnly) {
 
     EXPECT_EQ(store_.save(kService, "Lab", "a label that is not used", "new"), secret_status::success);
     EXPECT_EQ(store_.find(kService, "Lab").data, "new");
-    auto listing = testing::runCommand({"secret-tool", "search", "--all", "service", kService, "account", "Lab"},
-                                       std::chrono::seconds(10));
+    auto listing = testing::runCommand(
+        {"/usr/bin/secret-tool", "search", "--all", "service", kService, "account", "Lab"}, std::chrono::seconds(10));
     EXPECT_NE(listing.out.find("label = Orvan Mirror Wi-Fi：Lab\n"), std::string::npos) << listing.out;
     EXPECT_EQ(listing.out.find("label = ", listing.out.find("label = ") + 1), std::string::npos) << "two items";
 

@@ -1,5 +1,6 @@
 // The X11 window seam against a real X server (Xvfb), with and without a window manager, and
-// the scrcpy stand-in as the window owner the app cares about.
+// the scrcpy stand-in as the window owner the app cares about; and the compositor probe, to which
+// a client owning _NET_WM_CM_S0 is what a compositing manager looks like.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,8 +11,10 @@
 #include <nlohmann/json.hpp>
 
 #include "XvfbDisplay.h"
+#include "platform/X11CompositorProbe.h"
 #include "platform/X11WindowSystem.h"
 #include "standin/StandinHarness.h"
+#include "support/FakeAdb.h"
 #include "support/ScopedEnvironment.h"
 #include "support/Wait.h"
 
@@ -19,7 +22,6 @@ namespace orvan {
 namespace {
 
 using testing::RunningChild;
-using testing::ScriptedAdb;
 using testing::TempDir;
 using testing::XvfbDisplay;
 using namespace std::chrono_literals;
@@ -38,6 +40,7 @@ public:
         bool map = true;
         bool overrideRedirect = false;
         int x = 50, y = 60, width = 150, height = 120;
+        std::string ownsSelection = {};  // as a compositor takes _NET_WM_CM_S0
     };
 
     TestWindow(const std::string& display, const Options& options)
@@ -53,13 +56,11 @@ public:
                           screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK,
                           values);
         if (options.netWmPid) {
-            const char name[] = "_NET_WM_PID";
-            auto* atom =
-                xcb_intern_atom_reply(connection_, xcb_intern_atom(connection_, 0, sizeof name - 1, name), nullptr);
-            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, id_, atom->atom, XCB_ATOM_CARDINAL, 32, 1,
+            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, id_, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1,
                                 &*options.netWmPid);
-            std::free(atom);
         }
+        if (!options.ownsSelection.empty())
+            xcb_set_selection_owner(connection_, id_, atom(options.ownsSelection), XCB_CURRENT_TIME);
         if (options.map) {
             xcb_map_window(connection_, id_);
             waitForMap();
@@ -74,6 +75,14 @@ public:
     std::uint32_t id() const { return id_; }
 
 private:
+    xcb_atom_t atom(const std::string& name) {
+        auto* reply = xcb_intern_atom_reply(
+            connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(name.size()), name.c_str()),
+            nullptr);
+        const xcb_atom_t atom = reply->atom;
+        std::free(reply);
+        return atom;
+    }
     void waitForMap() {
         xcb_flush(connection_);
         testing::waitUntil([&] {
@@ -95,6 +104,7 @@ protected:
     void SetUp() override {
         if (!XvfbDisplay::serverAvailable()) GTEST_SKIP() << "Xvfb is not installed";
         if (GetParam() && !XvfbDisplay::windowManagerAvailable()) GTEST_SKIP() << "openbox is not installed";
+        adb_.on({"**"}).reply("device\n");  // the stand-in's check of its target
         display_ = std::make_unique<XvfbDisplay>(GetParam());
         windows_ = std::make_unique<X11WindowSystem>(display_->name());
     }
@@ -107,7 +117,7 @@ protected:
         std::vector<std::string> arguments{"-s", "SIMGLASSES01", "--no-audio"};
         arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
         auto child = std::make_unique<RunningChild>(
-            testing::standinSpec(adb_.path(), temp_.path(), arguments,
+            testing::standinSpec(adb_.adbPath(), temp_.path(), arguments,
                                  {{"DISPLAY", display_->name()},
                                   {"ORVAN_STANDIN_WINDOW", geometry},
                                   {"ORVAN_STANDIN_DELAY_MS", "0"},
@@ -125,12 +135,12 @@ protected:
     }
 
     TempDir temp_;
-    ScriptedAdb adb_{temp_.path()};
+    testing::FakeAdb adb_;
     std::unique_ptr<XvfbDisplay> display_;
     std::unique_ptr<X11WindowSystem> windows_;
 };
 
-TEST_P(X11WindowSystemTest, ListsTheStandinWindowWithItsPidAndSize) {
+TEST_P(X11WindowSystemTest, ListsTheStandinWindowWithItsPidSizeAndLayer) {
     auto standin = startStandin("200x100+50+60");
     ASSERT_TRUE(testing::waitUntil([&] { return windowsOf(*windows_, standin->pid()).size() == 1; }));
 
@@ -152,6 +162,10 @@ TEST_P(X11WindowSystemTest, ListsTheStandinWindowWithItsPidAndSize) {
     standin->child().terminate();
     ASSERT_TRUE(standin->waitForExit(20s));
     EXPECT_TRUE(testing::waitUntil([&] { return windowsOf(*windows_, standin->pid()).empty(); }));
+
+    auto onTop = startStandin("720x720+0+0", {"--window-borderless", "--always-on-top"});
+    ASSERT_TRUE(testing::waitUntil([&] { return windowsOf(*windows_, onTop->pid()).size() == 1; }));
+    EXPECT_GT(windowsOf(*windows_, onTop->pid()).front().layer, 0) << "always on top is above layer 0";
 }
 
 TEST_P(X11WindowSystemTest, AttributesEachWindowToItsOwnerOnly) {
@@ -160,6 +174,8 @@ TEST_P(X11WindowSystemTest, AttributesEachWindowToItsOwnerOnly) {
     // No _NET_WM_PID at all: the X server still knows which local client made it.
     const TestWindow withoutPid(display_->name(), {.netWmPid = std::nullopt, .x = 500, .y = 100});
     const TestWindow unmapped(display_->name(), {.netWmPid = static_cast<std::uint32_t>(standin->pid()), .map = false});
+    const TestWindow popup(display_->name(),
+                           {.netWmPid = static_cast<std::uint32_t>(::getpid()), .overrideRedirect = true});
 
     ASSERT_TRUE(testing::waitUntil([&] { return windowsOf(*windows_, ::getpid()).size() == 2; }))
         << "windows of the test process: " << windowsOf(*windows_, ::getpid()).size();
@@ -172,6 +188,7 @@ TEST_P(X11WindowSystemTest, AttributesEachWindowToItsOwnerOnly) {
     ASSERT_NE(find(withoutPid.id()), all.end());
     EXPECT_EQ(find(withoutPid.id())->pid, ::getpid());
     EXPECT_EQ(find(unmapped.id()), all.end()) << "an unmapped window is not on screen";
+    EXPECT_EQ(find(popup.id()), all.end()) << "an override-redirect popup is no top-level window";
     EXPECT_EQ(windowsOf(*windows_, standin->pid()).size(), 1U);
     EXPECT_TRUE(windowsOf(*windows_, 999'999'999).empty());
 }
@@ -200,26 +217,28 @@ TEST_P(X11WindowSystemTest, RaisesOnlyAProcessThatHasAWindow) {
     EXPECT_EQ(front.front().pid, standin->pid()) << "a failed raise changes nothing";
 }
 
-TEST_P(X11WindowSystemTest, AnAlwaysOnTopWindowIsAboveLayerZero) {
-    auto standin = startStandin("720x720+0+0", {"--window-borderless", "--always-on-top"});
-    ASSERT_TRUE(testing::waitUntil([&] { return windowsOf(*windows_, standin->pid()).size() == 1; }));
-    EXPECT_GT(windowsOf(*windows_, standin->pid()).front().layer, 0);
-}
-
-TEST_P(X11WindowSystemTest, OverrideRedirectPopupsAreNotTopLevelWindows) {
-    const TestWindow popup(display_->name(),
-                           {.netWmPid = static_cast<std::uint32_t>(::getpid()), .overrideRedirect = true});
-    const TestWindow normal(display_->name(), {.netWmPid = static_cast<std::uint32_t>(::getpid()), .x = 400});
-    ASSERT_TRUE(testing::waitUntil([&] { return !windowsOf(*windows_, ::getpid()).empty(); }));
-    const auto mine = windowsOf(*windows_, ::getpid());
-    ASSERT_EQ(mine.size(), 1U);
-    EXPECT_EQ(mine.front().windowId, normal.id());
-}
-
 INSTANTIATE_TEST_SUITE_P(WindowManager, X11WindowSystemTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& param) {
                              return param.param ? "Openbox" : "NoWindowManager";
                          });
+
+// Disconnecting drops every selection the client owned, as when a compositor quits.
+TEST(X11CompositorProbeTest, OnlyAnOwnerOfThisScreensSelectionIsACompositorUntilItLeaves) {
+    if (!XvfbDisplay::serverAvailable()) GTEST_SKIP() << "Xvfb is not installed";
+    XvfbDisplay display;
+    EXPECT_FALSE(X11CompositorProbe::compositorRunning(display.name()));
+    // Another screen's selection (and a look-alike name) say nothing about screen 0.
+    const TestWindow otherScreen(display.name(),
+                                 {.netWmPid = std::nullopt, .map = false, .ownsSelection = "_NET_WM_CM_S1"});
+    const TestWindow lookAlike(display.name(),
+                               {.netWmPid = std::nullopt, .map = false, .ownsSelection = "_NET_WM_CM_S"});
+    EXPECT_FALSE(X11CompositorProbe::compositorRunning(display.name()));
+    auto compositor = std::make_unique<TestWindow>(
+        display.name(), TestWindow::Options{.netWmPid = std::nullopt, .map = false, .ownsSelection = "_NET_WM_CM_S0"});
+    EXPECT_TRUE(X11CompositorProbe::compositorRunning(display.name()));
+    compositor.reset();
+    EXPECT_FALSE(X11CompositorProbe::compositorRunning(display.name()));
+}
 
 TEST(X11WindowSystemWithoutDisplay, IsEmptyAndRaisesNothing) {
     testing::ScopedEnvironment environment;

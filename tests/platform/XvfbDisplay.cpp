@@ -7,8 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <thread>
 
@@ -121,8 +119,7 @@ void XvfbDisplay::startWindowManager() {
     windowManager_->closeOutput();
     while (!windowManagerManages(name_)) {
         if (Clock::now() >= deadline || !windowManager_->isRunning()) {
-            std::ifstream log(home / "openbox.log");
-            const std::string said((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+            const std::string said = readWholeFile(home / "openbox.log");
             stop();
             throw std::runtime_error("openbox did not start on " + name_ + ": " + said);
         }

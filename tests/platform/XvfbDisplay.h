@@ -27,7 +27,6 @@ public:
     XvfbDisplay& operator=(const XvfbDisplay&) = delete;
 
     const std::string& name() const { return name_; }  // ":N"
-    bool hasWindowManager() const { return windowManager_ != nullptr; }
     // Stops the X server now (and the window manager with it), for tests of a lost display.
     void stop();
 

@@ -30,7 +30,7 @@ TEST_F(SimGlasses, UnknownKeyIsUnauthorizedUntilTheUserAccepts) {
     EXPECT_EQ(world_->deviceState(glasses.wifiSerial()), "unauthorized");
     const CommandResult refused = shell(glasses.wifiSerial(), {"echo", "x"});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find("error: device unauthorized."), std::string::npos) << refused.err;
+    EXPECT_NE(refused.out.find("error: device unauthorized."), std::string::npos) << refused.out;
     ASSERT_TRUE(glasses.waitForEvent([](const auto& e) { return e.value("event", "") == "auth-prompt"; }, 20s));
 
     EXPECT_EQ(glasses.acceptAuthorization(), 1);
@@ -39,7 +39,7 @@ TEST_F(SimGlasses, UnknownKeyIsUnauthorizedUntilTheUserAccepts) {
     EXPECT_EQ(world_->connectWifi(glasses), "already connected to " + glasses.wifiSerial());
     // The media browser tells a missing folder by this text.
     const CommandResult missing = shell(glasses.wifiSerial(), {"ls", "-la", "/sdcard/Pictures/album/"});
-    EXPECT_EQ(missing.err, "ls: /sdcard/Pictures/album/: No such file or directory\n");
+    EXPECT_EQ(missing.out, "ls: /sdcard/Pictures/album/: No such file or directory\n");
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 #include "standin/StandinHarness.h"
 
 #include <csignal>
-#include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 #include "support/Wait.h"
 
@@ -23,45 +21,7 @@ std::vector<std::string> linesOf(const std::string& text) {
     return lines;
 }
 
-void writeFile(const std::filesystem::path& path, std::string_view text) {
-    // Write beside and rename, so a reader running at the same time sees old or new, never half.
-    const auto temporary = path.string() + ".new";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file << text;
-        if (!file) throw std::runtime_error("cannot write " + temporary);
-    }
-    std::filesystem::rename(temporary, path);
-}
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 }  // namespace
-
-ScriptedAdb::ScriptedAdb(const std::filesystem::path& folder) : folder_(folder) {
-    writeFile(path(),
-              "#!/bin/sh\n"
-              "here=$(dirname \"$0\")\n"
-              "printf '%s\\n' \"$*\" >> \"$here/adb.calls\"\n"
-              "cat \"$here/adb.out\" 2>/dev/null\n"
-              "exit \"$(cat \"$here/adb.rc\" 2>/dev/null || echo 1)\"\n");
-    std::filesystem::permissions(path(), std::filesystem::perms::owner_all);
-    answer("device\n");
-}
-
-void ScriptedAdb::answer(std::string_view output, int status) {
-    writeFile(folder_ / "adb.out", output);
-    writeFile(folder_ / "adb.rc", std::to_string(status) + "\n");
-}
-
-std::vector<std::string> ScriptedAdb::calls() const {
-    return linesOf(readFile(folder_ / "adb.calls"));
-}
 
 RunningChild::RunningChild(const ProcessSpec& spec) : child_(ChildProcess::launch(spec)) {}
 
@@ -116,7 +76,7 @@ ProcessSpec standinSpec(const std::filesystem::path& adb, const std::filesystem:
 }
 
 std::vector<std::string> logLines(const std::filesystem::path& path) {
-    return linesOf(readFile(path));
+    return linesOf(readWholeFile(path));
 }
 
 }  // namespace orvan::testing

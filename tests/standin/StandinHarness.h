@@ -1,8 +1,8 @@
 #pragma once
 
-// Helpers for tests that run the scrcpy stand-in (tools/scrcpy-standin) as a child: a tiny
-// scripted `adb`, and a child that is always stopped and reaped. Temporary folders come from
-// support/TempDir.h.
+// Helpers for tests that run the scrcpy stand-in (tools/scrcpy-standin) as a child: a child that
+// is always stopped and reaped, and the stand-in's spec and log. Its `adb` is the scripted fake
+// of support/FakeAdb.h, temporary folders come from support/TempDir.h.
 
 #include <chrono>
 #include <filesystem>
@@ -16,19 +16,6 @@
 #include "support/TempDir.h"
 
 namespace orvan::testing {
-
-// A shell-script `adb` in `folder`. Each run appends its arguments to adb.calls, prints the
-// text of adb.out and exits with the number in adb.rc. The files can be rewritten while the stand-in runs.
-class ScriptedAdb {
-public:
-    explicit ScriptedAdb(const std::filesystem::path& folder);
-    std::filesystem::path path() const { return folder_ / "adb"; }
-    void answer(std::string_view output, int status = 0);
-    std::vector<std::string> calls() const;
-
-private:
-    std::filesystem::path folder_;
-};
 
 // A child whose output is collected as it runs. On destruction it is sent SIGTERM, then
 // SIGKILL if it lingers, and reaped, so a failing assertion never leaves it running.

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "standin/StandinHarness.h"
+#include "support/FakeAdb.h"
 
 namespace orvan::testing {
 namespace {
@@ -22,7 +23,7 @@ protected:
         environment.emplace("ORVAN_STANDIN_LOG", logPath().string());
         environment.emplace("ORVAN_STANDIN_DELAY_MS", "0");
         return std::make_unique<RunningChild>(
-            standinSpec(adb_.path(), temp_.path(), std::move(arguments), environment));
+            standinSpec(adb_.adbPath(), temp_.path(), std::move(arguments), environment));
     }
     std::filesystem::path logPath() const { return temp_.path() / "standin.jsonl"; }
     std::vector<nlohmann::json> logEvents(const std::string& event) const {
@@ -35,25 +36,26 @@ protected:
     }
 
     TempDir temp_;
-    ScriptedAdb adb_{temp_.path()};
+    FakeAdb adb_;
 };
 
 TEST_F(StandinProcessTest, ChecksItsTargetThroughTheAdbAndServerItWasGiven) {
+    adb_.on({"**"}).reply("device\n");
     auto standin =
         start({{"ADB_SERVER_SOCKET", "tcp:127.0.0.1:25037"}}, {"-s", "192.168.1.8:5555", "--no-audio", "-m", "1024"});
     ASSERT_TRUE(standin->waitForOutput("INFO: Texture: 1280x720", 20s)) << standin->output();
-    EXPECT_EQ(adb_.calls(), std::vector<std::string>{"-s 192.168.1.8:5555 get-state"});
+    EXPECT_EQ(adb_.commandLines(), std::vector<std::string>{"-s 192.168.1.8:5555 get-state"});
     const auto start = logEvents("start");
     ASSERT_EQ(start.size(), 1U);
     EXPECT_EQ(start[0]["pid"], standin->pid());
     EXPECT_EQ(start[0]["argv"].size(), 6U);
-    EXPECT_EQ(start[0]["env"]["ADB"], adb_.path().string());
+    EXPECT_EQ(start[0]["env"]["ADB"], adb_.adbPath().string());
     EXPECT_EQ(start[0]["env"]["ADB_SERVER_SOCKET"], "tcp:127.0.0.1:25037");  // its adb inherits it
 }
 
 // As when the app gave it an adb server that does not know the target.
 TEST_F(StandinProcessTest, RefusesATargetThatIsNotInStateDevice) {
-    adb_.answer("error: device 'SIMGLASSES01' not found\n", 1);
+    adb_.on({"**"}).reply("error: device 'SIMGLASSES01' not found\n", 1);
     auto standin = start({});
     const auto exit = standin->waitForExit(20s);  // generous: only a broken stand-in waits it out
     ASSERT_TRUE(exit) << standin->output();

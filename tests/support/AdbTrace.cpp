@@ -28,10 +28,6 @@ std::vector<std::string> AdbInvocation::command() const {
     return std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(std::min(i, args.size())), args.end());
 }
 
-std::optional<std::string> AdbInvocation::serial() const {
-    return optionValue(args, "-s");
-}
-
 std::optional<std::string> AdbInvocation::serverPort() const {
     return optionValue(args, "-P");
 }
@@ -51,7 +47,6 @@ std::vector<AdbInvocation> readAdbTrace(const std::filesystem::path& path) {
             const nlohmann::json json = nlohmann::json::parse(line);
             AdbInvocation invocation;
             invocation.args = json.at("args").get<std::vector<std::string>>();
-            invocation.env = json.at("env").get<std::map<std::string, std::string>>();
             result.push_back(std::move(invocation));
         } catch (const nlohmann::json::exception&) {
         }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,13 +10,10 @@ namespace orvan::testing {
 // One run of the tool folder's `adb`, as the tracing wrapper recorded it before handing over
 // to the real adb.
 struct AdbInvocation {
-    std::vector<std::string> args;           // without argv[0]
-    std::map<std::string, std::string> env;  // ADB_*, ANDROID_* and HOME as the child saw them
+    std::vector<std::string> args;  // without argv[0]
 
     // The arguments after the global options (-s SERIAL, -P PORT, -H HOST, -L SPEC, -d, -e, ...).
     std::vector<std::string> command() const;
-    // The -s serial, if any.
-    std::optional<std::string> serial() const;
     // The -P port, if any.
     std::optional<std::string> serverPort() const;
     std::string commandLine() const;  // for failure messages

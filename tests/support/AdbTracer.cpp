@@ -13,8 +13,6 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 int main(int argc, char** argv) {
     std::error_code error;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
@@ -32,17 +30,7 @@ int main(int argc, char** argv) {
     }
     if (!trace.empty()) {
         nlohmann::json record;
-        std::vector<std::string> args(argv + 1, argv + argc);
-        record["args"] = args;
-        nlohmann::json env = nlohmann::json::object();
-        for (char** entry = environ; *entry; ++entry) {
-            const std::string text = *entry;
-            const std::size_t eq = text.find('=');
-            const std::string name = text.substr(0, eq);
-            if (name.starts_with("ADB") || name.starts_with("ANDROID") || name == "HOME")
-                env[name] = text.substr(eq + 1);
-        }
-        record["env"] = env;
+        record["args"] = std::vector<std::string>(argv + 1, argv + argc);
         const std::string text = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
         // One append per invocation keeps concurrent records whole.
         const int fd = open(trace.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);

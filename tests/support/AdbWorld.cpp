@@ -68,7 +68,7 @@ bool AdbWorld::available() {
     return ::access(realAdb().c_str(), X_OK) == 0 && ::access(simulatorPath().c_str(), X_OK) == 0;
 }
 
-AdbWorld::AdbWorld(AdbWorldOptions options) : dir_("orvan-world") {
+AdbWorld::AdbWorld() : dir_("orvan-world") {
     if (liveWorlds.fetch_add(1) != 0) {
         liveWorlds.fetch_sub(1);
         throw std::logic_error("only one AdbWorld may exist at a time in a process");
@@ -99,10 +99,10 @@ AdbWorld::AdbWorld(AdbWorldOptions options) : dir_("orvan-world") {
         env_.unset(name);
     }
     createToolFolder();
-    if (options.createAdbKey && ::access(realAdb().c_str(), X_OK) == 0) {
+    if (::access(realAdb().c_str(), X_OK) == 0) {
         const CommandResult keygen =
             runCommand({realAdb().string(), "keygen", adbKeyPath().string()}, std::chrono::seconds(20));
-        if (keygen.exitCode != 0) throw std::runtime_error("adb keygen failed: " + keygen.err);
+        if (keygen.exitCode != 0) throw std::runtime_error("adb keygen failed: " + keygen.out);
     }
 }
 
@@ -160,18 +160,15 @@ SimulatedGlasses& AdbWorld::startGlasses(GlassesOptions options) {
         {"model", options.model},
         {"serialNo", options.serialNo.empty() ? "TV3SIM" + std::to_string(1000 + index) : options.serialNo},
         {"auth", options.auth},
-        {"acceptAfterSeconds", options.acceptAfterSeconds},
         {"usb", options.usb},
         {"usbAnnounceTo", {serverPort_, privatePort_}},
         {"wirelessAdb", options.wirelessAdb},
         {"media", options.media},
         {"bulkCount", options.bulkCount},
         {"storageRoot", (root() / "glasses" / options.name).string()}};
-    if (options.features) config["features"] = *options.features;
     if (options.auth == "key" && options.trustWorldKey && std::filesystem::exists(adbPublicKeyPath())) {
         config["trustedKeyFiles"] = {adbPublicKeyPath().string()};
     }
-    config.update(options.extra);
     glasses_.push_back(std::make_unique<SimulatedGlasses>(simulatorPath(), config, root() / "glasses",
                                                           root() / ("glasses-" + options.name + ".log")));
     return *glasses_.back();
@@ -182,10 +179,10 @@ void AdbWorld::stopGlasses(SimulatedGlasses& glasses) {
 }
 
 std::string AdbWorld::connectWifi(SimulatedGlasses& glasses) {
-    const CommandResult result = adb({"connect", glasses.wifiSerial()});
-    std::string line = result.out;
+    // The answer is the last line: a server that had to start first says so before it.
+    std::string line = adb({"connect", glasses.wifiSerial()}).out;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    return line;
+    return line.substr(line.rfind('\n') + 1);
 }
 
 SimulatedGlasses& AdbWorld::startConnectedGlasses(GlassesOptions options) {
@@ -202,7 +199,7 @@ void AdbWorld::registerUsb(SimulatedGlasses& glasses, const std::string& expecte
     if (!port) throw std::runtime_error(glasses.name() + " has no USB side");
     const CommandResult result =
         adb({"connect", "emu:" + std::to_string(glasses.usbConsolePort()) + "," + std::to_string(*port)});
-    if (result.exitCode != 0) throw std::runtime_error("adb connect emu: failed: " + result.out + result.err);
+    if (result.exitCode != 0) throw std::runtime_error("adb connect emu: failed: " + result.out);
     if (!waitForState(glasses.usbSerial(), expectedState, kGenerousDeadline)) {
         throw std::runtime_error(glasses.usbSerial() + " did not become " + expectedState +
                                  "; state: " + deviceState(glasses.usbSerial()).value_or("(not listed)"));

@@ -15,16 +15,11 @@
 
 namespace orvan::testing {
 
-struct AdbWorldOptions {
-    // Create $HOME/.android/adbkey(.pub) up front with `adb keygen`, so that glasses can be told
-    // to trust this computer before any adb server exists.
-    bool createAdbKey = true;
-};
-
 // An isolated world for one test: a temporary HOME with XDG folders, its own adb server port
 // (never 5037) and private-server port (never 15037), a quiet adb environment (ADB_EMU=0,
 // ADB_USB=0, ADB_MDNS=0, no ANDROID_SERIAL), a tool folder whose `adb` records every call,
-// and simulated glasses on fresh loopback addresses. The environment is set in this process
+// an adb key made up front (so glasses can be told to trust this computer before any adb server
+// exists), and simulated glasses on fresh loopback addresses. The environment is set in this process
 // (children such as the app's adb runs inherit it) for the world's lifetime and restored after.
 //
 // The destructor cleans up whatever happened: both adb servers are killed with
@@ -32,7 +27,7 @@ struct AdbWorldOptions {
 // One world at a time per process.
 class AdbWorld {
 public:
-    explicit AdbWorld(AdbWorldOptions options = {});
+    AdbWorld();
     ~AdbWorld();
     AdbWorld(const AdbWorld&) = delete;
     AdbWorld& operator=(const AdbWorld&) = delete;

@@ -1,13 +1,9 @@
 #include "support/FakeAdbScenario.h"
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace orvan::testing {
-
-using nlohmann::json;
 
 namespace {
 
@@ -21,11 +17,6 @@ bool matchFrom(const std::vector<std::string>& pattern, size_t p, const std::vec
     if (a == arguments.size()) return false;
     if (pattern[p] != "*" && pattern[p] != arguments[a]) return false;
     return matchFrom(pattern, p + 1, arguments, a + 1);
-}
-
-template <typename T>
-void readIfPresent(const json& object, const char* key, T& value) {
-    if (auto it = object.find(key); it != object.end()) it->get_to(value);
 }
 
 // The first rule whose `when` variables and pattern fit, if any.
@@ -71,40 +62,6 @@ std::string responseBytes(const FakeAdbResponse& response) {
     std::string once = response.output + bytesFromHex(response.outputHex), bytes;
     for (int i = 0; i < response.repeat; ++i) bytes += once;
     return bytes;
-}
-
-std::string readWholeFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
-
-void to_json(json& j, const FakeAdbRule& rule) {
-    j = json{{"match", rule.match}, {"when", rule.when}, {"responses", rule.responses}};
-}
-
-void from_json(const json& j, FakeAdbRule& rule) {
-    j.at("match").get_to(rule.match);
-    readIfPresent(j, "when", rule.when);
-    readIfPresent(j, "responses", rule.responses);
-    if (rule.responses.empty()) rule.responses.emplace_back();  // a rule without responses exits 0 silently
-}
-
-void to_json(json& j, const FakeAdbCall& c) {
-    j = json{{"arguments", c.arguments},
-             {"rule", c.rule},
-             {"response", c.response},
-             {"pid", c.pid},
-             {"terminated", c.terminated}};
-}
-
-void from_json(const json& j, FakeAdbCall& c) {
-    readIfPresent(j, "arguments", c.arguments);
-    readIfPresent(j, "rule", c.rule);
-    readIfPresent(j, "response", c.response);
-    readIfPresent(j, "pid", c.pid);
-    readIfPresent(j, "terminated", c.terminated);
 }
 
 }  // namespace orvan::testing

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TempDir.h"
+
 namespace orvan::testing {
 
 // What one run of the fake prints and how it ends.
@@ -27,7 +29,7 @@ struct FakeAdbResponse {
 // A rule applies to an argument list that `match` describes element by element: a literal, "*"
 // (any one argument) or "**" (any number of arguments, also none), and only while every variable
 // of `when` has the given value ("" also matches an unset variable). Successive runs of one rule
-// take its responses in order; the last one repeats.
+// take its responses in order; the last one repeats (a rule without responses exits 0 silently).
 struct FakeAdbRule {
     std::vector<std::string> match;
     std::map<std::string, std::string> when;
@@ -63,16 +65,13 @@ struct FakeAdbCall {
 FakeAdbResponse takeResponse(const FakeAdbScenario& scenario, FakeAdbState& state, FakeAdbCall& call);
 // What a response prints: its output and hex bytes, `repeat` times.
 std::string responseBytes(const FakeAdbResponse& response);
-std::string readWholeFile(const std::filesystem::path& path);
 
 // Missing keys keep their defaults.
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(FakeAdbResponse, output, outputHex, repeat, status, hang, set)
-void to_json(nlohmann::json& json, const FakeAdbRule& rule);
-void from_json(const nlohmann::json& json, FakeAdbRule& rule);
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(FakeAdbRule, match, when, responses)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(FakeAdbScenario, rules, variables, unmatched)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(FakeAdbState, runs, variables)
-void to_json(nlohmann::json& json, const FakeAdbCall& call);
-void from_json(const nlohmann::json& json, FakeAdbCall& call);
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(FakeAdbCall, arguments, rule, response, pid, terminated, timeout)
 
 // File names inside the fake's folder.
 inline constexpr const char* kFakeAdbScenarioFile = "fake-adb-scenario.json";

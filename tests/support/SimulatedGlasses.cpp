@@ -134,12 +134,6 @@ nlohmann::json SimulatedGlasses::control(const std::string& line) {
     throw std::runtime_error("glasses-sim refused '" + line + "': " + reply);
 }
 
-void SimulatedGlasses::refresh() {
-    const nlohmann::json json = status();
-    std::lock_guard lock(mutex_);
-    description_ = json;
-}
-
 std::string SimulatedGlasses::wlanAddress() const {
     std::lock_guard lock(mutex_);
     const auto& value = description_.at("wlanAddress");
@@ -174,35 +168,12 @@ std::filesystem::path SimulatedGlasses::hostPath(const std::string& devicePath) 
     return storageRoot_ / std::filesystem::path(path).relative_path();
 }
 
-void SimulatedGlasses::drop(const std::string& side, bool abrupt) {
-    control("drop " + name_ + " " + side + (abrupt ? " abrupt" : " clean"));
-}
-
-void SimulatedGlasses::refuseConnections(bool refuse, const std::string& side) {
-    control("refuse " + name_ + " " + side + (refuse ? " on" : " off"));
-}
-
-std::string SimulatedGlasses::changeWlanAddress(const std::string& address) {
-    control("wlan " + name_ + " " + address);
-    refresh();
-    return wlanAddress();
-}
-
 void SimulatedGlasses::delayReplies(std::chrono::milliseconds delay) {
     control("delay " + name_ + " " + std::to_string(delay.count()));
 }
 
-void SimulatedGlasses::stallStreams(bool stall) {
-    control("stall " + name_ + (stall ? " on" : " off"));
-}
-
 int SimulatedGlasses::acceptAuthorization() {
     return control("auth-accept " + name_).at("accepted").get<int>();
-}
-
-void SimulatedGlasses::setWireless(bool on, std::optional<std::uint16_t> port) {
-    control("wireless " + name_ + (on ? " on" : " off") + (port ? " " + std::to_string(*port) : ""));
-    refresh();
 }
 
 void SimulatedGlasses::removeFile(const std::string& devicePath) {
@@ -217,22 +188,6 @@ std::filesystem::path SimulatedGlasses::makeFile(const std::string& devicePath, 
     return control("mkfile " + name_ + " " + quoted(devicePath) + " " + std::to_string(bytes))
         .at("hostPath")
         .get<std::string>();
-}
-
-void SimulatedGlasses::setShellResponse(const std::string& command, const ShellResponse& response) {
-    const nlohmann::json json = {{"command", command},        {"stdout", response.out},      {"stderr", response.err},
-                                 {"exit", response.exitCode}, {"delayMs", response.delayMs}, {"hang", response.hang},
-                                 {"times", response.times}};
-    control("shell-set " + name_ + " " + json.dump());
-}
-
-void SimulatedGlasses::clearShellResponses() {
-    control("shell-clear " + name_);
-}
-
-std::vector<nlohmann::json> SimulatedGlasses::events() const {
-    std::lock_guard lock(mutex_);
-    return events_;
 }
 
 std::optional<nlohmann::json> SimulatedGlasses::waitForEvent(const std::function<bool(const nlohmann::json&)>& match,

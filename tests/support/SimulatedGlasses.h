@@ -17,22 +17,18 @@
 
 namespace orvan::testing {
 
-// How to start one pair of simulated glasses. Anything not covered by a field goes into
-// `extra`, which is merged into the glasses-sim configuration last (see tools/glasses-sim/
-// GlassesConfig.h for every key).
+// How to start one pair of simulated glasses (tools/glasses-sim/GlassesConfig.h has every key
+// the simulator knows; control() reaches the rest at run time).
 struct GlassesOptions {
     std::string name{};  // default: "glasses1", "glasses2", ...
     std::string model = "Tervo3";
-    std::string serialNo{};                              // default: derived from the name
-    std::string auth = "off";                            // off | any | key | never | hold
-    bool trustWorldKey = true;                           // with auth "key": the world's adb key is already allowed
-    int acceptAfterSeconds = -1;                         // with auth "key": the user taps "Allow" by itself after N s
-    bool usb = false;                                    // give the pair a USB side (see AdbWorld::registerUsb)
-    bool wirelessAdb = true;                             // Wi-Fi side listening from the start
-    bool media = true;                                   // fill the storage with the standard media tree
-    int bulkCount = 2000;                                // photos in /sdcard/DCIM/Bulk
-    std::optional<std::vector<std::string>> features{};  // default: shell_v2, stat_v2, ls_v2, ...
-    nlohmann::json extra = nlohmann::json::object();
+    std::string serialNo{};     // default: derived from the name
+    std::string auth = "off";   // off | any | key | never | hold
+    bool trustWorldKey = true;  // with auth "key": the world's adb key is already allowed
+    bool usb = false;           // give the pair a USB side (see AdbWorld::registerUsb)
+    bool wirelessAdb = true;    // Wi-Fi side listening from the start
+    bool media = true;          // fill the storage with the standard media tree
+    int bulkCount = 2000;       // photos in /sdcard/DCIM/Bulk
 };
 
 // A running glasses-sim process playing one pair, and the control channel to script it.
@@ -67,41 +63,20 @@ public:
     nlohmann::json status() { return control("status " + name_); }
 
     // Faults and scripted behaviour.
-    void goOffline() { control("offline " + name_); }  // transports go "offline", reconnects held
-    void goOnline() { control("online " + name_); }
     void vanish() { control("vanish " + name_); }  // no answers, no close, no accept
-    void drop(const std::string& side = "all", bool abrupt = false);
-    void refuseConnections(bool refuse, const std::string& side = "all");
-    std::string changeWlanAddress(const std::string& address = "auto");  // returns the new one
     void delayReplies(std::chrono::milliseconds delay);
-    void stallStreams(bool stall);  // OPENs get no answer
-    int acceptAuthorization();      // the user taps "Allow"
-    void setWireless(bool on, std::optional<std::uint16_t> port = std::nullopt);
-    void unplugUsb() { control("usb " + name_ + " unplug"); }
-    void plugUsb() { control("usb " + name_ + " plug"); }
+    int acceptAuthorization();  // the user taps "Allow"
     void removeFile(const std::string& devicePath);
     void moveFile(const std::string& from, const std::string& to);
     std::filesystem::path makeFile(const std::string& devicePath, std::uint64_t bytes);
-    struct ShellResponse {
-        std::string out{};
-        std::string err{};
-        int exitCode = 0;
-        int delayMs = 0;
-        bool hang = false;
-        int times = -1;  // -1: until cleared
-    };
-    void setShellResponse(const std::string& command, const ShellResponse& response);
-    void clearShellResponses();
 
-    // Events the simulator reported so far ("connected", "disconnected", "auth-prompt", ...).
-    std::vector<nlohmann::json> events() const;
+    // Waits for an event the simulator reported ("connected", "disconnected", "auth-prompt", ...).
     std::optional<nlohmann::json> waitForEvent(const std::function<bool(const nlohmann::json&)>& match,
                                                std::chrono::milliseconds timeout) const;
 
 private:
     void readOutput();
     std::string readyLine(std::chrono::milliseconds timeout);
-    void refresh();
 
     std::string name_;
     std::string serialNo_;
