@@ -112,9 +112,8 @@ int main(int argc, char** argv) {
 
     AdbWorld world;
     // The export's source: the standard media tree, a few hundred photos and two larger videos.
-    orvan::testing::GlassesOptions usbOptions{.name = "usbpair", .usb = true, .bulkCount = 300};
-    usbOptions.extra = {{"bulkFolder", "/sdcard/Pictures/album"}};
-    auto& usbPair = world.startGlasses(usbOptions);
+    auto& usbPair =
+        world.startGlasses({.name = "usbpair", .usb = true, .bulkCount = 300, .bulkFolder = "/sdcard/Pictures/album"});
     for (int i = 1; i <= 2; ++i) usbPair.makeFile("/sdcard/DCIM/Camera/VID_BENCH_" + std::to_string(i) + ".mp4", 48u << 20);
     world.registerUsb(usbPair);
     auto& scanPair = world.startGlasses({.name = "scanpair", .media = false});

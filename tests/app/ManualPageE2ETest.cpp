@@ -124,7 +124,7 @@ TEST_F(ManualPageE2E, QuitWhileTheExportWindowListsSlowGlasses) {
     delegate_->manualPage().refreshDevicesSilently(false);
     ASSERT_TRUE(waitFor([&] { return delegate_->manualPage().mediaExportTargetDevice().device.has_value(); }));
     // The first folder answers after the quit's grace is over.
-    glasses.setShellResponse("ls -la '/sdcard/DCIM/Camera/'", {.delayMs = 6000});
+    glasses.control("shell-set slowlist " + nlohmann::json{{"command", "ls -la '/sdcard/DCIM/Camera/'"}, {"delayMs", 6000}}.dump());
     delegate_->exportMedia();
     ASSERT_TRUE(delegate_->mediaExportWindow()->controller().isLoadingMediaList());
     delegate_.reset();

@@ -165,6 +165,7 @@ SimulatedGlasses& AdbWorld::startGlasses(GlassesOptions options) {
         {"wirelessAdb", options.wirelessAdb},
         {"media", options.media},
         {"bulkCount", options.bulkCount},
+        {"bulkFolder", options.bulkFolder},
         {"storageRoot", (root() / "glasses" / options.name).string()}};
     if (options.auth == "key" && options.trustWorldKey && std::filesystem::exists(adbPublicKeyPath())) {
         config["trustedKeyFiles"] = {adbPublicKeyPath().string()};

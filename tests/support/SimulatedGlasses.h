@@ -28,7 +28,8 @@ struct GlassesOptions {
     bool usb = false;           // give the pair a USB side (see AdbWorld::registerUsb)
     bool wirelessAdb = true;    // Wi-Fi side listening from the start
     bool media = true;          // fill the storage with the standard media tree
-    int bulkCount = 2000;       // photos in /sdcard/DCIM/Bulk
+    int bulkCount = 2000;       // photos in bulkFolder
+    std::string bulkFolder = "/sdcard/DCIM/Bulk";
 };
 
 // A running glasses-sim process playing one pair, and the control channel to script it.
