@@ -170,29 +170,23 @@ AppDelegate::AppDelegate(Options options)
 
 AppDelegate::~AppDelegate() {
     applicationWillTerminate();
+    service_->setOnLog(nullptr);
+    Dispatch::setFailureReporter(nullptr);
+    service_->setOnGlassShellStarted(nullptr);
+    service_->setOnScrcpyTerminated(nullptr);
+    log_.setScreenSink(nullptr);
     if (Dispatch::backgroundTasksInFlight() > 0) {
         // Background work that outlived the quit's grace (an export's pull, a slow listing)
-        // still reads the service and the scan engine: they stay for the rest of the process
-        // instead of going from under it.
+        // still reads the service, the scan engine and the keyring: they stay for the rest of
+        // the process instead of going from under it.
         keepForTheRestOfTheProcess(std::shared_ptr<void>(std::move(scanSession_)));
         keepForTheRestOfTheProcess(std::shared_ptr<void>(std::move(scanEngine_)));
         keepForTheRestOfTheProcess(std::shared_ptr<void>(std::move(adbKey_)));
         keepForTheRestOfTheProcess(mediaBrowser_);
         keepForTheRestOfTheProcess(mediaExporter_);
         keepForTheRestOfTheProcess(wifiCredentials_);
-        service_->setOnLog(nullptr);
-        service_->setOnGlassShellStarted(nullptr);
-        service_->setOnScrcpyTerminated(nullptr);
         keepForTheRestOfTheProcess(std::shared_ptr<void>(std::move(service_)));
-        Dispatch::setFailureReporter(nullptr);
-        log_.setScreenSink(nullptr);
-        return;
     }
-    service_->setOnLog(nullptr);
-    Dispatch::setFailureReporter(nullptr);
-    service_->setOnGlassShellStarted(nullptr);
-    service_->setOnScrcpyTerminated(nullptr);
-    log_.setScreenSink(nullptr);
 }
 
 void AppDelegate::setUpScanSession() {

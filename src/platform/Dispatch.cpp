@@ -17,6 +17,8 @@ public:
         return *pool;
     }
 
+    size_t inFlight() const { return inFlight_.load(); }
+
     void async(Task task) {
         inFlight_.fetch_add(1);
         std::unique_lock lock(mutex_);
@@ -66,10 +68,6 @@ private:
         }
     }
 
-public:
-    size_t inFlight() const { return inFlight_.load(); }
-
-private:
     std::atomic<size_t> inFlight_{0};  // queued or running
     std::mutex mutex_;
     std::condition_variable wake_;
