@@ -26,7 +26,7 @@ DeviceDiscovery::DeviceDiscovery(const AdbRunner& runner, const ToolLocation& to
     : runner_(runner), tools_(tools), probe_(runner) {}
 
 AdbDevices DeviceDiscovery::detectAdbDevicePresence(bool silent) const {
-    tools_.checkTools();
+    tools_.checkAdb();
     auto listing = runner_.runAdb({"devices"}, {.timeout = Seconds(kListingTimeout), .log = !silent});
     return parseAdbDevices(listing.output);
 }

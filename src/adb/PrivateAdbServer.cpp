@@ -27,7 +27,7 @@ bool PrivateAdbServer::preparePrivateWirelessAdbServer(bool silent) {
     std::lock_guard guard(lock_);
     if (ready_) return true;
     try {
-        tools_.checkTools();
+        tools_.checkAdb();
         auto result = run("start-server", kStartTimeout);
         ready_ = result.status == 0;
         if (silent) return ready_;

@@ -570,14 +570,31 @@ void AppDelegate::closeGlassShellOverlay(pid_t pid) {
 }
 
 void AppDelegate::logToolCheck() {
+    const auto& tools = service_->tools();
     try {
-        service_->checkTools();
-        const auto& tools = service_->tools();
+        service_->checkAdb();
         appendLog(tools.searchedFolders.empty() ? "工具目录: " + tools.toolFolder.string()
                                                 : "工具: " + tools.adb.string() + ", " + tools.scrcpy.string());
     } catch (const MirrorError& error) {
         appendLog(error.what());
     }
+    // Only mirrors need scrcpy: without a usable one the pages say so, and everything else works.
+    QPointer<AppDelegate> self = this;
+    auto* service = service_.get();
+    Dispatch::async(
+        [self, service] {
+            auto client = service->checkScrcpyClient();
+            Dispatch::main().post([self, client] {
+                if (!self || self->terminated_) return;
+                if (client.version)
+                    self->appendLog("scrcpy 版本: " + client.version->text + "（" + self->service_->scrcpy().string() +
+                                    "）");
+                else
+                    self->appendLog(client.problem);
+                self->window_->setScrcpyHint(QString::fromStdString(client.problem));
+            });
+        },
+        QualityOfService::utility);
 }
 
 void AppDelegate::connectToolWindowEntries() {

@@ -89,6 +89,14 @@ void MainWindow::buildPageStack(QVBoxLayout* layout, QWidget* central) {
     }
     layout->addLayout(modes);
 
+    scrcpyHint_ = new QLabel(central);
+    scrcpyHint_->setObjectName("scrcpyHint");
+    scrcpyHint_->setWordWrap(true);
+    scrcpyHint_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    scrcpyHint_->setStyleSheet("color: #b35c00;");
+    scrcpyHint_->setVisible(false);
+    layout->addWidget(scrcpyHint_);
+
     scanPage_ = new ScanPage(central);
     scanPage_->setObjectName("scanPage");
     pageStack_ = new QStackedWidget(central);
@@ -142,6 +150,13 @@ void MainWindow::appendLogLine(const QString& line) {
 }
 
 void MainWindow::clearLogView() { logView_->clear(); }
+
+void MainWindow::setScrcpyHint(const QString& text) {
+    scrcpyHint_->setText(text);
+    scrcpyHint_->setVisible(!text.isEmpty());
+}
+
+QString MainWindow::scrcpyHint() const { return scrcpyHint_->isHidden() ? QString() : scrcpyHint_->text(); }
 
 void MainWindow::setStatus(const QString& text) { manualPage_->setStatus(text.toStdString()); }
 

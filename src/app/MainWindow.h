@@ -32,6 +32,10 @@ public:
     void appendLogLine(const QString& line);
     void clearLogView();
     void setStatus(const QString& text);
+    // The line above both pages that says mirrors cannot start (no or an unusable scrcpy);
+    // hidden when empty.
+    void setScrcpyHint(const QString& text);
+    QString scrcpyHint() const;
     QString statusText() const;
     bool isLogPanelVisible() const;
     void setLogPanelVisible(bool visible);
@@ -59,6 +63,7 @@ private:
     ManualPage* manualPage_;
     ScanPage* scanPage_ = nullptr;
     QStackedWidget* pageStack_ = nullptr;
+    QLabel* scrcpyHint_ = nullptr;
     QPushButton* scanModeButton_ = nullptr;
     QPushButton* manualModeButton_ = nullptr;
     MirrorPageMode activeMirrorPageMode_ = MirrorPageMode::scan;

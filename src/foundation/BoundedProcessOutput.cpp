@@ -76,11 +76,13 @@ std::string BoundedProcessOutput::text() const {
         std::lock_guard guard(lock_);
         copy = data_;
     }
-    return text::decodedTrimmed(copy);
+    // The client writes to a terminal: its colours and progress redraws are not text.
+    return text::decodedTrimmed(text::withoutTerminalControls(copy));
 }
 
 std::optional<std::string> BoundedProcessOutput::startupReadinessSignal() const {
-    if (text::lowercased(text()).find("info: texture:") != std::string::npos) return std::string("Texture");
+    // 2.0 and later name the texture when the video stream starts; 1.x calls it the initial one.
+    if (text::containsAnyPhrase(text(), {"info: texture:", "info: initial texture:"})) return std::string("Texture");
     return std::nullopt;
 }
 

@@ -10,9 +10,25 @@ namespace orvan {
 class MirrorError : public std::runtime_error {
 public:
     // One kind for each decision the code makes on an error; `message` is every other failure.
-    enum class Kind { message, scrcpyClosedAfterReady, scanSessionReplaced, scrcpyStartTimeout };
+    enum class Kind {
+        message,
+        scrcpyClosedAfterReady,
+        scanSessionReplaced,
+        scrcpyStartTimeout,
+        // The client lost the glasses (disconnected, connection lost, gone from adb's list).
+        scrcpyTransportLost,
+        // The client and its device-side server are of different versions.
+        scrcpyVersionMismatch,
+        // The glasses have not allowed this computer, or adb lists them offline.
+        deviceUnauthorized,
+        deviceOffline,
+        // A tool is missing, or the scrcpy found is too old or does not say its version.
+        toolMissing,
+        toolTooOld,
+    };
 
     static MirrorError message(const std::string& text) { return MirrorError(Kind::message, text); }
+    static MirrorError of(Kind kind, const std::string& text) { return MirrorError(kind, text); }
     static MirrorError scrcpyClosedAfterReady() {
         return MirrorError(Kind::scrcpyClosedAfterReady, "投屏窗口已关闭，可重新扫码启动。");
     }

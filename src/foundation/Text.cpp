@@ -154,4 +154,31 @@ std::string trimmedOf(std::string_view text, std::string_view characters) {
     return std::string(text.substr(first, last - first + 1));
 }
 
+std::string withoutTerminalControls(std::string_view text) {
+    std::string plain;
+    plain.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == 0x1B && i + 1 < text.size() && text[i + 1] == '[') {
+            // CSI: parameters and intermediates up to a final byte in @..~
+            i += 2;
+            while (i < text.size() && !(text[i] >= 0x40 && text[i] <= 0x7E)) ++i;
+            i += i < text.size() ? 1 : 0;
+        } else if (c == 0x1B && i + 1 < text.size() && text[i + 1] == ']') {
+            // OSC: up to BEL or ESC backslash
+            i += 2;
+            while (i < text.size() && text[i] != '\a' && !(text[i] == 0x1B && i + 1 < text.size() && text[i + 1] == '\\'))
+                ++i;
+            i += i < text.size() && text[i] == '\a' ? 1 : (i < text.size() ? 2 : 0);
+        } else if (c == 0x1B) {
+            i += i + 1 < text.size() ? 2 : 1;  // a two-byte escape
+        } else if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F) {
+            ++i;
+        } else {
+            plain.push_back(text[i++]);
+        }
+    }
+    return plain;
+}
+
 }  // namespace orvan::text

@@ -25,6 +25,10 @@ bool containsAnyPhrase(std::string_view text, std::initializer_list<std::string_
 inline constexpr std::string_view kHostUnreachablePhrases[] = {
     "no route to host",     "network is unreachable", "host is down", "host unreachable",
     "connection timed out", "operation timed out",    "timed out"};
+// The text without terminal control sequences (colour and cursor escapes, OSC titles) and
+// without the other C0 controls but tab, line feed and carriage return: what a program that
+// writes to a terminal prints, as plain lines.
+std::string withoutTerminalControls(std::string_view text);
 std::vector<std::string> splitLines(std::string_view text);  // on \n, \r\n and \r
 std::string joined(const std::vector<std::string>& parts, std::string_view separator);
 // Splits at any of the separator characters, dropping empty pieces ("a\t\tb" gives a, b).

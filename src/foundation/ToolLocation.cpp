@@ -61,10 +61,21 @@ ToolLocation ToolLocation::standard() {
     return lookUp({variable("ANDROID_HOME"), variable("ANDROID_SDK_ROOT"), variable("PATH")});
 }
 
-void ToolLocation::checkTools() const {
+fs::path ToolLocation::scrcpyServer() const {
+    std::error_code error;
+    fs::path real = fs::canonical(scrcpy, error);
+    return (error ? scrcpy : real).parent_path() / "scrcpy-server";
+}
+
+namespace {
+
+void checkPresent(const ToolLocation& tools, bool withScrcpy) {
     std::vector<std::string> missing;
     std::string hints;
-    for (auto [tool, name] : {std::pair{&adb, "adb"}, std::pair{&scrcpy, "scrcpy"}}) {
+    const auto& searchedFolders = tools.searchedFolders;
+    std::vector<std::pair<const fs::path*, const char*>> wanted{{&tools.adb, "adb"}};
+    if (withScrcpy) wanted.emplace_back(&tools.scrcpy, "scrcpy");
+    for (auto [tool, name] : wanted) {
         std::error_code error;
         // The tool folder holds links to the system's tools: a link whose target is gone is as
         // missing as no entry at all.
@@ -73,7 +84,7 @@ void ToolLocation::checkTools() const {
         if (searchedFolders.empty()) continue;
         hints += std::string(name) == "adb"
                      ? "adb 可通过 sudo apt install adb 安装，或安装 Android SDK Platform-Tools 并设置 ANDROID_HOME。"
-                     : "scrcpy 请从发行版（如 backports）或 scrcpy 项目的发布页安装。";
+                     : std::string("scrcpy: ") + kScrcpyInstallHint;
     }
     if (missing.empty()) return;
     std::string message = "缺少工具文件: " + text::joined(missing, ", ");
@@ -81,7 +92,17 @@ void ToolLocation::checkTools() const {
         std::vector<std::string> folders(searchedFolders.begin(), searchedFolders.end());
         message += "。已查找: " + text::joined(folders, "、") + "。" + hints;
     }
-    throw MirrorError::message(message);
+    throw MirrorError::of(MirrorError::Kind::toolMissing, message);
+}
+
+}  // namespace
+
+void ToolLocation::checkTools() const {
+    checkPresent(*this, true);
+}
+
+void ToolLocation::checkAdb() const {
+    checkPresent(*this, false);
 }
 
 }  // namespace orvan

@@ -14,13 +14,12 @@ constexpr auto kShared = AdbServerScope::sharedDevelopment;
 const char* const kStoppedMessage = "已停止投屏窗口，保留 ADB 连接以便继续检测设备或导出文件。";
 
 // Failures of a first start that mean the transport under scrcpy broke, not scrcpy itself: a
-// start that never became ready, or scrcpy's own words for a broken transport.
+// start that never became ready, or a client that lost the glasses. A version mismatch, a key
+// the glasses refused, an offline pair or a missing tool would only fail again.
 bool isTransportFailure(const std::exception& error) {
-    if (auto* mirror = dynamic_cast<const MirrorError*>(&error);
-        mirror && mirror->kind() == MirrorError::Kind::scrcpyStartTimeout)
-        return true;
-    return text::containsAnyPhrase(
-        error.what(), {"server connection failed", "connect failed: closed", "device offline", "transport error"});
+    auto* mirror = dynamic_cast<const MirrorError*>(&error);
+    return mirror && (mirror->kind() == MirrorError::Kind::scrcpyStartTimeout ||
+                      mirror->kind() == MirrorError::Kind::scrcpyTransportLost);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ MirrorService::MirrorService(MirrorServiceOptions options)
         ScrcpyLauncherSettings{tools_, options.privatePort, log_, clock_,
                                options.windows ? std::move(options.windows) : std::make_shared<X11WindowSystem>(),
                                std::move(options.processList), std::move(options.mainQueue),
-                               [this](AdbServerScope scope) { return runner_.binaryFor(scope); }});
+                               [this](AdbServerScope scope) { return runner_.binaryFor(scope); }, scrcpyVersions_});
     orchestrator_ = std::make_unique<MirrorOrchestrator>(
         MirrorOrchestrator::Parts{runner_, tools_, *clock_, discovery_, targetProbe_, readiness_, connector_,
                                   connectedTarget_, targets_, *launcher_});
@@ -48,6 +48,17 @@ void MirrorService::startMirror(const std::string& target) {
 void MirrorService::startGlassShellMirror(const std::string& target) {
     checkTools();
     launcher_->startScrcpy(target, true, std::nullopt, nullptr, AdbServerScope::sharedDevelopment);
+}
+
+MirrorService::ScrcpyClientState MirrorService::checkScrcpyClient() const {
+    std::error_code error;
+    if (tools_.scrcpy.empty() || !std::filesystem::exists(tools_.scrcpy, error))
+        return {std::nullopt, std::string("未找到 scrcpy，暂时无法投屏（检测设备和导出照片不受影响）。") + kScrcpyInstallHint};
+    try {
+        return {scrcpyVersions_->requireSupported(tools_.scrcpy), ""};
+    } catch (const std::exception& failure) {
+        return {std::nullopt, failure.what()};
+    }
 }
 
 MirrorService::~MirrorService() = default;

@@ -50,8 +50,18 @@ public:
     int privatePort() const { return runner_.privatePort(); }
     Clock& clock() const { return *clock_; }
 
-    // The first step of every operation that runs a tool.
+    // The first step of every mirror start; whatever runs adb alone checks only adb.
     void checkTools() const { tools_.checkTools(); }
+    void checkAdb() const { tools_.checkAdb(); }
+
+    // Whether mirrors can start: the client's version, or else the one line the pages show (the
+    // client is missing, too old or silent). Runs `scrcpy --version` once per binary: call it
+    // off the main thread.
+    struct ScrcpyClientState {
+        std::optional<ScrcpyVersion> version;
+        std::string problem;
+    };
+    ScrcpyClientState checkScrcpyClient() const;
 
     // The service's `onLog`; components share this sink.
     void setOnLog(LogFunction function) { log_->set(std::move(function)); }
@@ -123,6 +133,7 @@ private:
     TargetReadiness readiness_{runner_, targetProbe_, *clock_};
     WirelessAdbConnector connector_{runner_,    tools_,        *clock_,        targetProbe_,
                                     readiness_, localNetwork_, privateServer_, connectedTarget_};
+    std::shared_ptr<ScrcpyVersionReader> scrcpyVersions_ = std::make_shared<ScrcpyVersionReader>();
     std::shared_ptr<ScrcpyLauncher> launcher_;
     MirrorTargets targets_;
     std::unique_ptr<MirrorOrchestrator> orchestrator_;

@@ -16,7 +16,8 @@ std::string defaultMirrorIdentity(const std::string& target) {
 
 std::vector<std::string> scrcpyArguments(const ScrcpyLaunchRequest& request) {
     std::vector<std::string> arguments{"-s", request.target};
-    if (!request.audioForwarding) arguments.push_back("--no-audio");
+    const bool knowsAudio = !request.clientVersion || request.clientVersion->hasAudioForwarding();
+    if (!request.audioForwarding && knowsAudio) arguments.push_back("--no-audio");
     if (request.glassShell) {
         arguments.insert(arguments.end(), {"--window-title", kGlassShellWindowTitle, "--window-width=720",
                                            "--window-height=720", "--window-borderless", "--always-on-top"});
@@ -32,6 +33,7 @@ ProcessSpec scrcpyProcessSpec(const ToolLocation& tools, int privatePort, const 
     spec.executable = tools.scrcpy.string();
     spec.arguments = scrcpyArguments(request);
     spec.workingDirectory = folder;
+    spec.outputOnTerminal = true;
     spec.environmentChanges["ADB"] = adb.value_or(tools.adb).string();
     spec.environmentChanges["PATH"] = folder + ":" + inheritedPath.value_or("");
     spec.environmentChanges["ADB_SERVER_SOCKET"] = scopeScrcpyServerSocket(request.serverScope, privatePort);

@@ -3,6 +3,7 @@
 #include <unicode/ubrk.h>
 #include <unicode/utext.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "foundation/Text.h"
@@ -46,6 +47,48 @@ std::vector<std::string> nonEmptyLines(std::string_view text) {
     return lines;
 }
 
+// How much a line says about why a start failed; lower is more.
+enum class Weight { cause, generic, other, noise };
+
+Weight weightOf(std::string_view line) {
+    // Notes of a normal start: the reverse tunnel falling back to a forward one, the icon of an
+    // uninstalled client, an adb push's result and progress.
+    static constexpr std::string_view kNoise[] = {
+        "adb: error: closed", "\"adb reverse\" returned with value", "'adb reverse' failed, fallback",
+        "could not open icon image", "could not load icon", "could not open image codec", "file pushed",
+        "demuxer 'audio': stream explicitly disabled"};
+    if (text::containsAnyPhrase(line, kNoise)) return Weight::noise;
+    if (text::containsAnyPhrase(line, {"server connection failed"})) return Weight::generic;
+    std::string_view body = line;
+    if (body.starts_with("[server] ")) body.remove_prefix(9);
+    for (std::string_view quiet : {"INFO:", "DEBUG:", "VERBOSE:"})
+        if (body.starts_with(quiet)) return Weight::noise;
+    if (line.starts_with("scrcpy ") && line.find("<http") != std::string_view::npos) return Weight::noise;  // banner
+    if (line.starts_with("[") && line.find("%]") != std::string_view::npos) return Weight::noise;  // push progress
+    if (line.starts_with("at ") || line.starts_with("... ")) return Weight::noise;  // a Java stack
+    if (text::containsAnyPhrase(body, {"error", "warn", "exception", "unauthorized", "state="})) return Weight::cause;
+    return Weight::other;
+}
+
+// The kept lines: the weightiest ones, the latest first within a weight, in printed order. Noise
+// fills no place while anything else is there.
+std::vector<std::string> keptLines(std::vector<std::string> lines) {
+    std::vector<size_t> order;
+    const bool allNoise = std::all_of(lines.begin(), lines.end(),
+                                      [](const std::string& line) { return weightOf(line) == Weight::noise; });
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (allNoise || weightOf(lines[i]) != Weight::noise) order.push_back(i);
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        Weight wa = weightOf(lines[a]), wb = weightOf(lines[b]);
+        return wa != wb ? wa < wb : a > b;
+    });
+    if (order.size() > kKeptLines) order.resize(kKeptLines);
+    std::sort(order.begin(), order.end());
+    std::vector<std::string> kept;
+    for (size_t index : order) kept.push_back(std::move(lines[index]));
+    return kept;
+}
+
 // Byte offsets of the user-perceived characters (grapheme clusters) of valid UTF-8 text, with
 // the end offset last. Falls back to one entry per byte if ICU cannot open the text.
 std::vector<size_t> characterBoundaries(const std::string& text) {
@@ -68,9 +111,7 @@ std::vector<size_t> characterBoundaries(const std::string& text) {
 }  // namespace
 
 std::string scrcpyFailureSummary(std::string_view text) {
-    auto lines = nonEmptyLines(text);
-    if (lines.size() > kKeptLines) lines.erase(lines.begin(), lines.end() - kKeptLines);
-    std::string summary = text::joined(lines, " | ");
+    std::string summary = text::joined(keptLines(nonEmptyLines(text)), " | ");
 
     auto boundaries = characterBoundaries(summary);
     size_t characters = boundaries.empty() ? 0 : boundaries.size() - 1;

@@ -14,6 +14,7 @@
 #include "foundation/MirrorError.h"
 #include "foundation/Text.h"
 #include "mirror/ScrcpyCommandLine.h"
+#include "mirror/ScrcpyFailureCause.h"
 #include "mirror/ScrcpyFailureSummary.h"
 
 namespace orvan {
@@ -43,10 +44,48 @@ Seconds pollInterval() {
     return Seconds(ScrcpyLauncher::kPollInterval);
 }
 
+// The error of a start whose client exited with a failure. The causes the user can act on get
+// their own message and kind; everything else says what the client said.
+MirrorError scrcpyStartFailure(const ScrcpyFailure& failure, const std::string& target, int status,
+                               const std::string& summary) {
+    using Kind = MirrorError::Kind;
+    switch (failure.cause) {
+        case ScrcpyFailureCause::versionMismatch: {
+            std::string versions = failure.serverVersion.empty() || failure.clientVersion.empty()
+                                       ? ""
+                                       : "（scrcpy-server " + failure.serverVersion + "，scrcpy " +
+                                             failure.clientVersion + "）";
+            return MirrorError::of(Kind::scrcpyVersionMismatch,
+                                   "scrcpy 启动失败：scrcpy-server 与 scrcpy 的版本不一致" + versions +
+                                       "。请使用与 scrcpy 同一发行包中的 scrcpy-server，不要单独设置 "
+                                       "SCRCPY_SERVER_PATH。");
+        }
+        case ScrcpyFailureCause::deviceUnauthorized:
+            return MirrorError::of(Kind::deviceUnauthorized, "scrcpy 启动失败：眼镜尚未允许这台电脑进行 ADB 调试（" +
+                                                                 target + "）。请在眼镜上确认授权后重试。");
+        case ScrcpyFailureCause::deviceOffline:
+            return MirrorError::of(Kind::deviceOffline, "scrcpy 启动失败：眼镜的 ADB 连接处于 offline 状态（" +
+                                                            target + "）。请重新连接眼镜后重试。");
+        case ScrcpyFailureCause::unsupportedOption:
+            return MirrorError::of(Kind::toolTooOld, "scrcpy 启动失败：当前 scrcpy 不支持小助手使用的启动参数。" +
+                                                         (summary.empty() ? "" : " " + summary + " ") +
+                                                         kScrcpyInstallHint);
+        case ScrcpyFailureCause::transportLost:
+        case ScrcpyFailureCause::unknown:
+            break;
+    }
+    const Kind kind = failure.cause == ScrcpyFailureCause::transportLost ? Kind::scrcpyTransportLost : Kind::message;
+    return MirrorError::of(kind, "scrcpy 启动失败，退出码 " + std::to_string(status) + "。" +
+                                     (summary.empty() ? "" : " " + summary) +
+                                     "小助手已保留完整尾部输出，可在“查看日志”中检查。");
+}
+
 }  // namespace
 
-bool hasVisibleScrcpyWindow(const WindowInfo& window, pid_t pid) {
-    return pid > 0 && window.pid == pid && window.layer == 0 && window.isLargerThanHelperWindow();
+bool hasVisibleScrcpyWindow(const WindowInfo& window, pid_t pid, bool alwaysOnTop) {
+    const int topLayer = alwaysOnTop ? 1 : 0;
+    return pid > 0 && window.pid == pid && window.layer >= 0 && window.layer <= topLayer &&
+           window.isLargerThanHelperWindow();
 }
 
 std::shared_ptr<ScrcpyLauncher> ScrcpyLauncher::create(ScrcpyLauncherSettings settings) {
@@ -57,6 +96,7 @@ ScrcpyLauncher::ScrcpyLauncher(ScrcpyLauncherSettings settings) : settings_(std:
     if (!settings_.log) settings_.log = std::make_shared<LogSink>();
     if (!settings_.clock) settings_.clock = &SystemClock::shared();
     if (!settings_.processList) settings_.processList = systemProcessListRunner();
+    if (!settings_.versions) settings_.versions = std::make_shared<ScrcpyVersionReader>();
 }
 
 // ---- startScrcpy ------------------------------------------------------------------------------
@@ -215,7 +255,10 @@ std::shared_ptr<ScrcpyChild> ScrcpyLauncher::launchChild(const std::string& targ
                                                          const std::string& key, const std::string& identity,
                                                          AdbServerScope serverScope,
                                                          const ShouldContinue& shouldContinue) {
-    ScrcpyLaunchRequest request{target, glassShell, isAudioForwardingEnabled(), serverScope};
+    // Only the options this client knows: a 1.x client refuses "--no-audio" and forwards no
+    // sound anyway. A client too old for the app fails here, before anything is started.
+    const ScrcpyVersion version = settings_.versions->requireSupported(settings_.tools.scrcpy);
+    ScrcpyLaunchRequest request{target, glassShell, isAudioForwardingEnabled(), serverScope, version};
     std::optional<std::filesystem::path> adb;
     if (settings_.adbForScope) adb = settings_.adbForScope(serverScope);
     ProcessSpec spec = scrcpyProcessSpec(settings_.tools, settings_.privatePort, request, inheritedPath(), adb);
@@ -258,7 +301,7 @@ void ScrcpyLauncher::awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, c
             auto now = std::chrono::steady_clock::now();
             if ((!lastWindowCheck || now - *lastWindowCheck >= pollInterval()) && child->isRunning()) {
                 lastWindowCheck = now;
-                if (hasVisibleWindowOf(child->pid())) {
+                if (hasVisibleWindowOf(child->pid(), glassShell)) {
                     signal = "Window";
                     break;
                 }
@@ -272,6 +315,7 @@ void ScrcpyLauncher::awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, c
     if (!child->isRunning()) failAfterExit(child, target, key, signal);
 
     if (!signal) signal = scrcpyStartupReadinessSignal(*child);
+    if (!signal && glassShell && hasVisibleWindowOf(child->pid(), true)) signal = "Window";
     if (!signal) {
         endStart(child, key);
         std::string summary = scrcpyFailureSummary(child->output().text());
@@ -319,9 +363,7 @@ void ScrcpyLauncher::failAfterExit(const std::shared_ptr<ScrcpyChild>& child, co
     }
     std::string summary = scrcpyFailureSummary(output);
     if (!summary.empty()) log("scrcpy 启动失败详情: " + summary);
-    throw MirrorError::message("scrcpy 启动失败，退出码 " + std::to_string(end.status) + "。" +
-                               (summary.empty() ? "" : " " + summary) +
-                               "小助手已保留完整尾部输出，可在“查看日志”中检查。");
+    throw scrcpyStartFailure(classifyScrcpyFailure(output), target, end.status, summary);
 }
 
 // ---- termination ------------------------------------------------------------------------------
@@ -491,16 +533,17 @@ std::vector<pid_t> ScrcpyLauncher::launchedChildrenNotEnded() {
 
 // ---- windows ----------------------------------------------------------------------------------
 
-bool ScrcpyLauncher::hasVisibleWindowOf(pid_t pid) {
+bool ScrcpyLauncher::hasVisibleWindowOf(pid_t pid, bool alwaysOnTop) {
     if (!settings_.windows) return false;
     auto windows = settings_.windows->visibleTopLevelWindows();
-    return std::any_of(windows.begin(), windows.end(),
-                       [pid](const WindowInfo& window) { return hasVisibleScrcpyWindow(window, pid); });
+    return std::any_of(windows.begin(), windows.end(), [pid, alwaysOnTop](const WindowInfo& window) {
+        return hasVisibleScrcpyWindow(window, pid, alwaysOnTop);
+    });
 }
 
 std::optional<std::string> ScrcpyLauncher::scrcpyStartupReadinessSignal(ScrcpyChild& process) {
     if (auto signal = process.output().startupReadinessSignal()) return signal;
-    if (process.isRunning() && hasVisibleWindowOf(process.pid())) return std::string("Window");
+    if (process.isRunning() && hasVisibleWindowOf(process.pid(), false)) return std::string("Window");
     return std::nullopt;
 }
 

@@ -19,6 +19,7 @@
 #include "foundation/ToolLocation.h"
 #include "mirror/ScrcpyChild.h"
 #include "mirror/ScrcpyProcessList.h"
+#include "mirror/ScrcpyVersion.h"
 #include "platform/Clock.h"
 #include "platform/Dispatch.h"
 #include "platform/WindowSystem.h"
@@ -59,6 +60,8 @@ struct ScrcpyLauncherSettings {
     std::shared_ptr<MainQueue> mainQueue;
     // The adb client scrcpy uses for a server scope; none: the tool folder's.
     std::function<std::filesystem::path(AdbServerScope)> adbForScope;
+    // Reads the client's version once per binary; none: a reader of the launcher's own.
+    std::shared_ptr<ScrcpyVersionReader> versions;
 };
 
 // Starts scrcpy windows and keeps the registry of the windows that exist, so that asking twice
@@ -154,7 +157,7 @@ private:
                            const ProcessExit& end);
     void installTerminationHandler(const std::shared_ptr<ScrcpyChild>& child, const std::string& key,
                                    const std::string& target);
-    bool hasVisibleWindowOf(pid_t pid);
+    bool hasVisibleWindowOf(pid_t pid, bool alwaysOnTop);
     void onMain(Seconds delay, Task task);
     void log(const std::string& message) const { (*settings_.log)(message); }
 
@@ -181,7 +184,9 @@ private:
 };
 
 // Whether one entry of the window list is a shown window of `pid`: an ordinary window (layer 0)
-// larger than 80×80, which rules out the tiny helper windows a client maps while it starts.
-bool hasVisibleScrcpyWindow(const WindowInfo& window, pid_t pid);
+// larger than 80×80, which rules out the tiny helper windows a client maps while it starts. A
+// window the app itself asked to keep on top (the glasses-shell window) is reported one layer
+// up and counts too.
+bool hasVisibleScrcpyWindow(const WindowInfo& window, pid_t pid, bool alwaysOnTop = false);
 
 }  // namespace orvan

@@ -27,7 +27,7 @@ public:
 
     bool run() {
         try {
-            c_.tools_.checkTools();
+            c_.tools_.checkAdb();
         } catch (const std::exception& error) {
             return fail(error.what(), true);
         }

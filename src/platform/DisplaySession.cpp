@@ -14,7 +14,9 @@ std::vector<std::pair<std::string, std::string>> x11PreferenceUnderWayland(
     if (!wayland || !set("DISPLAY")) return {};
     std::vector<std::pair<std::string, std::string>> choice;
     if (!set("QT_QPA_PLATFORM")) choice.emplace_back("QT_QPA_PLATFORM", "xcb");
+    // SDL 2 clients read the first name, SDL 3 clients (scrcpy 4 and later) the second.
     if (!set("SDL_VIDEODRIVER")) choice.emplace_back("SDL_VIDEODRIVER", "x11");
+    if (!set("SDL_VIDEO_DRIVER")) choice.emplace_back("SDL_VIDEO_DRIVER", "x11");
     return choice;
 }
 

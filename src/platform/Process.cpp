@@ -4,8 +4,10 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -138,9 +140,44 @@ void reapInBackground(pid_t pid) {
     Reaper::shared().adopt(pid);
 }
 
+namespace {
+
+// A pseudo-terminal pair as {read end, write end}: the terminal writes lines as given (no
+// CR LF translation) and echoes nothing back to the reader.
+bool openTerminalPair(int fds[2]) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0) return false;
+    char name[128];
+    if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+        close(master);
+        return false;
+    }
+    int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        close(master);
+        return false;
+    }
+    termios settings{};
+    if (tcgetattr(slave, &settings) == 0) {
+        settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+        settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON);
+        tcsetattr(slave, TCSANOW, &settings);
+    }
+    winsize size{};
+    size.ws_col = 160;
+    size.ws_row = 50;
+    ioctl(slave, TIOCSWINSZ, &size);
+    fds[0] = master;
+    fds[1] = slave;
+    return true;
+}
+
+}  // namespace
+
 std::unique_ptr<ChildProcess> ChildProcess::launch(const ProcessSpec& spec) {
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) throw LaunchError(LaunchError::Reason::other, errno, spec.executable);
+    bool opened = spec.outputOnTerminal ? openTerminalPair(fds) : pipe2(fds, O_CLOEXEC) == 0;
+    if (!opened) throw LaunchError(LaunchError::Reason::other, errno, spec.executable);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

@@ -22,6 +22,9 @@ struct ProcessSpec {
     std::vector<std::string> arguments;
     std::map<std::string, std::optional<std::string>> environmentChanges;
     std::optional<std::string> workingDirectory;
+    // Standard output and error on a pseudo-terminal instead of a pipe: a client that only
+    // flushes its output per line on a terminal then writes its lines as they happen.
+    bool outputOnTerminal = false;
 };
 
 // The child could not be started at all. `reason` tells a missing binary from the rest, so that
@@ -46,7 +49,8 @@ struct ProcessExit {
     int status = 0;
 };
 
-// One launched child whose standard output and standard error share one pipe. The child is
+// One launched child whose standard output and standard error share one pipe (or one
+// pseudo-terminal; its read end then reports the end of output as an error, read as the end). The child is
 // always reaped: by a wait here, or, when the object goes away first, by the process-wide reaper.
 class ChildProcess {
 public:

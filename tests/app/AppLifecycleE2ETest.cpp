@@ -139,7 +139,7 @@ struct Weston {
     App::Environment session() const {
         return {{"XDG_RUNTIME_DIR", runtime.string()}, {"WAYLAND_DISPLAY", "orvan-test"},
                 {"XDG_SESSION_TYPE", "wayland"}, {"DISPLAY", display.empty() ? std::nullopt : std::optional(display)},
-                {"QT_QPA_PLATFORM", std::nullopt}, {"SDL_VIDEODRIVER", std::nullopt},
+                {"QT_QPA_PLATFORM", std::nullopt}, {"SDL_VIDEODRIVER", std::nullopt}, {"SDL_VIDEO_DRIVER", std::nullopt},
                 {"ORVAN_TEST_GLASS_SHELL", "1"}};
     }
     std::filesystem::path runtime;
@@ -192,6 +192,7 @@ TEST(WaylandSessionE2E, WithXWaylandTheOverlayCoversTheMirrorWindow) {
     std::ifstream log(standinLog);
     std::getline(log, firstLine);
     EXPECT_EQ(nlohmann::json::parse(firstLine)["env"].value("SDL_VIDEODRIVER", ""), "x11");
+    EXPECT_EQ(nlohmann::json::parse(firstLine)["env"].value("SDL_VIDEO_DRIVER", ""), "x11");
 }
 
 // Without any X server the app is a Wayland client: the mirror still becomes ready (from

@@ -116,6 +116,24 @@ TEST_F(ManualPageE2E, UnauthorizedGlassesAreExplainedOnceUntilTheyAreAllowed) {
     EXPECT_EQ(timesLogged(unauthorized.toStdString()), 1);
 }
 
+// scrcpy is the user's to bring: until then the glasses are still found, their photos listed,
+// and both pages say what is missing.
+TEST_F(ManualPageE2E, WithoutScrcpyGlassesAreFoundAndTheirPhotosListedAndThePagesSaySo) {
+    std::filesystem::remove(world_->toolFolder() / "scrcpy");
+    auto& glasses = world_->startGlasses({.name = "noscrcpy", .usb = true});
+    world_->registerUsb(glasses);
+    delegate_->applicationDidFinishLaunching();
+    ASSERT_TRUE(waitFor([&] { return !delegate_->window().scrcpyHint().isEmpty(); }));
+    EXPECT_TRUE(delegate_->window().scrcpyHint().startsWith("未找到 scrcpy，暂时无法投屏"));
+    EXPECT_FALSE(delegate_->window().scrcpyHint().contains("backports"));
+
+    delegate_->manualPage().refreshDevicesSilently(false);
+    ASSERT_TRUE(waitFor([&] { return delegate_->manualPage().mediaExportTargetDevice().device.has_value(); }))
+        << value("statusValue").toStdString();
+    delegate_->exportMedia();
+    ASSERT_TRUE(waitFor([&] { return !delegate_->mediaExportWindow()->controller().items().empty(); }));
+}
+
 // Quitting while the export window still lists slow glasses: the listing outlives the app object
 // and must find the service it reads from still there.
 TEST_F(ManualPageE2E, QuitWhileTheExportWindowListsSlowGlasses) {

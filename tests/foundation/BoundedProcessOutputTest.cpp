@@ -33,8 +33,10 @@ TEST(BoundedProcessOutput, AWindowStartingInsideACharacterIsUnreadableUntilNewer
     EXPECT_EQ(output.startupReadinessSignal(), "Texture");
 }
 
-TEST(BoundedProcessOutput, ReadinessIsTheTextureLineInAnyLetterCase) {
-    for (const char* line : {"INFO: Texture: 1920x1080", "info: texture: 1x1", "[server] Info: TEXTURE: x"}) {
+// 2.x and 3.x print "Texture", 1.x "Initial texture"; through a terminal a line may come coloured.
+TEST(BoundedProcessOutput, ReadinessIsEitherTextureLineInAnyLetterCase) {
+    for (const char* line : {"INFO: Texture: 1920x1080", "info: texture: 1x1", "[server] Info: TEXTURE: x",
+                             "INFO: Initial texture: 720x720", "\x1b[1;32mINFO\x1b[0m: Texture: 720x720"}) {
         BoundedProcessOutput output;
         output.append(std::string("scrcpy 2.4\n") + line + "\n");
         EXPECT_EQ(output.startupReadinessSignal(), "Texture") << line;

@@ -30,6 +30,14 @@ TEST(Lines, SplitsOnEveryLineEnding) {
     EXPECT_TRUE(containsIgnoringCase("Failed To Connect", "failed to connect"));
 }
 
+TEST(TerminalControls, LeaveThePlainTextOfEveryLine) {
+    EXPECT_EQ(withoutTerminalControls("\x1b[1;31mERROR\x1b[0m: x\r\n\x1b]0;title\aok\x1b]2;t\x1b\\!\x07\x08"),
+              "ERROR: x\r\nok!");
+    EXPECT_EQ(withoutTerminalControls("\x1b(Bkept\x1b[2K"), "kept");
+    EXPECT_EQ(withoutTerminalControls("cut\x1b["), "cut");  // an escape the window cut short
+    EXPECT_EQ(withoutTerminalControls("投屏\ttab"), "投屏\ttab");
+}
+
 TEST(Fields, SplitAtAnySeparatorDroppingEmptyPieces) {
     EXPECT_EQ(splitFields("  ABC123 \t\t device  x:y "), (std::vector<std::string>{"ABC123", "device", "x:y"}));
     EXPECT_EQ(splitFields(" \t "), std::vector<std::string>{});

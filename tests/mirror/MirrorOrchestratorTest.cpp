@@ -112,8 +112,8 @@ TEST_F(MirrorOrchestratorTest, AVerifiedStartNeedsAWirelessTarget) {
 
 class MirrorRecoveryTest : public MirrorOrchestratorTest {
 protected:
-    MirrorRecoveryTest() : MirrorOrchestratorTest(failingOnce("ERROR: Server connection failed")) {}
-    const std::string firstFailure = "scrcpy 启动失败，退出码 1。 ERROR: Server connection failed" + kFailureTail;
+    MirrorRecoveryTest() : MirrorOrchestratorTest(failingOnce("WARN: Device disconnected")) {}
+    const std::string firstFailure = "scrcpy 启动失败，退出码 1。 WARN: Device disconnected" + kFailureTail;
 };
 
 TEST_F(MirrorRecoveryTest, ATransportFailureOnALiveTargetIsRetriedOnceAfterAPause) {
@@ -223,7 +223,7 @@ protected:
 
 TEST_P(MirrorFirstFailureTest, OnlyATransportFailureIsRetried) {
     scriptGlasses();
-    const std::string timedOut = "scrcpy 等待就绪信号超时: " + t + "，output=INFO: scrcpy 2.x | waiting for video";
+    const std::string timedOut = "scrcpy 等待就绪信号超时: " + t + "，output=waiting for video";
     auto clockDriver = std::async(std::launch::async, [&] {
         auto limit = std::chrono::steady_clock::now() + 20s;
         while (GetParam().hangsOnce && !logged(timedOut) && std::chrono::steady_clock::now() < limit) {
@@ -247,7 +247,17 @@ TEST_P(MirrorFirstFailureTest, OnlyATransportFailureIsRetried) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, MirrorFirstFailureTest,
-    ::testing::Values(FirstFailure{"transportPhrase", failingOnce("ERROR: Server connection failed"), false, true, ""},
+    ::testing::Values(FirstFailure{"transportLost", failingOnce("WARN: Device disconnected"), false, true, ""},
+                      // The generic end of every failed start names no cause: no retry.
+                      FirstFailure{"serverConnectionFailedAlone", failingOnce("ERROR: Server connection failed"), false,
+                                   false, "scrcpy 启动失败，退出码 1。 ERROR: Server connection failed" + kFailureTail},
+                      FirstFailure{"versionMismatch",
+                                   failingOnce("[server] ERROR: The server version (1.25) does not match the client "
+                                               "(3.3.4)"),
+                                   false, false,
+                                   "scrcpy 启动失败：scrcpy-server 与 scrcpy 的版本不一致（scrcpy-server 1.25，scrcpy "
+                                   "3.3.4）。请使用与 scrcpy 同一发行包中的 scrcpy-server，不要单独设置 "
+                                   "SCRCPY_SERVER_PATH。"},
                       FirstFailure{"startTimeOut", kHangsOnce, true, true, ""},
                       FirstFailure{"otherCause", failingOnce("ERROR: Could not find any display"), false, false,
                                    "scrcpy 启动失败，退出码 1。 ERROR: Could not find any display" + kFailureTail},

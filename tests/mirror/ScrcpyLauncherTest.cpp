@@ -126,6 +126,15 @@ TEST_F(ScrcpyLauncherTest, AWindowOfTheChildMakesItReadyAlsoAfterItClosedItsOutp
     started.get();
     EXPECT_TRUE(logged(std::string("scrcpy 启动就绪: target=") + kTarget + ", signal=Window"));
     EXPECT_TRUE(scrcpy.isMirroring(kTarget));
+
+    // The glasses-shell window is kept on top at our request: the window system reports it a
+    // layer up, and it counts.
+    started = std::async(std::launch::async, [&] { start("127.0.0.66:5555", true); });
+    ASSERT_TRUE(folder.waitForRun(2));
+    windows_->addWindow(WindowInfo{5, folder.runPids().at(1), 10, 10, 720, 720, 1});
+    ASSERT_EQ(started.wait_for(20s), std::future_status::ready);
+    started.get();
+    EXPECT_TRUE(logged("scrcpy 启动就绪: target=127.0.0.66:5555, signal=Window"));
 }
 
 // ---- failures ---------------------------------------------------------------------------------
@@ -155,7 +164,7 @@ TEST_F(ScrcpyLauncherTest, NoReadinessWithinEightSecondsEndsAndReapsTheChildWith
     pid_t pid = folder.runPids().at(1);
     clock.advance(8.1s);
     started.get();
-    EXPECT_EQ(error, "scrcpy 启动超时，未确认视频通道就绪。 INFO: scrcpy 2.x | waiting for video");
+    EXPECT_EQ(error, "scrcpy 启动超时，未确认视频通道就绪。 waiting for video");
     EXPECT_TRUE(testing::waitUntil([&] { return !std::filesystem::exists("/proc/" + std::to_string(pid)); }))
         << "the timed-out child was not reaped";
     EXPECT_TRUE(scrcpy.registrySnapshot().empty());
@@ -167,8 +176,7 @@ TEST_F(ScrcpyLauncherTest, AFailedChildGivesTheComposedFailureWithItsSummary) {
         "echo 'INFO: scrcpy 2.x'; echo 'ERROR: Server connection failed' >&2; echo 'ERROR: Could not open'; exit 1");
     auto& scrcpy = launcher(folder);
     EXPECT_EQ(startError(kTarget),
-              "scrcpy 启动失败，退出码 1。 INFO: scrcpy 2.x | ERROR: Server connection failed | "
-              "ERROR: Could not open" +
+              "scrcpy 启动失败，退出码 1。 ERROR: Server connection failed | ERROR: Could not open" +
                   kFailureTail);
     EXPECT_TRUE(scrcpy.registrySnapshot().empty());
     EXPECT_FALSE(scrcpy.isMirroring(kTarget));
@@ -190,6 +198,70 @@ TEST_F(ScrcpyLauncherTest, AFailedChildGivesTheComposedFailureWithItsSummary) {
     std::filesystem::remove(folder.path() / "scrcpy");
     EXPECT_THROW(start(kTarget), LaunchError);
     EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+}
+
+// What the real clients print for the failures the user can act on; the kind decides the retry.
+// The cause comes from the whole output, whatever order stdout and stderr arrived in.
+TEST_F(ScrcpyLauncherTest, TheClientsOwnWordsGiveTheFailureItsKindAndMessage) {
+    using Kind = MirrorError::Kind;
+    const std::string tail = " | ERROR: Server connection failed' >&2; exit 1";
+    const std::string banner = "echo 'scrcpy 3.3.4 <https://github.com/Genymobile/scrcpy>'; echo 'INFO: ADB device found:'; ";
+    struct Row {
+        std::string script;
+        Kind kind;
+        std::string message;
+    };
+    const std::vector<Row> rows{
+        {banner + "printf '%s\n' '[server] ERROR: The server version (1.25) does not match the client (3.3.4)' "
+                  "'java.lang.IllegalArgumentException: The server version (1.25) does not match the client (3.3.4)' "
+                  "'\tat com.genymobile.scrcpy.Options.parse(Options.java:1)' '\tat x' '\tat y' "
+                  "'ERROR: Server connection failed' >&2; exit 1",
+         Kind::scrcpyVersionMismatch, "（scrcpy-server 1.25，scrcpy 3.3.4）"},
+        {banner + "printf '%s\n' 'ERROR: Device is unauthorized:' 'ERROR: Server connection failed' >&2; exit 1",
+         Kind::deviceUnauthorized, "尚未允许这台电脑"},
+        {banner + "printf '%s\n' 'ERROR: Device could not be connected (state=offline)' 'ERROR: Server connection "
+                  "failed' >&2; exit 1",
+         Kind::deviceOffline, "offline 状态（127.0.0.61:5555）"},
+        {"echo 'INFO: Renderer: opengl' ; echo 'WARN: Device disconnected' >&2; exit 2", Kind::scrcpyTransportLost,
+         "scrcpy 启动失败，退出码 2。 WARN: Device disconnected"},
+        // "Server connection failed" alone names no cause: no retry would help.
+        {banner + "echo 'ERROR: Server connection failed' >&2; exit 1", Kind::message,
+         "scrcpy 启动失败，退出码 1。 ERROR: Server connection failed小助手"},
+    };
+    FakeScrcpyFolder folder("exit 1");
+    launcher(folder);
+    for (const auto& row : rows) {
+        folder.setBehaviour(row.script);
+        EXPECT_EQ(testing::errorKindOf<MirrorError>([&] { start(kTarget); }), row.kind) << row.script;
+        EXPECT_NE(startError(kTarget).find(row.message), std::string::npos) << startError(kTarget);
+    }
+    // The mismatch and its exception lead the summary in the log; neither the stack nor the
+    // banner crowds them out.
+    EXPECT_TRUE(logged("scrcpy 启动失败详情: [server] ERROR: The server version (1.25) does not match the client "
+                       "(3.3.4) | java.lang.IllegalArgumentException: The server version (1.25) does not match the "
+                       "client (3.3.4) | ERROR: Server connection failed"));
+}
+
+// Only the options a client knows; a client too old or silent never starts and says why.
+TEST_F(ScrcpyLauncherTest, TheClientsVersionDecidesItsOptionsAndWhetherItStarts) {
+    FakeScrcpyFolder folder(fakescrcpy::ready);
+    auto& scrcpy = launcher(folder);
+    scrcpy.setAudioForwardingEnabled(false);
+    folder.setVersion("1.25");
+    start(kTarget);
+    EXPECT_EQ(folder.arguments(0), std::string("-s ") + kTarget);  // 1.x forwards no sound at all
+    scrcpy.stopProcessKeys({kTarget});
+
+    // The version is read once per binary: a new binary is read anew.
+    for (const auto& [version, text] : std::vector<std::pair<std::string, std::string>>{
+             {"1.24", "scrcpy 版本过低（当前 1.24），无法投屏，需要 1.25 或更高版本。"},
+             {"", "无法读取 scrcpy 的版本（"}}) {
+        folder.setVersion(version);
+        folder.setBehaviour(fakescrcpy::ready + " ");
+        EXPECT_EQ(testing::errorKindOf<MirrorError>([&] { start("127.0.0.65:5555"); }), MirrorError::Kind::toolTooOld);
+        EXPECT_NE(startError("127.0.0.65:5555").find(text), std::string::npos) << startError("127.0.0.65:5555");
+    }
+    EXPECT_EQ(folder.runs().size(), 1u);
 }
 
 // ---- cancellation -----------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 // (zbarimg) and speak the callback protocol over HTTP, and the scrcpy stand-in as the window. Only
 // what the real peers prove; the branches are scripted in ScanMirrorTaskTest and
 // ScanSessionCoordinatorTest.
+#include "mirror/GlassShellOverlayGeometry.h"
 #include "network/QrPngWriter.h"
 #include "pairing/RecordingQrPage.h"
 #include "pairing/ScanConnectionEngine.h"
@@ -10,7 +11,12 @@
 #include "pairing/ScanMirrorTask.h"
 #include "pairing/ScanSessionCoordinator.h"
 #include "pairing/WirelessAdbQrController.h"
+#include "platform/X11WindowSystem.h"
+#include "platform/XvfbDisplay.h"
+#include "support/ErrorOf.h"
 #include "support/MirrorWorldTest.h"
+#include "support/RealScrcpy.h"
+#include "support/Recorders.h"
 
 namespace orvan {
 namespace {
@@ -136,6 +142,128 @@ TEST_F(ScanE2eTest, DisableCodeStopsTheMirrorAndClosesWirelessAdb) {
     EXPECT_FALSE(service->isMirroring(wirelessTargetDevice(pair.wifiSerial(), pair.wlanAddress())));
     EXPECT_FALSE(world->deviceState(pair.wifiSerial()).has_value());
 }
+
+// ---- the real clients ---------------------------------------------------------------------------
+
+// The same scan, with a real scrcpy client (1.25, 2.7, 3.3.4 and ORVAN_REAL_SCRCPY's) as the
+// window process, on a private X server with a window manager, against the simulated glasses
+// playing the device-side server. Sound is off throughout: 1.25 has no option for it.
+class RealScrcpyScan : public ScanE2eTest, public ::testing::WithParamInterface<testing::RealScrcpyClient> {
+protected:
+    void configure(MirrorServiceOptions& options) override {
+        display = std::make_unique<testing::XvfbDisplay>(true);
+        env.set("DISPLAY", display->name());
+        for (const auto& [name, value] : GetParam().environment(testing::writeScrcpyServerFile(world->root())))
+            if (name != "ADB") env.set(name, value);  // the app gives the client its own adb
+        std::filesystem::remove(world->toolFolder() / "scrcpy");
+        std::filesystem::create_symlink(GetParam().path, world->toolFolder() / "scrcpy");
+        options.tools = ToolLocation::inToolFolder(world->toolFolder());
+        windows = std::make_shared<X11WindowSystem>(display->name());
+        options.windows = windows;
+    }
+    void SetUp() override {
+        if (testing::realScrcpyClients().empty()) GTEST_SKIP() << testing::realScrcpyUnavailableReason();
+        if (!testing::XvfbDisplay::serverAvailable()) GTEST_SKIP() << "needs Xvfb";
+        ScanE2eTest::SetUp();
+        if (IsSkipped()) return;
+        log.attach(*service->log());
+        service->setAudioForwardingEnabled(false);
+        service->setOnScrcpyTerminated([this](const std::string& key, const std::shared_ptr<ScrcpyChild>&) {
+            ended.push_back(key);
+        });
+    }
+    std::vector<std::string> loggedWith(const std::string& part) const {
+        std::vector<std::string> found;
+        for (const auto& line : log.lines())
+            if (line.find(part) != std::string::npos) found.push_back(line);
+        return found;
+    }
+    std::vector<WindowInfo> windowsOf(pid_t pid) {
+        std::vector<WindowInfo> found;
+        for (const auto& window : windows->visibleTopLevelWindows())
+            if (window.pid == pid && window.isLargerThanHelperWindow()) found.push_back(window);
+        return found;
+    }
+    // How many times a client pushed its server: one per start of a client.
+    size_t clientStarts() const {
+        size_t pushes = 0;
+        for (const auto& call : world->adbTrace())
+            if (!call.command().empty() && call.command()[0] == "push") ++pushes;
+        return pushes;
+    }
+
+    std::unique_ptr<testing::XvfbDisplay> display;
+    std::shared_ptr<X11WindowSystem> windows;
+    testing::LogRecorder log;
+    std::vector<std::string> ended;
+};
+
+TEST_P(RealScrcpyScan, AScanMirrorsAGlassesShellFollowsAndEndsAreSeenOnce) {
+    auto& pair = glasses();
+    ASSERT_EQ(scan(pair), "RUNNING") << page.card;
+    auto handle = service->scrcpyLauncher().runningScrcpyHandle(pair.wifiSerial());
+    ASSERT_TRUE(handle && handle->process);
+    const pid_t mirror = handle->pid();
+    // The client's lines come as it writes them, not when it exits: its texture line made it ready.
+    EXPECT_EQ(loggedWith("scrcpy 启动就绪: target=" + pair.wifiSerial() + ", signal=Texture").size(), 1u);
+    EXPECT_TRUE(testing::waitUntil([&] { return !windowsOf(mirror).empty(); })) << "no window of the client";
+
+    // A glasses-shell window: kept on top at our request, reported a layer up, still counted; the
+    // overlay finds it.
+    auto& shell = world->startConnectedGlasses({.media = false});
+    service->startGlassShellMirror(shell.wifiSerial());
+    auto shellHandle = service->scrcpyLauncher().runningScrcpyHandle(shell.wifiSerial() + "#glass-shell");
+    ASSERT_TRUE(shellHandle);
+    const pid_t shellPid = shellHandle->pid();
+    ASSERT_TRUE(testing::waitUntil([&] { return !windowsOf(shellPid).empty(); }));
+    auto shellWindow = windowsOf(shellPid).front();
+    EXPECT_EQ(shellWindow.layer, 1);
+    EXPECT_TRUE(hasVisibleScrcpyWindow(shellWindow, shellPid, true));
+    EXPECT_EQ(GlassShellOverlayGeometry::followedOverlayFrame(windows->visibleTopLevelWindows(), shellPid),
+              GlassShellOverlayGeometry::grown({shellWindow.x, shellWindow.y, shellWindow.width, shellWindow.height}));
+
+    // Stopping ends the client, and no end is reported for it.
+    service->scrcpyLauncher().stopProcessKeys({shell.wifiSerial() + "#glass-shell"});
+    EXPECT_TRUE(testing::waitUntilGone(shellPid));
+
+    // The glasses leave the Wi-Fi: the client sees its device go and the end is reported once.
+    pair.drop("all", true);
+    ASSERT_TRUE(main->runUntil([&] { return !ended.empty(); }, 60s)) << "the client did not end";
+    EXPECT_TRUE(testing::waitUntilGone(mirror));
+    main->runPending();
+    EXPECT_EQ(ended, std::vector<std::string>{pair.wifiSerial()});
+    auto exits = loggedWith("scrcpy 投屏进程已退出: " + pair.wifiSerial());
+    ASSERT_EQ(exits.size(), 1u);
+    auto output = loggedWith("scrcpy 错误输出: ");
+    ASSERT_EQ(output.size(), 1u);
+    EXPECT_NE(output[0].find("Device disconnected"), std::string::npos) << output[0];
+}
+
+// Neither is a broken transport: each gets its own message, and the client runs once.
+TEST_P(RealScrcpyScan, AMismatchAndAnUnauthorizedPairSayWhyWithoutARetry) {
+    auto& pair = world->startConnectedGlasses({.media = false});
+    pair.control("scrcpy-mismatch " + pair.name() + " 9.9");
+    const auto device = wirelessTargetDevice(pair.wifiSerial(), pair.wlanAddress());
+    auto start = [&] {
+        service->mirrorOrchestrator().startVerifiedWirelessMirror(device, nullptr, nullptr,
+                                                                 AdbServerScope::sharedDevelopment);
+    };
+    EXPECT_EQ(testing::errorKindOf<MirrorError>(start), MirrorError::Kind::scrcpyVersionMismatch);
+    EXPECT_NE(testing::errorOf(start).find("（scrcpy-server 9.9，scrcpy " + GetParam().version + "）"),
+              std::string::npos);
+    EXPECT_EQ(clientStarts(), 2u);  // one per attempt above, none retried
+
+    auto& locked = world->startGlasses({.auth = "hold", .media = false});
+    world->connectWifi(locked);
+    ASSERT_TRUE(world->waitForState(locked.wifiSerial(), "unauthorized", 20s));
+    EXPECT_EQ(testing::errorKindOf<MirrorError>([&] { service->startMirror(locked.wifiSerial()); }),
+              MirrorError::Kind::deviceUnauthorized);
+    EXPECT_TRUE(service->scrcpyLauncher().registeredProcessKeys().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(RealScrcpy, RealScrcpyScan, ::testing::ValuesIn(testing::realScrcpyClients()),
+                         [](const auto& info) { return info.param.testName(); });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RealScrcpyScan);
 
 }  // namespace
 }  // namespace orvan

@@ -21,7 +21,7 @@ TEST_P(DisplaySession, PrefersX11OnlyUnderWaylandWithXWayland) {
     EXPECT_EQ(x11PreferenceUnderWayland(environment), GetParam().second);
 }
 
-const Choice kBoth = {{"QT_QPA_PLATFORM", "xcb"}, {"SDL_VIDEODRIVER", "x11"}};
+const Choice kBoth = {{"QT_QPA_PLATFORM", "xcb"}, {"SDL_VIDEODRIVER", "x11"}, {"SDL_VIDEO_DRIVER", "x11"}};
 INSTANTIATE_TEST_SUITE_P(
     Sessions, DisplaySession,
     ::testing::Values(std::pair(Variables{{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ":0"}}, kBoth),
@@ -30,8 +30,9 @@ INSTANTIATE_TEST_SUITE_P(
                       std::pair(Variables{{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ""}}, Choice{}),
                       std::pair(Variables{{"XDG_SESSION_TYPE", "x11"}, {"DISPLAY", ":0"}}, Choice{}),
                       std::pair(Variables{{"WAYLAND_DISPLAY", "w"}, {"DISPLAY", ":0"}, {"QT_QPA_PLATFORM", "wayland"}},
-                                Choice{{"SDL_VIDEODRIVER", "x11"}}),
-                      std::pair(Variables{{"WAYLAND_DISPLAY", "w"}, {"DISPLAY", ":0"}, {"SDL_VIDEODRIVER", "wayland"}},
+                                Choice{{"SDL_VIDEODRIVER", "x11"}, {"SDL_VIDEO_DRIVER", "x11"}}),
+                      std::pair(Variables{{"WAYLAND_DISPLAY", "w"}, {"DISPLAY", ":0"}, {"SDL_VIDEODRIVER", "wayland"},
+                                          {"SDL_VIDEO_DRIVER", "wayland"}},
                                 Choice{{"QT_QPA_PLATFORM", "xcb"}})));
 
 }  // namespace

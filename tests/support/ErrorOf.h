@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace orvan::testing {
@@ -16,6 +17,18 @@ inline std::string errorOf(const std::function<void()>& call) {
         return error.what();
     }
     return "(no failure)";
+}
+
+// The kind of the MirrorError a call threw; nothing when it threw another error or returned.
+template <typename Error>
+std::optional<typename Error::Kind> errorKindOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const Error& error) {
+        return error.kind();
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
 }
 
 }  // namespace orvan::testing

@@ -39,7 +39,11 @@ public:
     }
 
     void setBehaviour(const std::string& behaviour) {
-        std::ofstream(folder_ / "scrcpy") << "#!/bin/sh\nhere=$(dirname \"$0\")\necho \"$$ $*\" >> \"$here/runs\"\n"
+        // `--version` answers with the folder's "version" file (3.3.4 without one) and is no run.
+        std::ofstream(folder_ / "scrcpy") << "#!/bin/sh\nhere=$(dirname \"$0\")\n"
+                                             "if [ \"$1\" = --version ]; then echo \"scrcpy $(cat \"$here/version\" "
+                                             "2>/dev/null || echo 3.3.4) <https://github.com/Genymobile/scrcpy>\"; exit 0; fi\n"
+                                             "echo \"$$ $*\" >> \"$here/runs\"\n"
                                              "env > \"$here/env.$$\"\n"
                                              "echo $$ > \"$here/pid.tmp\" && mv \"$here/pid.tmp\" \"$here/pid\"\n"
                                           << behaviour << "\n";
@@ -47,6 +51,8 @@ public:
     }
 
     ToolLocation tools() const { return ToolLocation::inToolFolder(folder_.path()); }
+    // What `scrcpy --version` states from now on ("" for a client that names none).
+    void setVersion(const std::string& version) const { std::ofstream(folder_ / "version") << version; }
     const std::filesystem::path& path() const { return folder_.path(); }
 
     std::vector<std::string> runs() const {

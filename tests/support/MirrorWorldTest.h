@@ -32,8 +32,12 @@ protected:
         options.privatePort = world->privateServerPort();
         options.windows = std::make_shared<FakeWindowSystem>();
         options.mainQueue = main;
+        configure(options);
         service = std::make_unique<MirrorService>(std::move(options));
     }
+
+    // A fixture's own tools, display or window list, before the service is made.
+    virtual void configure(MirrorServiceOptions&) {}
 
     // Stops every window; a stand-in still running afterwards fails the test.
     void TearDown() override {

@@ -18,7 +18,10 @@ OutputChannel::OutputChannel(StopSignals& signals) : signals_(signals) {}
 bool OutputChannel::line(std::string_view text) {
     std::string data(text);
     data += '\n';
-    return writeAll(data);
+    // Like the real clients from 2.0 on: errors and warnings on stderr, the rest on stdout.
+    const bool problem = text.starts_with("ERROR") || text.starts_with("WARN") || text.starts_with("[server] ERROR") ||
+                         text.starts_with("java.");
+    return writeAll(data, problem ? STDERR_FILENO : STDOUT_FILENO);
 }
 
 bool OutputChannel::flood(std::uint64_t bytes) {
@@ -35,7 +38,7 @@ bool OutputChannel::flood(std::uint64_t bytes) {
             chunk.append(text, static_cast<std::size_t>(length));
         }
         chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), bytes)));
-        if (!writeAll(chunk)) return false;
+        if (!writeAll(chunk, STDOUT_FILENO)) return false;
         bytes -= chunk.size();
     }
     return true;
@@ -51,10 +54,10 @@ void OutputChannel::close() {
     open_ = false;
 }
 
-bool OutputChannel::writeAll(std::string_view data) {
+bool OutputChannel::writeAll(std::string_view data, int fd) {
     while (!data.empty()) {
         if (!open_) return true;
-        pollfd fds[] = {{STDOUT_FILENO, POLLOUT, 0}, {signals_.fd(), POLLIN, 0}};
+        pollfd fds[] = {{fd, POLLOUT, 0}, {signals_.fd(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -66,7 +69,7 @@ bool OutputChannel::writeAll(std::string_view data) {
         }
         // A pipe that polls writable has room for at least one page, so this does not block.
         const auto size = std::min<std::size_t>(data.size(), 4096);
-        const auto written = ::write(STDOUT_FILENO, data.data(), size);
+        const auto written = ::write(fd, data.data(), size);
         if (written < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
             open_ = false;  // EPIPE and friends: the reader is gone

@@ -14,7 +14,8 @@ class OutputChannel {
 public:
     explicit OutputChannel(StopSignals& signals);
 
-    // Writes a whole line (a newline is added). False when a stop signal cut it short.
+    // Writes a whole line (a newline is added): ERROR and WARN lines to standard error, the
+    // rest to standard output. False when a stop signal cut it short.
     bool line(std::string_view text);
     // Writes `bytes` bytes of log-like lines. False when a stop signal cut it short.
     bool flood(std::uint64_t bytes);
@@ -22,7 +23,7 @@ public:
     void close();
 
 private:
-    bool writeAll(std::string_view data);
+    bool writeAll(std::string_view data, int fd);
 
     StopSignals& signals_;
     bool open_ = true;

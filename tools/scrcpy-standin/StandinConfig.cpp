@@ -263,4 +263,10 @@ std::uint64_t floodBytesFor(const Behaviour& behaviour, Mode mode) {
     return mode == Mode::flood ? defaultFloodBytes : 0;
 }
 
+std::string versionBanner(const Environment& environment) {
+    const auto found = environment.find("ORVAN_STANDIN_VERSION");
+    const std::string version = found == environment.end() || found->second.empty() ? "3.3.4" : found->second;
+    return "scrcpy " + version + " <https://github.com/Genymobile/scrcpy>";
+}
+
 }  // namespace orvan::standin

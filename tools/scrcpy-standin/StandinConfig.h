@@ -84,6 +84,9 @@ struct Behaviour {
 };
 
 Environment environmentFrom(char** envp);
+// The first line of everything a client prints: "scrcpy <version> <https://…>", the version
+// from ORVAN_STANDIN_VERSION (default 3.3.4).
+std::string versionBanner(const Environment& environment);
 ScrcpyOptions parseScrcpyArguments(const std::vector<std::string>& arguments);
 Behaviour parseBehaviour(const Environment& environment);
 

@@ -39,7 +39,7 @@ int StandinRun::execute() {
                          {"cwd", currentDirectory()},
                          {"mode", modeName(mode)},
                          {"run", runIndex}});
-    out_.line("scrcpy 2.1 <test stand-in>");
+    out_.line(versionBanner(environment_));
 
     // The real client reports a missing server file before it touches the device.
     if (const auto it = environment_.find("SCRCPY_SERVER_PATH"); it != environment_.end()) {
@@ -77,8 +77,8 @@ int StandinRun::checkDevice() {
         out_.line("INFO: ADB device found: " + target + " (device)");
         return -1;
     }
-    // Pass adb's own words through ("error: device offline", "error: device '…' not found"):
-    // they are what the app's failure summary and transport recovery look at.
+    // Pass adb's own words through ("error: device offline", "error: device '…' not found"),
+    // then say what the real clients say of such a device.
     std::string_view text = result.output;
     while (!text.empty()) {
         const auto newline = text.find('\n');
@@ -88,7 +88,14 @@ int StandinRun::checkDevice() {
         if (newline == std::string_view::npos) break;
         text.remove_prefix(newline + 1);
     }
-    out_.line("ERROR: Could not find ADB device " + target);
+    const std::string words = result.output;
+    if (words.find("unauthorized") != std::string::npos)
+        out_.line("ERROR: Device is unauthorized:");
+    else if (words.find("offline") != std::string::npos)
+        out_.line("ERROR: Device could not be connected (state=offline)");
+    else
+        out_.line("ERROR: Could not find ADB device " + target + ":");
+    out_.line("ERROR: Server connection failed");
     log_.write("exit", {{"status", 1}, {"reason", "target not in state device"}});
     return 1;
 }

@@ -9,12 +9,16 @@
 //   - reads ADB (the adb to run; "adb" from PATH when unset) and passes ADB_SERVER_SOCKET on to
 //     it; fails with "ERROR: Server not found: <path>" when SCRCPY_SERVER_PATH names no file;
 //   - runs `$ADB -s <serial> get-state`; unless that prints "device" it passes adb's output
-//     through, prints "ERROR: Could not find ADB device <serial>" and exits 1;
+//     through and ends as described below;
+//   - prints the banner "scrcpy <ORVAN_STANDIN_VERSION, default 3.3.4> <https://…>" first,
+//     INFO lines on stdout and ERROR/WARN lines on stderr, as the real clients from 2.0 on do;
 //   - after the delay prints "INFO: Texture: 1280x720" and, when DISPLAY is set and the X
 //     server answers, maps a top-level window carrying _NET_WM_PID = its pid;
 //   - keeps running until SIGTERM, SIGINT or SIGHUP, or until the window manager closes the
 //     window; then exits 0.
-// Everything is written to standard output (the app reads stdout and stderr through one pipe).
+// A target not in state "device" ends like a real client: adb's words, then "Device is
+// unauthorized:", "Device could not be connected (state=offline)" or "Could not find ADB device
+// <serial>:", then "ERROR: Server connection failed", exit 1.
 //
 // Test controls (environment):
 //   ORVAN_STANDIN_MODE         what this run does after the adb check (default ready):
@@ -78,7 +82,8 @@ int main(int argc, char** argv) {
     try {
         const auto options = parseScrcpyArguments({arguments.begin() + 1, arguments.end()});
         if (options.showVersion) {
-            std::puts("scrcpy 2.1 <test stand-in>");
+            std::printf("%s\n\nDependencies (compiled / linked):\n - none: a test stand-in\n",
+                        versionBanner(environmentFrom(environ)).c_str());
             return 0;
         }
         if (options.showHelp) {
