@@ -3,6 +3,8 @@
 // by the end-to-end tests that run them (DeviceDiscoveryE2eTest, MirrorE2eTest, MediaE2eTest).
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "support/AdbWorld.h"
 
 namespace orvan::testing {
@@ -40,6 +42,27 @@ TEST_F(SimGlasses, UnknownKeyIsUnauthorizedUntilTheUserAccepts) {
     // The media browser tells a missing folder by this text.
     const CommandResult missing = shell(glasses.wifiSerial(), {"ls", "-la", "/sdcard/Pictures/album/"});
     EXPECT_EQ(missing.out, "ls: /sdcard/Pictures/album/: No such file or directory\n");
+}
+
+// What the real clients cannot show: a server start the glasses refuse before any socket.
+TEST_F(SimGlasses, ScrcpyServerStartFailsWithoutItsFileOrWithAReverseTunnel) {
+    SimulatedGlasses& glasses = world_->startConnectedGlasses({.media = false});
+    const std::string jar = "/data/local/tmp/scrcpy-server.jar";
+    auto start = [&](const std::string& tunnel) {
+        return shell(glasses.wifiSerial(), {"CLASSPATH=" + jar, "app_process", "/", "com.genymobile.scrcpy.Server",
+                                            "3.3.4", "scid=0badcafe", "tunnel_forward=" + tunnel});
+    };
+    const CommandResult missing = start("true");
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.out.find("ClassNotFoundException"), std::string::npos) << missing.out;
+
+    const auto local = world_->root() / "server.jar";
+    std::ofstream(local) << "server";
+    ASSERT_EQ(world_->adb({"-s", glasses.wifiSerial(), "push", local.string(), jar}).exitCode, 0);
+    const CommandResult reverse = start("false");
+    EXPECT_EQ(reverse.exitCode, 1);
+    EXPECT_NE(reverse.out.find("tunnel_forward=true"), std::string::npos) << reverse.out;
+    EXPECT_TRUE(std::filesystem::exists(glasses.hostPath(jar)));  // only a started server deletes it
 }
 
 }  // namespace

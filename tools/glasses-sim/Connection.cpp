@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "glasses-sim/Glasses.h"
+#include "glasses-sim/ScrcpyServer.h"
 #include "glasses-sim/ShellProtocol.h"
 #include "glasses-sim/SyncService.h"
 
@@ -279,7 +280,11 @@ void Connection::onOpen(const AdbMessage& message) {
         log("stalled: no answer to OPEN " + service);
         return;
     }
-    if (!glasses_.acceptsService(service)) {
+    // A scrcpy client's socket goes to the server listening on that abstract name; the role is
+    // fixed here, in arrival order, before any service thread runs.
+    std::optional<ScrcpyServer::Socket> scrcpySocket;
+    if (service.starts_with("localabstract:")) scrcpySocket = glasses_.scrcpy().connect(service.substr(14));
+    if (!scrcpySocket && !glasses_.acceptsService(service)) {
         log("refused service " + service);
         send(kClse, 0, message.arg0, {});
         return;
@@ -301,8 +306,11 @@ void Connection::onOpen(const AdbMessage& message) {
         ++runningServices_;
     }
     send(kOkay, stream->localId(), stream->remoteId(), {});
-    std::thread([self = shared_from_this(), stream, service] {
-        self->runService(stream, service);
+    std::thread([self = shared_from_this(), stream, service, scrcpySocket] {
+        if (scrcpySocket)
+            scrcpySocket->session->serveSocket(scrcpySocket->claim, stream);
+        else
+            self->runService(stream, service);
         self->serviceEnded(stream);
     }).detach();
 }
@@ -317,6 +325,10 @@ void Connection::serviceEnded(const std::shared_ptr<Stream>& stream) {
 
 void Connection::runService(const std::shared_ptr<Stream>& stream, const std::string& service) {
     if (const auto shell = parseShellService(service)) {
+        if (const auto scrcpy = parseScrcpyServerCommand(shell->command)) {
+            glasses_.scrcpy().run(*scrcpy, *stream, shell->v2 && !shell->exec, glasses_.storage());
+            return;
+        }
         const ShellResult result = glasses_.runShell(shell->command);
         if (result.hang) {
             stream->waitForHostClose();

@@ -19,6 +19,12 @@ Glasses::Glasses(GlassesConfig config, Log& log, Scheduler& scheduler)
     : config_(std::move(config)),
       log_(log),
       scheduler_(scheduler),
+      scrcpy_(config_.model, config_.videoWidth, config_.videoHeight,
+              {[this](const std::string& text) { this->log(text); },
+               [this](nlohmann::json json) {
+                   json["event"] = "scrcpy-session";
+                   event(std::move(json));
+               }}),
       auth_(config_.auth),
       acceptAfterSeconds_(config_.acceptAfterSeconds),
       ssid_(config_.ssid),
@@ -493,6 +499,7 @@ nlohmann::json Glasses::describe() const {
     json["stalled"] = stalled_.load();
     json["vanished"] = vanished_.load();
     json["replyDelayMs"] = replyDelayMs_.load();
+    json["scrcpy"] = scrcpy_.describe();
     return json;
 }
 

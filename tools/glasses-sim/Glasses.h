@@ -16,6 +16,7 @@
 #include "glasses-sim/GlassesConfig.h"
 #include "glasses-sim/Log.h"
 #include "glasses-sim/Scheduler.h"
+#include "glasses-sim/ScrcpyServer.h"
 #include "glasses-sim/ShellCommands.h"
 
 namespace orvan::sim {
@@ -40,6 +41,7 @@ public:
     const GlassesConfig& config() const { return config_; }
     const std::string& name() const { return config_.name; }
     const DeviceStorage& storage() const { return *storage_; }
+    ScrcpyServer& scrcpy() { return scrcpy_; }
     nlohmann::json describe() const;
 
     // --- used by connections ---
@@ -96,6 +98,7 @@ private:
     Log& log_;
     Scheduler& scheduler_;
     std::unique_ptr<DeviceStorage> storage_;
+    ScrcpyServer scrcpy_;
 
     std::atomic<bool> silent_{false};
     std::atomic<bool> stalled_{false};

@@ -1,7 +1,9 @@
 #include "glasses-sim/GlassesConfig.h"
 
 #include <nlohmann/json.hpp>
+#include <cstdio>
 #include <set>
+#include <tuple>
 #include <stdexcept>
 
 namespace orvan::sim {
@@ -44,6 +46,16 @@ std::string authModeName(AuthMode mode) {
             return "hold";
     }
     return "?";
+}
+
+std::pair<int, int> parseVideoSize(const std::string& text) {
+    int width = 0, height = 0;
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%dx%d%c", &width, &height, &tail) != 2 || width < 16 || height < 16 ||
+        width > 4096 || height > 4096 || width % 2 != 0 || height % 2 != 0) {
+        throw std::invalid_argument("video size must be WxH with even sides from 16 to 4096: " + text);
+    }
+    return {width, height};
 }
 
 ShellOverride parseShellOverride(const nlohmann::json& json, std::string& command) {
@@ -96,6 +108,7 @@ GlassesConfig parseGlassesConfig(const nlohmann::json& json) {
                                                 "bulkFolder",
                                                 "bulkCount",
                                                 "rebootSeconds",
+                                                "videoSize",
                                                 "shell"};
     for (const auto& [key, value] : json.items()) {
         if (!known.count(key)) throw std::invalid_argument("unknown configuration key: " + key);
@@ -148,6 +161,9 @@ GlassesConfig parseGlassesConfig(const nlohmann::json& json) {
         take(json, "bulkFolder", config.bulkFolder);
         take(json, "bulkCount", config.bulkCount);
         take(json, "rebootSeconds", config.rebootSeconds);
+        if (json.contains("videoSize")) {
+            std::tie(config.videoWidth, config.videoHeight) = parseVideoSize(json.at("videoSize").get<std::string>());
+        }
         if (json.contains("shell")) {
             for (const auto& entry : json.at("shell")) {
                 std::string command;

@@ -70,12 +70,17 @@ struct GlassesConfig {
     int bulkCount = 2000;
 
     int rebootSeconds = 2;
+    // The display the scrcpy server streams (key "videoSize", "WxH", even numbers).
+    int videoWidth = 720;
+    int videoHeight = 720;
     std::map<std::string, ShellOverride> shellOverrides;
 };
 
 // Reads a configuration object; unknown keys are an error so that typos in tests show up.
 // Throws std::invalid_argument with the reason.
 GlassesConfig parseGlassesConfig(const nlohmann::json& json);
+// "WxH" with even sides from 16 to 4096 (what the encoder and the clients take).
+std::pair<int, int> parseVideoSize(const std::string& text);
 ShellOverride parseShellOverride(const nlohmann::json& json, std::string& command);
 
 }  // namespace orvan::sim

@@ -166,6 +166,7 @@ std::string makeHeic(int seed) {
 void prepareStorageRoot(const std::string& hostRoot) {
     namespace fs = std::filesystem;
     fs::create_directories(fs::path(hostRoot) / "storage/emulated/0");
+    fs::create_directories(fs::path(hostRoot) / "data/local/tmp");  // where scrcpy pushes its server
     const fs::path link = fs::path(hostRoot) / "sdcard";
     std::error_code error;
     if (!fs::is_symlink(fs::symlink_status(link, error))) {

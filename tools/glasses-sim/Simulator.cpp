@@ -55,7 +55,8 @@ constexpr const char* kHelp =
     "trust <dev> <adbkey.pub> | untrust <dev> | wireless <dev> on|off [port] | usb <dev> plug|unplug | "
     "rm <dev> <path> | mv <dev> <from> <to> | mkfile <dev> <path> <bytes> | shell-set <dev> <json> | "
     "shell-clear <dev> [command] | scan <dev> [key=value...] -- <payload> | "
-    "scan-png <dev> [key=value...] <png> | quit";
+    "scan-png <dev> [key=value...] <png> | scrcpy-size <dev> <WxH> | scrcpy-mismatch <dev> <version>|off | "
+    "quit";
 
 }  // namespace
 
@@ -275,6 +276,16 @@ std::string Simulator::execute(const std::string& line) {
             const std::string rest = restAfterWords(line, 2);
             g.clearShellOverrides(rest.empty() ? std::nullopt : std::optional<std::string>(rest));
             return "ok {}";
+        }
+        if (command == "scrcpy-size") {
+            const auto [width, height] = parseVideoSize(arg(w, 2, "WxH"));
+            g.scrcpy().setVideoSize(width, height);
+            return okStatus();
+        }
+        if (command == "scrcpy-mismatch") {
+            const std::string& version = arg(w, 2, "server version or off");
+            g.scrcpy().setMismatch(version == "off" ? std::nullopt : std::optional<std::string>(version));
+            return okStatus();
         }
         if (command == "scan") {
             if (payload.empty()) throw std::invalid_argument("scan needs ' -- <payload>'");

@@ -1,5 +1,6 @@
 #include "glasses-sim/Stream.h"
 
+#include <functional>
 #include <utility>
 
 #include "glasses-sim/AdbMessage.h"
@@ -33,9 +34,32 @@ void Stream::onHostOkay() {
 }
 
 void Stream::onHostClose() {
+    std::function<void()> listener;
+    {
+        std::lock_guard lock(mutex_);
+        if (hostClosed_) return;
+        hostClosed_ = true;
+        listener = std::move(hostCloseListener_);
+        changed_.notify_all();
+    }
+    if (listener) listener();
+}
+
+void Stream::cancel() {
     std::lock_guard lock(mutex_);
-    hostClosed_ = true;
+    cancelled_ = true;
     changed_.notify_all();
+}
+
+void Stream::setHostCloseListener(std::function<void()> listener) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!hostClosed_) {
+            hostCloseListener_ = std::move(listener);
+            return;
+        }
+    }
+    listener();  // closed before anyone listened
 }
 
 bool Stream::closedByHost() const {
@@ -47,8 +71,8 @@ bool Stream::read(std::string& out) {
     bool ack = false;
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return !inbox_.empty() || hostClosed_; });
-        if (inbox_.empty()) return false;
+        changed_.wait(lock, [&] { return !inbox_.empty() || hostClosed_ || cancelled_; });
+        if (inbox_.empty() || cancelled_) return false;
         out.append(inbox_);
         inbox_.clear();
         ack = std::exchange(okayOwed_, false);
@@ -62,8 +86,8 @@ bool Stream::write(std::string_view bytes) {
         const std::string_view chunk = bytes.substr(0, maxPayload_);
         {
             std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return peerReady_ || hostClosed_; });
-            if (hostClosed_) return false;
+            changed_.wait(lock, [&] { return peerReady_ || hostClosed_ || cancelled_; });
+            if (hostClosed_ || cancelled_) return false;
             peerReady_ = false;
         }
         if (!send_(kWrte, localId_, remoteId_, chunk)) return false;
@@ -74,12 +98,12 @@ bool Stream::write(std::string_view bytes) {
 
 bool Stream::sleepFor(std::chrono::milliseconds duration) {
     std::unique_lock lock(mutex_);
-    return !changed_.wait_for(lock, duration, [&] { return hostClosed_; });
+    return !changed_.wait_for(lock, duration, [&] { return hostClosed_ || cancelled_; });
 }
 
 void Stream::waitForHostClose() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return hostClosed_; });
+    changed_.wait(lock, [&] { return hostClosed_ || cancelled_; });
 }
 
 void Stream::finish() {

@@ -37,6 +37,11 @@ public:
     bool sleepFor(std::chrono::milliseconds duration);
     // Waits until the host closes the stream (a command that never answers).
     void waitForHostClose();
+    // The device ends the stream on its own (the service behind it went away): blocked reads,
+    // writes and waits return as if the host had closed; finish() then sends the CLSE.
+    void cancel();
+    // Called once, from the connection's reader, when the host closes the stream.
+    void setHostCloseListener(std::function<void()> listener);
     // The service is done: send CLSE unless the host closed first (a CLSE is never answered).
     void finish();
     bool closedByHost() const;
@@ -52,6 +57,8 @@ private:
     std::condition_variable changed_;
     std::string inbox_;
     bool hostClosed_ = false;
+    bool cancelled_ = false;
+    std::function<void()> hostCloseListener_;
     bool finished_ = false;
     bool peerReady_ = true;  // the accepted OPEN counts as the host being ready for one WRTE
     bool okayOwed_ = false;
