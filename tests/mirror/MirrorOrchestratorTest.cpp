@@ -70,6 +70,7 @@ protected:
                                std::make_shared<FakeWindowSystem>(),
                                [] { return FiniteRun{}; },  // no leftover windows
                                main,
+                               {},
                                {}});
     DeviceDiscovery discovery{rig.runner, rig.tools};
     MirrorTargets targets;

@@ -41,7 +41,7 @@ protected:
     ScrcpyLauncher& launcher(FakeScrcpyFolder& folder, Clock* clock = &SystemClock::shared()) {
         log_.attach(*sink_);
         launcher_ = ScrcpyLauncher::create(ScrcpyLauncherSettings{
-            folder.tools(), 15998, sink_, clock, windows_, [this] { return processList_(); }, main_, {}});
+            folder.tools(), 15998, sink_, clock, windows_, [this] { return processList_(); }, main_, {}, {}});
         return *launcher_;
     }
 
