@@ -289,6 +289,9 @@ void AppDelegate::setUpScanPage(const Options& options) {
             return currentLanIPv4Address([cache] { return cache->get(); });
         };
     }
+    hooks.onDisableSessionChanged = [self](const std::string& newId) {
+        if (self) self->scanSession_->disableSessionChanged(newId);
+    };
     hooks.savedWifiNames = [credentials = wifiCredentials_] { return credentials->savedSsids(); };
     hooks.savedWifiProfile = [credentials = wifiCredentials_](const std::string& ssid) {
         std::optional<WirelessAdbWifiProfile> profile;

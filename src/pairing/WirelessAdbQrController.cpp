@@ -26,6 +26,11 @@ WirelessAdbQrController::~WirelessAdbQrController() {
     stop();
 }
 
+void WirelessAdbQrController::renewDisableSession() {
+    disableSessionId_ = makeSessionId();
+    if (hooks_.onDisableSessionChanged) hooks_.onDisableSessionChanged(disableSessionId_);
+}
+
 void WirelessAdbQrController::log(const std::string& line) const {
     if (hooks_.onLog) hooks_.onLog(line);
 }
@@ -40,7 +45,7 @@ void WirelessAdbQrController::refreshEnableQr() {
     isShowingDisableQr_ = false;
     std::string old = std::exchange(sessionId_, makeSessionId());
     if (hooks_.onSessionChanged) hooks_.onSessionChanged(old, sessionId_);
-    disableSessionId_ = makeSessionId();
+    renewDisableSession();
     enableQrImage_.reset();
     activeWifiProfile_.reset();
     page_.showQrImage(std::nullopt);
@@ -155,7 +160,7 @@ void WirelessAdbQrController::regenerateEnableQrImage(const std::string& callbac
 
 QrModuleBitmap WirelessAdbQrController::makeDisableQrImage() {
     if (!activeCallbackUrl_) throw MirrorError::message("无线 ADB 回调服务未就绪，请先重新生成二维码。");
-    disableSessionId_ = makeSessionId();
+    renewDisableSession();
     auto payload = makeWirelessAdbPayload(kDisableWirelessAdbPayload, disableSessionId_, *activeCallbackUrl_,
                                           kWirelessAdbPort, std::nullopt);
     auto image = qrImage(payload, kQrScale);
@@ -167,7 +172,7 @@ QrModuleBitmap WirelessAdbQrController::makeDisableQrImage() {
 void WirelessAdbQrController::toggleDisableQrMode() {
     userActed();
     if (!isShowingDisableQr_) return showDisableQrMode();
-    disableSessionId_ = makeSessionId();
+    renewDisableSession();
     isShowingDisableQr_ = false;
     configureEnableQrMode();
     page_.showQrImage(enableQrImage_);
@@ -200,13 +205,13 @@ void WirelessAdbQrController::completeDisableQr() {
             log(std::string("无线 ADB 关闭成功，但开启二维码重新生成失败：") + error.what());
             return;
         }
-        disableSessionId_ = makeSessionId();
+        renewDisableSession();
         isShowingDisableQr_ = false;
         configureEnableQrMode();
         page_.showStatusState("无线 ADB 已关闭", "可继续扫描二维码开启新的无线投屏。", StatusColor::normal);
         return;
     }
-    disableSessionId_ = makeSessionId();
+    renewDisableSession();
     isShowingDisableQr_ = false;
     configureEnableQrMode();
     showWaitingState();

@@ -87,6 +87,8 @@ struct WirelessAdbQrHooks {
     std::function<void(const std::string&)> onLog;
     WirelessAdbCallbackServer::Callback onCallback;
     std::function<void(const std::string& oldId, const std::string& newId)> onSessionChanged;
+    // Every new disable session id (main thread).
+    std::function<void(const std::string& newId)> onDisableSessionChanged;
     // The three providers may block (keyring, Wi-Fi tools): they are called off the main thread.
     std::function<std::optional<WirelessAdbWifiProfile>()> wifiProfileProvider;
     std::function<std::optional<std::string>()> wifiNameProvider;
@@ -207,6 +209,7 @@ private:
     void userActed() { passwordNotice_.reset(); }
     void onMain(std::function<void(WirelessAdbQrController&)> work);
     void log(const std::string& line) const;
+    void renewDisableSession();
 
     MainQueue& main_;
     WirelessAdbQrPage& page_;
