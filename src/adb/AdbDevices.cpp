@@ -21,6 +21,15 @@ std::string unusableState(const std::vector<std::string>& tokens) {
     return words.empty() ? tokens[1] : text::joined(words, " ");
 }
 
+constexpr const char* kListingHeader = "List of devices attached";
+
+// `adb devices` puts a tab after the serial; `devices -l` pads with spaces and ends the line with
+// the transport id. Anything else (a daemon message, garbage) names no transport.
+bool isTransportLine(const std::string& line, const std::vector<std::string>& tokens) {
+    if (line.find('\t') != std::string::npos) return true;
+    return tokens.back().starts_with("transport_id:");
+}
+
 }  // namespace
 
 std::optional<std::string> AdbDevices::primaryWirelessIp() const {
@@ -46,21 +55,36 @@ std::vector<ConnectedAdbDevice> AdbDevices::connectedDevices() const {
     return devices;
 }
 
-AdbDevices parseAdbDevices(const std::string& output) {
-    AdbDevices devices;
+std::vector<ListedTransport> listedTransports(const std::string& output) {
     std::vector<std::string> lines;
     // splitLines also ends a line at "\r", so CRLF output leaves no "\r" on the state word.
     for (auto& line : text::splitLines(output))
         if (!line.empty()) lines.push_back(std::move(line));
-    if (lines.size() < 2) return devices;
-    for (size_t i = 1; i < lines.size(); ++i) {
+    // The client's own messages ("* daemon started successfully") come before the header.
+    size_t first = 1;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].starts_with(kListingHeader)) {
+            first = i + 1;
+            break;
+        }
+    }
+    std::vector<ListedTransport> transports;
+    for (size_t i = first; i < lines.size(); ++i) {
         auto tokens = text::splitFields(lines[i]);
-        if (tokens.size() < 2) continue;
-        if (tokens[1] != "device") {
-            devices.unusable.push_back({tokens[0], unusableState(tokens)});
+        if (tokens.size() < 2 || !isTransportLine(lines[i], tokens)) continue;
+        transports.push_back({tokens[0], tokens[1] == "device" ? tokens[1] : unusableState(tokens)});
+    }
+    return transports;
+}
+
+AdbDevices parseAdbDevices(const std::string& output) {
+    AdbDevices devices;
+    for (auto& transport : listedTransports(output)) {
+        if (transport.state != "device") {
+            devices.unusable.push_back({std::move(transport.serial), std::move(transport.state)});
             continue;
         }
-        (isWirelessSerial(tokens[0]) ? devices.wireless : devices.usb).push_back(tokens[0]);
+        (isWirelessSerial(transport.serial) ? devices.wireless : devices.usb).push_back(std::move(transport.serial));
     }
     return devices;
 }

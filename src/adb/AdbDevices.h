@@ -38,9 +38,19 @@ struct AdbDevices {
     std::vector<ConnectedAdbDevice> connectedDevices() const;
 };
 
-// Parses `adb devices` (and `devices -l`) output. The first line is taken for the header
-// whatever it says; only lines in state "device" count. Never fails: noise lines (daemon
-// start-up messages, garbage, CRLF ends) are simply not device lines.
+// One transport line of a listing: its serial and state ("device", "offline", "no permissions", ...).
+struct ListedTransport {
+    std::string serial;
+    std::string state;
+};
+
+// The transport lines of `adb devices` (and `devices -l`) output: the lines after the header
+// "List of devices attached" (after the first line when there is no such header) that have a
+// tab after the serial or end with the transport id. Never fails: noise lines (daemon start-up
+// messages, garbage, CRLF ends) are simply not transport lines.
+std::vector<ListedTransport> listedTransports(const std::string& output);
+
+// The listing's transports: those in state "device" are devices, the others are unusable.
 AdbDevices parseAdbDevices(const std::string& output);
 
 // The USB entry of `devices` that is the same glasses as `target`: the first one sharing a

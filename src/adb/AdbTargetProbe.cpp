@@ -2,20 +2,14 @@
 
 #include <exception>
 
+#include "adb/AdbDevices.h"
 #include "foundation/Text.h"
 
 namespace orvan {
 
 std::optional<std::string> AdbTargetProbe::stateInListing(const std::string& listing, const std::string& target) {
-    std::vector<std::string> lines;
-    // A stray "\r" from CRLF output would otherwise stick to the state word.
-    for (auto& line : text::splitLines(listing))
-        if (!line.empty()) lines.push_back(std::move(line));
-    if (lines.size() < 2) return std::nullopt;
-    for (size_t i = 1; i < lines.size(); ++i) {
-        auto parts = text::splitFields(lines[i]);
-        if (parts.size() >= 2 && parts[0] == target) return parts[1];
-    }
+    for (auto& transport : listedTransports(listing))
+        if (transport.serial == target) return std::move(transport.state);
     return std::nullopt;
 }
 

@@ -289,6 +289,23 @@ void AppDelegate::setUpScanPage(const Options& options) {
             return currentLanIPv4Address([cache] { return cache->get(); });
         };
     }
+    hooks.onDisableSessionChanged = [self](const std::string& newId) {
+        if (self) self->scanSession_->disableSessionChanged(newId);
+    };
+    hooks.savedWifiNames = [credentials = wifiCredentials_] { return credentials->savedSsids(); };
+    hooks.savedWifiProfile = [credentials = wifiCredentials_](const std::string& ssid) {
+        std::optional<WirelessAdbWifiProfile> profile;
+        try {
+            profile = credentials->profile(ssid);
+        } catch (const WirelessAdbWifiCredentialError&) {
+            return profile;  // the page says it could not be read
+        }
+        if (profile) credentials->noteUsed(ssid);
+        return profile;
+    };
+    hooks.onConfigureWifi = [self] {
+        if (self) self->showWifiSetup();
+    };
     hooks.onRequestWifiAuthorization = [self] {
         if (self) self->wifiAuthorization_->requestFromFailure();
     };
@@ -348,7 +365,10 @@ void AppDelegate::setUpScanPage(const Options& options) {
                     return currentLanIPv4Address([names] { return names; });
                 }},
         ComputerNetworkWatcher::Hooks{
-            .showWifiName = {},
+            .showWifiName =
+                [self](const std::string& name) {
+                    if (self) self->manualPage_->showComputerWifiName(name);
+                },
             .networkChanged =
                 [self] {
                     if (!self) return;

@@ -10,6 +10,7 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include "foundation/Text.h"
 #include "shell/DeviceTabs.h"
 
 namespace orvan {
@@ -146,7 +147,12 @@ void ManualPage::showStatusRows(const StatusRows& rows) {
     setValue(deviceIdValue_, rows.deviceId);
     setValue(wifiValue_, rows.computerWifi);
     setValue(ipValue_, rows.ip);
-    setValue(statusValue_, rows.status);
+    // The status row wraps and can be selected: a diagnosis keeps its lines (the udev rule stays
+    // a line of its own to copy), each line cleaned as any other value.
+    QStringList lines;
+    for (const auto& line : text::splitLines(rows.status)) lines << qt(singleLine(line));
+    statusValue_->setText(lines.join('\n'));
+    statusValue_->setToolTip(QString());
 }
 
 void ManualPage::setStatus(const std::string& text) { statusValue_->setText(qt(text)); }

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -75,8 +76,18 @@ ScanPage::ScanPage(QWidget* parent) : QWidget(parent) {
     statusDetailLabel_ = new QLabel(statusCard_);
     statusDetailLabel_->setObjectName("statusDetailLabel");
     statusDetailLabel_->setWordWrap(true);
+    // waitingActions: what the user can do while the code waits for the glasses.
+    waitingActions_ = new QWidget(statusCard_);
+    waitingActions_->setObjectName("waitingActions");
+    auto* waitingRow = new QHBoxLayout(waitingActions_);
+    waitingRow->setContentsMargins(0, 0, 0, 0);
+    auto* waitingConfigure = button("手动配置", "configureWifiButton", waitingActions_);
+    waitingRow->addWidget(waitingConfigure);
+    waitingRow->addStretch();
+    waitingActions_->setVisible(false);
     statusLayout->addWidget(statusTitleLabel_);
     statusLayout->addWidget(statusDetailLabel_);
+    statusLayout->addWidget(waitingActions_);
     layout->addWidget(statusCard_, 0, Qt::AlignHCenter);
 
     failureCard_ = card("failureCard", this);
@@ -85,10 +96,37 @@ ScanPage::ScanPage(QWidget* parent) : QWidget(parent) {
     failureLabel_->setObjectName("failureLabel");
     failureLabel_->setWordWrap(true);
     failureLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    wifiAuthorizationButton_ = button("重新授权", "wifiAuthorizationButton", failureCard_);
+    failureActions_ = new QWidget(failureCard_);
+    failureActions_->setObjectName("failureActions");
+    auto* failureRow = new QHBoxLayout(failureActions_);
+    failureRow->setContentsMargins(0, 0, 0, 0);
+    wifiAuthorizationButton_ = button("重新授权", "wifiAuthorizationButton", failureActions_);
+    auto* failureConfigure = button("手动配置", "failureConfigureWifiButton", failureActions_);
+    auto* regenerate = button("重新生成二维码", "regenerateQrButton", failureActions_);
+    failureRow->addWidget(wifiAuthorizationButton_);
+    failureRow->addWidget(failureConfigure);
+    failureRow->addWidget(regenerate);
+    failureRow->addStretch();
     failureLayout->addWidget(failureLabel_);
-    failureLayout->addWidget(wifiAuthorizationButton_, 0, Qt::AlignLeft);
+    failureLayout->addWidget(failureActions_);
     layout->addWidget(failureCard_, 0, Qt::AlignHCenter);
+
+    wifiChoiceCard_ = card("wifiChoiceCard", this);
+    auto* choiceLayout = new QVBoxLayout(wifiChoiceCard_);
+    wifiChoicePromptLabel_ = new QLabel(wifiChoiceCard_);
+    wifiChoicePromptLabel_->setObjectName("wifiChoicePromptLabel");
+    wifiChoicePromptLabel_->setWordWrap(true);
+    savedWifiChooser_ = new QComboBox(wifiChoiceCard_);
+    savedWifiChooser_->setObjectName("savedWifiChooser");
+    auto* useSavedWifi = button("生成二维码", "useSavedWifiButton", wifiChoiceCard_);
+    auto* choiceConfigure = button("手动配置", "choiceConfigureWifiButton", wifiChoiceCard_);
+    auto* choiceRow = new QHBoxLayout;
+    choiceRow->addWidget(savedWifiChooser_, 1);
+    choiceRow->addWidget(useSavedWifi);
+    choiceRow->addWidget(choiceConfigure);
+    choiceLayout->addWidget(wifiChoicePromptLabel_);
+    choiceLayout->addLayout(choiceRow);
+    layout->addWidget(wifiChoiceCard_, 0, Qt::AlignHCenter);
 
     wifiPasswordCard_ = card("wifiPasswordCard", this);
     auto* passwordLayout = new QVBoxLayout(wifiPasswordCard_);
@@ -145,6 +183,16 @@ ScanPage::ScanPage(QWidget* parent) : QWidget(parent) {
     connect(wifiAuthorizationButton_, &QPushButton::clicked, this, [this] {
         forward([](WirelessAdbQrController& c) { c.performFailureAuthorizationAction(); });
     });
+    auto configure = [this] { forward([](WirelessAdbQrController& c) { c.configureWifi(); }); };
+    for (QPushButton* each : {waitingConfigure, failureConfigure, choiceConfigure})
+        connect(each, &QPushButton::clicked, this, configure);
+    connect(regenerate, &QPushButton::clicked, this, [this] {
+        forward([](WirelessAdbQrController& c) { c.regenerateEnableQr(); });
+    });
+    connect(useSavedWifi, &QPushButton::clicked, this, [this] {
+        const std::string ssid = savedWifiChooser_->currentText().toStdString();
+        if (!ssid.empty()) forward([&ssid](WirelessAdbQrController& c) { c.chooseSavedWifi(ssid); });
+    });
     connect(inlineTogglePasswordVisibilityButton_, &QPushButton::clicked, this, [this] {
         forward([](WirelessAdbQrController& c) { c.toggleInlinePasswordVisibility(); });
     });
@@ -162,7 +210,7 @@ QPushButton* ScanPage::button(const QString& title, const QString& objectName, Q
 
 void ScanPage::showCard(QWidget* shown) {
     for (QWidget* each : {static_cast<QWidget*>(statusCard_), static_cast<QWidget*>(failureCard_),
-                          static_cast<QWidget*>(wifiPasswordCard_)})
+                          static_cast<QWidget*>(wifiPasswordCard_), static_cast<QWidget*>(wifiChoiceCard_)})
         each->setVisible(each == shown);
 }
 
@@ -196,7 +244,21 @@ void ScanPage::showStatusState(const std::string& title, const std::string& deta
     statusDetailLabel_->setText(qt(detail));
     statusDetailLabel_->setStyleSheet(detailColor(color));
     statusDetailLabel_->setVisible(!detail.empty());
+    waitingActions_->setVisible(false);
     showCard(statusCard_);
+}
+
+void ScanPage::showWaitingStatus(const std::string& title, const std::string& detail, StatusColor color) {
+    showStatusState(title, detail, color);
+    waitingActions_->setVisible(true);
+}
+
+void ScanPage::showWifiChoiceState(const std::string& prompt, const std::vector<std::string>& names) {
+    wifiChoicePromptLabel_->setText(qt(prompt));
+    savedWifiChooser_->clear();
+    for (const auto& name : names) savedWifiChooser_->addItem(qt(name));
+    savedWifiChooser_->setCurrentIndex(names.empty() ? -1 : 0);
+    showCard(wifiChoiceCard_);
 }
 
 void ScanPage::showFailureState(const std::string& message, const std::optional<AuthorizationButton>& authorization,

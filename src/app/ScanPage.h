@@ -7,6 +7,7 @@
 #include "pairing/WirelessAdbQrController.h"
 
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QHBoxLayout;
 class QLabel;
@@ -32,10 +33,12 @@ public:
                          const std::string& buttonTooltip) override;
     void showQrImage(const std::optional<QrModuleBitmap>& image) override;
     void showStatusState(const std::string& title, const std::string& detail, StatusColor color) override;
+    void showWaitingStatus(const std::string& title, const std::string& detail, StatusColor color) override;
     void showFailureState(const std::string& message, const std::optional<AuthorizationButton>& button,
                           bool isPermanentError) override;
     void showWifiPasswordState(const std::string& prompt) override;
     void setWifiPasswordPrompt(const std::string& prompt) override;
+    void showWifiChoiceState(const std::string& prompt, const std::vector<std::string>& names) override;
     void resetWifiPasswordFields() override;
     void setInlinePasswordVisible(bool visible) override;
     std::string inlineWifiPassword() const override;
@@ -49,6 +52,9 @@ public:
     QLabel* statusTitleLabel() const { return statusTitleLabel_; }
     QLabel* statusDetailLabel() const { return statusDetailLabel_; }
     QLabel* failureLabel() const { return failureLabel_; }
+    QWidget* waitingActions() const { return waitingActions_; }
+    QWidget* failureActions() const { return failureActions_; }
+    QComboBox* savedWifiChooser() const { return savedWifiChooser_; }
     QPushButton* mirrorStopButton(const std::string& id) const;
 
 private:
@@ -73,6 +79,11 @@ private:
     QFrame* failureCard_;
     QLabel* failureLabel_;
     QPushButton* wifiAuthorizationButton_;
+    QWidget* waitingActions_;
+    QWidget* failureActions_;
+    QFrame* wifiChoiceCard_;
+    QLabel* wifiChoicePromptLabel_;
+    QComboBox* savedWifiChooser_;
     QFrame* wifiPasswordCard_;
     QLabel* wifiPasswordPromptLabel_;
     QLineEdit* inlineWifiPasswordField_;

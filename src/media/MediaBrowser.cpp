@@ -24,17 +24,37 @@ std::vector<MediaBrowserItem> MediaBrowser::loadDefaultMedia(const std::string& 
     (*runner_.log())("开始扫描眼镜默认媒体目录...");
     std::vector<MediaBrowserItem> files;
     std::unordered_set<MediaBrowserItem, MediaBrowserItemHash> seen;
+    std::optional<std::string> firstFailure;
+    size_t failures = 0;
     for (const char* directory : kDefaultMediaDirectories) {
-        for (auto& item : loadDirectory(serial, directory)) {
+        auto listing = listDirectory(serial, directory);
+        if (listing.folderFailure) {
+            // One folder the glasses will not list ("Permission denied", "Not a directory")
+            // leaves the others' media to show.
+            (*runner_.log())("无法读取默认媒体目录 " + std::string(directory) + "，已跳过：" + *listing.folderFailure);
+            if (!firstFailure) firstFailure = listing.folderFailure;
+            ++failures;
+            continue;
+        }
+        for (auto& item : listing.items) {
             if (!item.isDirectory && seen.insert(item).second) files.push_back(std::move(item));
         }
     }
+    // Not one folder could be read: that is the glasses' trouble, not seven unreadable folders.
+    if (failures == kDefaultMediaDirectories.size()) throw MirrorError::message(*firstFailure);
     sortMediaItems(files, false);
     return files;
 }
 
 std::vector<MediaBrowserItem> MediaBrowser::loadDirectory(const std::string& serial,
                                                           std::string_view remoteDirectory) const {
+    auto listing = listDirectory(serial, remoteDirectory);
+    if (listing.folderFailure) throw MirrorError::message(*listing.folderFailure);
+    return std::move(listing.items);
+}
+
+MediaBrowser::FolderListing MediaBrowser::listDirectory(const std::string& serial,
+                                                       std::string_view remoteDirectory) const {
     const std::string directory = normalizeRemoteDirectory(remoteDirectory);
     // The trailing slash lists a symbolic link such as /sdcard through to its folder.
     const std::string argument = directory.ends_with('/') ? directory : directory + "/";
@@ -49,9 +69,9 @@ std::vector<MediaBrowserItem> MediaBrowser::loadDirectory(const std::string& ser
         !text::containsIgnoringCase(output, "No such file or directory")) {
         if (isDeviceGone(serial)) throw MirrorError::message(mediaDeviceGoneText(serial));
         const std::string message = text::trimmed(output);
-        throw MirrorError::message(message.empty() ? "命令失败: " + text::joined(result.command, " ") : message);
+        return {{}, message.empty() ? "命令失败: " + text::joined(result.command, " ") : message};
     }
-    return parseDirectoryListing(directory, output);
+    return {parseDirectoryListing(directory, output), std::nullopt};
 }
 
 bool MediaBrowser::isDeviceGone(const std::string& serial) const {

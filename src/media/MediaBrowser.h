@@ -30,7 +30,9 @@ public:
     std::string requireAnyDevice(const std::optional<std::string>& preferredSerial) const;
 
     // The files (no directories) of the seven default folders, duplicates removed, in natural
-    // order by name. A folder that does not exist adds nothing; any other failure fails the scan.
+    // order by name. A folder that does not exist adds nothing; one that cannot be listed is
+    // logged by name and skipped. A lost device, adb's launch error or time-out fails the scan,
+    // as does a failure of every folder.
     std::vector<MediaBrowserItem> loadDefaultMedia(const std::string& serial) const;
 
     // Directories and media files of one folder (normalised first). A missing folder is empty.
@@ -46,6 +48,13 @@ public:
     const AdbRunner& runner() const { return runner_; }
 
 private:
+    // A folder's entries, or the glasses' reason why it cannot be listed (the device still there).
+    struct FolderListing {
+        std::vector<MediaBrowserItem> items;
+        std::optional<std::string> folderFailure;
+    };
+    FolderListing listDirectory(const std::string& serial, std::string_view remoteDirectory) const;
+
     const AdbRunner& runner_;
     const DeviceDiscovery& discovery_;
 };

@@ -89,7 +89,18 @@ MediaExportResult MediaExporter::exportSelectedMedia(const std::string& serial,
                                                      const MediaExportProgress& progress) const {
     if (selected.empty()) throw MirrorError::message("请先选择要导出的照片或视频。");
     const auto& log = *browser_.runner().log();
-    Resolution resolution = resolveSelection(serial, selected);
+    // A name decoded lossily is not the file's name: adb cannot pull it by that name.
+    std::vector<MediaBrowserItem> readable;
+    std::vector<std::string> unreadable;
+    for (const auto& item : selected) {
+        if (item.path.find("\xEF\xBF\xBD") == std::string::npos) {
+            readable.push_back(item);
+        } else {
+            log("文件名含无法识别的字符，无法按名称读取，跳过: " + item.path);
+            unreadable.push_back(item.path);
+        }
+    }
+    Resolution resolution = resolveSelection(serial, readable);
     const int total = static_cast<int>(resolution.pulls.size());
 
     const fs::path exportFolder = createExportFolder(folder, exportFolderName(clock_.wallNow()));
@@ -97,13 +108,29 @@ MediaExportResult MediaExporter::exportSelectedMedia(const std::string& serial,
     // fails, harmlessly); an earlier export's folder is never this one.
     auto removeIfEmpty = [&exportFolder] { removeQuietly(exportFolder); };
     MediaExportResult result;
+    result.skippedUnreadableFiles = uniqueSorted(std::move(unreadable));
+    // What was saved stays said when a later file fails (the export drive went away, say).
+    auto failure = [&](const std::string& name, const std::string& detail) {
+        std::string message;
+        if (result.exportedCount > 0) {
+            message =
+                "已成功导出 " + std::to_string(result.exportedCount) + " 个文件到 " + exportFolder.string() + "。";
+        }
+        removeIfEmpty();
+        return MirrorError::message(message + "导出 " + name + " 失败：" + detail);
+    };
     for (int index = 1; index <= total; ++index) {
         const std::string& remote = resolution.pulls[static_cast<std::size_t>(index - 1)];
         const std::string name = lastPathComponent(remote);
         if (progress) progress(index, total, name);
         log("正在导出 " + std::to_string(index) + "/" + std::to_string(total) + ": " + name);
 
-        const fs::path partial = makePartialFile(exportFolder);
+        fs::path partial;
+        try {
+            partial = makePartialFile(exportFolder);
+        } catch (const MirrorError& error) {
+            throw failure(name, error.what());
+        }
         CommandResult pull;
         try {
             pull = browser_.runner().runAdb(
@@ -117,6 +144,9 @@ MediaExportResult MediaExporter::exportSelectedMedia(const std::string& serial,
         if (pull.status == 0) {
             try {
                 placeWithoutReplacing(partial, exportFolder, name);
+            } catch (const MirrorError& error) {
+                removeQuietly(partial);
+                throw failure(name, error.what());
             } catch (...) {
                 removeQuietly(partial);
                 removeIfEmpty();
@@ -134,13 +164,7 @@ MediaExportResult MediaExporter::exportSelectedMedia(const std::string& serial,
         }
         std::string detail = pull.output.empty() ? "ADB pull 执行失败。" : pull.output;
         if (browser_.isDeviceGone(serial)) detail = mediaDeviceGoneText(serial);
-        std::string message;
-        if (result.exportedCount > 0) {
-            message =
-                "已成功导出 " + std::to_string(result.exportedCount) + " 个文件到 " + exportFolder.string() + "。";
-        }
-        removeIfEmpty();
-        throw MirrorError::message(message + "导出 " + name + " 失败：" + detail);
+        throw failure(name, detail);
     }
 
     result.skippedMissingFiles = uniqueSorted(std::move(resolution.missing));

@@ -19,6 +19,9 @@ struct MediaExportResult {
     std::vector<std::string> skippedMissingFiles;
     // The folder that received the files; absent when nothing was exported.
     std::optional<std::filesystem::path> exportDirectory;
+    // Remote paths skipped because their listed name was not valid UTF-8: the name shown is not
+    // the file's, so adb cannot read it by that name. Unique, ascending.
+    std::vector<std::string> skippedUnreadableFiles{};
 
     bool operator==(const MediaExportResult&) const = default;
 };

@@ -51,14 +51,18 @@ void ComputerNetworkWatcher::apply(const std::optional<std::string>& wifiName,
     // A name read that failed (a Wi-Fi tool that timed out) on an unchanged interface and address
     // says nothing about the network: keep the last identity rather than report a change to "-".
     bool nameUnknown = !wifiName || wifiName->empty();
-    if (nameUnknown && lastIdentity_ && lastLan_ && *lastLan_ == lan) return;
+    const bool sameLan = lastLan_ && *lastLan_ == lan;
+    if (nameUnknown && lastIdentity_ && sameLan) return;
+    // Likewise a name read at last on an unchanged interface and address (the first read at launch
+    // failed): the network is the same, only now it has a name.
+    const bool nameFilledIn = !nameUnknown && sameLan && lastIdentity_ && lastIdentity_->starts_with("-|");
 
     auto previous = lastIdentity_;
     lastIdentity_ = identityText(wifiName, lan);
     lastLan_ = lan;
     cachedWifiName_ = nameUnknown ? "-" : *wifiName;
     if (hooks_.showWifiName) hooks_.showWifiName(cachedWifiName_);
-    if (setBaselineOnly || !previous || *previous == *lastIdentity_) return;
+    if (setBaselineOnly || nameFilledIn || !previous || *previous == *lastIdentity_) return;
     if (hooks_.log) hooks_.log(kChangeLogLine);
     if (hooks_.networkChanged) hooks_.networkChanged();
 }

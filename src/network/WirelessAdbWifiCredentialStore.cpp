@@ -2,14 +2,17 @@
 
 #include "foundation/Text.h"
 #include "platform/LibsecretSecretStore.h"
+#include "platform/Paths.h"
 
 namespace orvan {
 
-WirelessAdbWifiCredentialStore::WirelessAdbWifiCredentialStore(std::shared_ptr<SecretStore> secrets)
-    : secrets_(std::move(secrets)) {}
+WirelessAdbWifiCredentialStore::WirelessAdbWifiCredentialStore(std::shared_ptr<SecretStore> secrets,
+                                                               std::filesystem::path namesFile)
+    : secrets_(std::move(secrets)), savedNames_(std::move(namesFile)) {}
 
 WirelessAdbWifiCredentialStore& WirelessAdbWifiCredentialStore::shared() {
-    static WirelessAdbWifiCredentialStore store(std::make_shared<LibsecretSecretStore>());
+    static WirelessAdbWifiCredentialStore store(std::make_shared<LibsecretSecretStore>(),
+                                                paths::appDataFolder() / "saved-wifi-names.json");
     return store;
 }
 
@@ -48,6 +51,7 @@ void WirelessAdbWifiCredentialStore::save(const WirelessAdbWifiProfile& profile)
     cachedProfiles_[profile.ssid] = profile;
     unavailableSsids_.erase(profile.ssid);
     attemptedSsids_.insert(profile.ssid);
+    savedNames_.noteUsed(profile.ssid);
 }
 
 void WirelessAdbWifiCredentialStore::deletePassword(const std::string& ssid) {
@@ -59,6 +63,7 @@ void WirelessAdbWifiCredentialStore::deletePassword(const std::string& ssid) {
     cachedProfiles_.erase(ssid);
     unavailableSsids_.insert(ssid);
     attemptedSsids_.insert(ssid);
+    savedNames_.forget(ssid);
 }
 
 std::optional<std::string> WirelessAdbWifiCredentialStore::password(const std::string& ssid) {

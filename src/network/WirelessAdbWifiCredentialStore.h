@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "network/SavedWifiNames.h"
 #include "network/WirelessAdbWifiCredentialError.h"
 #include "network/WirelessAdbWifiProfile.h"
 #include "platform/SecretStore.h"
@@ -23,7 +24,9 @@ public:
     static constexpr const char* kService = "com.orvan.mirror.wifi-password";
     static constexpr const char* kLabelPrefix = "Orvan Mirror Wi-Fi：";
 
-    explicit WirelessAdbWifiCredentialStore(std::shared_ptr<SecretStore> secrets);
+    // `namesFile` keeps the list of saved names across runs (none: for this run only).
+    explicit WirelessAdbWifiCredentialStore(std::shared_ptr<SecretStore> secrets,
+                                            std::filesystem::path namesFile = {});
     // The process-wide store over the Secret Service, created on first use.
     static WirelessAdbWifiCredentialStore& shared();
 
@@ -34,6 +37,11 @@ public:
     // Deleting an absent item succeeds.
     void deletePassword(const std::string& ssid);
 
+    // The SSIDs this store saved and did not delete since, the last saved or used first.
+    std::vector<std::string> savedSsids() { return savedNames_.names(); }
+    // A saved profile went into a QR code: its name moves to the front of savedSsids.
+    void noteUsed(const std::string& ssid) { savedNames_.noteUsed(ssid); }
+
     std::optional<std::string> password(const std::string& ssid);
     void savePassword(const std::string& password, const std::string& ssid);
 
@@ -43,6 +51,7 @@ private:
     std::map<std::string, WirelessAdbWifiProfile> cachedProfiles_;
     std::set<std::string> unavailableSsids_;
     std::set<std::string> attemptedSsids_;
+    SavedWifiNames savedNames_;
 };
 
 }  // namespace orvan

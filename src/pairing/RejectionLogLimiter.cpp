@@ -3,8 +3,8 @@
 namespace orvan {
 
 RejectionLogLimiter::RejectionLogLimiter(std::function<void(const std::string&)> log, size_t limit,
-                                         Clock::duration window)
-    : log_(std::move(log)), limit_(limit), window_(window) {}
+                                         Clock::duration window, std::string what)
+    : log_(std::move(log)), limit_(limit), window_(window), what_(std::move(what)) {}
 
 void RejectionLogLimiter::log(const std::string& line, Clock::time_point now) {
     if (!windowStart_ || now - *windowStart_ >= window_) {
@@ -22,7 +22,7 @@ void RejectionLogLimiter::log(const std::string& line, Clock::time_point now) {
 
 void RejectionLogLimiter::flush() {
     if (omitted_ == 0) return;
-    if (log_) log_("无线 ADB 回调拒绝记录过多，已省略 " + std::to_string(omitted_) + " 条。");
+    if (log_) log_(what_ + "过多，已省略 " + std::to_string(omitted_) + " 条。");
     omitted_ = 0;
 }
 

@@ -14,8 +14,9 @@ namespace orvan {
 class RejectionLogLimiter {
 public:
     using Clock = std::chrono::steady_clock;
+    // `what` names the lines in the count: what + "过多，已省略 N 条。".
     RejectionLogLimiter(std::function<void(const std::string&)> log, size_t limit = 20,
-                        Clock::duration window = std::chrono::minutes(1));
+                        Clock::duration window = std::chrono::minutes(1), std::string what = "无线 ADB 回调拒绝记录");
 
     void log(const std::string& line, Clock::time_point now = Clock::now());
     // Writes the count of lines left out, if any.
@@ -25,6 +26,7 @@ private:
     std::function<void(const std::string&)> log_;
     size_t limit_;
     Clock::duration window_;
+    std::string what_;
     std::optional<Clock::time_point> windowStart_;
     size_t passed_ = 0;
     size_t omitted_ = 0;

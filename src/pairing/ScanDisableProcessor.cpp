@@ -4,6 +4,7 @@
 #include <set>
 
 #include "foundation/Text.h"
+#include "pairing/CallbackLogValue.h"
 #include "pairing/ScanSessionCoordinator.h"
 
 namespace orvan {
@@ -42,7 +43,10 @@ void ScanDisableProcessor::processDisableWirelessAdbCallback(const WirelessAdbCa
         return;
     }
     if (callback.status != "DISABLED") {
-        return fail(callback.message.value_or(callback.errorCode.value_or("眼镜返回 " + callback.status)));
+        // The glasses' words go into the log and the status card: one clean, bounded line.
+        if (callback.message) return fail(callbackLogValue(std::string_view(*callback.message)));
+        if (callback.errorCode) return fail(callbackLogValue(std::string_view(*callback.errorCode)));
+        return fail("眼镜返回 " + callbackLogValue(std::string_view(callback.status)));
     }
     const std::string ip = callback.device ? text::trimmed(callback.device->ip) : "";
     const int64_t port = callback.device ? callback.device->adbPort : 0;

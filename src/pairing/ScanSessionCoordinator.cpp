@@ -57,7 +57,26 @@ ConnectedAdbDevice wirelessTargetDevice(const std::string& target, const std::st
 }
 
 ScanSessionCoordinator::ScanSessionCoordinator(MainQueue& mainQueue, ScanSessionHooks hooks)
-    : main_(mainQueue), hooks_(std::move(hooks)) {}
+    : main_(mainQueue),
+      hooks_(std::move(hooks)),
+      foreignLog_([this](const std::string& line) { foreignLines_.push_back(line); }, 20, std::chrono::minutes(1),
+                  "非当前会话的无线 ADB 回调") {}
+
+bool ScanSessionCoordinator::isForeign(const WirelessAdbCallback& callback) const {
+    if (callback.action == "DISABLE") return !book_.isCurrentDisableSession(callback.sessionId);
+    return !book_.isActiveSession(callback.sessionId);
+}
+
+void ScanSessionCoordinator::logForeign(const WirelessAdbCallback& callback) {
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(foreignLogLock_);
+        foreignLog_.log("已忽略非当前会话的无线 ADB 回调: action=" + logValue(callback.action) +
+                        ", status=" + logValue(callback.status) + ", sessionId=" + logValue(callback.sessionId));
+        lines.swap(foreignLines_);
+    }
+    for (const auto& line : lines) log(line);
+}
 
 void ScanSessionCoordinator::log(const std::string& line) const {
     if (hooks_.onLog) hooks_.onLog(line);
@@ -85,6 +104,10 @@ WirelessAdbCallbackResponse ScanSessionCoordinator::handleWirelessAdbCallback(co
             ", connected=" + (state.connected ? "true" : "false") + ", mirrorStatus=" + state.mirrorStatus);
         response.adbConnected = state.connected;
         response.mirrorStatus = state.mirrorStatus;
+        return response;
+    }
+    if (isForeign(callback)) {
+        logForeign(callback);
         return response;
     }
 

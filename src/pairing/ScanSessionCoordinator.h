@@ -8,6 +8,7 @@
 #include "foundation/LogSink.h"
 #include "pairing/WirelessAdbCallback.h"
 #include "pairing/WirelessAdbCallbackBook.h"
+#include "pairing/RejectionLogLimiter.h"
 #include "pairing/WirelessAdbCallbackResponse.h"
 #include "platform/Dispatch.h"
 
@@ -49,6 +50,8 @@ public:
 
     // The scan page's onSessionChanged (main thread).
     void sessionChanged(const std::string& oldId, const std::string& newId);
+    // The scan page's onDisableSessionChanged (main thread).
+    void disableSessionChanged(const std::string& sessionId) { book_.changeDisableSession(sessionId); }
     bool isCurrentReadyEnableCallback(const WirelessAdbCallback& callback) const;
     // Server worker thread: answers at once; any slow work goes to the main queue.
     WirelessAdbCallbackResponse handleWirelessAdbCallback(const WirelessAdbCallback& callback);
@@ -62,10 +65,17 @@ public:
 
 private:
     void log(const std::string& line) const;
+    // A callback of neither the enable session nor the disable code on show: any peer on the LAN
+    // can post those, so they are answered at once, never queued, and logged within a budget.
+    bool isForeign(const WirelessAdbCallback& callback) const;
+    void logForeign(const WirelessAdbCallback& callback);
 
     MainQueue& main_;
     ScanSessionHooks hooks_;
     WirelessAdbCallbackBook book_;
+    std::mutex foreignLogLock_;  // guards the two below; the lines are written after it is released
+    RejectionLogLimiter foreignLog_;
+    std::vector<std::string> foreignLines_;
 };
 
 // "ip:port" of the callback's device; none without a device.

@@ -41,6 +41,16 @@ bool WirelessAdbCallbackBook::isActiveSession(const std::string& sessionId) cons
     return activeSessionId_ == sessionId;
 }
 
+void WirelessAdbCallbackBook::changeDisableSession(const std::string& sessionId) {
+    std::lock_guard lock(mutex_);
+    disableSessionId_ = sessionId;
+}
+
+bool WirelessAdbCallbackBook::isCurrentDisableSession(const std::string& sessionId) const {
+    std::lock_guard lock(mutex_);
+    return !disableSessionId_ || *disableSessionId_ == sessionId;
+}
+
 WirelessAdbCallbackBook::AckState WirelessAdbCallbackBook::ackState(const std::string& key) const {
     std::lock_guard lock(mutex_);
     AckState state;

@@ -32,6 +32,10 @@ public:
     void changeSession(const std::string& sessionId);
     std::string activeSessionId() const;
     bool isActiveSession(const std::string& sessionId) const;
+    // The session of the disable code on show. Until one is told, every disable session counts
+    // as current (the disable processing checks it again).
+    void changeDisableSession(const std::string& sessionId);
+    bool isCurrentDisableSession(const std::string& sessionId) const;
 
     AckState ackState(const std::string& key) const;
     // The decision for a usable READY of `sessionId`. The session is checked again here, because
@@ -55,6 +59,7 @@ private:
     std::set<std::string> connected_;
     std::map<std::string, std::string> statuses_;
     std::string activeSessionId_;
+    std::optional<std::string> disableSessionId_;
 };
 
 }  // namespace orvan

@@ -26,6 +26,11 @@ WirelessAdbQrController::~WirelessAdbQrController() {
     stop();
 }
 
+void WirelessAdbQrController::renewDisableSession() {
+    disableSessionId_ = makeSessionId();
+    if (hooks_.onDisableSessionChanged) hooks_.onDisableSessionChanged(disableSessionId_);
+}
+
 void WirelessAdbQrController::log(const std::string& line) const {
     if (hooks_.onLog) hooks_.onLog(line);
 }
@@ -40,7 +45,7 @@ void WirelessAdbQrController::refreshEnableQr() {
     isShowingDisableQr_ = false;
     std::string old = std::exchange(sessionId_, makeSessionId());
     if (hooks_.onSessionChanged) hooks_.onSessionChanged(old, sessionId_);
-    disableSessionId_ = makeSessionId();
+    renewDisableSession();
     enableQrImage_.reset();
     activeWifiProfile_.reset();
     page_.showQrImage(std::nullopt);
@@ -48,7 +53,7 @@ void WirelessAdbQrController::refreshEnableQr() {
 
     auto address = hooks_.lanAddress ? hooks_.lanAddress() : std::nullopt;
     if (!address) {
-        page_.showStatusState("未获取到局域网 IP", "", StatusColor::error);
+        showFailureState("未获取到局域网 IP", FailureAuthorizationAction::none, false);
         log("无线 ADB 二维码生成失败：无可用局域网 IP。");
         return;
     }
@@ -58,12 +63,13 @@ void WirelessAdbQrController::refreshEnableQr() {
     Dispatch::async(
         [weak = weak_from_this(), token = refreshToken_, address = *address, &main = main_,
          profileProvider = hooks_.wifiProfileProvider, nameProvider = hooks_.wifiNameProvider,
-         securityProvider = hooks_.wifiSecurityTypeProvider] {
+         securityProvider = hooks_.wifiSecurityTypeProvider, savedNames = hooks_.savedWifiNames] {
             WifiReading reading;
             reading.profile = profileProvider ? profileProvider() : std::nullopt;
             reading.wifiName = text::trimmed(nameProvider ? nameProvider().value_or("") : "");
             if (!reading.profile && !reading.wifiName.empty() && securityProvider)
                 reading.securityType = securityProvider();
+            if (!reading.profile && reading.wifiName.empty() && savedNames) reading.savedWifiNames = savedNames();
             main.post([weak, token, address, reading] {
                 if (auto self = weak.lock()) self->finishRefresh(token, address, reading);
             });
@@ -75,8 +81,28 @@ void WirelessAdbQrController::finishRefresh(const std::string& token, const LanI
                                             const WifiReading& reading) {
     if (token != refreshToken_ || isShowingDisableQr_) return;  // a newer refresh or the disable code took over
     currentWifiName_ = reading.wifiName;
-    const auto& profile = reading.profile;
-    if (!profile) return askForMissingProfile(reading.wifiName, reading.securityType);
+    auto profile = reading.profile;
+    // A computer on a cable: the glasses join the network the user chose for them.
+    if (!profile && reading.wifiName.empty()) profile = chosenWifiProfile_;
+    if (profile) return startCallbackServerAndCode(address, *profile, !reading.wifiName.empty());
+    const bool authorizationMissing = hooks_.wifiAuthorizationRequired && hooks_.wifiAuthorizationRequired();
+    if (reading.wifiName.empty() && !authorizationMissing) {
+        if (reading.savedWifiNames.empty()) {
+            showFailureState("电脑未连接 Wi-Fi，也没有已保存的 WiFi 配置。请在“手动配置”中填写眼镜要连接的 WiFi。",
+                             FailureAuthorizationAction::none, false);
+        } else {
+            page_.showWifiChoiceState("选择眼镜要连接的 WiFi", reading.savedWifiNames);
+        }
+        log("电脑未连接 Wi-Fi（网卡 " + address.interfaceName + "，地址 " + address.address + "），已保存的 WiFi 配置 " +
+            std::to_string(reading.savedWifiNames.size()) + " 个。");
+        return;
+    }
+    askForMissingProfile(reading.wifiName, reading.securityType);
+}
+
+void WirelessAdbQrController::startCallbackServerAndCode(const LanInterfaceAddress& address,
+                                                         const WirelessAdbWifiProfile& profile,
+                                                         bool computerHasWifi) {
     try {
         auto server = std::make_unique<WirelessAdbCallbackServer>(
             kCallbackPath, hooks_.onLog,
@@ -90,7 +116,7 @@ void WirelessAdbQrController::finishRefresh(const std::string& token, const LanI
         callbackServer_ = std::move(server);
         activeCallbackUrl_ = "http://" + address.address + ":" + std::to_string(port) + kCallbackPath;
         activeWifiProfile_ = profile;
-        regenerateEnableQrImage(*activeCallbackUrl_, *profile);
+        regenerateEnableQrImage(*activeCallbackUrl_, profile);
     } catch (const MirrorError& error) {
         showFailureState("回调监听失败，请重新生成二维码。", FailureAuthorizationAction::none, false);
         log(std::string("无线 ADB 二维码生成失败：") + error.what());
@@ -99,27 +125,25 @@ void WirelessAdbQrController::finishRefresh(const std::string& token, const LanI
     configureEnableQrMode();
     showWaitingState();
     // The SSID, never the password.
-    log("无线 ADB 一次扫码二维码已生成: " + *activeCallbackUrl_ + "，Wi-Fi=" + profile->ssid +
+    log("无线 ADB 一次扫码二维码已生成: " + *activeCallbackUrl_ + "，Wi-Fi=" + profile.ssid +
         "，网卡=" + address.interfaceName);
+    if (!computerHasWifi)
+        log("电脑未连接 Wi-Fi：二维码使用 WiFi " + profile.ssid + " 和网卡 " + address.interfaceName + " 的地址 " +
+            address.address + "。");
 }
 
 void WirelessAdbQrController::askForMissingProfile(const std::string& wifiName,
                                                    const std::optional<std::string>& securityType) {
     if (wifiName.empty()) {
-        if (hooks_.wifiAuthorizationRequired && hooks_.wifiAuthorizationRequired()) {
-            showFailureState("尚未授权读取当前 Wi-Fi。授权后将自动重新生成二维码。",
-                                   FailureAuthorizationAction::wifiName, false);
-        } else {
-            showFailureState("未读取到电脑当前 Wi-Fi 名称，请检查网络或手动配置。",
-                                   FailureAuthorizationAction::none, false);
-        }
+        // Only the missing authorization leaves the name unknown here; a computer without Wi-Fi
+        // was offered the saved networks.
+        showFailureState("尚未授权读取当前 Wi-Fi。授权后将自动重新生成二维码。", FailureAuthorizationAction::wifiName,
+                         false);
+    } else if (text::uppercased(securityType.value_or("")) == "EAP") {
+        showFailureState("当前 WiFi " + wifiName + " 是企业认证网络，请在“手动配置”中填写企业账号和密码。",
+                         FailureAuthorizationAction::none, false);
     } else {
-        if (text::uppercased(securityType.value_or("")) == "EAP") {
-            showFailureState("当前 WiFi " + wifiName + " 是企业认证网络，请在“手动配置”中填写企业账号和密码。",
-                                   FailureAuthorizationAction::none, false);
-        } else {
-            showWifiPasswordState(wifiName);
-        }
+        showWifiPasswordState(wifiName);
     }
     log("无线 ADB 二维码生成失败：未取得当前 Wi-Fi 配置，未输出任何密码信息。");
 }
@@ -136,7 +160,7 @@ void WirelessAdbQrController::regenerateEnableQrImage(const std::string& callbac
 
 QrModuleBitmap WirelessAdbQrController::makeDisableQrImage() {
     if (!activeCallbackUrl_) throw MirrorError::message("无线 ADB 回调服务未就绪，请先重新生成二维码。");
-    disableSessionId_ = makeSessionId();
+    renewDisableSession();
     auto payload = makeWirelessAdbPayload(kDisableWirelessAdbPayload, disableSessionId_, *activeCallbackUrl_,
                                           kWirelessAdbPort, std::nullopt);
     auto image = qrImage(payload, kQrScale);
@@ -146,8 +170,9 @@ QrModuleBitmap WirelessAdbQrController::makeDisableQrImage() {
 }
 
 void WirelessAdbQrController::toggleDisableQrMode() {
+    userActed();
     if (!isShowingDisableQr_) return showDisableQrMode();
-    disableSessionId_ = makeSessionId();
+    renewDisableSession();
     isShowingDisableQr_ = false;
     configureEnableQrMode();
     page_.showQrImage(enableQrImage_);
@@ -180,13 +205,13 @@ void WirelessAdbQrController::completeDisableQr() {
             log(std::string("无线 ADB 关闭成功，但开启二维码重新生成失败：") + error.what());
             return;
         }
-        disableSessionId_ = makeSessionId();
+        renewDisableSession();
         isShowingDisableQr_ = false;
         configureEnableQrMode();
         page_.showStatusState("无线 ADB 已关闭", "可继续扫描二维码开启新的无线投屏。", StatusColor::normal);
         return;
     }
-    disableSessionId_ = makeSessionId();
+    renewDisableSession();
     isShowingDisableQr_ = false;
     configureEnableQrMode();
     showWaitingState();
@@ -224,16 +249,17 @@ void WirelessAdbQrController::showWaitingState() {
                               StatusColor::normal);
         return;
     }
+    if (passwordNotice_) return page_.showWaitingStatus("未记住密码", *passwordNotice_, StatusColor::warning);
     auto configured = configuredWifiName();
     const std::string target = configured && !configured->empty() ? *configured : "目标 WiFi";
     if (!currentWifiName_.empty() && currentWifiName_ != target) {
-        page_.showStatusState("等待眼镜扫码...",
+        page_.showWaitingStatus("等待眼镜扫码...",
                               "目标 WiFi“" + target + "”与电脑当前 WiFi“" + currentWifiName_ +
                                   "”不同，请确认两个网络可以互相访问。",
                               StatusColor::warning);
         return;
     }
-    page_.showStatusState("等待眼镜扫码...", "扫码后将先连接“" + target + "”，再开启无线 ADB 并连接本电脑。",
+    page_.showWaitingStatus("等待眼镜扫码...", "扫码后将先连接“" + target + "”，再开启无线 ADB 并连接本电脑。",
                           StatusColor::normal);
 }
 
@@ -319,6 +345,7 @@ void WirelessAdbQrController::toggleInlinePasswordVisibility() {
 
 void WirelessAdbQrController::saveInlineWifiPassword() {
     if (isSavingInlinePassword_) return;  // the keyring is still busy with the last press
+    userActed();
     const std::string name = pendingWifiName_.value_or("");
     if (name.empty()) {
         showFailureState("未读取到电脑当前 Wi-Fi 名称，请检查网络或手动配置。", FailureAuthorizationAction::none, false);
@@ -357,9 +384,10 @@ void WirelessAdbQrController::saveInlineWifiPassword() {
 void WirelessAdbQrController::finishInlineSave(const std::string& name, const WifiPersistOutcome& outcome) {
     isSavingInlinePassword_ = false;
     if (outcome.failure) {
-        // Not fatal: the profile is cached for this run, so the code is still made; the user is
-        // told the password was not remembered.
+        // Not fatal: the profile is cached for this run, so the code is still made. That the
+        // password was not remembered stays on the page (through every refresh) until the user acts.
         page_.setWifiPasswordPrompt("密码处理失败：" + *outcome.failure);
+        passwordNotice_ = "密码处理失败：" + *outcome.failure + "。本次运行仍使用该密码，下次启动需重新填写。";
         page_.beep();
         log("当前 Wi-Fi " + name + " 的密码保存设置失败；未输出密码信息。");
     }
@@ -404,6 +432,43 @@ void WirelessAdbQrController::stopMirrorFromStatus(const std::string& id) {
         if (std::any_of(sessions.begin(), sessions.end(), [&](const auto& session) { return session.id == id; }))
             self->page_.setActiveMirrorButtonEnabled(id, true);
     });
+}
+
+void WirelessAdbQrController::configureWifi() {
+    userActed();
+    if (hooks_.onConfigureWifi) hooks_.onConfigureWifi();
+}
+
+void WirelessAdbQrController::regenerateEnableQr() {
+    userActed();
+    refreshEnableQr();
+}
+
+void WirelessAdbQrController::chooseSavedWifi(const std::string& ssid) {
+    userActed();
+    const std::string token = refreshToken_;
+    // The keyring may take its time: never on the main thread.
+    Dispatch::async(
+        [weak = weak_from_this(), &main = main_, read = hooks_.savedWifiProfile, ssid, token] {
+            auto profile = read ? read(ssid) : std::nullopt;
+            main.post([weak, ssid, profile, token] {
+                auto self = weak.lock();
+                if (self && token == self->refreshToken_) self->finishSavedWifiChoice(ssid, profile);
+            });
+        },
+        QualityOfService::userInitiated);
+}
+
+void WirelessAdbQrController::finishSavedWifiChoice(const std::string& ssid,
+                                                    const std::optional<WirelessAdbWifiProfile>& profile) {
+    if (!profile || !profile->isValidForAutomaticConnection()) {
+        showFailureState("未能读取已保存的 WiFi " + ssid + " 的配置，请在“手动配置”中重新填写。",
+                         FailureAuthorizationAction::none, false);
+        log("已保存的 WiFi " + ssid + " 的配置读取失败；未输出密码信息。");
+        return;
+    }
+    chosenWifiProfile_ = profile;
+    refreshEnableQr();
 }
 
 void WirelessAdbQrController::refreshWifiProfile() {

@@ -56,13 +56,19 @@ public:
     virtual void showQrImage(const std::optional<QrModuleBitmap>& image) = 0;
     // The status card; the failure and password cards hide.
     virtual void showStatusState(const std::string& title, const std::string& detail, StatusColor color) = 0;
-    // The failure card; the status and password cards hide. A permanent error looks stronger.
+    // The status card with the waiting actions ("手动配置") under it.
+    virtual void showWaitingStatus(const std::string& title, const std::string& detail, StatusColor color) = 0;
+    // The failure card with its actions ("手动配置", "重新生成二维码"); the status and password
+    // cards hide. A permanent error looks stronger.
     virtual void showFailureState(const std::string& message, const std::optional<AuthorizationButton>& button,
                                   bool isPermanentError) = 0;
     // The password card with its prompt (also its tooltip), focus in the visible field; the
     // status and failure cards hide.
     virtual void showWifiPasswordState(const std::string& prompt) = 0;
     virtual void setWifiPasswordPrompt(const std::string& prompt) = 0;
+    // The choice of a saved Wi-Fi for a computer without Wi-Fi: the prompt and the names, the
+    // first one chosen; the other cards hide.
+    virtual void showWifiChoiceState(const std::string& prompt, const std::vector<std::string>& names) = 0;
     // Empties both password fields and unticks "remember".
     virtual void resetWifiPasswordFields() = 0;
     // Shows the plain or the secure field, carrying the text over and keeping the focus.
@@ -81,6 +87,8 @@ struct WirelessAdbQrHooks {
     std::function<void(const std::string&)> onLog;
     WirelessAdbCallbackServer::Callback onCallback;
     std::function<void(const std::string& oldId, const std::string& newId)> onSessionChanged;
+    // Every new disable session id (main thread).
+    std::function<void(const std::string& newId)> onDisableSessionChanged;
     // The three providers may block (keyring, Wi-Fi tools): they are called off the main thread.
     std::function<std::optional<WirelessAdbWifiProfile>()> wifiProfileProvider;
     std::function<std::optional<std::string>()> wifiNameProvider;
@@ -88,6 +96,13 @@ struct WirelessAdbQrHooks {
     std::function<bool()> wifiAuthorizationRequired;
     // The computer's address for the callback URL (tests inject one). Main thread: must not block.
     std::function<std::optional<LanInterfaceAddress>()> lanAddress = [] { return currentLanIPv4Address(); };
+    // A computer without Wi-Fi (on a cable) offers the networks saved in the keyring, the last
+    // used first; the profile of the chosen one is read from the keyring (and becomes the last
+    // used). Both are called off the main thread.
+    std::function<std::vector<std::string>()> savedWifiNames;
+    std::function<std::optional<WirelessAdbWifiProfile>(const std::string& ssid)> savedWifiProfile;
+    // "手动配置": the Wi-Fi setup window.
+    std::function<void()> onConfigureWifi;
     std::function<void()> onRequestWifiAuthorization;
     std::function<void()> onOpenLocalNetworkSettings;
     // Stops one running mirror; `done(stopped)` is called on the main thread when it is over.
@@ -147,6 +162,11 @@ public:
     void saveInlineWifiPassword();
     void toggleInlinePasswordVisibility();
     void stopMirrorFromStatus(const std::string& id);
+    void configureWifi();
+    // "重新生成二维码" of the failure card: a new enable session.
+    void regenerateEnableQr();
+    // The saved network the glasses of a computer on a cable should join.
+    void chooseSavedWifi(const std::string& ssid);
 
     // Refresh triggers: a network change always makes a new enable code, even over the disable
     // code; a profile change only while the enable code shows.
@@ -175,14 +195,21 @@ private:
         std::optional<WirelessAdbWifiProfile> profile;
         std::string wifiName;  // trimmed; empty when unknown
         std::optional<std::string> securityType;  // read only when there is no profile
+        std::vector<std::string> savedWifiNames;  // read only when there is neither profile nor name
     };
+    void startCallbackServerAndCode(const LanInterfaceAddress& address, const WirelessAdbWifiProfile& profile,
+                                    bool computerHasWifi);
     void finishRefresh(const std::string& token, const LanInterfaceAddress& address, const WifiReading& reading);
     void askForMissingProfile(const std::string& wifiName, const std::optional<std::string>& securityType);
     void applyStatus(const std::string& message, bool isError, bool isPermanentError);
     void applyActiveMirrors(const std::vector<ActiveMirrorSession>& sessions);
     void finishInlineSave(const std::string& name, const WifiPersistOutcome& outcome);
+    void finishSavedWifiChoice(const std::string& ssid, const std::optional<WirelessAdbWifiProfile>& profile);
+    // The user acted: a note that waited for it goes.
+    void userActed() { passwordNotice_.reset(); }
     void onMain(std::function<void(WirelessAdbQrController&)> work);
     void log(const std::string& line) const;
+    void renewDisableSession();
 
     MainQueue& main_;
     WirelessAdbQrPage& page_;
@@ -200,6 +227,10 @@ private:
     std::optional<std::string> pendingWifiName_;
     bool isInlinePasswordVisible_ = false;
     bool isSavingInlinePassword_ = false;
+    // The keyring refused the inline password: said in the waiting state until the user acts.
+    std::optional<std::string> passwordNotice_;
+    // The saved network chosen for a computer without Wi-Fi; used while it has none.
+    std::optional<WirelessAdbWifiProfile> chosenWifiProfile_;
     FailureAuthorizationAction failureAuthorizationAction_ = FailureAuthorizationAction::none;
     std::vector<ActiveMirrorSession> activeMirrorSessions_;
     std::string refreshToken_;

@@ -177,6 +177,12 @@ void ManualPageController::refreshComputerWifiName() {
     });
 }
 
+void ManualPageController::showComputerWifiName(const std::string& name) {
+    if (name == computerWifiName_) return;
+    computerWifiName_ = name;
+    updateSelection();
+}
+
 void ManualPageController::render() {
     tabs_ = mergedDevices(detected_, recent_);
     auto index = keptSelection(tabs_, selected_);

@@ -82,6 +82,8 @@ public:
     void refreshDevicesSilently(bool validateWireless);
     // Reads the computer's Wi-Fi name off the main thread and shows it.
     void refreshComputerWifiName();
+    // The name the network watcher read ("-" when none): the row follows the computer's network.
+    void showComputerWifiName(const std::string& name);
     // After a mirror ended elsewhere (window closed): drop mirrors that no longer run.
     void syncActiveMirrorUi();
     void showError(const std::string& message);

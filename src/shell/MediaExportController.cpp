@@ -41,7 +41,9 @@ std::string selectionSummary(const std::string& title, const std::vector<MediaBr
 
 MediaExportReport mediaExportReport(const MediaExportResult& result) {
     const std::string exported = std::to_string(result.exportedCount);
-    const size_t skipped = result.skippedMissingFiles.size();
+    const size_t missing = result.skippedMissingFiles.size();
+    const size_t unreadable = result.skippedUnreadableFiles.size();
+    const size_t skipped = missing + unreadable;
     if (skipped == 0) {
         std::string text = "导出完成，共 " + exported + " 个文件。";
         return {text, text, false};
@@ -49,7 +51,10 @@ MediaExportReport mediaExportReport(const MediaExportResult& result) {
     MediaExportReport report;
     report.status = "导出完成：成功 " + exported + " 个，已跳过 " + std::to_string(skipped) + " 个失效文件。";
     if (result.exportDirectory) report.alert = "已保存到：" + result.exportDirectory->string() + "\n";
-    report.alert += "有 " + std::to_string(skipped) + " 个文件已被移动或删除，已跳过并刷新列表。";
+    if (missing > 0) report.alert += "有 " + std::to_string(missing) + " 个文件已被移动或删除，已跳过并刷新列表。";
+    if (missing > 0 && unreadable > 0) report.alert += "\n";
+    if (unreadable > 0)
+        report.alert += "有 " + std::to_string(unreadable) + " 个文件的名称含无法识别的字符，无法按名称读取，已跳过。";
     report.warning = result.exportedCount == 0;
     return report;
 }

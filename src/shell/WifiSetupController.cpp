@@ -97,6 +97,12 @@ void WifiSetupController::refreshCurrentWifiFields() {
     form_.qrCode.reset();
     clearCredentials();
     form_.passwordVisible = false;
+    // Nothing of the last opening shows while the network is read; what the user types meanwhile
+    // stays (the answer is dropped after an edit).
+    form_.ssid.clear();
+    currentDetectedSsid_.reset();
+    selectSecurityType("WPA");
+    setMessage("正在读取电脑当前 WiFi...", WifiSetupTone::neutral);
     ++fillGeneration_;
     ++messageGeneration_;
     render();

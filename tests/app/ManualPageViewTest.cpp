@@ -52,7 +52,7 @@ TEST_F(ManualPageViewTest, StrangeDeviceNamesNeverWidenTheWindow) {
     for (const auto& device : devices) tabs.push_back({tabTitle(device, true), tabTooltip(device)});
     page.renderTabs(tabs, 1);
     page.showStatusRows(
-        StatusRows{"USB ADB 已连接", std::string(1000, 'M'), std::string(1000, 'I'), "\x07Wi\nFi", "-", "投屏中"});
+        StatusRows{"USB ADB 已连接", std::string(1000, 'M'), std::string(1000, 'I'), "\x07Wi\nFi", "-", "检测到眼镜 T3A01：\r\nSUBSYSTEM==\"usb\"\t\n然后"});
     QCoreApplication::sendPostedEvents();  // the layout requests the new texts posted
     QCoreApplication::processEvents();
     EXPECT_LE(delegate_->window().width(), MainWindow::kWidth);
@@ -60,6 +60,7 @@ TEST_F(ManualPageViewTest, StrangeDeviceNamesNeverWidenTheWindow) {
     auto* model = page.findChild<QLabel*>("modelValue");
     EXPECT_FALSE(model->text().contains('\n'));
     EXPECT_EQ(page.findChild<QLabel*>("computerWifiNameValue")->text(), " Wi Fi");
+    EXPECT_EQ(page.findChild<QLabel*>("statusValue")->text(), "检测到眼镜 T3A01：\nSUBSYSTEM==\"usb\" \n然后");
 }
 
 TEST_F(ManualPageViewTest, OnlyALongAbsenceResetsTheBreakerAndRefreshes) {

@@ -1,6 +1,7 @@
 // Writes screenshots for review on a real X display (scripts/screenshot runs it under Xvfb): the
-// scan page's states (password card, waiting, failure, two running mirrors, disable code), the
-// manual page before and during a mirror of a simulated USB-attached pair, the export window's
+// scan page's states (password card, waiting, failure, two running mirrors, disable code, the
+// choice of a saved network on a cable), the manual page before and during a mirror of a
+// simulated USB-attached pair, the export window's
 // grid with previews and during an export, and the Wi-Fi setup window with its code.
 #include <QApplication>
 #include <QLabel>
@@ -73,6 +74,12 @@ bool saveScanPageStates(orvan::AppDelegate& delegate, const QString& folder) {
     ok = save(folder + "/scan-page-disable.png") && ok;
     QTest::mouseClick(mode, Qt::LeftButton);
     for (const char* id : {"TV3-0001", "TV3-0002"}) delegate.manualPage().removeActiveMirror(id);
+
+    // A computer on a cable: the card the page shows with the networks saved in the keyring.
+    QTest::qWait(300);
+    page.showWifiChoiceState("选择眼镜要连接的 WiFi", {"Classroom-5G", "Lab"});
+    QTest::qWait(300);
+    ok = save(folder + "/scan-page-cable-choice.png") && ok;
     return ok;
 }
 

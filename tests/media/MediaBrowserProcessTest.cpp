@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "foundation/MirrorError.h"
 #include "media/MediaBrowser.h"
 #include "support/FakeAdb.h"
@@ -24,10 +26,15 @@ struct ListingCase {
 
 class MediaBrowserListing : public ::testing::TestWithParam<ListingCase> {
 protected:
-    void SetUp() override { runner.setCommandRunner(adb.inProcess()); }
+    void SetUp() override {
+        runner.setCommandRunner(adb.inProcess());
+        sink->set([this](const std::string& line) { lines.push_back(line); });
+    }
     FakeAdb adb;
     ToolLocation tools = adb.tools();
-    AdbRunner runner{adb.adbPath(), 16071, nullptr};
+    SharedLogSink sink = std::make_shared<LogSink>();
+    std::vector<std::string> lines;
+    AdbRunner runner{adb.adbPath(), 16071, sink};
     DeviceDiscovery discovery{runner, tools};
     MediaBrowser browser{runner, discovery};
 };
@@ -57,6 +64,18 @@ INSTANTIATE_TEST_SUITE_P(
                       // One undecodable name shows with replacement characters; the rest of the folder shows.
                       ListingCase{kFile + "-rw-rw---- 1 u g 7 2024-05-01 10:00 \xff.png\n", 0, true,
                                   "a.jpg;\uFFFD.png;"}));
+
+// One default folder the glasses refuse to list is named in the log; the others' media show.
+TEST_F(MediaBrowserListing, AnUnreadableDefaultFolderIsSkipped) {
+    adb.on({"-s", kSerial, "shell", "ls", "-la", "'/sdcard/DCIM/album/'"})
+        .reply("ls: /sdcard/DCIM/album/: Permission denied\n", 1);
+    adb.on({"-s", kSerial, "shell", "ls", "-la", "*"}).reply(kFile);
+    adb.on({"devices"}).reply(std::string("List of devices attached\n") + kSerial + "\tdevice");
+    EXPECT_EQ(browser.loadDefaultMedia(kSerial).size(), 6u);
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "无法读取默认媒体目录 /sdcard/DCIM/album，已跳过：ls: /sdcard/DCIM/album/: Permission denied"),
+              lines.end());
+}
 
 }  // namespace
 }  // namespace orvan

@@ -19,7 +19,8 @@ struct Step {
 TEST(ComputerNetworkWatcher, ReportsEachChangeOnceAtMostEveryTwoSeconds) {
     const LanInterfaceAddress wlan{"wlan0", "192.168.1.20"};
     const std::vector<Step> steps{
-        {0.0, "Office", wlan, 0},                                        // the baseline
+        {0.0, std::nullopt, wlan, 0},                                    // the baseline: the name read failed
+        {2.1, "Office", wlan, 0},                                        // read at last: the same network
         {1.0, "Home", wlan, 0},                                          // within 2 s of the last check: no read
         {1.5, "Home", wlan, 1},                                          // another network
         {2.1, "Home", wlan, 1},                                          // unchanged

@@ -155,6 +155,8 @@ TEST(CallbackServer, TakesTheNextFreePortAndReleasesItOnStop) {
     EXPECT_EQ(testing::errorOf([&] { late->start(base); }), "端口 " + std::to_string(base + 9) + " 已被占用。");
     servers[2]->stop();  // shutdown and close free the port at once
     EXPECT_EQ(late->start(base), base + 2);
+    // The app sets only the address: a silent peer is dropped after the default 10 s.
+    EXPECT_EQ(CallbackServerLimits{.bindAddress = address}.requestTimeout, std::chrono::seconds(10));
 }
 
 TEST(CallbackServer, IdlePeersBeyondTheCapCannotBlockAQuery) {

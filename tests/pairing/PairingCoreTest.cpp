@@ -129,8 +129,17 @@ protected:
             logged.push_back(line);
         };
         hooks.onSessionChanged = [this](const std::string&, const std::string&) { ++sessionChanges; };
-        hooks.wifiProfileProvider = [profile] { return profile; };
-        hooks.wifiNameProvider = [this] { return std::optional<std::string>(computerWifi); };
+        provided = profile;
+        hooks.wifiProfileProvider = [this] {
+            std::lock_guard lock(mutex);
+            return provided;
+        };
+        hooks.savedWifiNames = [this] { return savedNames; };
+        hooks.savedWifiProfile = [](const std::string& ssid) {
+            return std::optional(WirelessAdbWifiProfile{.ssid = ssid, .password = kPassword, .securityType = "WPA"});
+        };
+        hooks.onConfigureWifi = [this] { ++configureRequests; };
+        hooks.wifiNameProvider = [this] { return computerWifi; };
         hooks.lanAddress = [address] { return address; };
         hooks.onStopMirroring = [this](const std::string& id, std::function<void(bool)> done) {
             stopRequests.emplace_back(id, std::move(done));
@@ -155,7 +164,10 @@ protected:
 
     CountingMainQueue main;
     RecordingQrPage page;
-    std::string computerWifi = " 办公室 \n";
+    std::optional<std::string> computerWifi = " 办公室 \n";
+    std::optional<WirelessAdbWifiProfile> provided;
+    std::vector<std::string> savedNames;
+    int configureRequests = 0;
     std::vector<std::pair<std::string, std::function<void(bool)>>> stopRequests;
     std::optional<std::string> keyringFailure;
     std::vector<WirelessAdbWifiProfile> persisted;
@@ -256,10 +268,61 @@ TEST_F(QrControllerTest, InlinePasswordIsCheckedThenKeptEvenWhenTheKeyringRefuse
     EXPECT_EQ(profileNotifications, 1);  // the code is made all the same
     EXPECT_EQ(page.prompt, "密码处理失败：系统密钥环不可用");
     EXPECT_TRUE(page.password.empty());
+    // The notification's refresh makes the code; that the password was not kept stays until the
+    // user acts.
+    provided = persisted.at(0);
+    controller->wifiProfileUpdated();
+    settle(3);
+    EXPECT_EQ(page.states.back(), "未记住密码");
+    EXPECT_EQ(page.statusDetail, "密码处理失败：系统密钥环不可用。本次运行仍使用该密码，下次启动需重新填写。");
+    controller->refreshForNetworkChange();
+    settle(4);
+    EXPECT_EQ(page.states.back(), "未记住密码");
+    controller->configureWifi();
+    controller->toggleDisableQrMode();
+    controller->toggleDisableQrMode();
+    EXPECT_EQ(page.states.back(), "等待眼镜扫码...");
+    EXPECT_EQ(configureRequests, 1);
     std::lock_guard lock(mutex);
     ASSERT_EQ(persisted.size(), 1u);
     EXPECT_EQ(persisted[0], (WirelessAdbWifiProfile{.ssid = "办公室", .password = "12345678", .securityType = "WPA"}));
-    EXPECT_EQ(logged.back(), "已填写当前 Wi-Fi 办公室 的密码，仅在本次运行中使用，正在重新生成扫码投屏二维码；未输出密码信息。");
+    const std::string kept = "已填写当前 Wi-Fi 办公室 的密码，仅在本次运行中使用，正在重新生成扫码投屏二维码；未输出密码信息。";
+    EXPECT_NE(std::find(logged.begin(), logged.end(), kept), logged.end());
+}
+
+// A computer on a cable (no Wi-Fi name, a LAN address) makes its code with a saved network.
+TEST_F(QrControllerTest, WithoutWifiTheSavedNetworksOrTheSetupWindowMakeTheCode) {
+    computerWifi.reset();
+    auto controller = make(std::nullopt, LanInterfaceAddress{"eth0", "127.0.0.1"});
+    controller->refreshEnableQr();
+    settle(1);
+    EXPECT_EQ(page.card, "failure");
+    EXPECT_EQ(page.states.back(), "电脑未连接 Wi-Fi，也没有已保存的 WiFi 配置。请在“手动配置”中填写眼镜要连接的 WiFi。");
+
+    savedNames = {"实验室", "Home"};
+    controller->regenerateEnableQr();
+    settle(2);
+    EXPECT_EQ(page.card, "choice");
+    EXPECT_EQ(page.prompt, "选择眼镜要连接的 WiFi");
+    EXPECT_EQ(page.choices, savedNames);
+    controller->chooseSavedWifi("实验室");
+    settle(4);  // the keyring read, then the new session's reading
+    EXPECT_EQ(page.card, "waiting");
+    EXPECT_EQ(controller->configuredWifiName(), "实验室");
+    EXPECT_TRUE(controller->activeCallbackUrl()->starts_with("http://127.0.0.1:"));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(logged.back(), "电脑未连接 Wi-Fi：二维码使用 WiFi 实验室 和网卡 eth0 的地址 127.0.0.1。");
+    }
+    controller->refreshForNetworkChange();  // the choice holds while the computer has no Wi-Fi
+    settle(5);
+    EXPECT_EQ(controller->configuredWifiName(), "实验室");
+
+    // Without any LAN address there is no code: a failure the user can act on.
+    auto unplugged = make(std::nullopt, std::nullopt);
+    unplugged->refreshEnableQr();
+    EXPECT_EQ(page.card, "failure");
+    EXPECT_EQ(page.states.back(), "未获取到局域网 IP");
 }
 
 }  // namespace

@@ -25,6 +25,15 @@ struct RecordingQrPage final : WirelessAdbQrPage {
         statusColor = color;
         card = "status";
     }
+    void showWaitingStatus(const std::string& title, const std::string& detail, StatusColor color) override {
+        showStatusState(title, detail, color);
+        card = "waiting";  // the status card with its actions
+    }
+    void showWifiChoiceState(const std::string& text, const std::vector<std::string>& names) override {
+        prompt = text;
+        choices = names;
+        card = "choice";
+    }
     void showFailureState(const std::string& message, const std::optional<AuthorizationButton>& button,
                           bool) override {
         states.push_back(message);
@@ -53,7 +62,7 @@ struct RecordingQrPage final : WirelessAdbQrPage {
 
     int images = 0;
     std::optional<QrModuleBitmap> image;
-    std::vector<std::string> states;
+    std::vector<std::string> states, choices;
     std::string statusDetail, card, prompt, password, modeTitle, modeButton;
     StatusColor statusColor = StatusColor::normal;
     std::optional<AuthorizationButton> authorizationButton;

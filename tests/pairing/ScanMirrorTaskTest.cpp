@@ -191,6 +191,12 @@ TEST(ScanDisableProcessor, StopsDisconnectsAndVoidsTheCode) {
                    {"ip:10.0.0.5", wirelessTargetDevice("10.0.0.5:5555", "10.0.0.5")},
                    {"ip:10.0.0.6", wirelessTargetDevice("10.0.0.6:5555", "10.0.0.6")}};
     const auto report = rig.report();
+    auto refused = report;  // the glasses' reason is one clean, bounded line
+    refused.status = "FAILED";
+    refused.message = "端口\r\n[00:00:00] 伪造\t" + std::string(70000, 'x');
+    rig.process(refused, "关闭无线 ADB 失败：");
+    EXPECT_EQ(rig.lines.back(), "关闭无线 ADB 失败：端口  [00:00:00] 伪造 " + std::string(282, 'x'));
+    rig.lines.clear();
     rig.engine.stopError = "停止失败";
     rig.process(report, "关闭无线 ADB 失败：");
     EXPECT_EQ(rig.engine.calls, (std::vector<std::string>{"stop 10.0.0.5:5555", "disconnect 10.0.0.5"}));

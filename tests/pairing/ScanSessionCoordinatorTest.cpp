@@ -93,7 +93,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BadInput{"ipWithLineBreak", [](auto& c) { c.device->ip = "127.0.0.2\nforged"; }, kNoDevice},
                       BadInput{"portAbsurd", [](auto& c) { c.device->adbPort = 9223372036854775807; }, kNoDevice},
 
-                      BadInput{"unknownSession", [](auto& c) { c.sessionId = kOtherSession; }, kMismatch},
+                      BadInput{"unknownSession", [](auto& c) { c.sessionId = kOtherSession; },
+                               "已忽略非当前会话的无线 ADB 回调: action=ENABLE, status=READY, sessionId=" +
+                                   std::string(kOtherSession)},
                       BadInput{"failureWithNastyMessage",
                                [](auto& c) {
                                    c.status = "FAILED";
@@ -149,6 +151,26 @@ TEST(ScanSessionCoordinator, LateWorkerOfReplacedSessionChangesNothing) {
     EXPECT_FALSE(rig.handle(newReady).adbPublicKey);  // the new session's key survived
     EXPECT_EQ(rig.starts.size(), 1u);
     EXPECT_TRUE(rig.logged(kMismatch));
+}
+
+// Any peer on the LAN can post callbacks of made-up sessions: answered at once, never queued,
+// twenty lines a minute at most; the disable code on show is no foreign session.
+TEST(ScanSessionCoordinator, ForeignSessionsAreNeitherQueuedNorLoggedWithoutBound) {
+    Rig rig;
+    rig.coordinator.disableSessionChanged("D-1");
+    auto foreign = ready();
+    foreign.sessionId = kNasty;
+    for (const char* action : {"ENABLE", "DISABLE"}) {
+        foreign.action = action;
+        for (int i = 0; i < 100; ++i)
+            EXPECT_EQ(rig.coordinator.handleWirelessAdbCallback(foreign).mirrorStatus, "STARTING");
+    }
+    EXPECT_EQ(rig.main.runPending(), 0u);
+    ASSERT_EQ(rig.lines.size(), 21u);  // with the session change
+    EXPECT_LE(rig.lines.back().size(), 450u);
+    foreign.sessionId = "D-1";
+    rig.handle(foreign);
+    EXPECT_TRUE(rig.lines.back().starts_with("收到无线 ADB 回调: action=DISABLE"));  // to the disable processing
 }
 
 TEST(ScanSessionCoordinator, ReleaseMatchesTargetOfAGlassShellProcessKey) {

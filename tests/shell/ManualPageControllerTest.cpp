@@ -164,6 +164,8 @@ TEST_F(ManualPageControllerTest, DetectionShowsOneTabPerPairAndRemembersUsbGlass
     EXPECT_EQ(view_.rows.adb, "USB 和无线 ADB 均已连接");
     EXPECT_EQ(view_.mirrorButton, "开始无线投屏");
     EXPECT_EQ(view_.statuses.back(), "已连接，可开始投屏。");
+    controller_->showComputerWifiName("Lab");  // the network watcher read another network
+    EXPECT_EQ(view_.rows.computerWifi, "Lab");
     auto records = store_->loadRecords();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].serial, "T3ABC");

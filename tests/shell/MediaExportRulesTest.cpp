@@ -13,6 +13,8 @@ TEST(MediaExportRules, ResultTextsSayWhatWasSavedAndWhatWasSkipped) {
               (MediaExportReport{"导出完成：成功 1 个，已跳过 2 个失效文件。", "已保存到：" + dir.string() + "\n" + skipped2, false}));
     EXPECT_EQ(mediaExportReport({0, {"/a.jpg", "/b.jpg"}, std::nullopt}),
               (MediaExportReport{"导出完成：成功 0 个，已跳过 2 个失效文件。", skipped2, true}));
+    EXPECT_EQ(mediaExportReport({1, {"/a.jpg", "/b.jpg"}, dir, {"/\uFFFD.png"}}).alert,
+              "已保存到：" + dir.string() + "\n" + skipped2 + "\n有 1 个文件的名称含无法识别的字符，无法按名称读取，已跳过。");
 }
 
 }  // namespace

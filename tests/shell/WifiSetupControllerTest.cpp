@@ -113,6 +113,13 @@ TEST(WifiSetupController, AnotherNetworkNeverKeepsTheLoadedPassword) {
     EXPECT_EQ(rig.controller->form().password, "");
     EXPECT_FALSE(rig.controller->form().rememberPassword);
     EXPECT_EQ(rig.settled().message, "WiFi 名称已修改。 目标 WiFi Cafe 与电脑当前 WiFi Lab 不同。");
+
+    // Opened again: the detecting state, not the last opening; what the user types meanwhile stays.
+    rig.controller->refreshCurrentWifiFields();
+    EXPECT_EQ(rig.controller->form().ssid, "");
+    EXPECT_EQ(rig.controller->form().message, "正在读取电脑当前 WiFi...");
+    rig.controller->ssidChanged("Typed");
+    EXPECT_EQ(rig.settled().ssid, "Typed");
 }
 
 }  // namespace
