@@ -171,7 +171,10 @@ std::string withoutTerminalControls(std::string_view text) {
                 ++i;
             i += i < text.size() && text[i] == '\a' ? 1 : (i < text.size() ? 2 : 0);
         } else if (c == 0x1B) {
-            i += i + 1 < text.size() ? 2 : 1;  // a two-byte escape
+            // Any other escape: intermediates (space to '/') up to one final byte, e.g. ESC ( B.
+            ++i;
+            while (i < text.size() && text[i] >= 0x20 && text[i] <= 0x2F) ++i;
+            i += i < text.size() ? 1 : 0;
         } else if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F) {
             ++i;
         } else {

@@ -29,7 +29,7 @@ ScrcpyFailure classifyScrcpyFailure(std::string_view output) {
         readVersions(output, failure);
     } else if (text::containsAnyPhrase(output, {"device is unauthorized", "device unauthorized"})) {
         failure.cause = ScrcpyFailureCause::deviceUnauthorized;
-    } else if (text::containsAnyPhrase(output, {"(state=offline)", "error: device offline"})) {
+    } else if (text::containsAnyPhrase(output, {"(state=offline)", "device offline"})) {
         failure.cause = ScrcpyFailureCause::deviceOffline;
     } else if (text::containsAnyPhrase(output, {"unrecognized option", "unknown option", "invalid option"})) {
         failure.cause = ScrcpyFailureCause::unsupportedOption;

@@ -34,10 +34,11 @@ std::optional<ScrcpyVersion> parseScrcpyVersion(std::string_view output) {
 
 std::optional<ScrcpyVersion> ScrcpyVersionReader::versionOf(const std::filesystem::path& scrcpy) {
     struct stat info {};
-    if (::stat(scrcpy.c_str(), &info) != 0) return std::nullopt;
+    // A binary that is not there is not cached: running it reports the launch error.
+    const bool exists = ::stat(scrcpy.c_str(), &info) == 0;
     const auto key = std::pair(scrcpy.string(), static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL +
                                                     info.st_mtim.tv_nsec);
-    {
+    if (exists) {
         std::lock_guard lock(mutex_);
         if (auto found = known_.find(key); found != known_.end()) return found->second;
     }
@@ -46,6 +47,7 @@ std::optional<ScrcpyVersion> ScrcpyVersionReader::versionOf(const std::filesyste
     std::optional<ScrcpyVersion> version;
     FiniteRun run = runner_(ProcessSpec{scrcpy.string(), {"--version"}, {}, {}}, Seconds(kTimeout));
     if (!run.timedOut) version = parseScrcpyVersion(run.bytes);
+    if (!exists) return version;
     std::lock_guard lock(mutex_);
     known_[key] = version;
     return version;

@@ -11,9 +11,11 @@
 #include "pairing/ScanMirrorTask.h"
 #include "pairing/ScanSessionCoordinator.h"
 #include "pairing/WirelessAdbQrController.h"
+#include "foundation/MirrorError.h"
 #include "platform/X11WindowSystem.h"
 #include "platform/XvfbDisplay.h"
 #include "support/ErrorOf.h"
+#include "support/FakeScrcpy.h"
 #include "support/MirrorWorldTest.h"
 #include "support/RealScrcpy.h"
 #include "support/Recorders.h"
@@ -227,7 +229,7 @@ TEST_P(RealScrcpyScan, AScanMirrorsAGlassesShellFollowsAndEndsAreSeenOnce) {
     EXPECT_TRUE(testing::waitUntilGone(shellPid));
 
     // The glasses leave the Wi-Fi: the client sees its device go and the end is reported once.
-    pair.drop("all", true);
+    pair.control("drop " + pair.name() + " all abrupt");
     ASSERT_TRUE(main->runUntil([&] { return !ended.empty(); }, 60s)) << "the client did not end";
     EXPECT_TRUE(testing::waitUntilGone(mirror));
     main->runPending();
@@ -244,16 +246,20 @@ TEST_P(RealScrcpyScan, AMismatchAndAnUnauthorizedPairSayWhyWithoutARetry) {
     auto& pair = world->startConnectedGlasses({.media = false});
     pair.control("scrcpy-mismatch " + pair.name() + " 9.9");
     const auto device = wirelessTargetDevice(pair.wifiSerial(), pair.wlanAddress());
-    auto start = [&] {
+    std::optional<MirrorError::Kind> kind;
+    std::string error;
+    try {
         service->mirrorOrchestrator().startVerifiedWirelessMirror(device, nullptr, nullptr,
                                                                  AdbServerScope::sharedDevelopment);
-    };
-    EXPECT_EQ(testing::errorKindOf<MirrorError>(start), MirrorError::Kind::scrcpyVersionMismatch);
-    EXPECT_NE(testing::errorOf(start).find("（scrcpy-server 9.9，scrcpy " + GetParam().version + "）"),
-              std::string::npos);
-    EXPECT_EQ(clientStarts(), 2u);  // one per attempt above, none retried
+    } catch (const MirrorError& failure) {
+        kind = failure.kind();
+        error = failure.what();
+    }
+    EXPECT_EQ(kind, MirrorError::Kind::scrcpyVersionMismatch) << error;
+    EXPECT_NE(error.find("（scrcpy-server 9.9，scrcpy " + GetParam().version + "）"), std::string::npos) << error;
+    EXPECT_EQ(clientStarts(), 1u) << "the start was retried";
 
-    auto& locked = world->startGlasses({.auth = "hold", .media = false});
+    auto& locked = world->startGlasses({.auth = "key", .trustWorldKey = false, .media = false});
     world->connectWifi(locked);
     ASSERT_TRUE(world->waitForState(locked.wifiSerial(), "unauthorized", 20s));
     EXPECT_EQ(testing::errorKindOf<MirrorError>([&] { service->startMirror(locked.wifiSerial()); }),
@@ -262,7 +268,7 @@ TEST_P(RealScrcpyScan, AMismatchAndAnUnauthorizedPairSayWhyWithoutARetry) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RealScrcpy, RealScrcpyScan, ::testing::ValuesIn(testing::realScrcpyClients()),
-                         [](const auto& info) { return info.param.testName(); });
+                         [](const auto& client) { return client.param.testName(); });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RealScrcpyScan);
 
 }  // namespace
