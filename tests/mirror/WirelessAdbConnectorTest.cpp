@@ -312,10 +312,11 @@ TEST_F(WirelessAdbConnectorTest, RetriesBackOffProbeAgainAndEndWithTheSlowFallba
 }
 
 TEST_F(WirelessAdbConnectorTest, MissingToolsFailBeforeAnyCommand) {
-    std::filesystem::remove(rig.adb.folder() / "scrcpy");
+    std::filesystem::remove(rig.adb.folder() / "scrcpy");  // needed for mirrors only
+    std::filesystem::remove(rig.adb.adbPath());
     Lines failures = connect({"missing", [](ConnectionRig&) {}, {}, {}}, false);
     EXPECT_TRUE(rig.trace.invocations().empty());
-    std::string message = "缺少工具文件: " + (rig.adb.folder() / "scrcpy").string();
+    std::string message = "缺少工具文件: " + rig.adb.adbPath().string();
     EXPECT_EQ(rig.logs.lines(), Lines{"无线 ADB 重连失败: " + message});
     EXPECT_EQ(failures, Lines{message});
 }
