@@ -15,7 +15,7 @@ client="${ORVAN_REAL_SCRCPY:-$here/build-scrcpy-clients/3.3.4/scrcpy}"
 [ -x "$client" ] || { echo "missing $client (build the target real_scrcpy_clients)" >&2; exit 1; }
 source "$here/bench/lib/sim-world.bash"
 
-sim_world_start "$build" real-mirror-start '{"name":"bench"}'
+sim_world_start "$build" real-mirror-start '{"name":"bench","media":false}'
 wlan=$(jq -r '.devices[0].wlanAddress' <<<"$sim_ready")
 port=$(jq -r '.devices[0].wirelessPort // 5555' <<<"$sim_ready")
 target="$wlan:$port"
