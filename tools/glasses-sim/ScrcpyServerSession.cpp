@@ -110,8 +110,9 @@ bool ScrcpyServerSession::listening() const {
 
 void ScrcpyServerSession::watch(Stream& stream, const std::string& what) {
     std::weak_ptr<ScrcpyServerSession> weak = weak_from_this();
-    stream.setHostCloseListener([weak, what] {
-        if (const auto self = weak.lock()) self->end("the client closed the " + what);
+    stream.setHostCloseListener([weak, what](bool connectionLost) {
+        if (const auto self = weak.lock())
+            self->end(connectionLost ? "the connection to the computer ended" : "the client closed the " + what);
     });
 }
 
