@@ -43,6 +43,8 @@ std::filesystem::path writeScrcpyServerFile(const std::filesystem::path& folder)
 namespace x11 {
 // The id of a visible (mapped) window with exactly this title, if there is one.
 std::optional<std::string> visibleWindow(const std::string& display, const std::string& title);
+// The window's size in pixels, if it can be read.
+std::optional<std::pair<int, int>> windowSize(const std::string& display, const std::string& windowId);
 // Saves the window's pixels as PNG and returns how many distinct colours they hold (0 when the
 // grab failed).
 std::size_t grabWindow(const std::string& display, const std::string& windowId, const std::filesystem::path& png);
