@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ struct RealScrcpyClient {
     // A name fit for a test: "v3_3_4" (with "_env" for ORVAN_REAL_SCRCPY's).
     std::string testName() const;
 };
+
+// How test names and failures show a client.
+inline void PrintTo(const RealScrcpyClient& client, std::ostream* out) { *out << "scrcpy " << client.version; }
 
 // Every client there is, in version order; empty when there is none (see the reason below).
 std::vector<RealScrcpyClient> realScrcpyClients();
