@@ -189,7 +189,10 @@ void ScrcpyServerSession::streamVideo(Stream& stream) {
         const H264Clip::Frame& frame = clip_->frames[n % clip_->frames.size()];
         const std::uint64_t pts = n * static_cast<std::uint64_t>(kFrameInterval.count());
         if (!stream.write(packet(pts | (frame.key ? kKeyFrameFlag : 0), frame.bytes, frameMeta))) return;
-        if (n == 0) hooks_.event({{"state", "streaming"}, {"scid", request_.scid()}, {"socket", request_.socketName()}});
+        if (n == 0) {
+            hooks_.log("scrcpy server " + request_.socketName() + " sent its first frame");
+            hooks_.event({{"state", "streaming"}, {"scid", request_.scid()}, {"socket", request_.socketName()}});
+        }
     }
 }
 
