@@ -166,6 +166,7 @@ SimulatedGlasses& AdbWorld::startGlasses(GlassesOptions options) {
         {"media", options.media},
         {"bulkCount", options.bulkCount},
         {"bulkFolder", options.bulkFolder},
+        {"videoSize", options.videoSize},
         {"storageRoot", (root() / "glasses" / options.name).string()}};
     if (options.auth == "key" && options.trustWorldKey && std::filesystem::exists(adbPublicKeyPath())) {
         config["trustedKeyFiles"] = {adbPublicKeyPath().string()};

@@ -99,6 +99,16 @@ std::optional<std::string> visibleWindow(const std::string& display, const std::
     return id;
 }
 
+std::optional<std::pair<int, int>> windowSize(const std::string& display, const std::string& windowId) {
+    const CommandResult geometry = runCommand(
+        {"/usr/bin/env", "DISPLAY=" + display, "xdotool", "getwindowgeometry", "--shell", windowId}, 20s);
+    std::smatch width, height;
+    static const std::regex widthLine(R"(WIDTH=(\d+))"), heightLine(R"(HEIGHT=(\d+))");
+    if (!std::regex_search(geometry.out, width, widthLine) || !std::regex_search(geometry.out, height, heightLine))
+        return std::nullopt;
+    return std::pair{std::stoi(width[1]), std::stoi(height[1])};
+}
+
 std::size_t grabWindow(const std::string& display, const std::string& windowId, const fs::path& png) {
     const CommandResult grab =
         runCommand({"/usr/bin/env", "DISPLAY=" + display, "import", "-window", windowId, png.string()}, 20s);

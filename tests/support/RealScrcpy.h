@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ struct RealScrcpyClient {
     std::string testName() const;
 };
 
+// How test names and failures show a client.
+inline void PrintTo(const RealScrcpyClient& client, std::ostream* out) { *out << "scrcpy " << client.version; }
+
 // Every client there is, in version order; empty when there is none (see the reason below).
 std::vector<RealScrcpyClient> realScrcpyClients();
 // Why there is no client (one line), or empty when there is one.
@@ -43,6 +47,8 @@ std::filesystem::path writeScrcpyServerFile(const std::filesystem::path& folder)
 namespace x11 {
 // The id of a visible (mapped) window with exactly this title, if there is one.
 std::optional<std::string> visibleWindow(const std::string& display, const std::string& title);
+// The window's size in pixels, if it can be read.
+std::optional<std::pair<int, int>> windowSize(const std::string& display, const std::string& windowId);
 // Saves the window's pixels as PNG and returns how many distinct colours they hold (0 when the
 // grab failed).
 std::size_t grabWindow(const std::string& display, const std::string& windowId, const std::filesystem::path& png);

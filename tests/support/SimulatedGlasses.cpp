@@ -207,3 +207,21 @@ std::optional<nlohmann::json> SimulatedGlasses::waitForEvent(const std::function
 }
 
 }  // namespace orvan::testing
+
+namespace orvan::testing {
+
+void SimulatedGlasses::setScrcpyVideoSize(int width, int height) {
+    control("scrcpy-size " + name_ + " " + std::to_string(width) + "x" + std::to_string(height));
+}
+
+void SimulatedGlasses::failNextScrcpyStart(const std::string& serverVersion) {
+    control("scrcpy-mismatch " + name_ + " " + quoted(serverVersion));
+}
+
+std::optional<nlohmann::json> SimulatedGlasses::waitForScrcpySession(const std::string& state,
+                                                                     std::chrono::milliseconds timeout) const {
+    return waitForEvent(
+        [&](const auto& e) { return e.value("event", "") == "scrcpy-session" && e.value("state", "") == state; }, timeout);
+}
+
+}  // namespace orvan::testing

@@ -30,6 +30,7 @@ struct GlassesOptions {
     bool media = true;          // fill the storage with the standard media tree
     int bulkCount = 2000;       // photos in bulkFolder
     std::string bulkFolder = "/sdcard/DCIM/Bulk";
+    std::string videoSize = "720x720";  // what the scrcpy server the pair plays streams
 };
 
 // A running glasses-sim process playing one pair, and the control channel to script it.
@@ -70,6 +71,13 @@ public:
     void removeFile(const std::string& devicePath);
     void moveFile(const std::string& from, const std::string& to);
     std::filesystem::path makeFile(const std::string& devicePath, std::uint64_t bytes);
+
+    // The scrcpy server the pair plays (tools/glasses-sim/README.md): the size the next session
+    // streams, a next start that fails as a server of another version would, and its events
+    // ("started", "streaming", "ended", "failed").
+    void setScrcpyVideoSize(int width, int height);
+    void failNextScrcpyStart(const std::string& serverVersion);
+    std::optional<nlohmann::json> waitForScrcpySession(const std::string& state, std::chrono::milliseconds timeout) const;
 
     // Waits for an event the simulator reported ("connected", "disconnected", "auth-prompt", ...).
     std::optional<nlohmann::json> waitForEvent(const std::function<bool(const nlohmann::json&)>& match,

@@ -125,7 +125,7 @@ void Connection::run() {
     }
     broken_ = true;
     std::unique_lock lock(streamsMutex_);
-    for (auto& [id, stream] : streams_) stream->onHostClose();
+    for (auto& [id, stream] : streams_) stream->onHostClose(true);
     servicesDone_.wait(lock, [&] { return runningServices_ == 0; });
     lock.unlock();
     retireSocket();

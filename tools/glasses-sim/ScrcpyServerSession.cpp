@@ -110,8 +110,9 @@ bool ScrcpyServerSession::listening() const {
 
 void ScrcpyServerSession::watch(Stream& stream, const std::string& what) {
     std::weak_ptr<ScrcpyServerSession> weak = weak_from_this();
-    stream.setHostCloseListener([weak, what] {
-        if (const auto self = weak.lock()) self->end("the client closed the " + what);
+    stream.setHostCloseListener([weak, what](bool connectionLost) {
+        if (const auto self = weak.lock())
+            self->end(connectionLost ? "the connection to the computer ended" : "the client closed the " + what);
     });
 }
 
@@ -188,7 +189,10 @@ void ScrcpyServerSession::streamVideo(Stream& stream) {
         const H264Clip::Frame& frame = clip_->frames[n % clip_->frames.size()];
         const std::uint64_t pts = n * static_cast<std::uint64_t>(kFrameInterval.count());
         if (!stream.write(packet(pts | (frame.key ? kKeyFrameFlag : 0), frame.bytes, frameMeta))) return;
-        if (n == 0) hooks_.event({{"state", "streaming"}, {"scid", request_.scid()}, {"socket", request_.socketName()}});
+        if (n == 0) {
+            hooks_.log("scrcpy server " + request_.socketName() + " sent its first frame");
+            hooks_.event({{"state", "streaming"}, {"scid", request_.scid()}, {"socket", request_.socketName()}});
+        }
     }
 }
 

@@ -33,16 +33,17 @@ void Stream::onHostOkay() {
     changed_.notify_all();
 }
 
-void Stream::onHostClose() {
-    std::function<void()> listener;
+void Stream::onHostClose(bool connectionLost) {
+    std::function<void(bool)> listener;
     {
         std::lock_guard lock(mutex_);
         if (hostClosed_) return;
         hostClosed_ = true;
+        connectionLost_ = connectionLost;
         listener = std::move(hostCloseListener_);
         changed_.notify_all();
     }
-    if (listener) listener();
+    if (listener) listener(connectionLost);
 }
 
 void Stream::cancel() {
@@ -51,15 +52,17 @@ void Stream::cancel() {
     changed_.notify_all();
 }
 
-void Stream::setHostCloseListener(std::function<void()> listener) {
+void Stream::setHostCloseListener(std::function<void(bool)> listener) {
+    bool lost;
     {
         std::lock_guard lock(mutex_);
         if (!hostClosed_) {
             hostCloseListener_ = std::move(listener);
             return;
         }
+        lost = connectionLost_;
     }
-    listener();  // closed before anyone listened
+    listener(lost);  // closed before anyone listened
 }
 
 bool Stream::closedByHost() const {

@@ -26,7 +26,8 @@ public:
     // Called by the connection's reader.
     void onHostWrite(std::string_view data);
     void onHostOkay();
-    void onHostClose();
+    // `connectionLost`: the whole connection ended rather than this stream being closed.
+    void onHostClose(bool connectionLost = false);
 
     // ByteChannel, called by the service thread.
     bool read(std::string& out) override;
@@ -40,8 +41,9 @@ public:
     // The device ends the stream on its own (the service behind it went away): blocked reads,
     // writes and waits return as if the host had closed; finish() then sends the CLSE.
     void cancel();
-    // Called once, from the connection's reader, when the host closes the stream.
-    void setHostCloseListener(std::function<void()> listener);
+    // Called once, from the connection's reader, when the host closes the stream (with
+    // `connectionLost` as above).
+    void setHostCloseListener(std::function<void(bool)> listener);
     // The service is done: send CLSE unless the host closed first (a CLSE is never answered).
     void finish();
     bool closedByHost() const;
@@ -58,7 +60,8 @@ private:
     std::string inbox_;
     bool hostClosed_ = false;
     bool cancelled_ = false;
-    std::function<void()> hostCloseListener_;
+    std::function<void(bool)> hostCloseListener_;
+    bool connectionLost_ = false;
     bool finished_ = false;
     bool peerReady_ = true;  // the accepted OPEN counts as the host being ready for one WRTE
     bool okayOwed_ = false;
