@@ -518,8 +518,10 @@ void AppDelegate::applicationWillTerminate() {
     refreshTimer_.stop();
     if (wifiAuthorization_) wifiAuthorization_->stopWaiting();  // its fallback timer does nothing now
     WifiProfileUpdatedNotification::stopObserving(wifiProfileObserver_);
-    // The scan page's callback server closes before the mirrors go.
+    // The scan page's callback server closes before the mirrors go; its tasks stop at their next
+    // step instead of falling back to the shared server.
     if (scanController_) scanController_->stop();
+    if (scanTask_) scanTask_->stop();
     // Nothing new may start while the windows close: the user asked to quit.
     window_->hide();
     // Every mirror window closes, then the private adb server stops; the shared one stays. The
