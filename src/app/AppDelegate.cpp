@@ -101,7 +101,8 @@ AppDelegate::Options AppDelegate::defaultOptions() {
 
 AppDelegate::AppDelegate(Options options)
     : log_(options.logFolder),
-      store_(options.recentDevicesFolder.empty() ? RecentDeviceStore::defaultFolder() : options.recentDevicesFolder),
+      store_(std::make_shared<RecentDeviceStore>(
+          options.recentDevicesFolder.empty() ? RecentDeviceStore::defaultFolder() : options.recentDevicesFolder)),
       windows_(options.service.windows ? options.service.windows : std::make_shared<X11WindowSystem>()),
       sleepWatcher_(new SleepWatcher(this)) {
     options.service.windows = windows_;
@@ -232,7 +233,7 @@ void AppDelegate::setUpScanSession() {
     taskHooks.onLog = log;
     taskHooks.setMainStatus = setStatus;
     taskHooks.recordRecentDevice = [self](const ConnectedAdbDevice& device) {
-        if (self && device.ip) self->store_.saveRecentDevice(device.serial, *device.ip, device.wifiName, device.model);
+        if (self && device.ip) self->store_->saveRecentDevice(device.serial, *device.ip, device.wifiName, device.model);
     };
     taskHooks.registerRunningMirror = registerMirror;
     taskHooks.updateStatus = updateScanStatus;

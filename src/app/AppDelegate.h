@@ -94,7 +94,7 @@ public:
     MainWindow& window() { return *window_; }
     ActivityLog& activityLog() { return log_; }
     ManualPageController& manualPage() { return *manualPage_; }
-    RecentDeviceStore& recentDeviceStore() { return store_; }
+    RecentDeviceStore& recentDeviceStore() { return *store_; }
     // The scan-mode callbacks and their connection tasks; the scan page hands the coordinator
     // its callbacks and session changes.
     ScanSessionCoordinator& scanSession() { return *scanSession_; }
@@ -128,7 +128,7 @@ private:
     void closeGlassShellOverlay(pid_t pid);
 
     ActivityLog log_;
-    RecentDeviceStore store_;
+    std::shared_ptr<RecentDeviceStore> store_;
     std::shared_ptr<WindowSystem> windows_;
     std::unique_ptr<MirrorService> service_;
     std::unique_ptr<MainWindow> window_;
