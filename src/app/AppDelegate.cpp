@@ -565,6 +565,7 @@ void AppDelegate::awaitTermination(const std::function<bool()>& finished) {
 }
 
 void AppDelegate::showWindowOnRequest() {
+    if (terminated_) return;  // a request that raced the quit: the window must not come back
     window_->showNormal();
     window_->raise();
     window_->activateWindow();
