@@ -94,14 +94,13 @@ TEST_F(PrivateAdbServerTest, SilentPreparationLogsNothing) {
 }
 
 TEST_F(PrivateAdbServerTest, MissingToolsAndLaunchErrorsAreStartAndRestartFailures) {
-    std::filesystem::remove(adb.folder() / "scrcpy");
+    std::filesystem::remove(adb.adbPath());  // scrcpy is needed for mirrors only
     EXPECT_FALSE(server.preparePrivateWirelessAdbServer(false));
     EXPECT_TRUE(trace.invocations().empty());  // the tool check fails before any command
     ASSERT_EQ(logs.lines().size(), 1u);
     EXPECT_EQ(logs.lines()[0], "投屏专用 ADB Server 启动异常，将仅在本次扫码中回退共享 5037: 缺少工具文件: " +
-                                   (adb.folder() / "scrcpy").string());
+                                   adb.adbPath().string());
 
-    std::ofstream(adb.folder() / "scrcpy") << "";
     makeAdbUnlaunchable();
     EXPECT_FALSE(server.preparePrivateWirelessAdbServer(false));  // a launch error is no exception
     EXPECT_FALSE(server.isReady());
