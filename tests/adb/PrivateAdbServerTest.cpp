@@ -6,9 +6,9 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "adb/PrivateAdbServer.h"
@@ -98,8 +98,8 @@ TEST_F(PrivateAdbServerTest, MissingToolsAndLaunchErrorsAreStartAndRestartFailur
     EXPECT_FALSE(server.preparePrivateWirelessAdbServer(false));
     EXPECT_TRUE(trace.invocations().empty());  // the tool check fails before any command
     ASSERT_EQ(logs.lines().size(), 1u);
-    EXPECT_EQ(logs.lines()[0], "投屏专用 ADB Server 启动异常，将仅在本次扫码中回退共享 5037: 缺少工具文件: " +
-                                   adb.adbPath().string());
+    EXPECT_EQ(logs.lines()[0],
+              "投屏专用 ADB Server 启动异常，将仅在本次扫码中回退共享 5037: 缺少工具文件: " + adb.adbPath().string());
 
     makeAdbUnlaunchable();
     EXPECT_FALSE(server.preparePrivateWirelessAdbServer(false));  // a launch error is no exception

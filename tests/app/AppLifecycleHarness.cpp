@@ -4,11 +4,10 @@
 // background task is still running when the quit begins, so the quit takes its whole grace.
 // ORVAN_TEST_START_AT_QUIT=<target>: a mirror start of it comes once the quit has begun; prints
 // "mirror <pid>" or "start cancelled".
+#include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
-
-#include <QCoreApplication>
 
 #include "app/AppMain.h"
 #include "foundation/MirrorError.h"
@@ -33,7 +32,8 @@ int main(int argc, char** argv) {
                     for (const auto& [key, pid] : delegate.service().scrcpyLauncher().registrySnapshot().processes)
                         std::printf("mirror %d\n", pid);
                 } catch (const orvan::MirrorError& error) {
-                    std::printf("start %s\n", error.kind() == orvan::MirrorError::Kind::cancelled ? "cancelled" : "failed");
+                    std::printf("start %s\n",
+                                error.kind() == orvan::MirrorError::Kind::cancelled ? "cancelled" : "failed");
                 }
                 std::fflush(stdout);
             });
