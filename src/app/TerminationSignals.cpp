@@ -64,11 +64,16 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
 }
 
 TerminationSignals::~TerminationSignals() {
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    for (int signal : kSignals) sigaction(signal, &action, nullptr);
     gWriteFd = -1;
+    // After a signal the process is ending because of it: the handler (which needs only the
+    // globals) stays, so a late repeat of a burst cannot kill the exit half-way with the default
+    // action.
+    if (gFirstAtNs.load() < 0) {
+        struct sigaction action {};
+        action.sa_handler = SIG_DFL;
+        sigemptyset(&action.sa_mask);
+        for (int signal : kSignals) sigaction(signal, &action, nullptr);
+    }
     close(pipe_[0]);
     close(pipe_[1]);
 }
