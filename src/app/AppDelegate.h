@@ -103,7 +103,6 @@ public:
     bool hasStartedWirelessAdbQrController() const { return hasStartedWirelessAdbQrController_; }
     // The scan page's stop button: that mirror stops, wireless ADB stays.
     void stopMirroringSession(const std::string& key, std::function<void(bool stopped)> done = {});
-    const std::map<pid_t, GlassShellOverlayWindow*>& glassShellOverlays() const { return overlays_; }
     // exportMedia: opens the export window (created on first use) on the export target's glasses,
     // or says why there are none.
     void exportMedia();
