@@ -1,5 +1,7 @@
 #pragma once
 
+#include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -23,8 +25,11 @@ bool isSharedAdbServerRecoveryCandidate(const std::string& failureText);
 // misbehaves, a short circuit breaker sends scan sessions to the shared server instead.
 //
 // Every command runs with the private scope, no serial, check off and logging off. Start,
-// restart and stop are serialised by one lock that is held while their commands run (up to
-// 13 s for a restart); the ready flag and the breaker deadline are only touched under it.
+// restart and stop run one at a time (a later one waits, on its own background thread, for the
+// command in flight), but no lock is held while a command runs: the state sits under a short
+// mutex, and a reset (the main thread, on a wake or a network change) only bumps a generation and
+// returns at once. A command that finishes after a reset leaves readiness unknown. Once stopped
+// for the app's exit the server stays stopped: preparations and restarts run nothing and fail.
 class PrivateAdbServer {
 public:
     static constexpr double kSuppressionPeriod = 300.0;  // seconds the breaker stays open
@@ -46,13 +51,19 @@ public:
     void resetPrivateWirelessAdbCircuitBreaker(const std::string& reason);
     // kill-server then start-server. Returns whether the server is ready afterwards.
     bool restartPrivateWirelessAdbServer();
-    // kill-server at application exit, whether or not this run started the server.
+    // kill-server at application exit, whether or not this run started the server. Latches: no
+    // later call starts the server again.
     void stopPrivateWirelessAdbServer();
 
     bool isReady() const;
     bool isSuppressed() const;
+    bool isStopped() const;
 
 private:
+    // Waits (off the main thread) until no command is in flight, then claims the slot; false once
+    // stopped, unless `evenWhenStopped`. Returns the generation the command starts in.
+    bool beginCommand(std::unique_lock<std::mutex>& lock, uint64_t& generation, bool evenWhenStopped = false);
+    void endCommand(std::unique_lock<std::mutex>& lock);
     CommandResult run(const char* command, double timeout) const;
     void log(const std::string& message) const { (*runner_.log())(message); }
     std::string portText() const { return std::to_string(runner_.privatePort()); }
@@ -60,7 +71,11 @@ private:
     const AdbRunner& runner_;
     const ToolLocation& tools_;
     Clock& clock_;
-    mutable std::mutex lock_;  // privateAdbServerLock
+    mutable std::mutex lock_;  // short reads and updates of the fields below only
+    std::condition_variable idle_;
+    bool commandInFlight_ = false;
+    bool stopped_ = false;
+    uint64_t generation_ = 0;  // moves on every reset and stop
     bool ready_ = false;
     SteadyTime suppressedUntil_ = SteadyTime::min();
 };

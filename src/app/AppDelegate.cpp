@@ -101,7 +101,8 @@ AppDelegate::Options AppDelegate::defaultOptions() {
 
 AppDelegate::AppDelegate(Options options)
     : log_(options.logFolder),
-      store_(options.recentDevicesFolder.empty() ? RecentDeviceStore::defaultFolder() : options.recentDevicesFolder),
+      store_(std::make_shared<RecentDeviceStore>(
+          options.recentDevicesFolder.empty() ? RecentDeviceStore::defaultFolder() : options.recentDevicesFolder)),
       windows_(options.service.windows ? options.service.windows : std::make_shared<X11WindowSystem>()),
       sleepWatcher_(new SleepWatcher(this)) {
     options.service.windows = windows_;
@@ -232,7 +233,7 @@ void AppDelegate::setUpScanSession() {
     taskHooks.onLog = log;
     taskHooks.setMainStatus = setStatus;
     taskHooks.recordRecentDevice = [self](const ConnectedAdbDevice& device) {
-        if (self && device.ip) self->store_.saveRecentDevice(device.serial, *device.ip, device.wifiName, device.model);
+        if (self && device.ip) self->store_->saveRecentDevice(device.serial, *device.ip, device.wifiName, device.model);
     };
     taskHooks.registerRunningMirror = registerMirror;
     taskHooks.updateStatus = updateScanStatus;
@@ -518,8 +519,10 @@ void AppDelegate::applicationWillTerminate() {
     refreshTimer_.stop();
     if (wifiAuthorization_) wifiAuthorization_->stopWaiting();  // its fallback timer does nothing now
     WifiProfileUpdatedNotification::stopObserving(wifiProfileObserver_);
-    // The scan page's callback server closes before the mirrors go.
+    // The scan page's callback server closes before the mirrors go; its tasks stop at their next
+    // step instead of falling back to the shared server.
     if (scanController_) scanController_->stop();
+    if (scanTask_) scanTask_->stop();
     // Nothing new may start while the windows close: the user asked to quit.
     window_->hide();
     // Every mirror window closes, then the private adb server stops; the shared one stays. The
@@ -562,6 +565,7 @@ void AppDelegate::awaitTermination(const std::function<bool()>& finished) {
 }
 
 void AppDelegate::showWindowOnRequest() {
+    if (terminated_) return;  // a request that raced the quit: the window must not come back
     window_->showNormal();
     window_->raise();
     window_->activateWindow();

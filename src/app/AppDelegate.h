@@ -94,7 +94,7 @@ public:
     MainWindow& window() { return *window_; }
     ActivityLog& activityLog() { return log_; }
     ManualPageController& manualPage() { return *manualPage_; }
-    RecentDeviceStore& recentDeviceStore() { return store_; }
+    RecentDeviceStore& recentDeviceStore() { return *store_; }
     // The scan-mode callbacks and their connection tasks; the scan page hands the coordinator
     // its callbacks and session changes.
     ScanSessionCoordinator& scanSession() { return *scanSession_; }
@@ -103,7 +103,6 @@ public:
     bool hasStartedWirelessAdbQrController() const { return hasStartedWirelessAdbQrController_; }
     // The scan page's stop button: that mirror stops, wireless ADB stays.
     void stopMirroringSession(const std::string& key, std::function<void(bool stopped)> done = {});
-    const std::map<pid_t, GlassShellOverlayWindow*>& glassShellOverlays() const { return overlays_; }
     // exportMedia: opens the export window (created on first use) on the export target's glasses,
     // or says why there are none.
     void exportMedia();
@@ -128,7 +127,7 @@ private:
     void closeGlassShellOverlay(pid_t pid);
 
     ActivityLog log_;
-    RecentDeviceStore store_;
+    std::shared_ptr<RecentDeviceStore> store_;
     std::shared_ptr<WindowSystem> windows_;
     std::unique_ptr<MirrorService> service_;
     std::unique_ptr<MainWindow> window_;

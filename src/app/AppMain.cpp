@@ -68,6 +68,8 @@ int runApplication(int argc, char** argv, const AppHooks& hooks) {
                      [&delegate](QSessionManager&) { delegate.requestTermination("桌面会话结束"); });
 #endif
     QObject::connect(&instance, &SingleInstance::showRequested, &delegate, &AppDelegate::showWindowOnRequest);
+    // Connected first, so that it runs before the termination serves events again.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &instance, &SingleInstance::stopAnswering);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
 
     gMainThread = std::this_thread::get_id();

@@ -13,8 +13,9 @@ namespace orvan {
 namespace {
 constexpr const char* kShowRequest = "show\n";
 constexpr const char* kShowAnswer = "shown\n";
-// A first instance that has just taken the lock needs a moment before it listens.
-constexpr int kFindPrimaryMs = 5000;
+// A first instance that has just taken the lock needs a moment before it listens, and one that is
+// quitting (it no longer answers) needs up to its whole termination before the lock is free.
+constexpr int kFindPrimaryMs = 20000;
 }  // namespace
 
 SingleInstance::SingleInstance(QString folder, QObject* parent) : QObject(parent), folder_(std::move(folder)) {
@@ -66,6 +67,13 @@ void SingleInstance::listen() {
             });
         }
     });
+}
+
+void SingleInstance::stopAnswering() {
+    if (!server_) return;
+    server_->close();  // also removes the socket file
+    delete server_;
+    server_ = nullptr;
 }
 
 bool SingleInstance::askPrimaryToShow() {

@@ -12,7 +12,9 @@ namespace orvan {
 // One app per user session. The first launch holds a lock file and listens on a local socket,
 // both in the user's runtime folder ($XDG_RUNTIME_DIR). A later launch finds the lock held, asks
 // the holder through the socket to show its window, and leaves. A lock left by a crashed
-// instance names a process that no longer runs; QLockFile then takes it over.
+// instance names a process that no longer runs; QLockFile then takes it over. A launch that finds
+// the lock held but nobody answering (the holder is quitting) keeps trying for a while and runs
+// once the holder is gone.
 class SingleInstance : public QObject {
     Q_OBJECT
 
@@ -29,6 +31,9 @@ public:
 
     Role claim();
     QString socketPath() const;
+    // The app begins to quit: later launches find no one to answer and wait for the lock, so none
+    // hands over to an instance that is going away. The lock stays held until this process ends.
+    void stopAnswering();
 
 signals:
     void showRequested();

@@ -14,6 +14,9 @@ public:
         message,
         scrcpyClosedAfterReady,
         scanSessionReplaced,
+        // The app is quitting: the start gave up (or never began) and launched nothing that stays.
+        // Never shown as a failure.
+        cancelled,
         scrcpyStartTimeout,
         // The client lost the glasses (disconnected, connection lost, gone from adb's list).
         scrcpyTransportLost,
@@ -36,6 +39,10 @@ public:
     static MirrorError scanSessionReplaced() {
         return MirrorError(Kind::scanSessionReplaced, "扫码会话已被新二维码替换，已取消旧投屏任务。");
     }
+    // The app's quit stopped the work; the text is the one a replaced session gives.
+    static MirrorError cancelled() {
+        return MirrorError(Kind::cancelled, "扫码会话已被新二维码替换，已取消旧投屏任务。");
+    }
     // No readiness signal in time; `summary` is the tail of scrcpy's output (may be empty).
     static MirrorError scrcpyStartTimeout(const std::string& summary) {
         return MirrorError(Kind::scrcpyStartTimeout,
@@ -45,6 +52,8 @@ public:
     Kind kind() const { return kind_; }
     // A mirror window the user closed: a normal end, not a failure.
     bool isNormalScrcpyClosure() const { return kind_ == Kind::scrcpyClosedAfterReady; }
+    // Work given up because the app quits or a newer scan took over: not a failure to show.
+    bool isCancellation() const { return kind_ == Kind::cancelled || kind_ == Kind::scanSessionReplaced; }
 
 private:
     MirrorError(Kind kind, const std::string& text) : std::runtime_error(text), kind_(kind) {}

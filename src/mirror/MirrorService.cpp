@@ -1,7 +1,6 @@
 #include "mirror/MirrorService.h"
 
-#include <csignal>
-#include <thread>
+#include <algorithm>
 
 #include "adb/SharedAdbServerGuard.h"
 #include "platform/X11WindowSystem.h"
@@ -23,20 +22,21 @@ MirrorService::MirrorService(MirrorServiceOptions options)
 }
 
 void MirrorService::beginTermination() {
-    // Starts in progress end on their own threads (their windows close there); the windows that
-    // are registered now close below. Nothing here waits.
-    launcher_->cancelStartsInProgress();
+    // Starts in progress end on their own threads (their windows close there), later ones launch
+    // nothing; the windows that are registered now close below. Nothing here waits.
+    launcher_->closeForTermination();
     orchestrator_->stopMirror();
 }
 
 void MirrorService::finishTermination(std::chrono::milliseconds grace) {
     // The app does not leave before its mirror windows have, so none outlives it as an orphan.
-    // Every child launched so far is in this list, a cancelled start's included.
+    // Every child launched so far is in this list, a cancelled start's included. Each is ended
+    // through its own handle, which reaps it under its lock: a recycled pid is never signalled.
     auto deadline = std::chrono::steady_clock::now() + grace;
-    auto left = launcher_->launchedChildrenNotEnded();
-    for (; !left.empty() && std::chrono::steady_clock::now() < deadline; left = launcher_->launchedChildrenNotEnded())
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    for (pid_t pid : left) ::kill(pid, SIGKILL);
+    for (const auto& child : launcher_->launchedChildrenNotEnded()) {
+        auto left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now());
+        child->waitForExit(Seconds(std::max(0.0, left.count())));
+    }
     privateServer_.stopPrivateWirelessAdbServer();
 }
 

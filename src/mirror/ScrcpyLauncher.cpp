@@ -162,12 +162,14 @@ ScrcpyLauncher::Reservation ScrcpyLauncher::reserve(const std::string& target, c
     // one target share it): either name in use means "wait, then reuse what the other opened".
     std::vector<std::string> names{"identity " + identity, "target " + target};
     std::unique_lock lock(reservationMutex_);
+    if (closed_) throw MirrorError::cancelled();  // the app quits: nothing new starts
     const uint64_t generation = cancelGeneration_;
     auto inUse = [&] {
         return std::any_of(names.begin(), names.end(), [&](const auto& name) { return reservedNames_.contains(name); });
     };
     while (inUse()) {
         reservationReleased_.wait_for(lock, pollInterval());
+        if (closed_) throw MirrorError::cancelled();
         if (cancelGeneration_ != generation) throw MirrorError::scanSessionReplaced();
         if (shouldContinue) {
             lock.unlock();  // the caller's check is no short read
@@ -193,6 +195,20 @@ void ScrcpyLauncher::cancelStartsInProgress() {
     reservationReleased_.notify_all();
 }
 
+void ScrcpyLauncher::closeForTermination() {
+    {
+        std::lock_guard lock(reservationMutex_);
+        closed_ = true;
+        ++cancelGeneration_;
+    }
+    reservationReleased_.notify_all();
+}
+
+bool ScrcpyLauncher::isClosed() {
+    std::lock_guard lock(reservationMutex_);
+    return closed_;
+}
+
 bool ScrcpyLauncher::reuseRunningWindow(const std::string& target, const std::string& identity) {
     auto handle = runningScrcpyHandleForMirrorIdentity(identity);
     if (!handle) handle = runningScrcpyHandle(target);
@@ -212,7 +228,7 @@ bool ScrcpyLauncher::adoptOrEndLeftovers(const std::string& target, const std::s
         std::lock_guard lock(scrcpyProcessLock_);
         for (const auto& [_, child] : scrcpyProcesses_) owned.insert(child->pid());
     }
-    for (pid_t pid : launchedChildrenNotEnded()) owned.insert(pid);
+    for (const auto& child : launchedChildrenNotEnded()) owned.insert(child->pid());
     const std::vector<int32_t> listed = existingScrcpyProcessIds(target);
 
     // A process forked by a scrcpy shows its parent's command line until it runs something else
@@ -337,6 +353,7 @@ void ScrcpyLauncher::cancelStart(const std::shared_ptr<ScrcpyChild>& child, cons
                                  const std::string& key) {
     endStart(child, key);
     log("扫码会话已切换，结束旧 session 启动的 scrcpy: target=" + target);
+    if (isClosed()) throw MirrorError::cancelled();
     throw MirrorError::scanSessionReplaced();
 }
 
@@ -523,12 +540,12 @@ ScrcpyRegistrySnapshot ScrcpyLauncher::registrySnapshot() {
     return snapshot;
 }
 
-std::vector<pid_t> ScrcpyLauncher::launchedChildrenNotEnded() {
+std::vector<std::shared_ptr<ScrcpyChild>> ScrcpyLauncher::launchedChildrenNotEnded() {
     std::lock_guard lock(scrcpyProcessLock_);
-    std::vector<pid_t> pids;
+    std::vector<std::shared_ptr<ScrcpyChild>> children;
     for (const auto& weak : launchedChildren_)
-        if (auto child = weak.lock(); child && !child->hasEnded()) pids.push_back(child->pid());
-    return pids;
+        if (auto child = weak.lock(); child && !child->hasEnded()) children.push_back(std::move(child));
+    return children;
 }
 
 // ---- windows ----------------------------------------------------------------------------------

@@ -123,10 +123,13 @@ public:
     ScrcpyRegistrySnapshot registrySnapshot();
     // Children of ours that have not ended yet, registered or not (a stopped window takes a
     // moment to close).
-    std::vector<pid_t> launchedChildrenNotEnded();
+    std::vector<std::shared_ptr<ScrcpyChild>> launchedChildrenNotEnded();
     // Every start in progress ends on its cancel path (its window closed, nothing registered) at
     // its next check; returns at once. Starts that begin afterwards are not affected.
     void cancelStartsInProgress();
+    // The app quits: as cancelStartsInProgress, and every later start fails at once with the
+    // cancellation kind and launches nothing.
+    void closeForTermination();
 
     void setAudioForwardingEnabled(bool enabled) { audioForwardingEnabled_.store(enabled); }
     bool isAudioForwardingEnabled() const { return audioForwardingEnabled_.load(); }
@@ -141,6 +144,7 @@ private:
     // cancel error when the start is cancelled meanwhile.
     Reservation reserve(const std::string& target, const std::string& identity, const ShouldContinue& shouldContinue);
     bool isCancelled(uint64_t generation);
+    bool isClosed();
     bool reuseRunningWindow(const std::string& target, const std::string& identity);
     bool adoptOrEndLeftovers(const std::string& target, const std::string& key, const std::string& identity);
     std::shared_ptr<ScrcpyChild> launchChild(const std::string& target, bool glassShell, const std::string& key,
@@ -169,6 +173,7 @@ private:
     std::condition_variable reservationReleased_;
     std::multiset<std::string> reservedNames_;
     uint64_t cancelGeneration_ = 0;
+    bool closed_ = false;
 
     // Guards the maps below for short reads and updates only.
     std::recursive_mutex scrcpyProcessLock_;

@@ -34,6 +34,7 @@ void ScanMirrorTask::startWirelessMirrorFromCallback(const ScanMirrorRequest& re
 }
 
 void ScanMirrorTask::checkSession(const std::string& sessionId) const {
+    if (stopped_) throw MirrorError::cancelled();
     if (!coordinator_.book().isActiveSession(sessionId)) throw MirrorError::message(kSessionReplaced);
 }
 
@@ -64,12 +65,14 @@ void ScanMirrorTask::run(const ScanMirrorRequest& request) {
                     if (hooks.setMainStatus) hooks.setMainStatus("连接波动，正在重试投屏");
                 });
             },
-            [this, sessionId] { return coordinator_.book().isActiveSession(sessionId); }, scope);
+            [this, sessionId] { return !stopped_ && coordinator_.book().isActiveSession(sessionId); }, scope);
         succeed(request, scope);
     } catch (const MirrorError& error) {
+        if (stopped_) return log("扫码旧会话任务已停止: sessionId=" + request.sessionId);
         fail(request, error.what(), error.isNormalScrcpyClosure(),
              text::containsIgnoringCase(failureBox, "local_network_denied"));
     } catch (const std::exception& error) {
+        if (stopped_) return log("扫码旧会话任务已停止: sessionId=" + request.sessionId);
         fail(request, error.what(), false, false);
     }
 }
@@ -134,7 +137,7 @@ std::optional<AdbServerScope> ScanMirrorTask::waitForLateWirelessRecovery(const 
     const int port = splitHostPort(target).value_or(std::pair{ip, kWirelessAdbPort}).second;
     for (size_t round = 0; round < kRecoveryWaits.size(); ++round) {
         clock_.sleepFor(Seconds(kRecoveryWaits[round]));
-        if (!coordinator_.book().isActiveSession(sessionId)) {
+        if (stopped_ || !coordinator_.book().isActiveSession(sessionId)) {
             log("延迟自动恢复已取消：扫码 session 已变化，target=" + target);
             return std::nullopt;
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -45,6 +46,9 @@ public:
 
     // Starts the task on a background thread and returns at once.
     void startWirelessMirrorFromCallback(const ScanMirrorRequest& request);
+    // The app quits: every run stops at its next step with the cancellation kind (no fallback to
+    // the shared server, no failure shown), and later runs start nothing. Returns at once.
+    void stop() { stopped_ = true; }
     // The task's body, on the calling thread (a background thread; tests call it directly).
     void run(const ScanMirrorRequest& request);
     std::optional<AdbServerScope> waitForLateWirelessRecovery(const ConnectedAdbDevice& device,
@@ -64,6 +68,7 @@ private:
     MainQueue& main_;
     Clock& clock_;
     ScanTaskHooks hooks_;
+    std::atomic<bool> stopped_{false};
 };
 
 }  // namespace orvan

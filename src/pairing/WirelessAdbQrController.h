@@ -180,13 +180,9 @@ public:
     const std::string& sessionId() const { return sessionId_; }
     const std::string& disableSessionId() const { return disableSessionId_; }
     const std::optional<std::string>& activeCallbackUrl() const { return activeCallbackUrl_; }
-    const std::optional<WirelessAdbWifiProfile>& activeWifiProfile() const { return activeWifiProfile_; }
-    const std::optional<QrModuleBitmap>& enableQrImage() const { return enableQrImage_; }
     std::optional<std::string> configuredWifiName() const;
     bool isShowingDisableQr() const { return isShowingDisableQr_; }
     FailureAuthorizationAction failureAuthorizationAction() const { return failureAuthorizationAction_; }
-    const std::optional<std::string>& pendingWifiName() const { return pendingWifiName_; }
-    bool isInlinePasswordVisible() const { return isInlinePasswordVisible_; }
     const std::vector<ActiveMirrorSession>& activeMirrorSessions() const { return activeMirrorSessions_; }
     void setShowingDisableQr(bool showing) { isShowingDisableQr_ = showing; }
 

@@ -16,12 +16,13 @@ constexpr size_t kRecentReconnectLimit = 3;
 constexpr double kRecentReconnectTimeout = 4.0;
 }  // namespace
 
-ManualPageController::ManualPageController(std::shared_ptr<ManualPageBackend> backend, RecentDeviceStore& store,
-                                           ManualPageView& view, std::function<void(const std::string&)> log)
-    : backend_(std::move(backend)), store_(store), view_(view), log_(std::move(log)) {}
+ManualPageController::ManualPageController(std::shared_ptr<ManualPageBackend> backend,
+                                           std::shared_ptr<RecentDeviceStore> store, ManualPageView& view,
+                                           std::function<void(const std::string&)> log)
+    : backend_(std::move(backend)), store_(std::move(store)), view_(view), log_(std::move(log)) {}
 
 void ManualPageController::loadRecentDevices() {
-    recent_ = store_.loadRecentDevices(kRecentDeviceLimit);
+    recent_ = store_->loadRecentDevices(kRecentDeviceLimit);
     view_.setAudioForwarding(backend_->isAudioForwardingEnabled(), audioTooltip(false));
     render();
 }
@@ -40,16 +41,17 @@ void ManualPageController::runAction(std::function<std::function<void()>()> work
         [weak, work = std::move(work)] {
             std::function<void()> finish;
             std::string failure;
-            bool normalClosure = false;
+            bool normalClosure = false, cancelled = false;
             try {
                 finish = work();
             } catch (const MirrorError& error) {
                 failure = error.what();
                 normalClosure = error.isNormalScrcpyClosure();
+                cancelled = error.isCancellation();
             } catch (const std::exception& error) {
                 failure = error.what();
             }
-            Dispatch::main().post([weak, finish, failure, normalClosure] {
+            Dispatch::main().post([weak, finish, failure, normalClosure, cancelled] {
                 auto self = weak.lock();
                 if (!self) return;
                 self->actionInProgress_ = false;
@@ -58,6 +60,8 @@ void ManualPageController::runAction(std::function<std::function<void()>()> work
                     finish();
                 else if (normalClosure)
                     self->view_.setStatus("投屏已结束");
+                else if (cancelled)
+                    self->log_(failure);  // the app quits or a scan took over: no failure to show
                 else
                     self->showError(failure);
             });
@@ -67,7 +71,7 @@ void ManualPageController::runAction(std::function<std::function<void()>()> work
 
 void ManualPageController::reconnectRecentWireless() const {
     size_t tried = 0;
-    for (const auto& device : store_.loadRecentDevices(std::nullopt)) {
+    for (const auto& device : store_->loadRecentDevices(std::nullopt)) {
         if (!device.ip || device.ip->empty()) continue;
         if (tried++ == kRecentReconnectLimit) break;
         try {
@@ -91,10 +95,10 @@ ManualPageController::Detection ManualPageController::detect(bool silent, bool r
         }
         auto model = detection.devices.models.contains(serial) ? std::optional(detection.devices.models.at(serial))
                                                                : backend_->getDeviceModel(serial, silent);
-        if (auto skipped = store_.saveRecentDevice(serial, ip, backend_->getWlanSsid(serial, silent), model))
+        if (auto skipped = store_->saveRecentDevice(serial, ip, backend_->getWlanSsid(serial, silent), model))
             log_("无法记录最近设备 " + serial + ": " + *skipped);
     }
-    detection.recent = store_.loadRecentDevices(kRecentDeviceLimit);
+    detection.recent = store_->loadRecentDevices(kRecentDeviceLimit);
     detection.wifiName = backend_->computerWifiName();
     detection.diagnosis = diagnoseUnusableDevices(detection.devices, sysfsRoot_);
     return detection;
@@ -334,9 +338,9 @@ void ManualPageController::startMirror(bool glassShell) {
             std::find_if(now.begin(), now.end(), [&](const auto& d) { return d.isSamePhysicalDevice(device); });
         auto mirrored = current == now.end() ? device : *current;
         if (auto id = mirrored.storableDeviceId(); id && mirrored.ip && !isWirelessSerial(*id)) {
-            if (auto skipped = owner->store_.saveRecentDevice(*id, *mirrored.ip, mirrored.wifiName, mirrored.model))
+            if (auto skipped = owner->store_->saveRecentDevice(*id, *mirrored.ip, mirrored.wifiName, mirrored.model))
                 owner->log_("无法记录最近设备 " + *id + ": " + *skipped);
-            detection.recent = owner->store_.loadRecentDevices(kRecentDeviceLimit);
+            detection.recent = owner->store_->loadRecentDevices(kRecentDeviceLimit);
         }
         return [weak, detection, mirrored, glassShell] {
             auto self = weak.lock();

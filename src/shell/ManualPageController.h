@@ -67,8 +67,9 @@ public:
 // goes to the background pool and comes back through the main queue.
 class ManualPageController : public std::enable_shared_from_this<ManualPageController> {
 public:
-    ManualPageController(std::shared_ptr<ManualPageBackend> backend, RecentDeviceStore& store, ManualPageView& view,
-                         std::function<void(const std::string&)> log);
+    // The store is shared: background work that outlives the app's own reference still writes to it.
+    ManualPageController(std::shared_ptr<ManualPageBackend> backend, std::shared_ptr<RecentDeviceStore> store,
+                         ManualPageView& view, std::function<void(const std::string&)> log);
 
     // Launch: recent devices shown before anything is detected.
     void loadRecentDevices();
@@ -138,7 +139,7 @@ private:
     void noteDiagnosis(const std::optional<std::string>& diagnosis);
 
     std::shared_ptr<ManualPageBackend> backend_;
-    RecentDeviceStore& store_;
+    std::shared_ptr<RecentDeviceStore> store_;
     ManualPageView& view_;
     std::function<void(const std::string&)> log_;
     std::function<void(const ActiveMirrors&)> onActiveMirrorsChanged_;

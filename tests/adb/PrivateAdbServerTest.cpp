@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "adb/PrivateAdbServer.h"
+#include "foundation/MirrorError.h"
 #include "support/FakeAdb.h"
 #include "support/Recorders.h"
 
@@ -95,8 +98,8 @@ TEST_F(PrivateAdbServerTest, MissingToolsAndLaunchErrorsAreStartAndRestartFailur
     EXPECT_FALSE(server.preparePrivateWirelessAdbServer(false));
     EXPECT_TRUE(trace.invocations().empty());  // the tool check fails before any command
     ASSERT_EQ(logs.lines().size(), 1u);
-    EXPECT_EQ(logs.lines()[0], "投屏专用 ADB Server 启动异常，将仅在本次扫码中回退共享 5037: 缺少工具文件: " +
-                                   adb.adbPath().string());
+    EXPECT_EQ(logs.lines()[0],
+              "投屏专用 ADB Server 启动异常，将仅在本次扫码中回退共享 5037: 缺少工具文件: " + adb.adbPath().string());
 
     makeAdbUnlaunchable();
     EXPECT_FALSE(server.preparePrivateWirelessAdbServer(false));  // a launch error is no exception
@@ -173,6 +176,17 @@ TEST_F(PrivateAdbServerTest, StopLogsByExitStatusAndClosesEverything) {
     EXPECT_FALSE(server.isReady());
     EXPECT_FALSE(server.isSuppressed());
     server.stopPrivateWirelessAdbServer();  // no server running: still asks, logs the status
+    // The stop latches: nothing starts the server again, a scan session is cancelled.
+    EXPECT_FALSE(server.preparePrivateWirelessAdbServer(false));
+    EXPECT_FALSE(server.restartPrivateWirelessAdbServer());
+    server.suppressPrivateWirelessAdbTemporarily("protocol fault");
+    EXPECT_FALSE(server.isSuppressed());
+    try {
+        server.preferredScanAdbServerScope();
+        ADD_FAILURE() << "a scan session chose a server after the stop";
+    } catch (const MirrorError& error) {
+        EXPECT_EQ(error.kind(), MirrorError::Kind::cancelled);
+    }
     EXPECT_EQ(logs.lines(), (std::vector<std::string>{"应用退出，已停止投屏专用 ADB Server: 127.0.0.1:16031",
                                                       "应用退出时未能正常停止投屏专用 ADB Server: error: no daemon"}));
     EXPECT_EQ(trace.timeouts(), (std::vector<double>{8.0, 2.0, 2.0}));
@@ -199,12 +213,45 @@ TEST_F(PrivateAdbServerTest, StartRestartAndStopNeverOverlap) {
     });
     std::thread a([&] { server.preparePrivateWirelessAdbServer(true); });
     std::thread b([&] { server.restartPrivateWirelessAdbServer(); });
-    std::thread c([&] { server.stopPrivateWirelessAdbServer(); });
     a.join();
     b.join();
+    std::thread c([&] { server.stopPrivateWirelessAdbServer(); });
     c.join();
     EXPECT_GE(adb.calls().size(), 3u);
     EXPECT_EQ(overlaps.load(), 0);
+}
+
+// A wake or a network change resets the breaker on the main thread: it never waits for a start
+// in flight, and the start that ends afterwards leaves readiness to the next preparation.
+TEST_F(PrivateAdbServerTest, ResetDuringAStartReturnsAtOnceAndLeavesReadinessUnknown) {
+    adb.on({"**", "start-server"}).reply("");
+    std::mutex gate;
+    std::condition_variable changed;
+    bool inFlight = false, released = false;
+    runner.setCommandRunner([&, answer = adb.inProcess()](const ProcessSpec& spec, std::chrono::duration<double> t) {
+        std::unique_lock lock(gate);
+        inFlight = true;
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(20), [&] { return released; });
+        inFlight = false;
+        return answer(spec, t);
+    });
+    std::thread start([&] { EXPECT_TRUE(server.preparePrivateWirelessAdbServer(true)); });
+    {
+        std::unique_lock lock(gate);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return inFlight; }));
+    }
+    server.resetPrivateWirelessAdbCircuitBreaker("系统睡眠唤醒");
+    {
+        std::lock_guard lock(gate);
+        EXPECT_TRUE(inFlight) << "the reset waited for the start-server command";
+        released = true;
+    }
+    changed.notify_all();
+    start.join();
+    EXPECT_FALSE(server.isReady());
+    EXPECT_TRUE(server.preparePrivateWirelessAdbServer(true));
+    EXPECT_EQ(trace.lines(), (std::vector<std::string>{"-P 16031 start-server", "-P 16031 start-server"}));
 }
 
 }  // namespace

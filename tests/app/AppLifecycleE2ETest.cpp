@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "platform/Paths.h"
 #include "platform/Process.h"
@@ -72,7 +73,12 @@ bool logHas(const std::string& text) {
     return std::string(std::istreambuf_iterator<char>(file), {}).find(text) != std::string::npos;
 }
 
-class AppSignalE2E : public ::testing::TestWithParam<std::pair<int, std::string>> {};
+struct SignalCase {
+    int signal;
+    std::string name;
+    bool burst;  // sent again 10 ms later, as a closed terminal does
+};
+class AppSignalE2E : public ::testing::TestWithParam<SignalCase> {};
 
 TEST_P(AppSignalE2E, SignalRunsTheTerminationSequence) {
     if (!AdbWorld::available() || !AdbWorld::scrcpyStandinPath())
@@ -82,20 +88,40 @@ TEST_P(AppSignalE2E, SignalRunsTheTerminationSequence) {
     auto mirror = app.waitForLine("mirror ");
     ASSERT_TRUE(mirror && eventually([&] { return listening(world.privateServerPort()); })) << app.output;
 
-    app.child->sendSignal(GetParam().first);
+    app.child->sendSignal(GetParam().signal);
+    if (GetParam().burst) {
+        std::this_thread::sleep_for(10ms);  // the shape of the burst, not a synchronisation
+        app.child->sendSignal(GetParam().signal);
+    }
     auto exit = app.waitForExit();
     ASSERT_TRUE(exit) << "still running after the signal";
     EXPECT_TRUE(exit->reason == ProcessExit::Reason::exited && exit->status == 0)
         << "reason " << static_cast<int>(exit->reason) << ", status " << exit->status << "\n" << app.output;
     EXPECT_FALSE(listening(world.privateServerPort()));
     EXPECT_TRUE(kill(std::stoi(*mirror), 0) == -1 && errno == ESRCH) << "the mirror outlived the app";
-    EXPECT_TRUE(logHas("Orvan Mirror 正在退出：收到信号 " + GetParam().second + "。"));
+    EXPECT_TRUE(logHas("Orvan Mirror 正在退出：收到信号 " + GetParam().name + "。"));
+    EXPECT_TRUE(logHas("应用退出，已停止投屏专用 ADB Server"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, AppSignalE2E,
-                         ::testing::Values(std::pair{SIGTERM, "SIGTERM"}, std::pair{SIGINT, "SIGINT"},
-                                           std::pair{SIGHUP, "SIGHUP"}),
-                         [](const auto& param) { return param.param.second; });
+                         ::testing::Values(SignalCase{SIGTERM, "SIGTERM", false}, SignalCase{SIGINT, "SIGINT", false},
+                                           SignalCase{SIGHUP, "SIGHUP", false}, SignalCase{SIGHUP, "SIGHUP", true}),
+                         [](const auto& param) { return param.param.name + (param.param.burst ? "Burst" : ""); });
+
+// A mirror start that comes once the quit has begun launches nothing; the app ends as usual.
+TEST(AppQuitE2E, AStartAfterTheQuitBeganLaunchesNothing) {
+    if (!AdbWorld::available() || !AdbWorld::scrcpyStandinPath())
+        GTEST_SKIP() << "adb, the simulator or the stand-in is missing";
+    AdbWorld world;
+    App app(world, std::nullopt,
+            {{"ORVAN_TEST_START_AT_QUIT", world.startConnectedGlasses({.media = false}).wifiSerial()}});
+    ASSERT_TRUE(app.waitForLine("launched")) << app.output;
+    app.child->sendSignal(SIGTERM);
+    auto exit = app.waitForExit();
+    ASSERT_TRUE(exit && exit->reason == ProcessExit::Reason::exited && exit->status == 0) << app.output;
+    EXPECT_NE(app.output.find("start cancelled"), std::string::npos) << app.output;
+    EXPECT_FALSE(listening(world.privateServerPort()));
+}
 
 TEST(AppSingleInstanceE2E, SecondLaunchShowsTheFirstAndACrashLeavesNoBlock) {
     if (!AdbWorld::available()) GTEST_SKIP() << "adb or the simulator is missing";
@@ -111,6 +137,24 @@ TEST(AppSingleInstanceE2E, SecondLaunchShowsTheFirstAndACrashLeavesNoBlock) {
     }
     App next(world);
     EXPECT_TRUE(next.waitForLine("launched")) << next.output;
+}
+
+// A launch while the first instance quits waits for it instead of handing over to it.
+TEST(AppSingleInstanceE2E, RelaunchDuringTheQuitRunsOnceTheFirstIsGone) {
+    if (!AdbWorld::available()) GTEST_SKIP() << "adb or the simulator is missing";
+    AdbWorld world;
+    App first(world, std::nullopt, {{"ORVAN_TEST_BUSY_AT_QUIT", "1"}});
+    ASSERT_TRUE(first.waitForLine("launched")) << first.output;
+    first.child->sendSignal(SIGTERM);
+    ASSERT_TRUE(eventually([] { return logHas("Orvan Mirror 正在退出：收到信号 SIGTERM。"); }));
+    App second(world);
+    std::thread reaper([&] { first.waitForExit(); });  // a zombie would still hold the lock
+    EXPECT_TRUE(second.waitForLine("launched")) << second.output;
+    reaper.join();
+    EXPECT_TRUE(first.child->exit() && first.child->exit()->status == 0) << first.output;
+    EXPECT_FALSE(logHas("收到再次启动请求，已显示主窗口。"));
+    second.child->sendSignal(SIGTERM);
+    EXPECT_TRUE(second.waitForExit());
 }
 
 // A headless Wayland compositor for one test, with XWayland beside it or without.

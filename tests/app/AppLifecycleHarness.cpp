@@ -1,10 +1,16 @@
 // The real app for whole-process tests: tools from ORVAN_TEST_TOOL_FOLDER; prints "launched"
 // after the launch sequence and, given ORVAN_TEST_MIRROR_TARGET, mirrors it (as a glasses-shell
-// mirror with ORVAN_TEST_GLASS_SHELL=1) and prints "mirror <pid>".
+// mirror with ORVAN_TEST_GLASS_SHELL=1) and prints "mirror <pid>". ORVAN_TEST_BUSY_AT_QUIT=1: a
+// background task is still running when the quit begins, so the quit takes its whole grace.
+// ORVAN_TEST_START_AT_QUIT=<target>: a mirror start of it comes once the quit has begun; prints
+// "mirror <pid>" or "start cancelled".
+#include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "app/AppMain.h"
+#include "foundation/MirrorError.h"
 #include "platform/Dispatch.h"
 #include "platform/FakeWifiSystem.h"
 
@@ -19,6 +25,20 @@ int main(int argc, char** argv) {
     hooks.afterLaunch = [](orvan::AppDelegate& delegate) {
         std::printf("launched\n");
         std::fflush(stdout);
+        if (const char* target = std::getenv("ORVAN_TEST_START_AT_QUIT"))
+            QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [&delegate, target] {
+                try {
+                    delegate.service().startMirror(target);
+                    for (const auto& [key, pid] : delegate.service().scrcpyLauncher().registrySnapshot().processes)
+                        std::printf("mirror %d\n", pid);
+                } catch (const orvan::MirrorError& error) {
+                    std::printf("start %s\n",
+                                error.kind() == orvan::MirrorError::Kind::cancelled ? "cancelled" : "failed");
+                }
+                std::fflush(stdout);
+            });
+        if (std::getenv("ORVAN_TEST_BUSY_AT_QUIT"))
+            orvan::Dispatch::async([] { std::this_thread::sleep_for(std::chrono::seconds(30)); });
         if (const char* target = std::getenv("ORVAN_TEST_MIRROR_TARGET"))
             orvan::Dispatch::async([&service = delegate.service(), serial = std::string(target),
                                     glassShell = std::getenv("ORVAN_TEST_GLASS_SHELL") != nullptr] {

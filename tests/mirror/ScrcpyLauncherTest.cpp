@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "foundation/MirrorError.h"
+#include "mirror/MirrorService.h"
 #include "mirror/ScrcpyLauncher.h"
 #include "platform/FakeWindowSystem.h"
 #include "support/ErrorOf.h"
@@ -518,6 +519,28 @@ TEST_F(ScrcpyLauncherTest, AFloodOfOutputKeepsOnlyTheTailAndStillFindsTheSignal)
     auto handle = scrcpy.runningScrcpyHandle(kTarget);
     ASSERT_TRUE(handle && handle->process);
     EXPECT_LE(handle->process->output().size(), BoundedProcessOutput::kByteLimit);
+}
+
+}  // namespace
+}  // namespace orvan
+
+namespace orvan {
+namespace {
+
+// The quit ends a window that ignores the request through its own handle (reaped, so no
+// recycled pid is ever signalled), and latches: a start afterwards launches nothing.
+TEST(MirrorServiceTerminationTest, AStubbornWindowIsReapedAndLaterStartsAreCancelled) {
+    testing::FakeScrcpyFolder folder("trap '' TERM; " + testing::fakescrcpy::ready);
+    MirrorService service({.tools = folder.tools(),
+                           .privatePort = 16079,
+                           .windows = std::make_shared<FakeWindowSystem>(),
+                           .mainQueue = std::make_shared<ManualMainQueue>()});
+    service.startMirror(kTarget);
+    service.beginTermination();
+    service.finishTermination(std::chrono::milliseconds(200));
+    EXPECT_TRUE(service.scrcpyLauncher().launchedChildrenNotEnded().empty()) << "ended but not reaped";
+    EXPECT_EQ(testing::errorKindOf<MirrorError>([&] { service.startMirror(kTarget); }), MirrorError::Kind::cancelled);
+    EXPECT_EQ(folder.runPids().size(), 1u);
 }
 
 }  // namespace

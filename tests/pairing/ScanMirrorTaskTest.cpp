@@ -39,6 +39,7 @@ struct ScriptedEngine final : ScanConnectionEngine {
     std::map<AdbServerScope, bool> connects;
     std::function<void()> startMirror = [] {};
     std::function<void()> onRecoveryProbe = [] {};
+    std::function<void()> onConnect = [] {};
 
     void record(std::string call, double timeout = 0) {
         std::lock_guard l(mutex);
@@ -60,6 +61,7 @@ struct ScriptedEngine final : ScanConnectionEngine {
     bool tryConnectWirelessAdb(const std::string&, int, const WirelessConnectCall& call) override {
         record(std::string("connect ") + name(call.scope) + (call.preferImmediateSharedFallback ? "!" : ""),
                call.timeout);
+        onConnect();
         if (connects[call.scope]) return true;
         call.onFailure("failed to connect to '10.0.0.5:5555': Connection refused");
         return false;
@@ -126,6 +128,13 @@ TEST(ScanMirrorTask, ReusesOrFallsBackToTheSharedServer) {
                            "suppress 当前扫码未形成有效 transport,connect shared 4.0,mirror shared,sync");
         EXPECT_EQ(rig.ack(), "RUNNING");
     }
+    // The app quits during the private connect: no fallback to the shared server, nothing shown.
+    TaskRig rig;
+    rig.engine.onConnect = [&] { rig.task->stop(); };
+    rig.run();
+    EXPECT_EQ(text::joined(rig.engine.calls, ","), "probe shared 0.8,probe private 0.8,connect private! 4.0");
+    EXPECT_TRUE(rig.statuses.empty());
+    EXPECT_NE(rig.ack(), "FAILED");
 }
 
 // Nothing answers: four recovery waits of the asked lengths, one refresh after the third, then

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <future>
 #include <mutex>
 
 #include "adb/RecentDeviceStore.h"
@@ -11,6 +12,7 @@
 #include "shell/ManualPageController.h"
 #include "support/Recorders.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 
 namespace orvan {
 namespace {
@@ -47,7 +49,7 @@ public:
                                  (silent ? "/silent" : ""));
     }
     void startWirelessMirror(const ConnectedAdbDevice& device, bool glassShell) override {
-        if (startFailure) throw MirrorError::message(*startFailure);
+        if (startFailure) throw MirrorError::of(startFailureKind, *startFailure);
         std::lock_guard lock(mutex);
         started.push_back(device.serial + (glassShell ? "#glass-shell" : ""));
         mirroring = true;
@@ -70,6 +72,7 @@ public:
     std::optional<AdbDevices> afterReconnect;
     std::map<std::string, std::string> wlan;
     std::optional<std::string> startFailure;
+    MirrorError::Kind startFailureKind = MirrorError::Kind::message;
     std::function<void()> detectionGate;
     std::atomic<bool> mirroring{false}, audio{true};
     int detections = 0, quickListings = 0, reconnects = 0;
@@ -123,9 +126,9 @@ class ManualPageControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Dispatch::setMain(queue_);
-        store_ = std::make_unique<RecentDeviceStore>(folder_.path());
+        store_ = std::make_shared<RecentDeviceStore>(folder_.path());
         log_.attach(*sink_);
-        controller_ = std::make_shared<ManualPageController>(backend_, *store_, view_,
+        controller_ = std::make_shared<ManualPageController>(backend_, store_, view_,
                                                              [this](const std::string& line) { (*sink_)(line); });
     }
     void TearDown() override { controller_.reset(); }
@@ -146,7 +149,7 @@ protected:
     std::shared_ptr<FakeBackend> backend_ = std::make_shared<FakeBackend>();
     RecordingView view_;
     testing::TempDir folder_{"orvan-manual"};
-    std::unique_ptr<RecentDeviceStore> store_;
+    std::shared_ptr<RecentDeviceStore> store_;
     std::shared_ptr<ManualPageController> controller_;
     SharedLogSink sink_ = std::make_shared<LogSink>();
     testing::LogRecorder log_;
@@ -184,6 +187,28 @@ TEST_F(ManualPageControllerTest, NothingFoundTriesThreeRecentAddressesThenReport
     EXPECT_EQ(view_.warnings.back(), "操作失败|未检测到 ADB 设备，请确认 Tervo3 已连接并允许 USB 调试。");
     EXPECT_EQ(view_.statuses.back(), "失败");
     EXPECT_EQ(view_.tabs.size(), 4u);  // the remembered pairs are offered (five at most)
+}
+
+// A detection still running when the app lets go of the page and its store writes to a store
+// that lives as long as the work does.
+TEST_F(ManualPageControllerTest, ADetectionOutlivingTheAppStillRecordsItsPair) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> entered{false};
+    backend_->listing = usbAndWirelessOfOnePair();
+    backend_->wlan = {{"T3ABC", "127.0.0.2"}};
+    backend_->detectionGate = [&] {
+        entered = true;
+        released.wait();
+    };
+    controller_->detectDevice();
+    ASSERT_TRUE(testing::waitUntil([&] { return entered.load(); }));
+    controller_.reset();
+    store_.reset();
+    release.set_value();
+    RecentDeviceStore reader(folder_.path());
+    EXPECT_TRUE(testing::waitUntil([&] { return reader.loadRecords().size() == 1; }));
+    EXPECT_TRUE(testing::waitUntil([] { return Dispatch::backgroundTasksInFlight() == 0; }));
 }
 
 TEST_F(ManualPageControllerTest, AUsbPairWithoutWlanAddressIsNotRemembered) {
@@ -224,6 +249,15 @@ TEST_F(ManualPageControllerTest, AFailedStartEndsInTheAlertAndRegistersNothing) 
     ASSERT_TRUE(settle());
     EXPECT_EQ(view_.warnings.back(), "操作失败|scrcpy 启动超时，未确认视频通道就绪。");
     EXPECT_TRUE(controller_->activeMirrors().empty());
+    EXPECT_FALSE(view_.busy);
+
+    // A start the quit cancelled is no failure: no alert, no "失败".
+    backend_->startFailureKind = MirrorError::Kind::cancelled;
+    backend_->startFailure = "扫码会话已被新二维码替换，已取消旧投屏任务。";
+    controller_->start();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(view_.warnings.size(), 1u);
+    EXPECT_NE(view_.statuses.back(), "失败");
     EXPECT_FALSE(view_.busy);
 }
 
