@@ -56,17 +56,18 @@ MirrorSupervisor::~MirrorSupervisor() = default;
 
 void MirrorSupervisor::watch(SupervisedMirror mirror) {
     bool tookOver = false;
-    std::string identity = mirror.identity;
+    std::string identity = mirror.identity, key;
     {
         std::lock_guard lock(mutex_);
         auto& entry = entries_[identity];
         tookOver = entry.recovering;
+        key = entry.mirror.processKey;
         entry.mirror = std::move(mirror);
         entry.generation = nextGeneration_++;
         entry.recovering = false;
     }
     changed_.notify_all();
-    if (tookOver) emit(identity, MirrorRecoveryEvent::recovered, {});
+    if (tookOver) emit(identity, key, MirrorRecoveryEvent::recovered, {});
 }
 
 bool MirrorSupervisor::mirrorEnded(const std::string& processKey, const ProcessExit& end, std::string_view output) {
@@ -89,7 +90,7 @@ bool MirrorSupervisor::mirrorEnded(const std::string& processKey, const ProcessE
         name = found->second.mirror.name;
     }
     log(mirrorRecoveringText(name));
-    emit(identity, MirrorRecoveryEvent::recovering, mirrorRecoveringText(name));
+    emit(identity, processKey, MirrorRecoveryEvent::recovering, mirrorRecoveringText(name));
     std::weak_ptr<MirrorSupervisor> weak = weak_from_this();
     auto loop = [weak, identity, generation] {
         if (auto self = weak.lock()) self->recover(identity, generation);
@@ -130,7 +131,7 @@ void MirrorSupervisor::recover(const std::string& identity, uint64_t generation)
                 }
                 if (!current) return;
                 log("投屏已恢复（" + mirror.name + "）");
-                emit(identity, MirrorRecoveryEvent::recovered, {});
+                emit(identity, mirror.processKey, MirrorRecoveryEvent::recovered, {});
                 return;
             } catch (const std::exception& error) {
                 if (!isCurrent(identity, generation)) return;
@@ -171,17 +172,19 @@ bool MirrorSupervisor::pause(const std::string& identity, uint64_t generation, d
 void MirrorSupervisor::finish(const std::string& identity, uint64_t generation,
                               const std::optional<std::string>& stopReason) {
     bool wasRecovering = false;
+    std::string key;
     {
         std::lock_guard lock(mutex_);
         auto found = entries_.find(identity);
         if (found == entries_.end() || found->second.generation != generation) return;
         wasRecovering = found->second.recovering;
+        key = found->second.mirror.processKey;
         entries_.erase(found);
     }
     changed_.notify_all();
     if (wasRecovering && stopReason) {
         log(mirrorRecoveryStoppedText(*stopReason));
-        emit(identity, MirrorRecoveryEvent::stopped, mirrorRecoveryStoppedText(*stopReason));
+        emit(identity, key, MirrorRecoveryEvent::stopped, mirrorRecoveryStoppedText(*stopReason));
     }
 }
 
@@ -231,8 +234,19 @@ bool MirrorSupervisor::isWatched(const std::string& identity) const {
     return entries_.contains(identity);
 }
 
-void MirrorSupervisor::emit(const std::string& identity, MirrorRecoveryEvent event, const std::string& text) const {
-    if (settings_.onEvent) settings_.onEvent(identity, event, text);
+void MirrorSupervisor::setOnEvent(MirrorSupervisorSettings::EventFunction function) {
+    std::lock_guard lock(eventMutex_);
+    settings_.onEvent = std::move(function);
+}
+
+void MirrorSupervisor::emit(const std::string& identity, const std::string& processKey, MirrorRecoveryEvent event,
+                            const std::string& text) const {
+    MirrorSupervisorSettings::EventFunction function;
+    {
+        std::lock_guard lock(eventMutex_);
+        function = settings_.onEvent;
+    }
+    if (function) function(identity, processKey, event, text);
 }
 
 }  // namespace orvan

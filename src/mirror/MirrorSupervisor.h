@@ -40,7 +40,9 @@ struct MirrorSupervisorSettings {
     std::function<bool(const std::string& ip, int port)> answers;
     // Told (on the supervisor's thread, or the caller's for `recovering` and stops) whenever a
     // mirror enters recovery, is running again, or its supervisor ended while it recovered.
-    std::function<void(const std::string& identity, MirrorRecoveryEvent event, const std::string& text)> onEvent;
+    using EventFunction = std::function<void(const std::string& identity, const std::string& processKey,
+                                             MirrorRecoveryEvent event, const std::string& text)>;
+    EventFunction onEvent;
     // Runs the recovery loops; none: the background pool.
     std::function<void(std::function<void()>)> runInBackground;
 };
@@ -80,6 +82,8 @@ public:
     std::optional<std::string> recoveringIdentityOf(const std::string& processKey) const;
     std::vector<std::string> recoveringIdentities() const;
     bool isWatched(const std::string& identity) const;
+    // Replaces the settings' onEvent (the app sets it once its pages exist).
+    void setOnEvent(MirrorSupervisorSettings::EventFunction function);
 
 private:
     explicit MirrorSupervisor(MirrorSupervisorSettings settings) : settings_(std::move(settings)) {}
@@ -95,12 +99,14 @@ private:
     bool pause(const std::string& identity, uint64_t generation, double seconds);
     // Ends the entry when it is still that generation; logs the stop line once when it recovered.
     void finish(const std::string& identity, uint64_t generation, const std::optional<std::string>& stopReason);
-    void emit(const std::string& identity, MirrorRecoveryEvent event, const std::string& text) const;
+    void emit(const std::string& identity, const std::string& processKey, MirrorRecoveryEvent event,
+              const std::string& text) const;
     void log(const std::string& line) const {
         if (settings_.log) (*settings_.log)(line);
     }
 
     MirrorSupervisorSettings settings_;
+    mutable std::mutex eventMutex_;  // guards settings_.onEvent
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::map<std::string, Entry> entries_;
