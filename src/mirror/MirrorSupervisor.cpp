@@ -67,7 +67,7 @@ void MirrorSupervisor::watch(SupervisedMirror mirror) {
         entry.recovering = false;
     }
     changed_.notify_all();
-    if (tookOver) emit(identity, key, MirrorRecoveryEvent::recovered, {});
+    if (tookOver) tell(identity, key, MirrorRecoveryEvent::recovered, {});
 }
 
 bool MirrorSupervisor::mirrorEnded(const std::string& processKey, const ProcessExit& end, std::string_view output) {
@@ -90,7 +90,7 @@ bool MirrorSupervisor::mirrorEnded(const std::string& processKey, const ProcessE
         name = found->second.mirror.name;
     }
     log(mirrorRecoveringText(name));
-    emit(identity, processKey, MirrorRecoveryEvent::recovering, mirrorRecoveringText(name));
+    tell(identity, processKey, MirrorRecoveryEvent::recovering, mirrorRecoveringText(name));
     std::weak_ptr<MirrorSupervisor> weak = weak_from_this();
     auto loop = [weak, identity, generation] {
         if (auto self = weak.lock()) self->recover(identity, generation);
@@ -131,7 +131,7 @@ void MirrorSupervisor::recover(const std::string& identity, uint64_t generation)
                 }
                 if (!current) return;
                 log("投屏已恢复（" + mirror.name + "）");
-                emit(identity, mirror.processKey, MirrorRecoveryEvent::recovered, {});
+                tell(identity, mirror.processKey, MirrorRecoveryEvent::recovered, {});
                 return;
             } catch (const std::exception& error) {
                 if (!isCurrent(identity, generation)) return;
@@ -184,7 +184,7 @@ void MirrorSupervisor::finish(const std::string& identity, uint64_t generation,
     changed_.notify_all();
     if (wasRecovering && stopReason) {
         log(mirrorRecoveryStoppedText(*stopReason));
-        emit(identity, key, MirrorRecoveryEvent::stopped, mirrorRecoveryStoppedText(*stopReason));
+        tell(identity, key, MirrorRecoveryEvent::stopped, mirrorRecoveryStoppedText(*stopReason));
     }
 }
 
@@ -239,7 +239,7 @@ void MirrorSupervisor::setOnEvent(MirrorSupervisorSettings::EventFunction functi
     settings_.onEvent = std::move(function);
 }
 
-void MirrorSupervisor::emit(const std::string& identity, const std::string& processKey, MirrorRecoveryEvent event,
+void MirrorSupervisor::tell(const std::string& identity, const std::string& processKey, MirrorRecoveryEvent event,
                             const std::string& text) const {
     MirrorSupervisorSettings::EventFunction function;
     {

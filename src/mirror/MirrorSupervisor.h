@@ -99,7 +99,7 @@ private:
     bool pause(const std::string& identity, uint64_t generation, double seconds);
     // Ends the entry when it is still that generation; logs the stop line once when it recovered.
     void finish(const std::string& identity, uint64_t generation, const std::optional<std::string>& stopReason);
-    void emit(const std::string& identity, const std::string& processKey, MirrorRecoveryEvent event,
+    void tell(const std::string& identity, const std::string& processKey, MirrorRecoveryEvent event,
               const std::string& text) const;
     void log(const std::string& line) const {
         if (settings_.log) (*settings_.log)(line);

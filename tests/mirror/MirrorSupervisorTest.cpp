@@ -38,7 +38,9 @@ struct Rig {
                 EXPECT_EQ(ip + ":" + std::to_string(port), "192.168.50.7:5555");
                 return probes < static_cast<int>(answers.size()) && answers[probes++];
             },
-            .onEvent = [this](const std::string& identity, MirrorRecoveryEvent event, const std::string&) {
+            .onEvent = [this](const std::string& identity, const std::string& key, MirrorRecoveryEvent event,
+                              const std::string&) {
+                EXPECT_EQ(key, "192.168.50.7:5555");
                 static const char* names[] = {"recovering", "recovered", "stopped"};
                 events.push_back(identity + " " + names[static_cast<int>(event)]);
             },
