@@ -128,16 +128,45 @@ AppDelegate::AppDelegate(Options options)
             if (self) self->openGlassShellOverlay(pid);
         });
     });
-    service_->setOnScrcpyTerminated([self](const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
+    service_->setOnScrcpyTerminated([self, supervisor = &service_->mirrorSupervisor()](
+                                        const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
         pid_t pid = child ? child->pid() : 0;
         bool glassShell = key.ends_with(kGlassShellProcessKeySuffix);
-        Dispatch::main().post([self, pid, glassShell, key] {
+        // Glasses that went away under a mirror the user started: it recovers instead of ending
+        // (the supervisor's events update the pages).
+        auto end = child ? child->exit() : std::nullopt;
+        bool recovering = end && supervisor->mirrorEnded(key, *end, child->output().text());
+        Dispatch::main().post([self, pid, glassShell, key, recovering] {
             if (!self || self->terminated_) return;
             if (glassShell) self->closeGlassShellOverlay(pid);
+            if (recovering) return;
             // The same enable code may be scanned again for these glasses.
             if (self->scanSession_) self->scanSession_->releaseWirelessAdbCallbackState(key, "scrcpy 进程已结束");
             if (self->scanController_) self->scanController_->updateStatus("投屏已结束，可重新扫码启动。", false, false);
             self->window_->setStatus("投屏已结束");
+            self->manualPage_->syncActiveMirrorUi();
+        });
+    });
+
+    service_->mirrorSupervisor().setOnEvent([self](const std::string&, const std::string& key,
+                                                   MirrorRecoveryEvent event, const std::string& text) {
+        Dispatch::main().post([self, key, event, text] {
+            if (!self || self->terminated_) return;
+            switch (event) {
+            case MirrorRecoveryEvent::recovering:
+                if (self->scanController_) self->scanController_->updateStatus(text, false, false);
+                self->window_->setStatus(QString::fromStdString(text));
+                break;
+            case MirrorRecoveryEvent::recovered:
+                self->window_->setStatus("投屏中");
+                break;
+            case MirrorRecoveryEvent::stopped:
+                // The mirror ends now, as a window that closed does.
+                if (self->scanSession_) self->scanSession_->releaseWirelessAdbCallbackState(key, "scrcpy 进程已结束");
+                if (self->scanController_) self->scanController_->updateStatus("投屏已结束，可重新扫码启动。", false, false);
+                self->window_->setStatus("投屏已结束");
+                break;
+            }
             self->manualPage_->syncActiveMirrorUi();
         });
     });
@@ -199,7 +228,11 @@ void AppDelegate::setUpScanSession() {
         if (self) self->window_->setStatus(QString::fromStdString(text));
     };
     auto registerMirror = [self](const ConnectedAdbDevice& device) {
-        if (self) self->manualPage_->registerActiveMirror(device);
+        if (!self) return;
+        self->manualPage_->registerActiveMirror(device);
+        // A scan's mirror is supervised; a new scan of glasses that are recovering takes over.
+        self->service_->superviseMirror(device, device.serial, false, ActiveMirrors::displayName(device),
+                                        AdbServerScope::privateMirroring);
     };
     auto updateScanStatus = [self](const std::string& text, bool isError, bool isPermanentError) {
         if (self && self->scanController_) self->scanController_->updateStatus(text, isError, isPermanentError);

@@ -197,6 +197,7 @@ void MirrorOrchestrator::recoverTransport(const std::string& target, const std::
 // ---- stops ------------------------------------------------------------------------------------
 
 void MirrorOrchestrator::stopMirror() {
+    if (onStop_) onStop_(std::nullopt);
     parts_.launcher.stopProcessKeys(parts_.launcher.registeredProcessKeys());
     parts_.targets.removeAllMirrorTargets();
     parts_.connectedTarget.set(std::nullopt);
@@ -205,6 +206,7 @@ void MirrorOrchestrator::stopMirror() {
 
 void MirrorOrchestrator::stopMirror(const std::optional<ConnectedAdbDevice>& targetDevice) {
     if (!targetDevice) return stopMirror();
+    if (onStop_) onStop_(targetDevice->mirrorIdentity());
     const std::string& serial = targetDevice->serial;
     auto mapped = parts_.targets.mirrorTarget(serial);
 

@@ -88,6 +88,12 @@ public:
     // Whether a window shows these glasses, by identity, serial or mapped wireless target.
     bool isMirroring(const ConnectedAdbDevice& device) const;
 
+    // Told at the start of every stop (and so of every disconnect): the glasses' mirror
+    // identity, or none for all. Set once, before any stop can run.
+    void setOnStop(std::function<void(const std::optional<std::string>& mirrorIdentity)> listener) {
+        onStop_ = std::move(listener);
+    }
+
 private:
     std::string startWirelessMirror(const std::optional<ConnectedAdbDevice>& targetDevice, bool glassShell);
     std::string startStaleWirelessMirror(const ConnectedAdbDevice& device, const AdbDevices& devices, bool glassShell);
@@ -99,6 +105,7 @@ private:
     void log(const std::string& message) const { (*parts_.runner.log())(message); }
 
     Parts parts_;
+    std::function<void(const std::optional<std::string>&)> onStop_;
 };
 
 }  // namespace orvan

@@ -1,11 +1,20 @@
 #include "mirror/MirrorService.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "adb/SharedAdbServerGuard.h"
+#include "foundation/MirrorError.h"
+#include "mirror/ScrcpyCommandLine.h"
 #include "platform/X11WindowSystem.h"
 
 namespace orvan {
+
+namespace {
+constexpr double kRecoveryProbeTimeout = 0.8;
+constexpr double kRecoveryConnectTimeout = 4.0;
+const std::string kRecoveryStopReason = "投屏已停止";
+}  // namespace
 
 MirrorService::MirrorService(MirrorServiceOptions options)
     : tools_(std::move(options.tools)), clock_(options.clock), runner_(tools_.adb, options.privatePort, log_) {
@@ -19,6 +28,60 @@ MirrorService::MirrorService(MirrorServiceOptions options)
     orchestrator_ = std::make_unique<MirrorOrchestrator>(
         MirrorOrchestrator::Parts{runner_, tools_, *clock_, discovery_, targetProbe_, readiness_, connector_,
                                   connectedTarget_, targets_, *launcher_});
+    supervisor_ = MirrorSupervisor::create({
+        .clock = clock_,
+        .log = log_,
+        .answers = [this](const std::string& ip, int port) {
+            return localNetwork_.probeLocalNetworkAccess(ip, port, kRecoveryProbeTimeout).kind ==
+                   LocalNetworkProbeOutcome::Kind::reachable;
+        },
+        .onEvent = nullptr,
+        .runInBackground = nullptr,
+    });
+    orchestrator_->setOnStop([supervisor = std::weak_ptr(supervisor_)](const std::optional<std::string>& identity) {
+        auto self = supervisor.lock();
+        if (!self) return;
+        if (identity)
+            self->stop(*identity, kRecoveryStopReason);
+        else
+            self->stopAll(kRecoveryStopReason);
+    });
+}
+
+void MirrorService::superviseMirror(const ConnectedAdbDevice& device, const std::string& target, bool glassShell,
+                                    const std::string& name, std::optional<AdbServerScope> scanScope) {
+    auto colon = target.rfind(':');
+    if (colon == std::string::npos) return;  // a USB mirror has no address to come back on
+    std::string ip = target.substr(0, colon);
+    int port = std::atoi(target.c_str() + colon + 1);
+    SupervisedMirror mirror{.identity = device.mirrorIdentity(),
+                            .name = name,
+                            .processKey = scrcpyProcessKey(target, glassShell),
+                            .ip = ip,
+                            .port = port,
+                            .restart = nullptr};
+    // The same steps as the first start: the wireless connect (with its retries and fallback),
+    // then the start path the mirror came from.
+    mirror.restart = [this, device, target, ip, port, glassShell, scanScope](const std::function<bool()>& go) {
+        AdbServerScope scope = scanScope ? privateServer_.preferredScanAdbServerScope() : AdbServerScope::sharedDevelopment;
+        std::string failure;
+        if (!connector_.tryConnectWirelessAdb(ip, port,
+                                              {.timeout = kRecoveryConnectTimeout,
+                                               .onFailure = [&](const std::string& text) { failure = text; },
+                                               .scope = scope}))
+            throw MirrorError::message(failure.empty() ? "无线 ADB 连接失败: " + target : failure);
+        if (!go()) return;
+        if (scanScope) {
+            ConnectedAdbDevice wireless = device;
+            wireless.serial = target;
+            orchestrator_->startVerifiedWirelessMirror(wireless, nullptr, go, scope);
+        } else if (glassShell) {
+            orchestrator_->startWirelessGlassShellMirror(device);
+        } else {
+            orchestrator_->startWirelessMirror(device);
+        }
+    };
+    supervisor_->watch(std::move(mirror));
 }
 
 void MirrorService::beginTermination() {

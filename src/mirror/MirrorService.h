@@ -16,6 +16,7 @@
 #include "mirror/ConnectedTarget.h"
 #include "mirror/LocalNetworkProbe.h"
 #include "mirror/MirrorOrchestrator.h"
+#include "mirror/MirrorSupervisor.h"
 #include "mirror/MirrorTargets.h"
 #include "mirror/ScrcpyLauncher.h"
 #include "mirror/SharedAdbSync.h"
@@ -94,6 +95,14 @@ public:
     MirrorOrchestrator& mirrorOrchestrator() { return *orchestrator_; }
     MirrorTargets& mirrorTargets() { return targets_; }
     bool isMirroring(const ConnectedAdbDevice& device) const { return orchestrator_->isMirroring(device); }
+    // Brings back the user's mirrors whose glasses went away for a while. The starts below put a
+    // mirror under it once it runs; every stop and disconnect of the orchestration ends it.
+    MirrorSupervisor& mirrorSupervisor() { return *supervisor_; }
+    // A wireless mirror the manual page started (`device` as the page knows it, the target it
+    // runs through) or the scan callback started (`scanScope` set): supervise it, restarting it
+    // the same way.
+    void superviseMirror(const ConnectedAdbDevice& device, const std::string& target, bool glassShell,
+                         const std::string& name, std::optional<AdbServerScope> scanScope);
     // Makes a target mirrored on the private server reachable on the shared one too.
     SharedAdbSync& sharedAdbSync() { return sharedSync_; }
     // The service's part of the app's termination, in two halves so that the main thread never
@@ -138,6 +147,7 @@ private:
     MirrorTargets targets_;
     std::unique_ptr<MirrorOrchestrator> orchestrator_;
     SharedAdbSync sharedSync_{runner_, targetProbe_, readiness_};
+    std::shared_ptr<MirrorSupervisor> supervisor_;
 };
 
 }  // namespace orvan

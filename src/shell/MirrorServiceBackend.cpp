@@ -33,10 +33,9 @@ void MirrorServiceBackend::connectWireless(const std::string& ip, int port, doub
 }
 
 void MirrorServiceBackend::startWirelessMirror(const ConnectedAdbDevice& device, bool glassShell) {
-    if (glassShell)
-        service_.mirrorOrchestrator().startWirelessGlassShellMirror(device);
-    else
-        service_.mirrorOrchestrator().startWirelessMirror(device);
+    std::string target = glassShell ? service_.mirrorOrchestrator().startWirelessGlassShellMirror(device)
+                                    : service_.mirrorOrchestrator().startWirelessMirror(device);
+    service_.superviseMirror(device, target, glassShell, ActiveMirrors::displayName(device), std::nullopt);
 }
 
 void MirrorServiceBackend::stopMirror(const ConnectedAdbDevice& device) {
@@ -48,7 +47,8 @@ void MirrorServiceBackend::disconnect(const std::optional<ConnectedAdbDevice>& d
 }
 
 bool MirrorServiceBackend::isMirroring(const ConnectedAdbDevice& device) {
-    return service_.isMirroring(device);
+    // A mirror that recovers keeps its tab and button.
+    return service_.isMirroring(device) || service_.mirrorSupervisor().isRecovering(device.mirrorIdentity());
 }
 
 bool MirrorServiceBackend::isAudioForwardingEnabled() {

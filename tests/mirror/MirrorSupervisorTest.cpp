@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include "foundation/MirrorError.h"
+#include "mirror/MirrorSupervisor.h"
+#include "support/Recorders.h"
+
+namespace orvan {
+namespace {
+
+using testing::LogRecorder;
+
+const ProcessExit kLost{ProcessExit::Reason::exited, 2};
+constexpr const char* kDisconnected = "WARN: Device disconnected\n";
+
+// A supervisor on a fake clock whose recovery runs on the test thread, inside mirrorEnded.
+struct Rig {
+    FakeClock clock;
+    SharedLogSink log = std::make_shared<LogSink>();
+    LogRecorder lines;
+    std::vector<bool> answers;  // one per probe; silent once used up
+    int probes = 0;
+    int restarts = 0;
+    std::vector<std::exception_ptr> restartFailures;  // one per restart; success once used up
+    std::vector<std::string> events;
+    std::shared_ptr<MirrorSupervisor> supervisor;
+
+    explicit Rig(std::function<void(std::function<void()>)> runner = [](std::function<void()> task) { task(); }) {
+        lines.attach(*log);
+        supervisor = MirrorSupervisor::create({
+            .clock = &clock,
+            .log = log,
+            .answers = [this](const std::string& ip, int port) {
+                EXPECT_EQ(ip + ":" + std::to_string(port), "192.168.50.7:5555");
+                return probes < static_cast<int>(answers.size()) && answers[probes++];
+            },
+            .onEvent = [this](const std::string& identity, const std::string& key, MirrorRecoveryEvent event,
+                              const std::string&) {
+                EXPECT_EQ(key, "192.168.50.7:5555");
+                static const char* names[] = {"recovering", "recovered", "stopped"};
+                events.push_back(identity + " " + names[static_cast<int>(event)]);
+            },
+            .runInBackground = std::move(runner),
+        });
+    }
+    void watch() {
+        supervisor->watch({.identity = "G1", .name = "课堂眼镜", .processKey = "192.168.50.7:5555",
+                           .ip = "192.168.50.7", .port = 5555,
+                           .restart = [this](const std::function<bool()>& shouldContinue) {
+                               EXPECT_TRUE(shouldContinue());
+                               int index = restarts++;
+                               if (index < static_cast<int>(restartFailures.size()) && restartFailures[index])
+                                   std::rethrow_exception(restartFailures[index]);
+                           }});
+    }
+    long count(const std::string& line) const {
+        auto all = lines.lines();
+        return std::count(all.begin(), all.end(), line);
+    }
+};
+
+TEST(MirrorSupervisorTest, OnlyATransportEndAfterReadinessRecovers) {
+    struct Case {
+        ProcessExit end;
+        std::string output;
+        bool recovers;
+    } cases[] = {
+        {kLost, kDisconnected, true},
+        {{ProcessExit::Reason::exited, 1}, "ERROR: Stream disabled due to connection error", true},
+        {{ProcessExit::Reason::exited, 0}, kDisconnected, false},  // the user closed the window
+        {{ProcessExit::Reason::exited, 1}, "The server version (2.4) does not match the client (3.3.4)", false},
+        {{ProcessExit::Reason::exited, 1}, "ERROR: Device is unauthorized", false},
+        {{ProcessExit::Reason::signaled, 9}, kDisconnected, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.output);
+        EXPECT_EQ(MirrorSupervisor::endedForTransport(c.end, c.output), c.recovers);
+        Rig rig([](std::function<void()>) {});  // the loop itself is not run here
+        rig.watch();
+        EXPECT_FALSE(rig.supervisor->mirrorEnded("other:5555", c.end, c.output));
+        EXPECT_EQ(rig.supervisor->mirrorEnded("192.168.50.7:5555", c.end, c.output), c.recovers);
+        EXPECT_EQ(rig.supervisor->isRecovering("G1"), c.recovers);
+        EXPECT_EQ(rig.supervisor->isWatched("G1"), c.recovers);  // a plain end is not supervised any more
+        EXPECT_EQ(rig.count("正在恢复投屏（课堂眼镜）…"), c.recovers ? 1 : 0);
+    }
+}
+
+TEST(MirrorSupervisorTest, ProbesWithBackoffAndRestartsWhenThePairAnswers) {
+    struct Case {
+        std::vector<bool> answers;
+        std::vector<double> waits;
+    } cases[] = {
+        {{true}, {1}},
+        {{false, false, false, true}, {1, 2, 4, 8}},
+        {{false, false, false, false, false, false, true}, {1, 2, 4, 8, 10, 10, 10}},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.answers = c.answers;
+        rig.watch();
+        ASSERT_TRUE(rig.supervisor->mirrorEnded("192.168.50.7:5555", kLost, kDisconnected));
+        EXPECT_EQ(rig.clock.sleeps(), c.waits);
+        EXPECT_EQ(rig.restarts, 1);
+        EXPECT_FALSE(rig.supervisor->isRecovering("G1"));
+        EXPECT_TRUE(rig.supervisor->isWatched("G1"));  // supervised again, for the next drop
+        EXPECT_EQ(rig.events, (std::vector<std::string>{"G1 recovering", "G1 recovered"}));
+        EXPECT_EQ(rig.count("正在恢复投屏（课堂眼镜）…"), 1);
+        EXPECT_EQ(rig.count("投屏已恢复（课堂眼镜）"), 1);
+    }
+}
+
+TEST(MirrorSupervisorTest, GivesUpAfterFiveMinutesWithoutAnAnswer) {
+    Rig rig;
+    rig.watch();
+    ASSERT_TRUE(rig.supervisor->mirrorEnded("192.168.50.7:5555", kLost, kDisconnected));
+    std::vector<double> expected{1, 2, 4, 8};
+    expected.insert(expected.end(), 28, 10.0);
+    expected.push_back(5);  // the last wait ends at the five minutes
+    EXPECT_EQ(rig.clock.sleeps(), expected);
+    EXPECT_EQ(rig.restarts, 0);
+    EXPECT_EQ(rig.count("投屏恢复已停止：5 分钟内眼镜没有应答"), 1);
+    EXPECT_EQ(rig.events, (std::vector<std::string>{"G1 recovering", "G1 stopped"}));
+    EXPECT_FALSE(rig.supervisor->isWatched("G1"));
+}
+
+TEST(MirrorSupervisorTest, RetriesTransportFailuresOnlyAndStopsOnTheOthers) {
+    struct Case {
+        std::exception_ptr failure;
+        int restarts;
+        std::string stopLine;  // empty: recovered on the second restart
+    } cases[] = {
+        {std::make_exception_ptr(MirrorError::of(MirrorError::Kind::scrcpyTransportLost, "lost")), 2, ""},
+        {std::make_exception_ptr(MirrorError::message("connect failed")), 2, ""},
+        {std::make_exception_ptr(MirrorError::of(MirrorError::Kind::deviceUnauthorized, "未授权")), 1,
+         "投屏恢复已停止：未授权"},
+        {std::make_exception_ptr(MirrorError::of(MirrorError::Kind::scrcpyVersionMismatch, "版本不符")), 1,
+         "投屏恢复已停止：版本不符"},
+        {std::make_exception_ptr(MirrorError::of(MirrorError::Kind::toolMissing, "缺少 scrcpy")), 1,
+         "投屏恢复已停止：缺少 scrcpy"},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.answers = {true, true};
+        rig.restartFailures = {c.failure};
+        rig.watch();
+        ASSERT_TRUE(rig.supervisor->mirrorEnded("192.168.50.7:5555", kLost, kDisconnected));
+        EXPECT_EQ(rig.restarts, c.restarts);
+        EXPECT_EQ(rig.supervisor->isWatched("G1"), c.stopLine.empty());
+        if (!c.stopLine.empty()) {
+            EXPECT_EQ(rig.count(c.stopLine), 1);
+        }
+        const std::vector<double> waits = c.stopLine.empty() ? std::vector<double>{1, 2} : std::vector<double>{1};
+        EXPECT_EQ(rig.clock.sleeps(), waits);
+    }
+}
+
+// Real time: the loop waits on its own thread, and the stop must end it within the wait.
+TEST(MirrorSupervisorTest, StopAndTakeOverEndARecoveryAtOnceAndNoStartFollows) {
+    for (bool takeOver : {false, true}) {
+        SCOPED_TRACE(takeOver ? "take-over" : "stop");
+        std::promise<void> loopEnded;
+        std::thread loop;
+        {
+            auto log = std::make_shared<LogSink>();
+            LogRecorder lines;
+            lines.attach(*log);
+            std::atomic<int> probes{0}, restarts{0};
+            auto supervisor = MirrorSupervisor::create({
+                .log = log,
+                .answers = [&](const std::string&, int) { return ++probes > 1000; },
+                .onEvent = nullptr,
+                .runInBackground =
+                    [&](std::function<void()> task) {
+                        loop = std::thread([task, &loopEnded] {
+                            task();
+                            loopEnded.set_value();
+                        });
+                    },
+            });
+            SupervisedMirror mirror{.identity = "G1", .name = "课堂眼镜", .processKey = "10.0.0.9:5555",
+                                    .ip = "10.0.0.9", .restart = [&](const auto&) { ++restarts; }};
+            supervisor->watch(mirror);
+            ASSERT_TRUE(supervisor->mirrorEnded("10.0.0.9:5555", kLost, kDisconnected));
+            if (takeOver)
+                supervisor->watch(mirror);  // a new scan of the same glasses started it meanwhile
+            else
+                supervisor->stop("G1", "用户已停止投屏");
+            EXPECT_FALSE(supervisor->isRecovering("G1"));
+            // The loop was in its first (1 s) wait: it ends well before that wait would.
+            ASSERT_EQ(loopEnded.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+            loop.join();
+            EXPECT_EQ(restarts.load(), 0);
+            EXPECT_EQ(probes.load(), 0);
+            EXPECT_EQ(supervisor->isWatched("G1"), takeOver);
+            auto all = lines.lines();
+            EXPECT_EQ(std::count(all.begin(), all.end(), "投屏恢复已停止：用户已停止投屏"), takeOver ? 0 : 1);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace orvan
