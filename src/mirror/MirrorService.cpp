@@ -36,6 +36,9 @@ MirrorService::MirrorService(MirrorServiceOptions options)
                    LocalNetworkProbeOutcome::Kind::reachable;
         },
         .onEvent = nullptr,
+        .closeWindow = [launcher = std::weak_ptr(launcher_)](const std::string& processKey) {
+            if (auto self = launcher.lock()) self->stopProcessKeys({processKey});
+        },
         .runInBackground = nullptr,
     });
     orchestrator_->setOnStop([supervisor = std::weak_ptr(supervisor_)](const std::optional<std::string>& identity) {

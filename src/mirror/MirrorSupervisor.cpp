@@ -121,14 +121,19 @@ void MirrorSupervisor::recover(const std::string& identity, uint64_t generation)
             try {
                 mirror.restart([this, identity, generation] { return isCurrent(identity, generation); });
                 bool current = false;
+                bool stopped = false;
                 {
                     std::lock_guard lock(mutex_);
                     auto found = entries_.find(identity);
-                    if (found != entries_.end() && found->second.generation == generation) {
+                    stopped = found == entries_.end();
+                    if (!stopped && found->second.generation == generation) {
                         found->second.recovering = false;
                         current = true;
                     }
                 }
+                // Stopped while the start ran: the start must not outlive the stop. (A newer
+                // start of the same glasses took over instead: it reuses this window.)
+                if (stopped && settings_.closeWindow) settings_.closeWindow(mirror.processKey);
                 if (!current) return;
                 log("投屏已恢复（" + mirror.name + "）");
                 tell(identity, mirror.processKey, MirrorRecoveryEvent::recovered, {});

@@ -43,6 +43,9 @@ struct MirrorSupervisorSettings {
     using EventFunction = std::function<void(const std::string& identity, const std::string& processKey,
                                              MirrorRecoveryEvent event, const std::string& text)>;
     EventFunction onEvent;
+    // Closes the window of a restart that finished after its supervisor was stopped (the user's
+    // stop won the race against the start); none: such a window stays.
+    std::function<void(const std::string& processKey)> closeWindow;
     // Runs the recovery loops; none: the background pool.
     std::function<void(std::function<void()>)> runInBackground;
 };

@@ -27,6 +27,8 @@ struct Rig {
     int restarts = 0;
     std::vector<std::exception_ptr> restartFailures;  // one per restart; success once used up
     std::vector<std::string> events;
+    std::vector<std::string> closed;            // windows closed after a stop won the race
+    std::function<void()> duringRestart;        // runs inside each restart
     std::shared_ptr<MirrorSupervisor> supervisor;
 
     explicit Rig(std::function<void(std::function<void()>)> runner = [](std::function<void()> task) { task(); }) {
@@ -44,6 +46,7 @@ struct Rig {
                 static const char* names[] = {"recovering", "recovered", "stopped"};
                 events.push_back(identity + " " + names[static_cast<int>(event)]);
             },
+            .closeWindow = [this](const std::string& key) { closed.push_back(key); },
             .runInBackground = std::move(runner),
         });
     }
@@ -52,6 +55,7 @@ struct Rig {
                            .ip = "192.168.50.7", .port = 5555,
                            .restart = [this](const std::function<bool()>& shouldContinue) {
                                EXPECT_TRUE(shouldContinue());
+                               if (duringRestart) duringRestart();
                                int index = restarts++;
                                if (index < static_cast<int>(restartFailures.size()) && restartFailures[index])
                                    std::rethrow_exception(restartFailures[index]);
@@ -159,6 +163,26 @@ TEST(MirrorSupervisorTest, RetriesTransportFailuresOnlyAndStopsOnTheOthers) {
 }
 
 // Real time: the loop waits on its own thread, and the stop must end it within the wait.
+// The user's stop came while a restart was past its last check: the window it opened closes; a
+// new start of the same glasses taking over meanwhile keeps it (it reuses that window).
+TEST(MirrorSupervisorTest, AStopDuringARestartClosesTheWindowItOpened) {
+    for (bool takeOver : {false, true}) {
+        Rig rig;
+        rig.answers = {true};
+        rig.watch();
+        rig.duringRestart = [&] {
+            if (takeOver)
+                rig.watch();
+            else
+                rig.supervisor->stop("G1", "用户已停止投屏");
+        };
+        rig.supervisor->mirrorEnded("192.168.50.7:5555", kLost, kDisconnected);
+        EXPECT_EQ(rig.restarts, 1);
+        EXPECT_EQ(rig.closed, takeOver ? std::vector<std::string>{} : std::vector<std::string>{"192.168.50.7:5555"});
+        EXPECT_EQ(rig.count("投屏已恢复（课堂眼镜）"), 0);
+    }
+}
+
 TEST(MirrorSupervisorTest, StopAndTakeOverEndARecoveryAtOnceAndNoStartFollows) {
     for (bool takeOver : {false, true}) {
         SCOPED_TRACE(takeOver ? "take-over" : "stop");
@@ -173,6 +197,7 @@ TEST(MirrorSupervisorTest, StopAndTakeOverEndARecoveryAtOnceAndNoStartFollows) {
                 .log = log,
                 .answers = [&](const std::string&, int) { return ++probes > 1000; },
                 .onEvent = nullptr,
+                .closeWindow = nullptr,
                 .runInBackground =
                     [&](std::function<void()> task) {
                         loop = std::thread([task, &loopEnded] {
