@@ -19,6 +19,7 @@
 #include "platform/Dispatch.h"
 #include "platform/FakeSecretStore.h"
 #include "support/AdbWorld.h"
+#include "support/ScopedEnvironment.h"
 #include "support/Wait.h"
 
 namespace orvan {
@@ -61,7 +62,6 @@ protected:
     std::unique_ptr<AdbWorld> world_;
     std::unique_ptr<AppDelegate> delegate_;
 };
-using ScanPageE2E = ManualPageE2E;
 
 TEST_F(ManualPageE2E, DetectMirrorAndStopAUsbAttachedPair) {
     testing::GlassesOptions options;
@@ -149,23 +149,36 @@ TEST_F(ManualPageE2E, QuitWhileTheExportWindowListsSlowGlasses) {
     EXPECT_TRUE(testing::waitUntil([] { return Dispatch::backgroundTasksInFlight() == 0; }, std::chrono::seconds(90)));
 }
 
+// The scan page, launched, with the running mirror of glasses that scanned its code.
+class ScanPageE2E : public ManualPageE2E {
+protected:
+    ScanPage& scanPage() { return *delegate_->window().scanPage(); }
+    std::string status() { return scanPage().statusTitleLabel()->text().toStdString(); }
+    QScrollArea* strip() { return scanPage().findChild<QScrollArea*>("activeMirrorButtonsScrollView"); }
+    std::string log() { return delegate_->window().logView()->toPlainText().toStdString(); }
+
+    testing::SimulatedGlasses& scannedGlasses() {
+        auto& glasses = world_->startGlasses({.name = "scanpair", .media = false});
+        wifi_->set("扫码联调网络", "WPA", {"wlan-e2e"});
+        credentials_->save({.ssid = "扫码联调网络", .password = "scan-e2e-pass", .securityType = "WPA"});
+        delegate_->applicationDidFinishLaunching();
+        EXPECT_TRUE(waitFor([&] { return !scanPage().qrImageView()->pixmap().isNull(); })) << status();
+        const std::string png = (world_->root() / "enable-code.png").string();
+        EXPECT_TRUE(scanPage().qrImageView()->pixmap().save(QString::fromStdString(png)));
+        glasses.control("scan-png " + glasses.name() + " " + png);
+        EXPECT_TRUE(waitFor([&] { return strip()->isVisibleTo(&scanPage()) && status() == "投屏已启动"; }, 90000))
+            << status() << " / " << log();
+        return glasses;
+    }
+};
+
 // Simulated glasses read the enable code from the page's own image and call back; the page
 // shows the running mirror and its stop button ends it.
 TEST_F(ScanPageE2E, GlassesScanThePageAndItsStopButtonEndsTheMirror) {
-    auto& glasses = world_->startGlasses({.name = "scanpair", .media = false});
-    wifi_->set("扫码联调网络", "WPA", {"wlan-e2e"});
-    credentials_->save({.ssid = "扫码联调网络", .password = "scan-e2e-pass", .securityType = "WPA"});
-    delegate_->applicationDidFinishLaunching();
-    ScanPage& page = *delegate_->window().scanPage();
-    auto status = [&] { return page.statusTitleLabel()->text().toStdString(); };
-    ASSERT_TRUE(waitFor([&] { return !page.qrImageView()->pixmap().isNull(); })) << status();
-
-    const std::string png = (world_->root() / "enable-code.png").string();
-    ASSERT_TRUE(page.qrImageView()->pixmap().save(QString::fromStdString(png)));
-    glasses.control("scan-png " + glasses.name() + " " + png);
-    auto* strip = page.findChild<QScrollArea*>("activeMirrorButtonsScrollView");
-    ASSERT_TRUE(waitFor([&] { return strip->isVisibleTo(&page) && status() == "投屏已启动"; }, 90000))
-        << status() << " / " << delegate_->window().logView()->toPlainText().toStdString();
+    auto& glasses = scannedGlasses();
+    ASSERT_FALSE(HasFailure());
+    ScanPage& page = scanPage();
+    auto* strip = this->strip();
     auto stops = page.findChildren<QPushButton*>("mirrorStopButton");
     stops.removeIf([&](QPushButton* button) { return !button->isVisibleTo(&page); });
     ASSERT_EQ(stops.size(), 1);
@@ -179,6 +192,29 @@ TEST_F(ScanPageE2E, GlassesScanThePageAndItsStopButtonEndsTheMirror) {
     EXPECT_TRUE(delegate_->service().scrcpyLauncher().registrySnapshot().processes.empty());
     // Wireless ADB stays up for debugging (the shared server learns of it in the background).
     EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", std::chrono::seconds(20)));
+}
+
+// Glasses that drop off the Wi-Fi for a moment come back by themselves: the mirror starts again
+// without the user, its button never goes away, and the log says so once.
+TEST_F(ScanPageE2E, AMirrorWhoseGlassesDropOffComesBackByItself) {
+    testing::ScopedEnvironment env;
+    env.set("ORVAN_STANDIN_WATCH_MS", "200");  // the window notices its glasses going away
+    auto& glasses = scannedGlasses();
+    ASSERT_FALSE(HasFailure());
+    const pid_t first = delegate_->service().scrcpyLauncher().registrySnapshot().processes.begin()->second;
+    glasses.control("drop " + glasses.name() + " wifi abrupt");
+    bool buttonGone = false;
+    auto recovered = [&] {
+        buttonGone = buttonGone || !strip()->isVisibleTo(&scanPage());
+        auto running = delegate_->service().scrcpyLauncher().registrySnapshot().processes;
+        return log().find("投屏已恢复（") != std::string::npos && running.size() == 1 &&
+               running.begin()->second != first;
+    };
+    ASSERT_TRUE(waitFor(recovered, 120000)) << log();
+    EXPECT_FALSE(buttonGone);
+    const std::string lines = log();
+    EXPECT_EQ(std::ranges::distance(std::views::split(lines, std::string("正在恢复投屏（"))) - 1, 1) << lines;
+    EXPECT_EQ(std::ranges::distance(std::views::split(lines, std::string("投屏已恢复（"))) - 1, 1) << lines;
 }
 
 }  // namespace
