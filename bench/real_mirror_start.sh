@@ -39,6 +39,13 @@ client_alone() {
   pid=$!
   until xdotool search --onlyvisible --pid "$pid" >/dev/null 2>&1; do
     kill -0 "$pid" 2>/dev/null || { echo "the client ended before its window showed" >&2; exit 1; }
+    if awk -v s="$start" -v e="$EPOCHREALTIME" 'BEGIN { exit !(e - s > 20) }'; then
+      echo "a client run showed no window within 20 s; run again" >&2
+      stalls=$((stalls + 1))
+      kill "$pid"
+      wait "$pid" 2>/dev/null || true
+      return 1
+    fi
     sleep 0.005
   done
   awk -v s="$start" -v e="$EPOCHREALTIME" 'BEGIN { printf "%.3f\n", (e - s) * 1000 }' >>"$sim_work/alone"
@@ -46,9 +53,10 @@ client_alone() {
   wait "$pid" 2>/dev/null || true
 }
 
-client_alone  # warm-up: the first start of a client loads its libraries from disk
+stalls=0
+until client_alone; do :; done  # warm-up: the first start of a client loads its libraries from disk
 for _ in $(seq "$runs"); do
-  client_alone
+  until client_alone; do :; done
   "$driver" "$sim_work/tools" 1 "$target" >>"$sim_work/app"
 done
 sed -i 1d "$sim_work/alone"
@@ -61,4 +69,5 @@ echo "  the client alone, start to its window                 $alone ms"
 echo "  through the app, request to ready mirror              $ready ms"
 echo "  through the app, request to the client's window       $frame ms (first decoded frame)"
 awk -v a="$frame" -v b="$alone" 'BEGIN { printf "  window through the app / window alone   %.3f\n", a / b }'
+echo "  client runs without a window in 20 s (run again): $stalls"
 awk -v a="$ready" -v b="$alone" 'BEGIN { printf "ratio %.3f\n", a / b }'
