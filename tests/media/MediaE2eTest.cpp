@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <future>
 
 #include "foundation/MirrorError.h"
@@ -9,6 +10,7 @@
 #include "media/MediaFiles.h"
 #include "media/MediaSession.h"
 #include "support/AdbWorld.h"
+#include "support/ErrorOf.h"
 #include "support/Recorders.h"
 #include "support/Wait.h"
 
@@ -81,13 +83,17 @@ TEST(MediaE2e, ScanExportAndPreviewFollowTheGlassesAsTheyChange) {
     glasses.removeFile(deleted.path);
     glasses.removeFile(trip.path);
 
+    // A name the listing could only decode lossily is not the file's name: skipped as unreadable.
+    MediaBrowserItem lossy{"/sdcard/Download/x\xEF\xBF\xBD.jpg", "x\xEF\xBF\xBD.jpg", 3, false};
     std::string progress;
     const auto result = rig.media.exportSelectedMedia(
-        {moved, deleted, beach, trip, oddItems[0], rig.itemNamed(rig.media.loadDirectory("/sdcard/Download"), "p.jpg")},
+        {moved, deleted, beach, trip, oddItems[0], rig.itemNamed(rig.media.loadDirectory("/sdcard/Download"), "p.jpg"),
+         lossy},
         rig.target.path(),
         [&](int i, int n, const std::string& name) { progress = std::to_string(i) + "/" + std::to_string(n) + name; });
     EXPECT_EQ(result.exportedCount, 4);
     EXPECT_EQ(result.skippedMissingFiles, (std::vector<std::string>{deleted.path, trip.path}));
+    EXPECT_EQ(result.skippedUnreadableFiles, std::vector<std::string>{lossy.path});
     const fs::path folder = rig.target.path() / exportFolderName(rig.clock.wallNow());
     EXPECT_EQ(result.exportDirectory, folder);
     EXPECT_EQ(entryNames(folder), (std::vector<std::string>{moved.name, "beach.PNG", "p.jpg", "p_2.jpg"}));
@@ -101,6 +107,20 @@ TEST(MediaE2e, ScanExportAndPreviewFollowTheGlassesAsTheyChange) {
     const auto none = rig.media.exportSelectedMedia({deleted}, rig.target.path());
     EXPECT_EQ(none, (MediaExportResult{0, {deleted.path}, std::nullopt}));
     EXPECT_EQ(entryNames(rig.target.path()), std::vector<std::string>{folder.filename()});
+
+    // The export drive goes away after the first file: the failure still says what was saved.
+    std::string failure = testing::errorOf([&] {
+        rig.media.exportSelectedMedia({beach, moved}, rig.target.path(), [&](int index, int, const std::string&) {
+            if (index != 2) return;
+            for (const auto& entry : fs::directory_iterator(rig.target.path())) {
+                if (entry.path() == folder) continue;
+                fs::remove_all(entry.path());
+                std::ofstream(entry.path()) << "not a folder any more";
+            }
+        });
+    });
+    EXPECT_TRUE(failure.starts_with("已成功导出 1 个文件到 ")) << failure;
+    EXPECT_NE(failure.find(" 失败："), std::string::npos) << failure;
 
     // A preview is pulled once, then served from the cache.
     rig.world.clearAdbTrace();
