@@ -534,6 +534,9 @@ TEST(MirrorServiceTerminationTest, AStubbornWindowIsReapedAndLaterStartsAreCance
     MirrorService service({.tools = folder.tools(),
                            .privatePort = 16079,
                            .windows = std::make_shared<FakeWindowSystem>(),
+                           // No leftover windows: the real process list would show the other
+                           // tests' windows of the same target, to adopt and end.
+                           .processList = [] { return FiniteRun{}; },
                            .mainQueue = std::make_shared<ManualMainQueue>()});
     service.startMirror(kTarget);
     service.beginTermination();

@@ -142,7 +142,11 @@ protected:
 
 TEST_P(X11WindowSystemTest, ListsTheStandinWindowWithItsPidSizeAndLayer) {
     auto standin = startStandin("200x100+50+60");
-    ASSERT_TRUE(testing::waitUntil([&] { return windowsOf(*windows_, standin->pid()).size() == 1; }));
+    // A window manager may list the window before it has applied the asked-for size.
+    ASSERT_TRUE(testing::waitUntil([&] {
+        auto listed = windowsOf(*windows_, standin->pid());
+        return listed.size() == 1 && listed.front().width == 200;
+    }));
 
     const auto window = windowsOf(*windows_, standin->pid()).front();
     EXPECT_EQ(window.windowId, loggedWindowId(standin->pid()));
