@@ -636,16 +636,15 @@ void AppDelegate::logToolCheck() {
         appendLog(error.what());
     }
     // Only mirrors need scrcpy: without a usable one the pages say so, and everything else works.
+    // The task holds what it reads, not the service, which a quick quit may end first.
     QPointer<AppDelegate> self = this;
-    auto* service = service_.get();
     Dispatch::async(
-        [self, service] {
-            auto client = service->checkScrcpyClient();
-            Dispatch::main().post([self, client] {
+        [self, scrcpy = tools.scrcpy, versions = service_->scrcpyVersions()] {
+            auto client = MirrorService::checkScrcpyClient(scrcpy, *versions);
+            Dispatch::main().post([self, client, scrcpy] {
                 if (!self || self->terminated_) return;
                 if (client.version)
-                    self->appendLog("scrcpy 版本: " + client.version->text + "（" + self->service_->scrcpy().string() +
-                                    "）");
+                    self->appendLog("scrcpy 版本: " + client.version->text + "（" + scrcpy.string() + "）");
                 else
                     self->appendLog(client.problem);
                 self->window_->setScrcpyHint(QString::fromStdString(client.problem));

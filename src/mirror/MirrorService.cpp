@@ -116,12 +116,13 @@ void MirrorService::startGlassShellMirror(const std::string& target) {
     launcher_->startScrcpy(target, true, std::nullopt, nullptr, AdbServerScope::sharedDevelopment);
 }
 
-MirrorService::ScrcpyClientState MirrorService::checkScrcpyClient() const {
+MirrorService::ScrcpyClientState MirrorService::checkScrcpyClient(const std::filesystem::path& scrcpy,
+                                                                 ScrcpyVersionReader& versions) {
     std::error_code error;
-    if (tools_.scrcpy.empty() || !std::filesystem::exists(tools_.scrcpy, error))
+    if (scrcpy.empty() || !std::filesystem::exists(scrcpy, error))
         return {std::nullopt, std::string("未找到 scrcpy，暂时无法投屏（检测设备和导出照片不受影响）。") + kScrcpyInstallHint};
     try {
-        return {scrcpyVersions_->requireSupported(tools_.scrcpy), ""};
+        return {versions.requireSupported(scrcpy), ""};
     } catch (const std::exception& failure) {
         return {std::nullopt, failure.what()};
     }

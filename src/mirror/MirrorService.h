@@ -57,12 +57,15 @@ public:
 
     // Whether mirrors can start: the client's version, or else the one line the pages show (the
     // client is missing, too old or silent). Runs `scrcpy --version` once per binary: call it
-    // off the main thread.
+    // off the main thread. The static form needs nothing of the service, for a task that may
+    // outlive it.
     struct ScrcpyClientState {
         std::optional<ScrcpyVersion> version;
         std::string problem;
     };
-    ScrcpyClientState checkScrcpyClient() const;
+    ScrcpyClientState checkScrcpyClient() const { return checkScrcpyClient(tools_.scrcpy, *scrcpyVersions_); }
+    static ScrcpyClientState checkScrcpyClient(const std::filesystem::path& scrcpy, ScrcpyVersionReader& versions);
+    const std::shared_ptr<ScrcpyVersionReader>& scrcpyVersions() const { return scrcpyVersions_; }
 
     // The service's `onLog`; components share this sink.
     void setOnLog(LogFunction function) { log_->set(std::move(function)); }
