@@ -3,9 +3,11 @@
 // one process, against the real adb, simulated glasses and the scrcpy stand-in:
 //   baseline: the app idle on its scan page, its 1 s device refresh running over a USB pair;
 //   loaded:   the same refresh, a second pair scanning the page's code and starting a mirror, and
-//             an export of every photo and video of the USB pair (previews loading, files pulled).
-// Prints both phases' longest stall and 99th percentile, and last the ratio of the loaded phase's
-// longest stall to the baseline's. Target: the loaded phase's longest stall under 50 ms.
+//             an export of every photo and video of the USB pair (previews loading, files pulled);
+//   restart:  the private adb server restarting in the background while the computer wakes and
+//             its Wi-Fi changes (both reset the server's breaker from the main thread).
+// Prints each phase's longest stall and 99th percentile, and last the ratio of the worst loaded
+// phase's longest stall to the baseline's. Target: every longest stall under 50 ms.
 //
 //   QT_QPA_PLATFORM=offscreen bench_app_main_queue   (bench/main_queue_stall.sh runs it)
 #include <QApplication>
@@ -15,6 +17,7 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -29,7 +32,7 @@
 #include "app/TestAppOptions.h"
 #include "network/WirelessAdbWifiCredentialStore.h"
 #include "platform/Dispatch.h"
-#include "platform/FakeSecretStore.h"
+#include "support/FakeSecretStore.h"
 #include "support/AdbWorld.h"
 
 namespace {
@@ -165,13 +168,34 @@ int main(int argc, char** argv) {
     if (!scanned) return fail(("the scan pairing did not reach a running mirror: " + status().toStdString()).c_str());
     if (!exported) return fail("the export did not end");
 
+    // A restart of the private server (kill-server, start-server: seconds) with a wake and a
+    // network change in the middle of it.
+    probe.reset();
+    auto restarted = std::make_shared<std::atomic<bool>>(false);
+    orvan::Dispatch::async([&server = delegate->service().privateAdbServer(), restarted] {
+        server.restartPrivateWirelessAdbServer();
+        restarted->store(true);
+    });
+    serveFor(150);
+    delegate->workspaceDidWake();
+    serveFor(150);
+    wifi->set("基准网络-5G", "WPA", {"wlan-bench"});  // the next 1 s check sees the change
+    bool restartEnded = serveUntil([&] { return restarted->load(); }, 60000);
+    serveFor(1500);  // the network check after the change has run by now
+    auto restart = probe.figures();
+    if (!restartEnded) return fail("the private server's restart did not end");
+
     std::printf("baseline (idle scan page, 1 s refresh): longest stall %.1f ms, p99 %.2f ms over %zu ticks\n",
                 baseline.maxMs, baseline.p99Ms, baseline.ticks);
     std::printf("loaded (refresh + scan pairing + export of %zu files, %.1f s): longest stall %.1f ms, p99 %.2f ms "
                 "over %zu ticks\n",
                 files, loadedSeconds, loaded.maxMs, loaded.p99Ms, loaded.ticks);
-    std::printf("target: loaded longest stall under 50 ms: %s\n", loaded.maxMs < 50 ? "met" : "NOT met");
-    std::printf("ratio %.2f\n", baseline.maxMs > 0 ? loaded.maxMs / baseline.maxMs : 0.0);
+    std::printf("restart (private server restarting, a wake and a Wi-Fi change meanwhile): longest stall %.1f ms, "
+                "p99 %.2f ms over %zu ticks\n",
+                restart.maxMs, restart.p99Ms, restart.ticks);
+    double worst = std::max(loaded.maxMs, restart.maxMs);
+    std::printf("target: every longest stall under 50 ms: %s\n", worst < 50 ? "met" : "NOT met");
+    std::printf("ratio %.2f\n", baseline.maxMs > 0 ? worst / baseline.maxMs : 0.0);
     delegate.reset();
     return 0;
 }

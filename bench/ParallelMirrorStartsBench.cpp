@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "mirror/MirrorService.h"
-#include "platform/FakeWindowSystem.h"
+#include "support/FakeWindowSystem.h"
 #include "support/AdbWorld.h"
 #include "support/ScopedEnvironment.h"
 

@@ -515,11 +515,11 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::applicationWillResignActive() {
-    inactiveSince_ = std::chrono::steady_clock::now();
+    inactiveSince_ = service_->clock().now();
 }
 
 void AppDelegate::applicationDidBecomeActive() {
-    if (inactiveSince_ && std::chrono::steady_clock::now() - *inactiveSince_ >= kLongAbsence)
+    if (inactiveSince_ && service_->clock().now() - *inactiveSince_ >= kLongAbsence)
         refreshAfterAbsence("应用从长时间后台恢复");
     inactiveSince_.reset();
     if (wifiAuthorization_ && wifiAuthorization_->isWaitingForAuthorization()) {

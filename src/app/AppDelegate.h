@@ -110,8 +110,6 @@ public:
     void showWifiSetup();
     MediaExportWindow* mediaExportWindow() const { return mediaExportWindow_.get(); }
     WifiSetupWindow* wifiSetupWindow() const { return wifiSetupWindow_.get(); }
-    // Lets a test pretend the app lost focus at a given time.
-    void setInactiveSince(std::chrono::steady_clock::time_point when) { inactiveSince_ = when; }
 
 private:
     void logToolCheck();

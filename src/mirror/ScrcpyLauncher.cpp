@@ -97,6 +97,7 @@ ScrcpyLauncher::ScrcpyLauncher(ScrcpyLauncherSettings settings) : settings_(std:
     if (!settings_.clock) settings_.clock = &SystemClock::shared();
     if (!settings_.processList) settings_.processList = systemProcessListRunner();
     if (!settings_.versions) settings_.versions = std::make_shared<ScrcpyVersionReader>();
+    if (!settings_.mainQueue) settings_.mainQueue = Dispatch::mainOrBackground();
 }
 
 // ---- startScrcpy ------------------------------------------------------------------------------
@@ -574,17 +575,7 @@ void ScrcpyLauncher::bringScrcpyToFront(const RunningScrcpyHandle& handle) {
 }
 
 void ScrcpyLauncher::onMain(Seconds delay, Task task) {
-    std::shared_ptr<MainQueue> queue = settings_.mainQueue;
-    if (queue) return queue->postAfter(delay, std::move(task));
-    try {
-        return Dispatch::main().postAfter(delay, std::move(task));
-    } catch (const std::logic_error&) {
-        // No main queue in this process (a tool or a test without one): run it in the background.
-        Dispatch::async([delay, task = std::move(task)] {
-            if (delay.count() > 0) std::this_thread::sleep_for(delay);
-            task();
-        });
-    }
+    settings_.mainQueue->postAfter(delay, std::move(task));
 }
 
 void ScrcpyLauncher::setOnScrcpyTerminated(TerminationCallback callback) {

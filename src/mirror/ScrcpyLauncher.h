@@ -56,7 +56,8 @@ struct ScrcpyLauncherSettings {
     // None: readiness rests on the output signal alone, and nothing is raised.
     std::shared_ptr<WindowSystem> windows;
     ProcessListRunner processList = systemProcessListRunner();
-    // None: Dispatch::main(), or the background pool when no main queue is installed.
+    // Where window work runs; none: the main queue installed when the launcher is made, or the
+    // background pool in a process without one.
     std::shared_ptr<MainQueue> mainQueue;
     // The adb client scrcpy uses for a server scope; none: the tool folder's.
     std::function<std::filesystem::path(AdbServerScope)> adbForScope;

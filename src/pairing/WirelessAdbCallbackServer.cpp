@@ -18,6 +18,7 @@
 #include "pairing/CallbackRequest.h"
 #include "pairing/RejectionLogLimiter.h"
 #include "platform/Dispatch.h"
+#include "platform/UniqueFd.h"
 
 namespace orvan {
 
@@ -53,8 +54,9 @@ std::optional<std::string> sendAll(int fd, int status, const std::string& bytes)
 }
 
 // Answers one decoded callback on a worker thread: the callback may block (key preparation).
-void answerCallback(const std::shared_ptr<WirelessAdbCallbackServer::Shared>& shared, int fd,
+void answerCallback(const std::shared_ptr<WirelessAdbCallbackServer::Shared>& shared, const UniqueFd& socket,
                     const WirelessAdbCallback& callback) {
+    int fd = socket.get();
     int status = 200;
     std::string body;
     try {
@@ -73,11 +75,10 @@ void answerCallback(const std::shared_ptr<WirelessAdbCallbackServer::Shared>& sh
     if (auto failure = sendAll(fd, status, bytes)) {
         if (shared->onLog) shared->onLog(*failure);
     }
-    ::close(fd);
 }
 
 struct Connection {
-    int fd;
+    UniqueFd socket;
     SteadyClock::time_point deadline;
     std::string bytes;
 };
@@ -95,18 +96,14 @@ public:
               if (log) log(line);
           }) {}
 
-    ~EventLoop() {
-        for (auto& connection : connections_) ::close(connection.fd);
-        rejections_.flush();
-        if (epollFd_ >= 0) ::close(epollFd_);
-    }
+    ~EventLoop() { rejections_.flush(); }
 
     void run() {
-        epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
-        if (epollFd_ < 0 || !watch(listenFd_) || !watch(wakeFd_)) return;
+        epoll_.reset(::epoll_create1(EPOLL_CLOEXEC));
+        if (!epoll_ || !watch(listenFd_) || !watch(wakeFd_)) return;
         epoll_event events[64];
         for (;;) {
-            int count = ::epoll_wait(epollFd_, events, 64, waitMilliseconds());
+            int count = ::epoll_wait(epoll_.get(), events, 64, waitMilliseconds());
             if (count < 0 && errno != EINTR) return;
             for (int i = 0; i < count; ++i) {
                 int fd = events[i].data.fd;
@@ -128,7 +125,7 @@ private:
         epoll_event event{};
         event.events = EPOLLIN;
         event.data.fd = fd;
-        return ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &event) == 0;
+        return ::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &event) == 0;
     }
 
     int waitMilliseconds() const {
@@ -139,8 +136,8 @@ private:
 
     void acceptAll() {
         for (;;) {
-            int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-            if (fd < 0) {
+            UniqueFd socket(::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+            if (!socket) {
                 if (errno == EINTR || errno == ECONNABORTED) continue;
                 // Out of descriptors: make room by dropping the oldest unfinished connection,
                 // else the ready listening socket would spin the loop.
@@ -151,11 +148,9 @@ private:
                 return;
             }
             if (connections_.size() >= limits_.maxConnections) drop(connections_.begin());
-            if (!watch(fd)) {
-                ::close(fd);
-                continue;
-            }
-            connections_.push_back({fd, SteadyClock::now() + limits_.requestTimeout, {}});
+            int fd = socket.get();
+            if (!watch(fd)) continue;
+            connections_.push_back({std::move(socket), SteadyClock::now() + limits_.requestTimeout, {}});
             byFd_[fd] = std::prev(connections_.end());
         }
     }
@@ -186,22 +181,23 @@ private:
     }
 
     void drop(Iterator connection) {
-        ::close(connection->fd);  // closing also leaves the epoll set
-        byFd_.erase(connection->fd);
-        connections_.erase(connection);
+        byFd_.erase(connection->socket.get());
+        connections_.erase(connection);  // closing also leaves the epoll set
     }
 
     // Reading is over: reject at once, or hand the decoded callback to a worker.
     void finish(Iterator connection, const char* emptyText) {
-        int fd = connection->fd;
+        auto socket = std::make_shared<UniqueFd>(std::move(connection->socket));
+        int fd = socket->get();
         std::string bytes = std::move(connection->bytes);
-        ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
+        ::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr);
         byFd_.erase(fd);
         connections_.erase(connection);
         auto outcome = request::interpret(bytes, shared_->callbackPath, emptyText);
         if (outcome.status == 200) {
-            Dispatch::async([shared = shared_, fd, callback = std::move(*outcome.callback)] {
-                answerCallback(shared, fd, callback);
+            // The worker closes the socket when it has answered (or when it is dropped unrun).
+            Dispatch::async([shared = shared_, socket, callback = std::move(*outcome.callback)] {
+                answerCallback(shared, *socket, callback);
             });
             return;
         }
@@ -209,14 +205,13 @@ private:
         // The error reply is a few dozen bytes: it fits the socket buffer, so this never blocks.
         std::string reply = request::responseBytes(outcome.status, R"({"ok":false})");
         if (auto failure = sendAll(fd, outcome.status, reply)) rejections_.log(*failure);
-        ::close(fd);
     }
 
     std::shared_ptr<WirelessAdbCallbackServer::Shared> shared_;
     CallbackServerLimits limits_;
     int listenFd_;
     int wakeFd_;
-    int epollFd_ = -1;
+    UniqueFd epoll_;
     RejectionLogLimiter rejections_;
     std::list<Connection> connections_;  // oldest first; all share one time-out
     std::unordered_map<int, Iterator> byFd_;
@@ -240,22 +235,20 @@ int WirelessAdbCallbackServer::start(int preferredPort) {
     int attempts = preferredPort == 0 ? 1 : kPortAttempts;
     for (int port = preferredPort; port < preferredPort + attempts; ++port) {
         try {
-            int fd = bindPort(port);
+            UniqueFd listening = bindPort(port);
             if (port == 0) {
                 sockaddr_in bound{};
                 socklen_t size = sizeof bound;
-                ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size);
+                ::getsockname(listening.get(), reinterpret_cast<sockaddr*>(&bound), &size);
                 port = ntohs(bound.sin_port);
             }
-            wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-            if (wakeFd_ < 0) {
-                ::close(fd);
-                throw MirrorError::message("无法创建无线 ADB 回调监听。");
-            }
-            listenFd_ = fd;
+            UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+            if (!wake) throw MirrorError::message("无法创建无线 ADB 回调监听。");
+            listenFd_ = std::move(listening);
+            wakeFd_ = std::move(wake);
             port_ = port;
-            loop_ = std::thread([this, shared = shared_, limits = limits_, listenFd = listenFd_, wakeFd = wakeFd_] {
-                EventLoop(shared, limits, listenFd, wakeFd).run();
+            loop_ = std::thread([shared = shared_, limits = limits_, fds = std::pair(listenFd_.get(), wakeFd_.get())] {
+                EventLoop(shared, limits, fds.first, fds.second).run();
             });
             return port;
         } catch (const MirrorError& error) {
@@ -265,9 +258,10 @@ int WirelessAdbCallbackServer::start(int preferredPort) {
     throw *lastError;
 }
 
-int WirelessAdbCallbackServer::bindPort(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw MirrorError::message("无法创建无线 ADB 回调监听。");
+UniqueFd WirelessAdbCallbackServer::bindPort(int port) {
+    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    int fd = socket.get();
+    if (!socket) throw MirrorError::message("无法创建无线 ADB 回调监听。");
     int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in address{};
@@ -278,24 +272,22 @@ int WirelessAdbCallbackServer::bindPort(int port) {
     // (a dropped SYN costs the peer a one-second retransmission); the loop accepts them at once.
     if (!parsed || port < 0 || port > 65535 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(fd, SOMAXCONN) != 0) {
-        ::close(fd);
         throw MirrorError::message("端口 " + std::to_string(port) + " 已被占用。");
     }
-    return fd;
+    return socket;
 }
 
 void WirelessAdbCallbackServer::stop() {
     if (loop_.joinable()) {
         // close() alone would not wake a thread waiting on the socket and would keep the port
         // bound: shut the socket down, and wake the loop through its event descriptor.
-        ::shutdown(listenFd_, SHUT_RDWR);
+        ::shutdown(listenFd_.get(), SHUT_RDWR);
         uint64_t one = 1;
-        [[maybe_unused]] ssize_t written = ::write(wakeFd_, &one, sizeof one);
+        [[maybe_unused]] ssize_t written = ::write(wakeFd_.get(), &one, sizeof one);
         loop_.join();
     }
-    if (listenFd_ >= 0) ::close(listenFd_);
-    if (wakeFd_ >= 0) ::close(wakeFd_);
-    listenFd_ = wakeFd_ = -1;
+    listenFd_.reset();
+    wakeFd_.reset();
     port_ = 0;
 }
 

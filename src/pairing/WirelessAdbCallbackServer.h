@@ -9,6 +9,7 @@
 
 #include "pairing/WirelessAdbCallback.h"
 #include "pairing/WirelessAdbCallbackResponse.h"
+#include "platform/UniqueFd.h"
 
 namespace orvan {
 
@@ -51,13 +52,13 @@ public:
     struct Shared;  // what outlives stop(): path, log, callback
 
 private:
-    int bindPort(int port);
+    UniqueFd bindPort(int port);
     void run();
 
     std::shared_ptr<Shared> shared_;
     CallbackServerLimits limits_;
-    int listenFd_ = -1;
-    int wakeFd_ = -1;
+    UniqueFd listenFd_;
+    UniqueFd wakeFd_;
     int port_ = 0;
     std::thread loop_;
 };

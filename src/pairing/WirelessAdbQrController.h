@@ -182,9 +182,6 @@ public:
     const std::optional<std::string>& activeCallbackUrl() const { return activeCallbackUrl_; }
     std::optional<std::string> configuredWifiName() const;
     bool isShowingDisableQr() const { return isShowingDisableQr_; }
-    FailureAuthorizationAction failureAuthorizationAction() const { return failureAuthorizationAction_; }
-    const std::vector<ActiveMirrorSession>& activeMirrorSessions() const { return activeMirrorSessions_; }
-    void setShowingDisableQr(bool showing) { isShowingDisableQr_ = showing; }
 
 private:
     struct WifiReading {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
+#include <thread>
 
 namespace orvan {
 namespace {
@@ -120,6 +121,32 @@ MainQueue& Dispatch::main() {
     std::lock_guard lock(mainMutex);
     if (!mainQueue) throw std::logic_error("no main queue installed");
     return *mainQueue;
+}
+
+namespace {
+
+// Stands in for the main queue in a process without a main loop. A delayed task waits on a pool
+// thread; the order of tasks posted together is not kept.
+class BackgroundQueue final : public MainQueue {
+public:
+    void post(Task task) override { Dispatch::async(std::move(task)); }
+    void postAfter(Seconds delay, Task task) override {
+        Dispatch::async([delay, task = std::move(task)] {
+            if (delay.count() > 0) std::this_thread::sleep_for(delay);
+            task();
+        });
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<MainQueue> Dispatch::mainOrBackground() {
+    {
+        std::lock_guard lock(mainMutex);
+        if (mainQueue) return mainQueue;
+    }
+    static const auto background = std::make_shared<BackgroundQueue>();
+    return background;
 }
 
 void Dispatch::async(Task task, QualityOfService) {

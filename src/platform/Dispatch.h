@@ -33,6 +33,10 @@ class Dispatch {
 public:
     static void setMain(std::shared_ptr<MainQueue> queue);
     static MainQueue& main();
+    // The installed main queue, or a queue that runs its tasks on the background pool when this
+    // process has no main loop (a tool, a benchmark, a core test). For components that take
+    // their queue once, when they are made.
+    static std::shared_ptr<MainQueue> mainOrBackground();
     static void async(Task task, QualityOfService quality = QualityOfService::utility);
     // Pool tasks queued or running (serial queues' runs included); no lock taken.
     static size_t backgroundTasksInFlight();

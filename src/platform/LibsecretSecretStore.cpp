@@ -4,11 +4,31 @@
 #include <libsecret/secret.h>
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 namespace orvan {
 namespace {
+
+// Owners of what GLib and libsecret hand out: each frees its object once, on every path.
+struct ObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <typename T>
+using ObjectPtr = std::unique_ptr<T, ObjectUnref>;
+struct ItemListFree {
+    void operator()(GList* items) const { g_list_free_full(items, g_object_unref); }
+};
+using ItemList = std::unique_ptr<GList, ItemListFree>;
+struct HashTableUnref {
+    void operator()(GHashTable* table) const { g_hash_table_unref(table); }
+};
+using HashTablePtr = std::unique_ptr<GHashTable, HashTableUnref>;
+struct SecretValueUnref {
+    void operator()(SecretValue* value) const { secret_value_unref(value); }
+};
+using SecretValuePtr = std::unique_ptr<SecretValue, SecretValueUnref>;
 
 const SecretSchema* itemSchema() {
     // Items written by other tools (another schema name) match too: only the attributes count.
@@ -30,7 +50,7 @@ public:
     explicit CallDeadline(Seconds timeout) : cancellable_(g_cancellable_new()) {
         watchdog_ = std::thread([this, timeout] {
             std::unique_lock lock(mutex_);
-            if (!finished_.wait_for(lock, timeout, [this] { return done_; })) g_cancellable_cancel(cancellable_);
+            if (!finished_.wait_for(lock, timeout, [this] { return done_; })) g_cancellable_cancel(cancellable_.get());
         });
     }
     ~CallDeadline() {
@@ -40,14 +60,13 @@ public:
         }
         finished_.notify_all();
         watchdog_.join();
-        g_object_unref(cancellable_);
     }
     CallDeadline(const CallDeadline&) = delete;
     CallDeadline& operator=(const CallDeadline&) = delete;
-    GCancellable* cancellable() const { return cancellable_; }
+    GCancellable* cancellable() const { return cancellable_.get(); }
 
 private:
-    GCancellable* cancellable_;
+    ObjectPtr<GCancellable> cancellable_;
     std::mutex mutex_;
     std::condition_variable finished_;
     bool done_ = false;
@@ -95,16 +114,13 @@ int32_t consume(GError*& error) {
 }
 
 struct Connection {
-    SecretService* service = nullptr;
+    ObjectPtr<SecretService> service;
     int32_t status = secret_status::success;
-    ~Connection() {
-        if (service) g_object_unref(service);
-    }
 };
 
 void connect(Connection& connection, GCancellable* cancellable) {
     GError* error = nullptr;
-    connection.service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, cancellable, &error);
+    connection.service.reset(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, cancellable, &error));
     if (!error) return;
     int32_t status = consume(error);
     // Without a bus or a provider every error here means the same to the user.
@@ -113,47 +129,42 @@ void connect(Connection& connection, GCancellable* cancellable) {
     secret_service_disconnect();
 }
 
-GHashTable* attributesOf(const std::string& service, const std::string& account) {
-    return secret_attributes_build(itemSchema(), "service", service.c_str(), "account", account.c_str(), nullptr);
+HashTablePtr attributesOf(const std::string& service, const std::string& account) {
+    return HashTablePtr(
+        secret_attributes_build(itemSchema(), "service", service.c_str(), "account", account.c_str(), nullptr));
 }
 
 // The items of (service, account), unlocked ones first; status on failure.
-GList* search(SecretService* secretService, const std::string& service, const std::string& account,
-              SecretSearchFlags flags, GCancellable* cancellable, int32_t& status) {
-    GHashTable* attributes = attributesOf(service, account);
+ItemList search(SecretService* secretService, const std::string& service, const std::string& account,
+                SecretSearchFlags flags, GCancellable* cancellable, int32_t& status) {
+    auto attributes = attributesOf(service, account);
     GError* error = nullptr;
-    GList* items =
-        secret_service_search_sync(secretService, itemSchema(), attributes,
-                                   static_cast<SecretSearchFlags>(flags | SECRET_SEARCH_ALL), cancellable, &error);
-    g_hash_table_unref(attributes);
+    ItemList items(secret_service_search_sync(secretService, itemSchema(), attributes.get(),
+                                              static_cast<SecretSearchFlags>(flags | SECRET_SEARCH_ALL), cancellable,
+                                              &error));
     status = consume(error);
     return items;
 }
 
-void freeItems(GList* items) {
-    g_list_free_full(items, g_object_unref);
-}
-
 // The default collection when it exists and is open; otherwise the reason it cannot be used
 // without the user (missing: creating one prompts; locked: unlocking prompts).
-SecretCollection* openDefaultCollection(SecretService* service, GCancellable* cancellable, int32_t& status,
-                                        bool& missing) {
+ObjectPtr<SecretCollection> openDefaultCollection(SecretService* service, GCancellable* cancellable,
+                                                  int32_t& status, bool& missing) {
     GError* error = nullptr;
-    SecretCollection* collection = secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT,
-                                                                    SECRET_COLLECTION_NONE, cancellable, &error);
+    ObjectPtr<SecretCollection> collection(secret_collection_for_alias_sync(
+        service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, cancellable, &error));
     status = consume(error);
     missing = status == secret_status::success && !collection;
     if (status != secret_status::success) return nullptr;
-    if (!collection || secret_collection_get_locked(collection)) {
-        if (collection) g_object_unref(collection);
+    if (!collection || secret_collection_get_locked(collection.get())) {
         status = secret_status::interactionNotAllowed;
         return nullptr;
     }
     return collection;
 }
 
-bool anyLocked(GList* items) {
-    for (GList* entry = items; entry; entry = entry->next) {
+bool anyLocked(const ItemList& items) {
+    for (GList* entry = items.get(); entry; entry = entry->next) {
         if (secret_item_get_locked(SECRET_ITEM(entry->data))) return true;
     }
     return false;
@@ -167,33 +178,23 @@ SecretLookup LibsecretSecretStore::find(const std::string& service, const std::s
     connect(connection, deadline.cancellable());
     if (!connection.service) return {connection.status, std::nullopt};
     int32_t status = secret_status::success;
-    GList* items =
-        search(connection.service, service, account, SECRET_SEARCH_LOAD_SECRETS, deadline.cancellable(), status);
+    auto items = search(connection.service.get(), service, account, SECRET_SEARCH_LOAD_SECRETS,
+                        deadline.cancellable(), status);
     if (status != secret_status::success) return {status, std::nullopt};
     if (!items) {
         // Some providers hide the items of a locked collection: an empty answer from a locked or
         // missing default collection is not a proof that nothing is stored.
         bool missing = false;
-        SecretCollection* collection =
-            openDefaultCollection(connection.service, deadline.cancellable(), status, missing);
-        if (collection) g_object_unref(collection);
+        openDefaultCollection(connection.service.get(), deadline.cancellable(), status, missing);
         return {status == secret_status::success ? secret_status::itemNotFound : status, std::nullopt};
     }
-    SecretLookup lookup{secret_status::interactionNotAllowed, std::nullopt};
     auto* first = SECRET_ITEM(items->data);
-    if (!secret_item_get_locked(first)) {
-        SecretValue* value = secret_item_get_secret(first);
-        if (value) {
-            gsize length = 0;
-            const gchar* bytes = secret_value_get(value, &length);
-            lookup = {secret_status::success, std::string(bytes, length)};
-            secret_value_unref(value);
-        } else {
-            lookup = {secret_status::failed, std::nullopt};  // open, yet the service sent no secret
-        }
-    }
-    freeItems(items);
-    return lookup;
+    if (secret_item_get_locked(first)) return {secret_status::interactionNotAllowed, std::nullopt};
+    SecretValuePtr value(secret_item_get_secret(first));
+    if (!value) return {secret_status::failed, std::nullopt};  // open, yet the service sent no secret
+    gsize length = 0;
+    const gchar* bytes = secret_value_get(value.get(), &length);
+    return {secret_status::success, std::string(bytes, length)};
 }
 
 int32_t LibsecretSecretStore::save(const std::string& service, const std::string& account, const std::string& label,
@@ -203,9 +204,9 @@ int32_t LibsecretSecretStore::save(const std::string& service, const std::string
     connect(connection, deadline.cancellable());
     if (!connection.service) return connection.status;
     int32_t status = secret_status::success;
-    GList* items = search(connection.service, service, account, SECRET_SEARCH_NONE, deadline.cancellable(), status);
+    auto items = search(connection.service.get(), service, account, SECRET_SEARCH_NONE, deadline.cancellable(), status);
     if (status != secret_status::success) return status;
-    SecretValue* value = secret_value_new(data.data(), static_cast<gssize>(data.size()), "text/plain");
+    SecretValuePtr value(secret_value_new(data.data(), static_cast<gssize>(data.size()), "text/plain"));
     GError* error = nullptr;
     if (items) {
         // Update the data of the existing item in place; its label and attributes stay.
@@ -213,25 +214,21 @@ int32_t LibsecretSecretStore::save(const std::string& service, const std::string
         if (secret_item_get_locked(item)) {
             status = secret_status::interactionNotAllowed;
         } else {
-            secret_item_set_secret_sync(item, value, deadline.cancellable(), &error);
+            secret_item_set_secret_sync(item, value.get(), deadline.cancellable(), &error);
             status = consume(error);
         }
     } else {
         bool missing = false;
-        SecretCollection* collection =
-            openDefaultCollection(connection.service, deadline.cancellable(), status, missing);
+        auto collection = openDefaultCollection(connection.service.get(), deadline.cancellable(), status, missing);
         if (collection) {
-            GHashTable* attributes = attributesOf(service, account);
-            SecretItem* created = secret_item_create_sync(collection, itemSchema(), attributes, label.c_str(), value,
-                                                          SECRET_ITEM_CREATE_REPLACE, deadline.cancellable(), &error);
-            g_hash_table_unref(attributes);
-            if (created) g_object_unref(created);
+            auto attributes = attributesOf(service, account);
+            ObjectPtr<SecretItem> created(secret_item_create_sync(collection.get(), itemSchema(), attributes.get(),
+                                                                  label.c_str(), value.get(),
+                                                                  SECRET_ITEM_CREATE_REPLACE, deadline.cancellable(),
+                                                                  &error));
             status = consume(error);
-            g_object_unref(collection);
         }
     }
-    secret_value_unref(value);
-    freeItems(items);
     return status;
 }
 
@@ -241,28 +238,22 @@ int32_t LibsecretSecretStore::remove(const std::string& service, const std::stri
     connect(connection, deadline.cancellable());
     if (!connection.service) return connection.status;
     int32_t status = secret_status::success;
-    GList* items = search(connection.service, service, account, SECRET_SEARCH_NONE, deadline.cancellable(), status);
+    auto items = search(connection.service.get(), service, account, SECRET_SEARCH_NONE, deadline.cancellable(), status);
     if (status != secret_status::success) return status;
     if (!items) {
         // Nothing to delete, unless a locked collection hides it. With no collection at all
         // nothing can be stored, so that is a plain "not found".
         bool missing = false;
-        SecretCollection* collection =
-            openDefaultCollection(connection.service, deadline.cancellable(), status, missing);
-        if (collection) g_object_unref(collection);
+        openDefaultCollection(connection.service.get(), deadline.cancellable(), status, missing);
         return status == secret_status::success || missing ? secret_status::itemNotFound : status;
     }
     // Delete nothing unless every match can go: a half-done delete would keep a stale password.
-    if (anyLocked(items)) {
-        freeItems(items);
-        return secret_status::interactionNotAllowed;
-    }
-    for (GList* entry = items; entry && status == secret_status::success; entry = entry->next) {
+    if (anyLocked(items)) return secret_status::interactionNotAllowed;
+    for (GList* entry = items.get(); entry && status == secret_status::success; entry = entry->next) {
         GError* error = nullptr;
         secret_item_delete_sync(SECRET_ITEM(entry->data), deadline.cancellable(), &error);
         status = consume(error);
     }
-    freeItems(items);
     return status;
 }
 

@@ -144,19 +144,15 @@ namespace {
 
 // A pseudo-terminal pair as {read end, write end}: the terminal writes lines as given (no
 // CR LF translation) and echoes nothing back to the reader.
-bool openTerminalPair(int fds[2]) {
-    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0) return false;
+bool openTerminalPair(UniqueFd& readEnd, UniqueFd& writeEnd) {
+    UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!master) return false;
     char name[128];
-    if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
-        close(master);
+    if (grantpt(master.get()) != 0 || unlockpt(master.get()) != 0 || ptsname_r(master.get(), name, sizeof name) != 0)
         return false;
-    }
     int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0) {
-        close(master);
-        return false;
-    }
+    if (slave < 0) return false;
+    writeEnd.reset(slave);
     termios settings{};
     if (tcgetattr(slave, &settings) == 0) {
         settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
@@ -167,22 +163,28 @@ bool openTerminalPair(int fds[2]) {
     size.ws_col = 160;
     size.ws_row = 50;
     ioctl(slave, TIOCSWINSZ, &size);
-    fds[0] = master;
-    fds[1] = slave;
+    readEnd = std::move(master);
     return true;
 }
 
 }  // namespace
 
 std::unique_ptr<ChildProcess> ChildProcess::launch(const ProcessSpec& spec) {
-    int fds[2];
-    bool opened = spec.outputOnTerminal ? openTerminalPair(fds) : pipe2(fds, O_CLOEXEC) == 0;
+    UniqueFd readEnd, writeEnd;
+    bool opened = false;
+    if (spec.outputOnTerminal) {
+        opened = openTerminalPair(readEnd, writeEnd);
+    } else if (int fds[2]; pipe2(fds, O_CLOEXEC) == 0) {
+        readEnd.reset(fds[0]);
+        writeEnd.reset(fds[1]);
+        opened = true;
+    }
     if (!opened) throw LaunchError(LaunchError::Reason::other, errno, spec.executable);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDERR_FILENO);
     if (spec.workingDirectory) posix_spawn_file_actions_addchdir_np(&actions, spec.workingDirectory->c_str());
 
     // The child starts with default signal dispositions and an empty mask whatever this
@@ -210,9 +212,8 @@ std::unique_ptr<ChildProcess> ChildProcess::launch(const ProcessSpec& spec) {
     int result = posix_spawn(&pid, spec.executable.c_str(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    close(fds[1]);
+    writeEnd.reset();
     if (result != 0) {
-        close(fds[0]);
         auto reason = LaunchError::Reason::other;
         if (result == ENOENT || result == ENOTDIR)
             reason = LaunchError::Reason::notFound;
@@ -220,21 +221,21 @@ std::unique_ptr<ChildProcess> ChildProcess::launch(const ProcessSpec& spec) {
             reason = LaunchError::Reason::notExecutable;
         throw LaunchError(reason, result, spec.executable);
     }
-    fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
-    return std::unique_ptr<ChildProcess>(new ChildProcess(pid, fds[0]));
+    fcntl(readEnd.get(), F_SETFL, fcntl(readEnd.get(), F_GETFL) | O_NONBLOCK);
+    return std::unique_ptr<ChildProcess>(new ChildProcess(pid, std::move(readEnd)));
 }
 
-ChildProcess::ChildProcess(pid_t pid, int outputFd) : pid_(pid), outputFd_(outputFd), exitFd_(openPidFd(pid)) {}
+ChildProcess::ChildProcess(pid_t pid, UniqueFd output)
+    : pid_(pid), outputFd_(std::move(output)), exitFd_(openPidFd(pid)) {}
 
 ChildProcess::~ChildProcess() {
     closeOutput();
-    if (exitFd_ >= 0) close(exitFd_);
+    exitFd_.reset();
     if (!exit_ && !reapNonBlocking()) reapInBackground(pid_);
 }
 
 void ChildProcess::closeOutput() {
-    if (outputFd_ >= 0) close(outputFd_);
-    outputFd_ = -1;
+    outputFd_.reset();
 }
 
 void ChildProcess::recordStatus(int waitStatus) {
@@ -264,10 +265,10 @@ bool ChildProcess::isRunning() {
 }
 
 bool ChildProcess::readAvailable(const std::function<void(std::string_view)>& onOutput) {
-    if (outputFd_ < 0) return false;
+    if (!outputFd_) return false;
     char buffer[65536];
     for (;;) {
-        ssize_t n = read(outputFd_, buffer, sizeof buffer);
+        ssize_t n = read(outputFd_.get(), buffer, sizeof buffer);
         if (n > 0) {
             if (onOutput) onOutput(std::string_view(buffer, static_cast<size_t>(n)));
             continue;
@@ -280,17 +281,17 @@ bool ChildProcess::readAvailable(const std::function<void(std::string_view)>& on
 
 bool ChildProcess::waitForExit(std::chrono::steady_clock::time_point deadline,
                                const std::function<void(std::string_view)>& onOutput) {
-    bool outputOpen = outputFd_ >= 0;
+    bool outputOpen = static_cast<bool>(outputFd_);
     while (!reapNonBlocking()) {
         auto now = std::chrono::steady_clock::now();
         if (now >= deadline) return false;
         auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
         // Without a pidfd the exit is only seen by polling; 10 ms keeps that latency small.
-        int wait = static_cast<int>(std::min<long long>(remaining, exitFd_ >= 0 ? 1000 : 10));
+        int wait = static_cast<int>(std::min<long long>(remaining, exitFd_ ? 1000 : 10));
         pollfd fds[2];
         nfds_t count = 0;
-        if (exitFd_ >= 0) fds[count++] = {exitFd_, POLLIN, 0};
-        if (outputOpen) fds[count++] = {outputFd_, POLLIN, 0};
+        if (exitFd_) fds[count++] = {exitFd_.get(), POLLIN, 0};
+        if (outputOpen) fds[count++] = {outputFd_.get(), POLLIN, 0};
         if (count == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(wait));
             continue;

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/UniqueFd.h"
+
 namespace orvan {
 
 // What to run. Environment entries set a variable (value) or remove it (nullopt); everything
@@ -61,10 +63,10 @@ public:
 
     pid_t pid() const { return pid_; }
     // Read end of the output pipe (non-blocking, close-on-exec). -1 once closed.
-    int outputFd() const { return outputFd_; }
+    int outputFd() const { return outputFd_.get(); }
     // Readable once the child has exited (a pidfd); -1 where the kernel has none. Reaping stays
     // with isRunning() and the waits.
-    int exitFd() const { return exitFd_; }
+    int exitFd() const { return exitFd_.get(); }
     void closeOutput();
 
     bool isRunning();
@@ -86,13 +88,13 @@ public:
     void sendSignal(int signal);
 
 private:
-    ChildProcess(pid_t pid, int outputFd);
+    ChildProcess(pid_t pid, UniqueFd output);
     bool reapNonBlocking();
     void recordStatus(int waitStatus);
 
     pid_t pid_;
-    int outputFd_;
-    int exitFd_ = -1;  // pidfd when the kernel has it
+    UniqueFd outputFd_;
+    UniqueFd exitFd_;  // pidfd when the kernel has it
     std::optional<ProcessExit> exit_;
 };
 

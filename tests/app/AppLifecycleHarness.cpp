@@ -12,7 +12,7 @@
 #include "app/AppMain.h"
 #include "foundation/MirrorError.h"
 #include "platform/Dispatch.h"
-#include "platform/FakeWifiSystem.h"
+#include "support/FakeWifiSystem.h"
 
 int main(int argc, char** argv) {
     orvan::AppHooks hooks;

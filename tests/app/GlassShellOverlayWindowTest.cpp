@@ -8,7 +8,7 @@
 
 #include "mirror/ui/GlassShellOverlayView.h"
 #include "mirror/ui/GlassShellOverlayWindow.h"
-#include "platform/FakeWindowSystem.h"
+#include "support/FakeWindowSystem.h"
 
 namespace orvan {
 namespace {

@@ -17,7 +17,7 @@
 #include "app/TestAppOptions.h"
 #include "network/WirelessAdbWifiCredentialStore.h"
 #include "platform/Dispatch.h"
-#include "platform/FakeSecretStore.h"
+#include "support/FakeSecretStore.h"
 #include "support/AdbWorld.h"
 #include "support/ScopedEnvironment.h"
 #include "support/Wait.h"

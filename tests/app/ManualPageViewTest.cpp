@@ -10,6 +10,7 @@
 #include "app/MainWindow.h"
 #include "app/ManualPage.h"
 #include "app/TestAppOptions.h"
+#include "platform/Clock.h"
 #include "shell/DeviceTabs.h"
 #include "support/TempDir.h"
 
@@ -30,6 +31,7 @@ protected:
     }
 
     testing::TempDir root_{"orvan-view"};
+    FakeClock clock_;  // outlives the app that may use it
     std::unique_ptr<AppDelegate> delegate_;
 };
 
@@ -64,10 +66,16 @@ TEST_F(ManualPageViewTest, StrangeDeviceNamesNeverWidenTheWindow) {
 }
 
 TEST_F(ManualPageViewTest, OnlyALongAbsenceResetsTheBreakerAndRefreshes) {
-    delegate_->setInactiveSince(std::chrono::steady_clock::now() - std::chrono::seconds(59));
-    delegate_->applicationDidBecomeActive();
-    delegate_->setInactiveSince(std::chrono::steady_clock::now() - std::chrono::seconds(60));
-    delegate_->applicationDidBecomeActive();
+    // The absence is measured on the app's clock.
+    delegate_.reset();
+    auto options = testing::appOptions(root_.path(), root_.path() / "tools", 41998);
+    options.service.clock = &clock_;
+    delegate_ = std::make_unique<AppDelegate>(options);
+    for (int seconds : {59, 60}) {
+        delegate_->applicationWillResignActive();
+        clock_.advance(std::chrono::seconds(seconds));
+        delegate_->applicationDidBecomeActive();
+    }
     ASSERT_TRUE(logged("检测到应用从长时间后台恢复，正在刷新扫码投屏基础状态。"));
     EXPECT_EQ(delegate_->window().logView()->toPlainText().count("长时间后台恢复，正在刷新"), 1);
     EXPECT_TRUE(logged("已重置投屏专用 41998 健康状态: 应用从长时间后台恢复"));

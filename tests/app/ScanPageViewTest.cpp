@@ -9,7 +9,7 @@
 #include "app/MainWindow.h"
 #include "app/ScanPage.h"
 #include "network/WirelessAdbWifiCredentialStore.h"
-#include "platform/FakeSecretStore.h"
+#include "support/FakeSecretStore.h"
 #include "app/TestAppOptions.h"
 #include "support/TempDir.h"
 

@@ -24,8 +24,8 @@
 #include "app/ScanPage.h"
 #include "network/WirelessAdbWifiCredentialStore.h"
 #include "pairing/WirelessAdbQrController.h"
-#include "platform/FakeSecretStore.h"
-#include "platform/FakeWifiSystem.h"
+#include "support/FakeSecretStore.h"
+#include "support/FakeWifiSystem.h"
 #include "platform/Dispatch.h"
 #include "support/AdbWorld.h"
 

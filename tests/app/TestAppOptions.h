@@ -3,8 +3,8 @@
 #include <filesystem>
 
 #include "app/AppDelegate.h"
-#include "platform/FakeWifiSystem.h"
-#include "platform/FakeWindowSystem.h"
+#include "support/FakeWifiSystem.h"
+#include "support/FakeWindowSystem.h"
 
 namespace orvan::testing {
 

@@ -9,7 +9,7 @@
 #include "adb/DeviceDiscovery.h"
 #include "foundation/MirrorError.h"
 #include "mirror/MirrorOrchestrator.h"
-#include "platform/FakeWindowSystem.h"
+#include "support/FakeWindowSystem.h"
 #include "support/ConnectionRig.h"
 #include "support/ErrorOf.h"
 #include "support/FakeScrcpy.h"

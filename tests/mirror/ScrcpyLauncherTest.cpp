@@ -9,7 +9,7 @@
 #include "foundation/MirrorError.h"
 #include "mirror/MirrorService.h"
 #include "mirror/ScrcpyLauncher.h"
-#include "platform/FakeWindowSystem.h"
+#include "support/FakeWindowSystem.h"
 #include "support/ErrorOf.h"
 #include "support/FakeScrcpy.h"
 #include "support/Recorders.h"

@@ -4,8 +4,8 @@
 #include "network/WifiProfilePersistence.h"
 #include "network/WifiProfileUpdatedNotification.h"
 #include "platform/Dispatch.h"
-#include "platform/FakeSecretStore.h"
-#include "platform/FakeWifiSystem.h"
+#include "support/FakeSecretStore.h"
+#include "support/FakeWifiSystem.h"
 
 namespace orvan {
 namespace {

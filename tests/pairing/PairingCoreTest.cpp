@@ -230,13 +230,13 @@ TEST_F(QrControllerTest, RunningMirrorsShapeEveryStatusAndTheDisableCodeHidesThe
     stopRequests[0].second(false);
     EXPECT_TRUE(page.buttons["a"]);
 
+    controller->toggleDisableQrMode();
     const size_t shown = page.states.size();
-    controller->setShowingDisableQr(true);
     controller->updateStatus("已连接，投屏启动中...", false, false);
     controller->updateActiveMirrors({{"b", "眼镜B", ""}});
     settle(5);
     EXPECT_EQ(page.states.size(), shown);
-    controller->setShowingDisableQr(false);
+    controller->toggleDisableQrMode();
     controller->updateActiveMirrors({});
     settle(6);
     EXPECT_EQ(page.states.back(), "投屏已停止");

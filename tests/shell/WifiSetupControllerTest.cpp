@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Dispatch.h"
-#include "platform/FakeSecretStore.h"
+#include "support/FakeSecretStore.h"
 #include "shell/WifiSetupController.h"
 
 namespace orvan {

@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "mirror/MirrorService.h"
-#include "platform/FakeWindowSystem.h"
+#include "support/FakeWindowSystem.h"
 #include "support/AdbWorld.h"
 #include "support/ScopedEnvironment.h"
 #include "support/Wait.h"

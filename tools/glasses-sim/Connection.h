@@ -10,7 +10,7 @@
 
 #include "glasses-sim/AdbMessage.h"
 #include "glasses-sim/Stream.h"
-#include "glasses-sim/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 namespace orvan::sim {
 

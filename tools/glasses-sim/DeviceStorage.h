@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "glasses-sim/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 namespace orvan::sim {
 

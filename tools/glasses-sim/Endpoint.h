@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "glasses-sim/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 namespace orvan::sim {
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "glasses-sim/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 namespace orvan::sim {
 

@@ -4,9 +4,9 @@
 
 #include <utility>
 
-namespace orvan::sim {
+namespace orvan {
 
-// Owns one file descriptor and closes it once.
+// Owns one file descriptor and closes it once (sockets, event descriptors, opened files).
 class UniqueFd {
 public:
     UniqueFd() = default;
@@ -32,4 +32,4 @@ private:
     int fd_ = -1;
 };
 
-}  // namespace orvan::sim
+}  // namespace orvan
