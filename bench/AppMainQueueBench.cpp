@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QMessageBox>
 #include <QTimer>
 #include <algorithm>
@@ -30,6 +31,7 @@
 #include "app/QtMainQueue.h"
 #include "app/ScanPage.h"
 #include "app/TestAppOptions.h"
+#include "network/ComputerNetworkWatcher.h"
 #include "network/WirelessAdbWifiCredentialStore.h"
 #include "platform/Dispatch.h"
 #include "support/FakeSecretStore.h"
@@ -168,31 +170,47 @@ int main(int argc, char** argv) {
     if (!scanned) return fail(("the scan pairing did not reach a running mirror: " + status().toStdString()).c_str());
     if (!exported) return fail("the export did not end");
 
-    // A restart of the private server (kill-server, start-server: seconds) with a wake and a
-    // network change in the middle of it.
+    // Restarts of the private server (kill-server, start-server), one after the other until a wake
+    // and a network change have both reset its breaker from the main thread.
     probe.reset();
+    QElapsedTimer restartClock;
+    restartClock.start();
+    auto keepRestarting = std::make_shared<std::atomic<bool>>(true);
+    auto restarts = std::make_shared<std::atomic<int>>(0);
+    auto failures = std::make_shared<std::atomic<int>>(0);
     auto restarted = std::make_shared<std::atomic<bool>>(false);
-    orvan::Dispatch::async([&server = delegate->service().privateAdbServer(), restarted] {
-        server.restartPrivateWirelessAdbServer();
-        restarted->store(true);
-    });
+    wifi->set("基准网络-5G", "WPA", {"wlan-bench"});  // a 2-second network check sees the change
+    orvan::Dispatch::async(
+        [&server = delegate->service().privateAdbServer(), keepRestarting, restarts, failures, restarted] {
+            while (keepRestarting->load() || restarts->load() < 3) {
+                if (!server.restartPrivateWirelessAdbServer()) ++*failures;
+                ++*restarts;
+            }
+            restarted->store(true);
+        });
     serveFor(150);
     delegate->workspaceDidWake();
-    serveFor(150);
-    wifi->set("基准网络-5G", "WPA", {"wlan-bench"});  // the next 1 s check sees the change
+    auto logged = [&](const char* reason) {
+        return delegate->window().logView()->toPlainText().contains(QString("健康状态: ") + reason);
+    };
+    bool bothReset = serveUntil(
+        [&] { return logged("系统睡眠唤醒") && logged(orvan::ComputerNetworkWatcher::kChangeReason); }, 10000);
+    keepRestarting->store(false);
     bool restartEnded = serveUntil([&] { return restarted->load(); }, 60000);
-    serveFor(1500);  // the network check after the change has run by now
+    double restartSeconds = static_cast<double>(restartClock.elapsed()) / 1000.0;
     auto restart = probe.figures();
-    if (!restartEnded) return fail("the private server's restart did not end");
+    if (!restartEnded) return fail("the private server's restarts did not end");
+    if (!bothReset) return fail("the wake or the network change did not reset the private server's breaker");
+    if (failures->load() > 0) return fail("a restart of the private server failed");
 
     std::printf("baseline (idle scan page, 1 s refresh): longest stall %.1f ms, p99 %.2f ms over %zu ticks\n",
                 baseline.maxMs, baseline.p99Ms, baseline.ticks);
     std::printf("loaded (refresh + scan pairing + export of %zu files, %.1f s): longest stall %.1f ms, p99 %.2f ms "
                 "over %zu ticks\n",
                 files, loadedSeconds, loaded.maxMs, loaded.p99Ms, loaded.ticks);
-    std::printf("restart (private server restarting, a wake and a Wi-Fi change meanwhile): longest stall %.1f ms, "
-                "p99 %.2f ms over %zu ticks\n",
-                restart.maxMs, restart.p99Ms, restart.ticks);
+    std::printf("restart (%d private server restarts in %.1f s, a wake and a Wi-Fi change meanwhile): longest "
+                "stall %.1f ms, p99 %.2f ms over %zu ticks\n",
+                restarts->load(), restartSeconds, restart.maxMs, restart.p99Ms, restart.ticks);
     double worst = std::max(loaded.maxMs, restart.maxMs);
     std::printf("target: every longest stall under 50 ms: %s\n", worst < 50 ? "met" : "NOT met");
     std::printf("ratio %.2f\n", baseline.maxMs > 0 ? worst / baseline.maxMs : 0.0);
