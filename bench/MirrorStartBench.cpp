@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
 
         service.mirrorOrchestrator().stopMirror();
         auto& launcher = service.scrcpyLauncher();
-        while (!launcher.launchedChildrenNotEnded().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!launcher.registry().launchedChildrenNotEnded().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return 0;
 }

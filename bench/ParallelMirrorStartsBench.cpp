@@ -54,7 +54,7 @@ bool start(orvan::MirrorService& service, const orvan::ConnectedAdbDevice& devic
 void closeAll(orvan::MirrorService& service) {
     service.mirrorOrchestrator().stopMirror();
     auto deadline = steady_clock::now() + seconds(10);
-    while (!service.scrcpyLauncher().launchedChildrenNotEnded().empty() && steady_clock::now() < deadline)
+    while (!service.scrcpyLauncher().registry().launchedChildrenNotEnded().empty() && steady_clock::now() < deadline)
         std::this_thread::sleep_for(milliseconds(5));
 }
 

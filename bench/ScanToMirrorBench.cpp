@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     };
     auto reset = [&] {
         service.mirrorOrchestrator().stopMirror();
-        while (!service.scrcpyLauncher().launchedChildrenNotEnded().empty()) std::this_thread::sleep_for(5ms);
+        while (!service.scrcpyLauncher().registry().launchedChildrenNotEnded().empty()) std::this_thread::sleep_for(5ms);
         for (const auto& target : targets) {
             auto [ip, port] = split(target);
             service.mirrorOrchestrator().disconnectWirelessAdb(ip, port);

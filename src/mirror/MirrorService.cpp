@@ -99,7 +99,7 @@ void MirrorService::finishTermination(std::chrono::milliseconds grace) {
     // Every child launched so far is in this list, a cancelled start's included. Each is ended
     // through its own handle, which reaps it under its lock: a recycled pid is never signalled.
     auto deadline = std::chrono::steady_clock::now() + grace;
-    for (const auto& child : launcher_->launchedChildrenNotEnded()) {
+    for (const auto& child : launcher_->registry().launchedChildrenNotEnded()) {
         auto left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now());
         child->waitForExit(Seconds(std::max(0.0, left.count())));
     }

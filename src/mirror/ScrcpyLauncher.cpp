@@ -20,12 +20,6 @@
 namespace orvan {
 namespace {
 
-// A pid of another process is alive when a null signal reaches it, or is refused only because
-// the process belongs to someone else.
-bool isProcessAlive(pid_t pid) {
-    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
-}
-
 std::optional<std::string> inheritedPath() {
     if (const char* path = std::getenv("PATH")) return std::string(path);
     return std::nullopt;
@@ -225,11 +219,9 @@ bool ScrcpyLauncher::adoptOrEndLeftovers(const std::string& target, const std::s
     // Our own children never count as leftovers, also those stopped a moment ago that are
     // still closing: adopting one of them would "reuse" a window that is about to vanish.
     std::set<pid_t> owned;
-    {
-        std::lock_guard lock(scrcpyProcessLock_);
-        for (const auto& [_, child] : scrcpyProcesses_) owned.insert(child->pid());
-    }
-    for (const auto& child : launchedChildrenNotEnded()) owned.insert(child->pid());
+    for (const auto& [_, entry] : registry_.entries())
+        if (entry.handle.process) owned.insert(entry.handle.pid());
+    for (const auto& child : registry_.launchedChildrenNotEnded()) owned.insert(child->pid());
     const std::vector<int32_t> listed = existingScrcpyProcessIds(target);
 
     // A process forked by a scrcpy shows its parent's command line until it runs something else
@@ -248,11 +240,7 @@ bool ScrcpyLauncher::adoptOrEndLeftovers(const std::string& target, const std::s
     if (candidates.empty()) return false;
 
     if (candidates.size() == 1) {
-        {
-            std::lock_guard lock(scrcpyProcessLock_);
-            externalScrcpyProcessIds_[key] = candidates.front();
-            mirrorIdentityByProcessKey_[key] = identity;
-        }
+        registry_.adopt(key, candidates.front(), identity);
         log("检测到遗留 scrcpy，复用现有窗口: " + target);
         bringScrcpyToFront(RunningScrcpyHandle{nullptr, candidates.front()});
         return true;
@@ -284,14 +272,7 @@ std::shared_ptr<ScrcpyChild> ScrcpyLauncher::launchChild(const std::string& targ
     // Cancelled while it waited for leftovers to close: nothing is started.
     if (!shouldContinue()) throw MirrorError::scanSessionReplaced();
     auto child = ScrcpyChild::launch(spec);  // a launch error leaves nothing registered
-    {
-        std::lock_guard lock(scrcpyProcessLock_);
-        scrcpyProcesses_[key] = child;
-        scrcpyOutputPipes_[key] = child->outputPipe();
-        mirrorIdentityByProcessKey_[key] = identity;
-        std::erase_if(launchedChildren_, [](const std::weak_ptr<ScrcpyChild>& weak) { return weak.expired(); });
-        launchedChildren_.push_back(child);
-    }
+    registry_.addChild(key, child, identity);
     bringScrcpyToFront(RunningScrcpyHandle{child, 0});
     installTerminationHandler(child, key, target);
     return child;
@@ -404,12 +385,7 @@ void ScrcpyLauncher::installTerminationHandler(const std::shared_ptr<ScrcpyChild
 
 void ScrcpyLauncher::handleTermination(const std::string& key, const std::string& target,
                                        const std::shared_ptr<ScrcpyChild>& child, const ProcessExit& end) {
-    {
-        std::lock_guard lock(scrcpyProcessLock_);
-        auto found = scrcpyProcesses_.find(key);
-        if (found == scrcpyProcesses_.end() || found->second != child) return;  // stopped or replaced meanwhile
-        clearScrcpyProcess(key, child);
-    }
+    if (!registry_.remove(key, child)) return;  // stopped or replaced meanwhile
     log("scrcpy 投屏进程已退出: " + target + "，" + exitReason(end));
     std::string output = child->output().text();
     if (!endedNormally(end) && !output.empty()) log("scrcpy 错误输出: " + scrcpyFailureSummary(output));
@@ -424,45 +400,27 @@ void ScrcpyLauncher::handleTermination(const std::string& key, const std::string
 // ---- registry ---------------------------------------------------------------------------------
 
 std::optional<RunningScrcpyHandle> ScrcpyLauncher::runningScrcpyHandle(const std::string& processKey) {
-    std::lock_guard lock(scrcpyProcessLock_);
-    if (auto found = scrcpyProcesses_.find(processKey); found != scrcpyProcesses_.end()) {
-        auto child = found->second;
-        if (child->isRunning()) return RunningScrcpyHandle{child, 0};
-        clearScrcpyProcess(processKey, child);
-        return std::nullopt;
-    }
-    if (auto found = externalScrcpyProcessIds_.find(processKey); found != externalScrcpyProcessIds_.end()) {
-        if (isProcessAlive(found->second)) return RunningScrcpyHandle{nullptr, found->second};
-        clearScrcpyProcess(processKey, nullptr);
-        return std::nullopt;
-    }
-    mirrorIdentityByProcessKey_.erase(processKey);
-    return std::nullopt;
+    return registry_.running(processKey);
 }
 
 std::optional<RunningScrcpyHandle> ScrcpyLauncher::runningScrcpyHandleForMirrorIdentity(
     const std::string& mirrorIdentity) {
-    std::lock_guard lock(scrcpyProcessLock_);
-    for (const auto& key : processKeysWithMirrorIdentity(mirrorIdentity)) {
-        if (auto handle = runningScrcpyHandle(key)) return handle;
+    for (const auto& key : registry_.keysWithIdentity(mirrorIdentity)) {
+        if (auto handle = registry_.running(key)) return handle;
     }
     return std::nullopt;
 }
 
 bool ScrcpyLauncher::isMirroring(const std::string& target) {
-    std::lock_guard lock(scrcpyProcessLock_);
-    return runningScrcpyHandle(target).has_value();
+    return registry_.running(target).has_value();
 }
 
 bool ScrcpyLauncher::isAnyMirroring(const std::string& target) {
-    if (isMirroring(target)) return true;
-    std::lock_guard lock(scrcpyProcessLock_);
-    return runningScrcpyHandle(target + kGlassShellProcessKeySuffix).has_value();
+    return isMirroring(target) || registry_.running(target + kGlassShellProcessKeySuffix).has_value();
 }
 
 bool ScrcpyLauncher::isMirroringDevice(const std::string& mirrorIdentity, const std::string& serial,
                                        const std::optional<std::string>& mappedTarget) {
-    std::lock_guard lock(scrcpyProcessLock_);
     if (runningScrcpyHandleForMirrorIdentity(mirrorIdentity)) return true;
     if (isAnyMirroring(serial)) return true;
     return mappedTarget && isAnyMirroring(*mappedTarget);
@@ -470,20 +428,7 @@ bool ScrcpyLauncher::isMirroringDevice(const std::string& mirrorIdentity, const 
 
 void ScrcpyLauncher::clearScrcpyProcess(const std::string& processKey,
                                         const std::shared_ptr<ScrcpyChild>& expectedProcess) {
-    std::lock_guard lock(scrcpyProcessLock_);
-    auto child = scrcpyProcesses_.find(processKey);
-    if (expectedProcess) {
-        if (child == scrcpyProcesses_.end() || child->second != expectedProcess) return;
-    } else if (child == scrcpyProcesses_.end() && !externalScrcpyProcessIds_.contains(processKey)) {
-        return;
-    }
-    if (child != scrcpyProcesses_.end()) scrcpyProcesses_.erase(child);
-    externalScrcpyProcessIds_.erase(processKey);
-    mirrorIdentityByProcessKey_.erase(processKey);
-    if (auto pipe = scrcpyOutputPipes_.find(processKey); pipe != scrcpyOutputPipes_.end()) {
-        pipe->second->removeReader();
-        scrcpyOutputPipes_.erase(pipe);
-    }
+    registry_.remove(processKey, expectedProcess);
 }
 
 std::vector<int32_t> ScrcpyLauncher::existingScrcpyProcessIds(const std::string& target) {
@@ -499,54 +444,26 @@ std::vector<int32_t> ScrcpyLauncher::existingScrcpyProcessIds(const std::string&
 }
 
 std::vector<std::string> ScrcpyLauncher::registeredProcessKeys() {
-    std::lock_guard lock(scrcpyProcessLock_);
-    std::set<std::string> keys;
-    for (const auto& [key, _] : scrcpyProcesses_) keys.insert(key);
-    for (const auto& [key, _] : externalScrcpyProcessIds_) keys.insert(key);
-    return {keys.begin(), keys.end()};
+    return registry_.keys();
 }
 
 std::vector<std::string> ScrcpyLauncher::processKeysWithMirrorIdentity(const std::string& mirrorIdentity) {
-    std::lock_guard lock(scrcpyProcessLock_);
-    std::vector<std::string> keys;
-    for (const auto& [key, identity] : mirrorIdentityByProcessKey_)
-        if (identity == mirrorIdentity) keys.push_back(key);
-    return keys;
+    return registry_.keysWithIdentity(mirrorIdentity);
 }
 
 void ScrcpyLauncher::stopProcessKeys(const std::vector<std::string>& processKeys) {
-    std::lock_guard lock(scrcpyProcessLock_);
     for (const auto& key : processKeys) {
-        if (auto found = scrcpyProcesses_.find(key); found != scrcpyProcesses_.end()) {
-            auto child = found->second;
+        auto removed = registry_.remove(key);
+        if (!removed) continue;
+        if (auto child = removed->handle.process) {
+            // Unregistered first: a termination report that races this stop finds no entry and
+            // says nothing.
             child->removeTerminationHandler();
-            clearScrcpyProcess(key, child);
             child->terminate();
-        }
-        if (auto found = externalScrcpyProcessIds_.find(key); found != externalScrcpyProcessIds_.end()) {
-            pid_t pid = found->second;
-            clearScrcpyProcess(key, nullptr);
-            ::kill(pid, SIGTERM);
+        } else {
+            ::kill(removed->handle.externalPid, SIGTERM);
         }
     }
-}
-
-ScrcpyRegistrySnapshot ScrcpyLauncher::registrySnapshot() {
-    std::lock_guard lock(scrcpyProcessLock_);
-    ScrcpyRegistrySnapshot snapshot;
-    for (const auto& [key, child] : scrcpyProcesses_) snapshot.processes[key] = child->pid();
-    snapshot.externalProcessIds = externalScrcpyProcessIds_;
-    for (const auto& [key, _] : scrcpyOutputPipes_) snapshot.outputPipeKeys.push_back(key);
-    snapshot.mirrorIdentities = mirrorIdentityByProcessKey_;
-    return snapshot;
-}
-
-std::vector<std::shared_ptr<ScrcpyChild>> ScrcpyLauncher::launchedChildrenNotEnded() {
-    std::lock_guard lock(scrcpyProcessLock_);
-    std::vector<std::shared_ptr<ScrcpyChild>> children;
-    for (const auto& weak : launchedChildren_)
-        if (auto child = weak.lock(); child && !child->hasEnded()) children.push_back(std::move(child));
-    return children;
 }
 
 // ---- windows ----------------------------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include "foundation/ToolLocation.h"
 #include "mirror/ScrcpyChild.h"
 #include "mirror/ScrcpyProcessList.h"
+#include "mirror/ScrcpyRegistry.h"
 #include "mirror/ScrcpyVersion.h"
 #include "platform/Clock.h"
 #include "platform/Dispatch.h"
@@ -26,27 +27,6 @@
 
 namespace orvan {
 
-// The live handle of one registered mirror window: a child started by this run, or the pid of
-// a scrcpy left over from an earlier run that was adopted.
-struct RunningScrcpyHandle {
-    std::shared_ptr<ScrcpyChild> process;  // set for a child of ours
-    pid_t externalPid = 0;                 // set for an adopted process
-
-    bool isExternal() const { return !process; }
-    pid_t pid() const { return process ? process->pid() : externalPid; }
-};
-
-// What the registry holds, for tests and diagnostics.
-struct ScrcpyRegistrySnapshot {
-    std::map<std::string, pid_t> processes;
-    std::map<std::string, int32_t> externalProcessIds;
-    std::vector<std::string> outputPipeKeys;
-    std::map<std::string, std::string> mirrorIdentities;
-
-    bool empty() const {
-        return processes.empty() && externalProcessIds.empty() && outputPipeKeys.empty() && mirrorIdentities.empty();
-    }
-};
 
 struct ScrcpyLauncherSettings {
     ToolLocation tools;
@@ -121,10 +101,8 @@ public:
     std::vector<std::string> processKeysWithMirrorIdentity(const std::string& mirrorIdentity);
     void stopProcessKeys(const std::vector<std::string>& processKeys);
 
-    ScrcpyRegistrySnapshot registrySnapshot();
-    // Children of ours that have not ended yet, registered or not (a stopped window takes a
-    // moment to close).
-    std::vector<std::shared_ptr<ScrcpyChild>> launchedChildrenNotEnded();
+    // The registered windows, and the children launched in this run.
+    ScrcpyRegistry& registry() { return registry_; }
     // Every start in progress ends on its cancel path (its window closed, nothing registered) at
     // its next check; returns at once. Starts that begin afterwards are not affected.
     void cancelStartsInProgress();
@@ -176,13 +154,7 @@ private:
     uint64_t cancelGeneration_ = 0;
     bool closed_ = false;
 
-    // Guards the maps below for short reads and updates only.
-    std::recursive_mutex scrcpyProcessLock_;
-    std::map<std::string, std::shared_ptr<ScrcpyChild>> scrcpyProcesses_;
-    std::map<std::string, int32_t> externalScrcpyProcessIds_;
-    std::map<std::string, std::shared_ptr<ScrcpyOutputPipe>> scrcpyOutputPipes_;
-    std::map<std::string, std::string> mirrorIdentityByProcessKey_;
-    std::vector<std::weak_ptr<ScrcpyChild>> launchedChildren_;
+    ScrcpyRegistry registry_;
 
     std::mutex callbackMutex_;
     TerminationCallback onScrcpyTerminated_;

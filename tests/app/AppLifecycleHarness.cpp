@@ -13,6 +13,7 @@
 #include "foundation/MirrorError.h"
 #include "platform/Dispatch.h"
 #include "support/FakeWifiSystem.h"
+#include "support/RegisteredWindows.h"
 
 int main(int argc, char** argv) {
     orvan::AppHooks hooks;
@@ -29,7 +30,7 @@ int main(int argc, char** argv) {
             QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [&delegate, target] {
                 try {
                     delegate.service().startMirror(target);
-                    for (const auto& [key, pid] : delegate.service().scrcpyLauncher().registrySnapshot().processes)
+                    for (const auto& [key, pid] : orvan::testing::registeredPids(delegate.service().scrcpyLauncher()))
                         std::printf("mirror %d\n", pid);
                 } catch (const orvan::MirrorError& error) {
                     std::printf("start %s\n",
@@ -43,7 +44,7 @@ int main(int argc, char** argv) {
             orvan::Dispatch::async([&service = delegate.service(), serial = std::string(target),
                                     glassShell = std::getenv("ORVAN_TEST_GLASS_SHELL") != nullptr] {
                 glassShell ? service.startGlassShellMirror(serial) : service.startMirror(serial);
-                for (const auto& [key, pid] : service.scrcpyLauncher().registrySnapshot().processes)
+                for (const auto& [key, pid] : orvan::testing::registeredPids(service.scrcpyLauncher()))
                     std::printf("mirror %d\n", pid);
                 std::fflush(stdout);
             });

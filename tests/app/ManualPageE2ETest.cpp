@@ -18,6 +18,7 @@
 #include "network/WirelessAdbWifiCredentialStore.h"
 #include "platform/Dispatch.h"
 #include "support/FakeSecretStore.h"
+#include "support/RegisteredWindows.h"
 #include "support/AdbWorld.h"
 #include "support/ScopedEnvironment.h"
 #include "support/Wait.h"
@@ -184,12 +185,12 @@ TEST_F(ScanPageE2E, GlassesScanThePageAndItsStopButtonEndsTheMirror) {
     ASSERT_EQ(stops.size(), 1);
     EXPECT_EQ(page.statusDetailLabel()->text(), "1 台设备正在投屏。");
     EXPECT_EQ(glasses.status().value("ssid", ""), "扫码联调网络");  // the code's Wi-Fi reached the glasses
-    ASSERT_FALSE(delegate_->service().scrcpyLauncher().registrySnapshot().processes.empty());
+    ASSERT_FALSE(testing::registeredPids(delegate_->service().scrcpyLauncher()).empty());
 
     QTest::mouseClick(stops[0], Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return status() == "投屏已停止"; }, 60000)) << status();
     EXPECT_FALSE(strip->isVisibleTo(&page));
-    EXPECT_TRUE(delegate_->service().scrcpyLauncher().registrySnapshot().processes.empty());
+    EXPECT_TRUE(testing::registeredPids(delegate_->service().scrcpyLauncher()).empty());
     // Wireless ADB stays up for debugging (the shared server learns of it in the background).
     EXPECT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", std::chrono::seconds(20)));
 }
@@ -201,12 +202,12 @@ TEST_F(ScanPageE2E, AMirrorWhoseGlassesDropOffComesBackByItself) {
     env.set("ORVAN_STANDIN_WATCH_MS", "200");  // the window notices its glasses going away
     auto& glasses = scannedGlasses();
     ASSERT_FALSE(HasFailure());
-    const pid_t first = delegate_->service().scrcpyLauncher().registrySnapshot().processes.begin()->second;
+    const pid_t first = testing::registeredPids(delegate_->service().scrcpyLauncher()).begin()->second;
     glasses.control("drop " + glasses.name() + " wifi abrupt");
     bool buttonGone = false;
     auto recovered = [&] {
         buttonGone = buttonGone || !strip()->isVisibleTo(&scanPage());
-        auto running = delegate_->service().scrcpyLauncher().registrySnapshot().processes;
+        auto running = testing::registeredPids(delegate_->service().scrcpyLauncher());
         return log().find("投屏已恢复（") != std::string::npos && running.size() == 1 &&
                running.begin()->second != first;
     };

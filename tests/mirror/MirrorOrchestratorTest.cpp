@@ -10,6 +10,7 @@
 #include "foundation/MirrorError.h"
 #include "mirror/MirrorOrchestrator.h"
 #include "support/FakeWindowSystem.h"
+#include "support/RegisteredWindows.h"
 #include "support/ConnectionRig.h"
 #include "support/ErrorOf.h"
 #include "support/FakeScrcpy.h"
@@ -54,7 +55,7 @@ protected:
     }
     ~MirrorOrchestratorTest() override {
         launcher->stopProcessKeys(launcher->registeredProcessKeys());
-        EXPECT_TRUE(testing::waitUntil([&] { return launcher->launchedChildrenNotEnded().empty(); }));
+        EXPECT_TRUE(testing::waitUntil([&] { return launcher->registry().launchedChildrenNotEnded().empty(); }));
     }
 
     bool logged(const std::string& line) const { return rig.logs.contains(line); }
@@ -92,7 +93,7 @@ TEST_F(MirrorOrchestratorTest, AVerifiedTargetIsMirroredAndRemembered) {
     EXPECT_EQ(targets.preferredDeviceSerial(), t);
     EXPECT_EQ(rig.connectedTarget.get(), t);
     EXPECT_EQ(targets.mirrorTargetsBySource(), (std::map<std::string, std::string>{{t, t}}));
-    EXPECT_EQ(launcher->registrySnapshot().mirrorIdentities.at(t), "device:sn-1");
+    EXPECT_EQ(testing::registeredIdentities(*launcher).at(t), "device:sn-1");
     EXPECT_TRUE(orchestrator.isMirroring(wirelessDevice("127.0.0.9:5555", "SN-1")));  // same glasses, other route
 
     auto noIp = wirelessDevice("127.0.0.2:5555");
@@ -304,7 +305,7 @@ TEST_F(MirrorFromDeviceListTest, AUsbPairIsSwitchedToWirelessAndMapped) {
     EXPECT_EQ(*(tcpip + 1), "connect 127.0.0.2:5555");
     EXPECT_NE(std::find(rig.clock.sleeps().begin(), rig.clock.sleeps().end(), 1.0), rig.clock.sleeps().end());
     EXPECT_EQ(scrcpy.arguments(), "-s " + t);
-    EXPECT_EQ(launcher->registrySnapshot().mirrorIdentities.at(t), "device:ser1");
+    EXPECT_EQ(testing::registeredIdentities(*launcher).at(t), "device:ser1");
 }
 
 TEST_F(MirrorFromDeviceListTest, ThePreferredDeviceWinsOverTheFirst) {
@@ -358,7 +359,7 @@ TEST_F(MirrorFromDeviceListTest, AStaleWirelessPairWithItsCableIsReadAgainOverUs
     auto target = orchestrator.startWirelessMirror(wirelessDevice(old, "SER1"));
     EXPECT_EQ(target, t);
     EXPECT_EQ(targets.mirrorTargetsBySource(), (std::map<std::string, std::string>{{"SER1", t}}));
-    EXPECT_EQ(launcher->registrySnapshot().mirrorIdentities.at(t), "device:ser1");
+    EXPECT_EQ(testing::registeredIdentities(*launcher).at(t), "device:ser1");
 }
 
 TEST_F(MirrorFromDeviceListTest, AUsbPairWhoseWirelessSideNeverAnswersIsDisconnectedAgain) {
@@ -380,7 +381,7 @@ TEST_F(MirrorFromDeviceListTest, ARecentDeviceIsReconnectedByItsAddress) {
     EXPECT_EQ(orchestrator.startWirelessMirror(recent), t);
     EXPECT_EQ(targets.mirrorTargetsBySource(), (std::map<std::string, std::string>{{"SER9", t}}));
     EXPECT_EQ(targets.preferredDeviceSerial(), "SER9");
-    EXPECT_EQ(launcher->registrySnapshot().mirrorIdentities.at(t), "device:ser9");
+    EXPECT_EQ(testing::registeredIdentities(*launcher).at(t), "device:ser9");
     for (const auto& line : rig.trace.lines()) EXPECT_NE(line, "devices");  // no device listing
 }
 
@@ -410,7 +411,7 @@ TEST_F(MirrorOrchestratorTest, StoppingOneDeviceClosesItsWindowsAndForgetsItsTar
     EXPECT_FALSE(rig.connectedTarget.get());
 
     orchestrator.stopMirror();
-    EXPECT_TRUE(launcher->registrySnapshot().empty());
+    EXPECT_TRUE(launcher->registry().entries().empty());
     EXPECT_TRUE(targets.mirrorTargetsBySource().empty());
     EXPECT_TRUE(rig.actions().empty()) << "stopping leaves adb connections alone";
 }
@@ -441,7 +442,7 @@ TEST_F(MirrorOrchestratorTest, DisconnectingEverythingStopsFirst) {
     rig.adb.on({"disconnect"}).reply("disconnected everything");
     launcher->startScrcpy(t, false, std::nullopt, nullptr, kShared);
     orchestrator.disconnect(std::nullopt);
-    EXPECT_TRUE(launcher->registrySnapshot().empty());
+    EXPECT_TRUE(launcher->registry().entries().empty());
     EXPECT_EQ(rig.actions(), std::vector<std::string>{"disconnect"});
 }
 

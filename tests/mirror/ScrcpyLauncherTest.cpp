@@ -10,6 +10,7 @@
 #include "mirror/MirrorService.h"
 #include "mirror/ScrcpyLauncher.h"
 #include "support/FakeWindowSystem.h"
+#include "support/RegisteredWindows.h"
 #include "support/ErrorOf.h"
 #include "support/FakeScrcpy.h"
 #include "support/Recorders.h"
@@ -35,7 +36,7 @@ protected:
     void TearDown() override {
         if (!launcher_) return;
         launcher_->stopProcessKeys(launcher_->registeredProcessKeys());
-        EXPECT_TRUE(testing::waitUntil([&] { return launcher_->launchedChildrenNotEnded().empty(); }))
+        EXPECT_TRUE(testing::waitUntil([&] { return launcher_->registry().launchedChildrenNotEnded().empty(); }))
             << "a launched scrcpy is still running";
     }
 
@@ -80,10 +81,8 @@ TEST_F(ScrcpyLauncherTest, ATextureLineMakesTheStartReadyAndRegistersTheWindow) 
     EXPECT_EQ(folder.arguments(), std::string("-s ") + kTarget);
     EXPECT_TRUE(logged(std::string("scrcpy 启动就绪: target=") + kTarget + ", signal=Texture"));
 
-    auto registry = scrcpy.registrySnapshot();
-    EXPECT_EQ(registry.processes, (std::map<std::string, pid_t>{{kTarget, pid}}));
-    EXPECT_EQ(registry.outputPipeKeys, std::vector<std::string>{kTarget});
-    EXPECT_EQ(registry.mirrorIdentities.at(kTarget), std::string("target:") + kTarget);
+    EXPECT_EQ(testing::registeredPids(scrcpy), (std::map<std::string, pid_t>{{kTarget, pid}}));
+    EXPECT_EQ(testing::registeredIdentities(scrcpy).at(kTarget), std::string("target:") + kTarget);
     EXPECT_TRUE(scrcpy.isMirroring(kTarget));
     EXPECT_TRUE(scrcpy.isAnyMirroring(kTarget));
 
@@ -109,8 +108,7 @@ TEST_F(ScrcpyLauncherTest, PrivateScopeAudioOffAndGlassShellShapeTheLaunch) {
     EXPECT_EQ(folder.environment(pid)["ADB_SERVER_SOCKET"], "tcp:127.0.0.1:15998");
     ASSERT_TRUE(shellChild);
     EXPECT_EQ(shellChild->pid(), pid);
-    auto registry = scrcpy.registrySnapshot();
-    EXPECT_EQ(registry.mirrorIdentities,
+    EXPECT_EQ(testing::registeredIdentities(scrcpy),
               (std::map<std::string, std::string>{{std::string(kTarget) + "#glass-shell", "device:abc"}}));
     EXPECT_FALSE(scrcpy.isMirroring(kTarget));  // only the glasses-shell key runs
     EXPECT_TRUE(scrcpy.isAnyMirroring(kTarget));
@@ -158,7 +156,7 @@ TEST_F(ScrcpyLauncherTest, NoReadinessWithinEightSecondsEndsAndReapsTheChildWith
     started.get();
     EXPECT_EQ(error, "扫码会话已被新二维码替换，已取消旧投屏任务。");
     EXPECT_FALSE(isLiveProcess(folder.runPids().at(0)));
-    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+    EXPECT_TRUE(scrcpy.registry().entries().empty());
 
     started = std::async(std::launch::async, [&] { error = startError(kTarget); });
     ASSERT_TRUE(testing::waitUntil(outputRead));
@@ -168,7 +166,7 @@ TEST_F(ScrcpyLauncherTest, NoReadinessWithinEightSecondsEndsAndReapsTheChildWith
     EXPECT_EQ(error, "scrcpy 启动超时，未确认视频通道就绪。 waiting for video");
     EXPECT_TRUE(testing::waitUntil([&] { return !std::filesystem::exists("/proc/" + std::to_string(pid)); }))
         << "the timed-out child was not reaped";
-    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+    EXPECT_TRUE(scrcpy.registry().entries().empty());
 }
 
 // Every way a start can end before readiness leaves nothing registered.
@@ -179,7 +177,7 @@ TEST_F(ScrcpyLauncherTest, AFailedChildGivesTheComposedFailureWithItsSummary) {
     EXPECT_EQ(startError(kTarget),
               "scrcpy 启动失败，退出码 1。 ERROR: Server connection failed | ERROR: Could not open" +
                   kFailureTail);
-    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+    EXPECT_TRUE(scrcpy.registry().entries().empty());
     EXPECT_FALSE(scrcpy.isMirroring(kTarget));
 
     folder.setBehaviour("exit 7");
@@ -198,7 +196,7 @@ TEST_F(ScrcpyLauncherTest, AFailedChildGivesTheComposedFailureWithItsSummary) {
     EXPECT_TRUE(logged(std::string("scrcpy 已正常关闭: target=") + kTarget + ", signal=ExitCode0"));
     std::filesystem::remove(folder.path() / "scrcpy");
     EXPECT_THROW(start(kTarget), LaunchError);
-    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+    EXPECT_TRUE(scrcpy.registry().entries().empty());
 }
 
 // What the real clients print for the failures the user can act on; the kind decides the retry.
@@ -284,7 +282,7 @@ TEST_F(ScrcpyLauncherTest, AReplacedSessionCancelsBeforeAndDuringTheStart) {
     started.get();
     EXPECT_EQ(error, "扫码会话已被新二维码替换，已取消旧投屏任务。");
     EXPECT_FALSE(isLiveProcess(*pid));
-    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+    EXPECT_TRUE(scrcpy.registry().entries().empty());
 }
 
 // ---- reuse ------------------------------------------------------------------------------------
@@ -297,7 +295,7 @@ TEST_F(ScrcpyLauncherTest, ASecondStartForTheSameGlassesReusesTheWindow) {
     start(kTarget, true);                           // the other window kind
     start("SERIAL-USB-1", false, "device:pair-1");  // same glasses over another route
     EXPECT_EQ(folder.runs().size(), 1u);
-    EXPECT_EQ(scrcpy.registrySnapshot().processes.size(), 1u);
+    EXPECT_EQ(testing::registeredPids(scrcpy).size(), 1u);
     EXPECT_TRUE(scrcpy.isMirroringDevice("device:pair-1", "SERIAL-USB-1", std::nullopt));
     EXPECT_TRUE(scrcpy.isMirroringDevice("device:other", "SERIAL-USB-2", std::string(kTarget)));
     EXPECT_FALSE(scrcpy.isMirroringDevice("device:other", "SERIAL-USB-2", std::string("10.9.9.9:5555")));
@@ -319,7 +317,7 @@ TEST_F(ScrcpyLauncherTest, ADeadWindowIsForgottenAndANewOneStarted) {
     start(kTarget);  // the look-up finds it dead, drops it and starts anew
     ASSERT_EQ(folder.runs().size(), 2u);
     pid_t second = folder.runPids().at(1);
-    EXPECT_EQ(scrcpy.registrySnapshot().processes.at(kTarget), second);
+    EXPECT_EQ(testing::registeredPids(scrcpy).at(kTarget), second);
 
     // The first child's end was reported to the main queue; the key now belongs to a newer
     // child, so that report changes nothing. The second's end, reported later, shows it came.
@@ -330,7 +328,7 @@ TEST_F(ScrcpyLauncherTest, ADeadWindowIsForgottenAndANewOneStarted) {
     ASSERT_TRUE(main_->runUntil([&] { return !ended.empty(); }, 20s));
     main_->runPending();
     EXPECT_EQ(ended, std::vector<std::string>{kTarget});
-    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+    EXPECT_TRUE(scrcpy.registry().entries().empty());
 }
 
 // ---- termination of a ready window ------------------------------------------------------------
@@ -351,7 +349,7 @@ TEST_F(ScrcpyLauncherTest, StartsForDifferentGlassesRunSideBySideAndOneGlassesGe
     for (auto& started : starts) started.get();
     // Same identity or same target: the later start waited for the reservation and reused.
     EXPECT_EQ(folder.runs().size(), 2u);
-    EXPECT_EQ(scrcpy.registrySnapshot().processes.size(), 2u);
+    EXPECT_EQ(testing::registeredPids(scrcpy).size(), 2u);
 
     // An end report while a start holds its reservation is handled at once on the main queue.
     std::atomic<int> reports{0};
@@ -387,7 +385,7 @@ TEST_F(ScrcpyLauncherTest, AStoppedWindowIsNotReportedOneThatEndsIs) {
     main_->runPending();
     EXPECT_EQ(reports,
               (std::vector<std::pair<std::string, pid_t>>{{"closes:5555#glass-shell", folder.runPids().at(1)}}));
-    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+    EXPECT_TRUE(scrcpy.registry().entries().empty());
 }
 
 // ---- leftovers from an earlier run ------------------------------------------------------------
@@ -424,17 +422,16 @@ TEST_F(ScrcpyLauncherTest, ASingleLeftoverIsAdoptedNotKilled) {
     start(kTarget, false, "device:left");
 
     EXPECT_TRUE(folder.runs().empty());
-    auto registry = scrcpy.registrySnapshot();
-    EXPECT_EQ(registry.externalProcessIds, (std::map<std::string, int32_t>{{kTarget, leftover.pid()}}));
-    EXPECT_EQ(registry.mirrorIdentities.at(kTarget), "device:left");
-    EXPECT_TRUE(registry.processes.empty());
+    EXPECT_EQ(testing::registeredPids(scrcpy, true), (std::map<std::string, pid_t>{{kTarget, leftover.pid()}}));
+    EXPECT_EQ(testing::registeredIdentities(scrcpy).at(kTarget), "device:left");
+    EXPECT_TRUE(testing::registeredPids(scrcpy).empty());
     main_->runPending();  // an adopted window is raised at once
     EXPECT_EQ(windows_->raiseRequests(), std::vector<pid_t>{leftover.pid()});
 
     EXPECT_TRUE(scrcpy.isMirroring(kTarget));
     leftover.end();
     EXPECT_FALSE(scrcpy.isMirroring(kTarget));  // found dead, dropped
-    EXPECT_TRUE(scrcpy.registrySnapshot().empty());
+    EXPECT_TRUE(scrcpy.registry().entries().empty());
 }
 
 TEST_F(ScrcpyLauncherTest, TwoOrMoreLeftoversAreEndedAndANewWindowStarts) {
@@ -450,7 +447,7 @@ TEST_F(ScrcpyLauncherTest, TwoOrMoreLeftoversAreEndedAndANewWindowStarts) {
     EXPECT_TRUE(first.ended());
     EXPECT_TRUE(second.ended());
     EXPECT_EQ(folder.runs().size(), 1u);
-    EXPECT_EQ(scrcpy.registrySnapshot().processes.size(), 1u);
+    EXPECT_EQ(testing::registeredPids(scrcpy).size(), 1u);
 }
 
 // A pid written to `file` by a process that is starting.
@@ -475,7 +472,7 @@ TEST_F(ScrcpyLauncherTest, ForksOfALeftoverOrOfOurWindowsAreNoWindowsOfTheirOwn)
     };
     auto& scrcpy = launcher(folder);
     start(kTarget);
-    EXPECT_EQ(scrcpy.registrySnapshot().externalProcessIds, (std::map<std::string, int32_t>{{kTarget, leftover.pid()}}))
+    EXPECT_EQ(testing::registeredPids(scrcpy, true), (std::map<std::string, pid_t>{{kTarget, leftover.pid()}}))
         << "one leftover window and its fork: the window is adopted, nothing is killed";
     EXPECT_TRUE(isLiveProcess(leftoverFork));
     EXPECT_TRUE(folder.runs().empty());
@@ -486,7 +483,7 @@ TEST_F(ScrcpyLauncherTest, ForksOfALeftoverOrOfOurWindowsAreNoWindowsOfTheirOwn)
     processList_ = [&] { return listing(std::to_string(ourFork) + " /x/scrcpy -s 127.0.0.64:5555\n"); };
     start("127.0.0.64:5555");
     EXPECT_EQ(folder.runs().size(), 2u) << "the fork of our own window is not adopted as a leftover";
-    EXPECT_EQ(scrcpy.registrySnapshot().externalProcessIds.count("127.0.0.64:5555"), 0u);
+    EXPECT_EQ(testing::registeredPids(scrcpy, true).count("127.0.0.64:5555"), 0u);
     EXPECT_TRUE(isLiveProcess(ourFork));
 
     for (pid_t fork : {leftoverFork, ourFork}) ::kill(fork, SIGKILL);
@@ -541,7 +538,7 @@ TEST(MirrorServiceTerminationTest, AStubbornWindowIsReapedAndLaterStartsAreCance
     service.startMirror(kTarget);
     service.beginTermination();
     service.finishTermination(std::chrono::milliseconds(200));
-    EXPECT_TRUE(service.scrcpyLauncher().launchedChildrenNotEnded().empty()) << "ended but not reaped";
+    EXPECT_TRUE(service.scrcpyLauncher().registry().launchedChildrenNotEnded().empty()) << "ended but not reaped";
     EXPECT_EQ(testing::errorKindOf<MirrorError>([&] { service.startMirror(kTarget); }), MirrorError::Kind::cancelled);
     EXPECT_EQ(folder.runPids().size(), 1u);
 }

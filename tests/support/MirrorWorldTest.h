@@ -44,7 +44,7 @@ protected:
         if (!service) return;
         service->stopForTermination();
         auto& launcher = service->scrcpyLauncher();
-        EXPECT_TRUE(waitUntil([&] { return launcher.launchedChildrenNotEnded().empty(); }))
+        EXPECT_TRUE(waitUntil([&] { return launcher.registry().launchedChildrenNotEnded().empty(); }))
             << "a stand-in is still running";
     }
 
