@@ -23,7 +23,7 @@ WirelessAdbQrController::WirelessAdbQrController(MainQueue& mainQueue, WirelessA
       disableSessionId_(makeSessionId()) {}
 
 WirelessAdbQrController::~WirelessAdbQrController() {
-    stop();
+    stopServer();
 }
 
 void WirelessAdbQrController::renewDisableSession() {
@@ -41,7 +41,7 @@ std::optional<std::string> WirelessAdbQrController::configuredWifiName() const {
 }
 
 void WirelessAdbQrController::refreshEnableQr() {
-    stop();
+    stopServer();
     isShowingDisableQr_ = false;
     std::string old = std::exchange(sessionId_, makeSessionId());
     if (hooks_.onSessionChanged) hooks_.onSessionChanged(old, sessionId_);
@@ -225,6 +225,13 @@ void WirelessAdbQrController::updateDisableStatus(const std::string& title, cons
 }
 
 void WirelessAdbQrController::stop() {
+    stopServer();
+    // The code shown is void: the connection tasks of its READYs stop at their next step.
+    std::string old = std::exchange(sessionId_, makeSessionId());
+    if (hooks_.onSessionChanged) hooks_.onSessionChanged(old, sessionId_);
+}
+
+void WirelessAdbQrController::stopServer() {
     refreshToken_ = makeSessionId();
     if (callbackServer_) callbackServer_->stop();
     callbackServer_.reset();

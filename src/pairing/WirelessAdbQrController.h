@@ -174,7 +174,8 @@ public:
     void refreshForNetworkChange();
     void wifiProfileUpdated();
 
-    // Ends the enable session's server and drops background steps still running.
+    // Ends the enable session (the tasks of its READYs stop) and its server, and drops background
+    // steps still running.
     void stop();
 
     const std::string& sessionId() const { return sessionId_; }
@@ -187,6 +188,7 @@ public:
     void setShowingDisableQr(bool showing) { isShowingDisableQr_ = showing; }
 
 private:
+    void stopServer();
     struct WifiReading {
         std::optional<WirelessAdbWifiProfile> profile;
         std::string wifiName;  // trimmed; empty when unknown
