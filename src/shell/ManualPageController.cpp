@@ -74,6 +74,7 @@ void ManualPageController::reconnectRecentWireless() const {
     for (const auto& device : store_->loadRecentDevices(std::nullopt)) {
         if (!device.ip || device.ip->empty()) continue;
         if (tried++ == kRecentReconnectLimit) break;
+        if (tasks_.stopRequested()) throw MirrorError::cancelled();  // between pairs: the app quits
         try {
             backend_->connectWireless(*device.ip, kWirelessAdbPort, kRecentReconnectTimeout, true);
         } catch (const std::exception&) {
