@@ -215,8 +215,9 @@ void AppDelegate::setUpScanSession() {
         self->service_->superviseMirror(device, device.serial, false, ActiveMirrors::displayName(device),
                                         AdbServerScope::privateMirroring);
     };
-    auto updateScanStatus = [self](const std::string& text, bool isError, bool isPermanentError) {
-        if (self && self->scanController_) self->scanController_->updateStatus(text, isError, isPermanentError);
+    auto updateScanStatus = [self](const std::string& text, bool isError, bool isPermanentError,
+                                   ScanStatusPhase phase = ScanStatusPhase::progress) {
+        if (self && self->scanController_) self->scanController_->updateStatus(text, isError, isPermanentError, phase);
     };
     adbKey_ = std::make_unique<AdbAuthorizationKey>(service_->adbRunner(), paths::home() / ".android");
     scanEngine_ = std::make_unique<MirrorServiceScanEngine>(*service_);
@@ -250,7 +251,9 @@ void AppDelegate::setUpScanSession() {
         if (self && device.ip) self->store_->saveRecentDevice(device.serial, *device.ip, device.wifiName, device.model);
     };
     taskHooks.registerRunningMirror = registerMirror;
-    taskHooks.updateStatus = updateScanStatus;
+    taskHooks.updateStatus = [updateScanStatus](const std::string& text, bool isError, bool isPermanentError) {
+        updateScanStatus(text, isError, isPermanentError);
+    };
     taskHooks.showLocalNetworkFailure = [self](const std::string& text) {
         if (self && self->scanController_) self->scanController_->showLocalNetworkAuthorizationFailure(text);
     };
