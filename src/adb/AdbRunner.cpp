@@ -47,7 +47,7 @@ CommandResult AdbRunner::runAdb(const std::vector<std::string>& arguments, const
     ProcessSpec spec{binary.string(), list, {}, {}};
     FiniteRun run = commandRunner_ ? commandRunner_(spec, call.timeout) : runFiniteUnlessAbandoned(spec, call.timeout, abandon_);
     if (run.timedOut && abandon_.stopRequested()) throw MirrorError::cancelled();
-    if (run.timedOut) throw MirrorError::message("命令超时: " + commandLine);
+    if (run.timedOut) throw MirrorError::of(MirrorError::Kind::commandTimedOut, "命令超时: " + commandLine);
 
     std::string output = text::decodedTrimmed(run.bytes);
     if (logCommand && !output.empty()) (*log_)(output);

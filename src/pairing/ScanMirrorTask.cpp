@@ -11,7 +11,6 @@ namespace orvan {
 
 namespace {
 
-constexpr const char* kSessionReplaced = "扫码会话已被新二维码替换，已取消旧投屏任务。";
 constexpr AdbServerScope kShared = AdbServerScope::sharedDevelopment;
 constexpr AdbServerScope kPrivate = AdbServerScope::privateMirroring;
 
@@ -35,7 +34,7 @@ void ScanMirrorTask::startWirelessMirrorFromCallback(const ScanMirrorRequest& re
 
 void ScanMirrorTask::checkSession(const std::string& sessionId) const {
     if (tasks_.stopRequested()) throw MirrorError::cancelled();
-    if (!coordinator_.book().isActiveSession(sessionId)) throw MirrorError::message(kSessionReplaced);
+    if (!coordinator_.book().isActiveSession(sessionId)) throw MirrorError::scanSessionReplaced();
 }
 
 void ScanMirrorTask::run(const ScanMirrorRequest& request) {
