@@ -41,11 +41,13 @@ CommandResult AdbRunner::runAdb(const std::vector<std::string>& arguments, const
     command.insert(command.end(), list.begin(), list.end());
     std::string commandLine = text::joined(command, " ");
 
+    if (abandon_.stopRequested()) throw MirrorError::cancelled();
     if (invocationObserver_) invocationObserver_(AdbInvocation{command, timeout, check, logCommand, scope});
     if (logCommand) (*log_)("$ " + commandLine);
     ProcessSpec spec{binary.string(), list, {}, {}};
-    FiniteRun run = commandRunner_ ? commandRunner_(spec, call.timeout) : runFinite(spec, call.timeout);
-    if (run.timedOut) throw MirrorError::message("命令超时: " + commandLine);
+    FiniteRun run = commandRunner_ ? commandRunner_(spec, call.timeout) : runFiniteUnlessAbandoned(spec, call.timeout, abandon_);
+    if (run.timedOut && abandon_.stopRequested()) throw MirrorError::cancelled();
+    if (run.timedOut) throw MirrorError::of(MirrorError::Kind::commandTimedOut, "命令超时: " + commandLine);
 
     std::string output = text::decodedTrimmed(run.bytes);
     if (logCommand && !output.empty()) (*log_)(output);

@@ -63,6 +63,9 @@ public:
     void setInvocationObserver(InvocationObserver observer) { invocationObserver_ = std::move(observer); }
     // Replaces the process launch (scripted adb in tests, in-process). Set it before sharing.
     void setCommandRunner(CommandRunner runner) { commandRunner_ = std::move(runner); }
+    // Once set, commands in flight end as on a time-out and later ones launch nothing; both throw
+    // the cancellation kind. Set it before sharing.
+    void setAbandonToken(StopToken token) { abandon_ = std::move(token); }
     // The binary a command of this scope runs.
     std::filesystem::path binaryFor(AdbServerScope scope) const;
 
@@ -77,6 +80,7 @@ private:
     SharedBinaryResolver sharedBinaryResolver_;
     InvocationObserver invocationObserver_;
     CommandRunner commandRunner_;
+    StopToken abandon_;
 };
 
 }  // namespace orvan

@@ -39,13 +39,6 @@ namespace orvan {
 
 namespace {
 
-// Objects that background work still uses when the app object goes. Reachable from here, they
-// are never freed while the process lives. Main thread only.
-void keepForTheRestOfTheProcess(std::shared_ptr<void> object) {
-    static auto* kept = new std::vector<std::shared_ptr<void>>;
-    if (object) kept->push_back(std::move(object));
-}
-
 std::optional<int> portFromEnvironment(const char* name, long lowest = 1) {
     const char* text = std::getenv(name);
     if (!text) return std::nullopt;
@@ -205,18 +198,6 @@ AppDelegate::~AppDelegate() {
     service_->setOnGlassShellStarted(nullptr);
     service_->setOnScrcpyTerminated(nullptr);
     log_.setScreenSink(nullptr);
-    if (Dispatch::backgroundTasksInFlight() > 0) {
-        // Background work that outlived the quit's grace (an export's pull, a slow listing)
-        // still reads the service, the scan engine and the keyring: they stay for the rest of
-        // the process instead of going from under it.
-        keepForTheRestOfTheProcess(std::shared_ptr<void>(std::move(scanSession_)));
-        keepForTheRestOfTheProcess(std::shared_ptr<void>(std::move(scanEngine_)));
-        keepForTheRestOfTheProcess(std::shared_ptr<void>(std::move(adbKey_)));
-        keepForTheRestOfTheProcess(mediaBrowser_);
-        keepForTheRestOfTheProcess(mediaExporter_);
-        keepForTheRestOfTheProcess(wifiCredentials_);
-        keepForTheRestOfTheProcess(std::shared_ptr<void>(std::move(service_)));
-    }
 }
 
 void AppDelegate::setUpScanSession() {
@@ -234,8 +215,9 @@ void AppDelegate::setUpScanSession() {
         self->service_->superviseMirror(device, device.serial, false, ActiveMirrors::displayName(device),
                                         AdbServerScope::privateMirroring);
     };
-    auto updateScanStatus = [self](const std::string& text, bool isError, bool isPermanentError) {
-        if (self && self->scanController_) self->scanController_->updateStatus(text, isError, isPermanentError);
+    auto updateScanStatus = [self](const std::string& text, bool isError, bool isPermanentError,
+                                   ScanStatusPhase phase = ScanStatusPhase::progress) {
+        if (self && self->scanController_) self->scanController_->updateStatus(text, isError, isPermanentError, phase);
     };
     adbKey_ = std::make_unique<AdbAuthorizationKey>(service_->adbRunner(), paths::home() / ".android");
     scanEngine_ = std::make_unique<MirrorServiceScanEngine>(*service_);
@@ -269,7 +251,9 @@ void AppDelegate::setUpScanSession() {
         if (self && device.ip) self->store_->saveRecentDevice(device.serial, *device.ip, device.wifiName, device.model);
     };
     taskHooks.registerRunningMirror = registerMirror;
-    taskHooks.updateStatus = updateScanStatus;
+    taskHooks.updateStatus = [updateScanStatus](const std::string& text, bool isError, bool isPermanentError) {
+        updateScanStatus(text, isError, isPermanentError);
+    };
     taskHooks.showLocalNetworkFailure = [self](const std::string& text) {
         if (self && self->scanController_) self->scanController_->showLocalNetworkAuthorizationFailure(text);
     };
@@ -453,7 +437,7 @@ void AppDelegate::startScanPage() {
     // The callback address prefers the Wi-Fi interface, whose name only the Wi-Fi tools know:
     // read it off the main thread before the first code is drawn.
     QPointer<AppDelegate> self = this;
-    Dispatch::async(
+    tasks_.async(
         [self, wifi = computerWifi_, cache = wifiInterfaces_] {
             cache->set(wifi->wifiInterfaceNames());
             Dispatch::main().post([self] {
@@ -500,7 +484,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     manualPage_->loadRecentDevices();
     manualPage_->refreshComputerWifiName();
     auto* service = service_.get();
-    Dispatch::async([service] {
+    service_->tasks().async([service] {
         try {
             service->privateAdbServer().preparePrivateWirelessAdbServer(false);
         } catch (const std::exception&) {
@@ -552,35 +536,51 @@ void AppDelegate::applicationWillTerminate() {
     refreshTimer_.stop();
     if (wifiAuthorization_) wifiAuthorization_->stopWaiting();  // its fallback timer does nothing now
     WifiProfileUpdatedNotification::stopObserving(wifiProfileObserver_);
-    // The scan page's callback server closes before the mirrors go; its tasks stop at their next
-    // step instead of falling back to the shared server.
+    // Nothing new starts from here on: the code shown is void and its callback server closed, and
+    // every owner of background work is stopped, so its tasks end at their next step or wait
+    // (a scan task does not fall back to the shared server).
     if (scanController_) scanController_->stop();
     if (scanTask_) scanTask_->stop();
-    // Nothing new may start while the windows close: the user asked to quit.
+    manualPage_->stop();
+    if (mediaExportWindow_) mediaExportWindow_->controller().stop();
+    if (wifiSetupWindow_) wifiSetupWindow_->controller().stop();
     window_->hide();
+    if (mediaExportWindow_) mediaExportWindow_->hide();
+    if (wifiSetupWindow_) wifiSetupWindow_->hide();
     // Every mirror window closes, then the private adb server stops; the shared one stays. The
     // waiting half runs in the background while this thread keeps serving its queue, so posted
     // work (a start's last step, an overlay's end) does not stall behind the quit.
     service_->beginTermination();
     auto finished = std::make_shared<std::atomic<bool>>(false);
-    Dispatch::async([service = service_.get(), finished] {
+    tasks_.async([service = service_.get(), finished] {
         service->finishTermination(kMirrorEndGrace);
         finished->store(true);
     });
-    // The export and Wi-Fi windows go: their preview runs end with them.
+    tasks_.stop();
+    // The owners' tasks have the mirrors' grace to end; adb commands still running after it are
+    // ended, and the objects they use go only once every task has returned.
+    const auto graceEnds = std::chrono::steady_clock::now() + kMirrorEndGrace;
+    awaitTermination([this, &finished, &graceEnds] {
+        return finished->load() && (backgroundWorkEnded() || std::chrono::steady_clock::now() >= graceEnds);
+    });
+    service_->abandonCommands();
+    awaitTermination([this] { return backgroundWorkEnded(); });
     mediaExportWindow_.reset();
     wifiSetupWindow_.reset();
-    awaitTermination([&finished] { return finished->load(); });
-    // Background work still in flight (a listing, a scan task) uses the service: give it a
-    // moment to end while the queue is served.
-    const auto graceEnds = std::chrono::steady_clock::now() + kBackgroundWorkGrace;
-    awaitTermination(
-        [&graceEnds] { return Dispatch::backgroundTasksInFlight() == 0 || std::chrono::steady_clock::now() >= graceEnds; });
     for (auto& [pid, overlay] : overlays_) {
         overlay->close();
         overlay->deleteLater();
     }
     overlays_.clear();
+}
+
+bool AppDelegate::backgroundWorkEnded() const {
+    size_t running = tasks_.running() + service_->tasks().running() + manualPage_->tasks().running();
+    if (scanTask_) running += scanTask_->tasks().running();
+    if (mediaExportWindow_) running += mediaExportWindow_->controller().tasks().running();
+    if (wifiSetupWindow_) running += wifiSetupWindow_->controller().tasks().running();
+    // Work no owner counts (a disable code's stop, a network check) uses the same objects.
+    return running == 0 && Dispatch::backgroundTasksInFlight() == 0;
 }
 
 void AppDelegate::awaitTermination(const std::function<bool()>& finished) {
@@ -638,7 +638,7 @@ void AppDelegate::logToolCheck() {
     // Only mirrors need scrcpy: without a usable one the pages say so, and everything else works.
     // The task holds what it reads, not the service, which a quick quit may end first.
     QPointer<AppDelegate> self = this;
-    Dispatch::async(
+    tasks_.async(
         [self, scrcpy = tools.scrcpy, versions = service_->scrcpyVersions()] {
             auto client = MirrorService::checkScrcpyClient(scrcpy, *versions);
             Dispatch::main().post([self, client, scrcpy] {

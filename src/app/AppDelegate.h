@@ -19,6 +19,7 @@
 #include "pairing/ScanConnectionEngine.h"
 #include "pairing/ScanMirrorTask.h"
 #include "pairing/ScanSessionCoordinator.h"
+#include "platform/TaskScope.h"
 #include "shell/ManualPageController.h"
 
 namespace orvan {
@@ -49,7 +50,6 @@ public:
     static constexpr int kRefreshIntervalMs = 1000;
     static constexpr auto kLongAbsence = std::chrono::seconds(60);
     static constexpr auto kMirrorEndGrace = MirrorService::kMirrorEndGrace;
-    static constexpr auto kBackgroundWorkGrace = std::chrono::seconds(3);
 
     struct Options {
         MirrorServiceOptions service;
@@ -114,6 +114,8 @@ public:
 private:
     void logToolCheck();
     void awaitTermination(const std::function<bool()>& finished);
+    // Whether the background work of every owner has returned.
+    bool backgroundWorkEnded() const;
     void refreshAfterAbsence(const std::string& reason);
     void setUpScanSession();
     // The scan page: its controller and the Wi-Fi and network sources behind it.
@@ -154,6 +156,8 @@ private:
     bool terminated_ = false;
     bool displayLost_ = false;
     std::optional<std::string> terminationReason_;
+    // The app's own background work (the launch checks, the quit's wait for the mirrors).
+    TaskScope tasks_;
 
     // The export and Wi-Fi setup windows, made on first use and kept (hidden) when closed.
     void connectToolWindowEntries();

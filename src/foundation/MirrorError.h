@@ -18,6 +18,8 @@ public:
         // Never shown as a failure.
         cancelled,
         scrcpyStartTimeout,
+        // A command overran its time-out and was ended.
+        commandTimedOut,
         // The client lost the glasses (disconnected, connection lost, gone from adb's list).
         scrcpyTransportLost,
         // The client and its device-side server are of different versions.

@@ -7,6 +7,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Process.h"
+#include "platform/TaskScope.h"
 
 namespace orvan {
 
@@ -22,6 +23,9 @@ struct FiniteRun {
 // waiting. The wait ends as soon as the child exits. A child that overruns gets SIGTERM and is
 // reaped in the background. Launch failures throw LaunchError.
 FiniteRun runFinite(const ProcessSpec& spec, Seconds timeout);
+// As runFinite; a set `abandon` token also ends the run so, within a quarter second, and launches
+// nothing when it is set already.
+FiniteRun runFiniteUnlessAbandoned(const ProcessSpec& spec, Seconds timeout, const StopToken& abandon);
 
 // How runSystemCommand runs one tool. The Wi-Fi tools need a fixed locale (nmcli translates its
 // words and mangles non-ASCII names outside a UTF-8 one) and their failures print text that must

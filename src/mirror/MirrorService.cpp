@@ -17,7 +17,11 @@ const std::string kRecoveryStopReason = "投屏已停止";
 }  // namespace
 
 MirrorService::MirrorService(MirrorServiceOptions options)
-    : tools_(std::move(options.tools)), clock_(options.clock), runner_(tools_.adb, options.privatePort, log_) {
+    : tools_(std::move(options.tools)),
+      baseClock_(options.clock),
+      stoppableClock_(*options.clock, tasks_.token()),
+      runner_(tools_.adb, options.privatePort, log_) {
+    runner_.setAbandonToken(commandsAbandoned_.token());
     // The IDE's server on the shared port may be another adb version: follow it, never kill it.
     SharedAdbServerGuard::installIn(runner_);
     launcher_ = ScrcpyLauncher::create(
@@ -28,8 +32,9 @@ MirrorService::MirrorService(MirrorServiceOptions options)
     orchestrator_ = std::make_unique<MirrorOrchestrator>(
         MirrorOrchestrator::Parts{runner_, tools_, *clock_, discovery_, targetProbe_, readiness_, connector_,
                                   connectedTarget_, targets_, *launcher_});
+    // The supervisor's pauses wake on its own stops; the quit stops it through the orchestrator.
     supervisor_ = MirrorSupervisor::create({
-        .clock = clock_,
+        .clock = baseClock_,
         .log = log_,
         .answers = [this](const std::string& ip, int port) {
             return localNetwork_.probeLocalNetworkAccess(ip, port, kRecoveryProbeTimeout).kind ==
@@ -90,6 +95,7 @@ void MirrorService::superviseMirror(const ConnectedAdbDevice& device, const std:
 void MirrorService::beginTermination() {
     // Starts in progress end on their own threads (their windows close there), later ones launch
     // nothing; the windows that are registered now close below. Nothing here waits.
+    tasks_.stop();
     launcher_->closeForTermination();
     orchestrator_->stopMirror();
 }

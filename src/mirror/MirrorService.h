@@ -22,7 +22,9 @@
 #include "mirror/SharedAdbSync.h"
 #include "mirror/TargetReadiness.h"
 #include "mirror/WirelessAdbConnector.h"
+#include "foundation/StoppableClock.h"
 #include "platform/Clock.h"
+#include "platform/TaskScope.h"
 
 namespace orvan {
 
@@ -108,14 +110,20 @@ public:
                          const std::string& name, std::optional<AdbServerScope> scanScope);
     // Makes a target mirrored on the private server reachable on the shared one too.
     SharedAdbSync& sharedAdbSync() { return sharedSync_; }
+    // The service's background work: the tasks run with it (the pages' commands, the quit's wait)
+    // see its stop, and every wait on its clock ends with the cancellation kind once it stopped.
+    TaskScope& tasks() { return tasks_; }
     // The service's part of the app's termination, in two halves so that the main thread never
-    // waits: `beginTermination` (quick, any thread) cancels the starts in progress and asks every
-    // mirror window to close; `finishTermination` (blocking, a background thread) gives the
-    // launched windows `grace` to end, ends those that ignore the request, then stops the private
-    // adb server. The shared server is left running.
+    // waits: `beginTermination` (quick, any thread) stops the service's tasks and waits, cancels
+    // the starts in progress and asks every mirror window to close; `finishTermination`
+    // (blocking, a background thread) gives the launched windows `grace` to end, ends those that
+    // ignore the request, then stops the private adb server. The shared server is left running.
+    // `abandonCommands` (quick, any thread) ends the adb commands still running after that; later
+    // ones launch nothing.
     static constexpr std::chrono::seconds kMirrorEndGrace{3};
     void beginTermination();
     void finishTermination(std::chrono::milliseconds grace = kMirrorEndGrace);
+    void abandonCommands() { commandsAbandoned_.stop(); }
     // Both halves, for callers off the main thread.
     void stopForTermination() {
         beginTermination();
@@ -134,7 +142,11 @@ public:
 
 private:
     ToolLocation tools_;
-    Clock* clock_;
+    TaskScope tasks_;
+    StopSource commandsAbandoned_;
+    Clock* baseClock_;
+    StoppableClock stoppableClock_;
+    Clock* clock_ = &stoppableClock_;
     SharedLogSink log_ = std::make_shared<LogSink>();
     AdbRunner runner_;
     DeviceDiscovery discovery_{runner_, tools_};

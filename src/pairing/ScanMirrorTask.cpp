@@ -11,7 +11,6 @@ namespace orvan {
 
 namespace {
 
-constexpr const char* kSessionReplaced = "扫码会话已被新二维码替换，已取消旧投屏任务。";
 constexpr AdbServerScope kShared = AdbServerScope::sharedDevelopment;
 constexpr AdbServerScope kPrivate = AdbServerScope::privateMirroring;
 
@@ -30,12 +29,12 @@ void ScanMirrorTask::onMain(std::function<void(const ScanTaskHooks&)> work) {
 }
 
 void ScanMirrorTask::startWirelessMirrorFromCallback(const ScanMirrorRequest& request) {
-    Dispatch::async([self = shared_from_this(), request] { self->run(request); }, QualityOfService::userInitiated);
+    tasks_.async([self = shared_from_this(), request] { self->run(request); }, QualityOfService::userInitiated);
 }
 
 void ScanMirrorTask::checkSession(const std::string& sessionId) const {
-    if (stopped_) throw MirrorError::cancelled();
-    if (!coordinator_.book().isActiveSession(sessionId)) throw MirrorError::message(kSessionReplaced);
+    if (tasks_.stopRequested()) throw MirrorError::cancelled();
+    if (!coordinator_.book().isActiveSession(sessionId)) throw MirrorError::scanSessionReplaced();
 }
 
 void ScanMirrorTask::run(const ScanMirrorRequest& request) {
@@ -65,14 +64,15 @@ void ScanMirrorTask::run(const ScanMirrorRequest& request) {
                     if (hooks.setMainStatus) hooks.setMainStatus("连接波动，正在重试投屏");
                 });
             },
-            [this, sessionId] { return !stopped_ && coordinator_.book().isActiveSession(sessionId); }, scope);
+            [this, sessionId] { return !tasks_.stopRequested() && coordinator_.book().isActiveSession(sessionId); }, scope);
         succeed(request, scope);
     } catch (const MirrorError& error) {
-        if (stopped_) return log("扫码旧会话任务已停止: sessionId=" + request.sessionId);
+        if (tasks_.stopRequested() || error.kind() == MirrorError::Kind::cancelled)
+            return log("扫码旧会话任务已停止: sessionId=" + request.sessionId);
         fail(request, error.what(), error.isNormalScrcpyClosure(),
              text::containsIgnoringCase(failureBox, "local_network_denied"));
     } catch (const std::exception& error) {
-        if (stopped_) return log("扫码旧会话任务已停止: sessionId=" + request.sessionId);
+        if (tasks_.stopRequested()) return log("扫码旧会话任务已停止: sessionId=" + request.sessionId);
         fail(request, error.what(), false, false);
     }
 }
@@ -136,8 +136,8 @@ std::optional<AdbServerScope> ScanMirrorTask::waitForLateWirelessRecovery(const 
     const std::string ip = device.ip.value_or("");
     const int port = splitHostPort(target).value_or(std::pair{ip, kWirelessAdbPort}).second;
     for (size_t round = 0; round < kRecoveryWaits.size(); ++round) {
-        clock_.sleepFor(Seconds(kRecoveryWaits[round]));
-        if (stopped_ || !coordinator_.book().isActiveSession(sessionId)) {
+        if (clock_.waitFor(Seconds(kRecoveryWaits[round]), tasks_.token())) throw MirrorError::cancelled();
+        if (!coordinator_.book().isActiveSession(sessionId)) {
             log("延迟自动恢复已取消：扫码 session 已变化，target=" + target);
             return std::nullopt;
         }

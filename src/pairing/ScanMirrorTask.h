@@ -12,6 +12,7 @@
 #include "pairing/ScanSessionCoordinator.h"
 #include "platform/Clock.h"
 #include "platform/Dispatch.h"
+#include "platform/TaskScope.h"
 
 namespace orvan {
 
@@ -46,9 +47,11 @@ public:
 
     // Starts the task on a background thread and returns at once.
     void startWirelessMirrorFromCallback(const ScanMirrorRequest& request);
-    // The app quits: every run stops at its next step with the cancellation kind (no fallback to
-    // the shared server, no failure shown), and later runs start nothing. Returns at once.
-    void stop() { stopped_ = true; }
+    // The app quits: every run stops at its next step or wait with the cancellation kind (no
+    // fallback to the shared server, no failure shown), and later runs start nothing. Returns at
+    // once; `tasks` tells when the runs have returned.
+    void stop() { tasks_.stop(); }
+    const TaskScope& tasks() const { return tasks_; }
     // The task's body, on the calling thread (a background thread; tests call it directly).
     void run(const ScanMirrorRequest& request);
     std::optional<AdbServerScope> waitForLateWirelessRecovery(const ConnectedAdbDevice& device,
@@ -68,7 +71,7 @@ private:
     MainQueue& main_;
     Clock& clock_;
     ScanTaskHooks hooks_;
-    std::atomic<bool> stopped_{false};
+    TaskScope tasks_;
 };
 
 }  // namespace orvan

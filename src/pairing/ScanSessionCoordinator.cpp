@@ -147,8 +147,9 @@ void ScanSessionCoordinator::processWirelessAdbCallback(const WirelessAdbCallbac
         log("扫码投屏回调会话不匹配，已忽略。");
         return;
     }
-    auto status = [&](const std::string& text, bool isError, bool permanent) {
-        if (hooks_.updateStatus) hooks_.updateStatus(text, isError, permanent);
+    auto status = [&](const std::string& text, bool isError, bool permanent,
+                      ScanStatusPhase phase = ScanStatusPhase::progress) {
+        if (hooks_.updateStatus) hooks_.updateStatus(text, isError, permanent, phase);
     };
     if (callback.status != "READY") {
         const auto failure = wirelessAdbFailureText(callback.errorCode);
@@ -176,7 +177,7 @@ void ScanSessionCoordinator::processWirelessAdbCallback(const WirelessAdbCallbac
             "，不会重复启动 scrcpy。");
         return;
     }
-    status("无线 ADB 已开启，正在连接...", false, false);
+    status("无线 ADB 已开启，正在连接...", false, false, ScanStatusPhase::connecting);
     log("无线 ADB 已开启，正在连接 " + target + "...");
     if (!hooks_.startWirelessMirrorFromCallback) return;
     hooks_.startWirelessMirrorFromCallback(ScanMirrorRequest{

@@ -9,6 +9,7 @@
 #include "pairing/WirelessAdbCallback.h"
 #include "pairing/WirelessAdbCallbackBook.h"
 #include "pairing/RejectionLogLimiter.h"
+#include "pairing/ScanStatusPhase.h"
 #include "pairing/WirelessAdbCallbackResponse.h"
 #include "platform/Dispatch.h"
 
@@ -31,8 +32,8 @@ struct ScanSessionHooks {
     LogFunction onLog{};
     std::function<bool(const ConnectedAdbDevice&)> isMirroring{};
     std::function<std::optional<std::string>()> adbPublicKey{};
-    // The scan page's updateStatus(text, isError, isPermanentError).
-    std::function<void(const std::string&, bool, bool)> updateStatus{};
+    // The scan page's updateStatus(text, isError, isPermanentError, phase).
+    std::function<void(const std::string&, bool, bool, ScanStatusPhase)> updateStatus{};
     std::function<void(const ConnectedAdbDevice&)> registerRunningMirror{};
     std::function<void(const ScanMirrorRequest&)> startWirelessMirrorFromCallback{};
     std::function<void(const WirelessAdbCallback&)> processDisableWirelessAdbCallback{};

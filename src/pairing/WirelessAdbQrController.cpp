@@ -23,7 +23,7 @@ WirelessAdbQrController::WirelessAdbQrController(MainQueue& mainQueue, WirelessA
       disableSessionId_(makeSessionId()) {}
 
 WirelessAdbQrController::~WirelessAdbQrController() {
-    stop();
+    stopServer();
 }
 
 void WirelessAdbQrController::renewDisableSession() {
@@ -41,7 +41,7 @@ std::optional<std::string> WirelessAdbQrController::configuredWifiName() const {
 }
 
 void WirelessAdbQrController::refreshEnableQr() {
-    stop();
+    stopServer();
     isShowingDisableQr_ = false;
     std::string old = std::exchange(sessionId_, makeSessionId());
     if (hooks_.onSessionChanged) hooks_.onSessionChanged(old, sessionId_);
@@ -225,6 +225,13 @@ void WirelessAdbQrController::updateDisableStatus(const std::string& title, cons
 }
 
 void WirelessAdbQrController::stop() {
+    stopServer();
+    // The code shown is void: the connection tasks of its READYs stop at their next step.
+    std::string old = std::exchange(sessionId_, makeSessionId());
+    if (hooks_.onSessionChanged) hooks_.onSessionChanged(old, sessionId_);
+}
+
+void WirelessAdbQrController::stopServer() {
     refreshToken_ = makeSessionId();
     if (callbackServer_) callbackServer_->stop();
     callbackServer_.reset();
@@ -263,29 +270,27 @@ void WirelessAdbQrController::showWaitingState() {
                           StatusColor::normal);
 }
 
-std::string WirelessAdbQrController::detailText(const std::string& message) {
-    if (message.find("正在连接") != std::string::npos) return "已收到眼镜回调，正在连接无线 ADB。";
-    if (message.find("投屏已启动") != std::string::npos) return "无线投屏已启动。";
-    return "";
+std::string WirelessAdbQrController::detailText(ScanStatusPhase phase) {
+    return phase == ScanStatusPhase::connecting ? "已收到眼镜回调，正在连接无线 ADB。" : "";
 }
 
-void WirelessAdbQrController::updateStatus(const std::string& message, bool isError, bool isPermanentError) {
-    onMain([message, isError, isPermanentError](WirelessAdbQrController& self) {
-        self.applyStatus(message, isError, isPermanentError);
+void WirelessAdbQrController::updateStatus(const std::string& message, bool isError, bool isPermanentError,
+                                           ScanStatusPhase phase) {
+    onMain([message, isError, isPermanentError, phase](WirelessAdbQrController& self) {
+        self.applyStatus(message, isError, isPermanentError, phase);
     });
 }
 
-void WirelessAdbQrController::applyStatus(const std::string& message, bool isError, bool isPermanentError) {
+void WirelessAdbQrController::applyStatus(const std::string& message, bool isError, bool isPermanentError,
+                                          ScanStatusPhase phase) {
     if (isShowingDisableQr_) return;
     if (isError) return showFailureState(message, FailureAuthorizationAction::none, isPermanentError);
-    const bool connecting =
-        message.find("正在连接") != std::string::npos || message.find("已收到回调") != std::string::npos;
-    if (!activeMirrorSessions_.empty() && connecting) {
+    if (!activeMirrorSessions_.empty() && phase == ScanStatusPhase::connecting) {
         page_.showStatusState("正在连接新设备", "现有投屏保持不变，已收到眼镜回调，正在连接无线 ADB。",
                               StatusColor::normal);
         return;
     }
-    page_.showStatusState(message, detailText(message), StatusColor::normal);
+    page_.showStatusState(message, detailText(phase), StatusColor::normal);
 }
 
 void WirelessAdbQrController::showFailureState(const std::string& message, FailureAuthorizationAction action,

@@ -11,6 +11,7 @@
 #include "network/WifiProfilePersistence.h"
 #include "network/WirelessAdbWifiProfile.h"
 #include "pairing/WirelessAdbCallbackServer.h"
+#include "pairing/ScanStatusPhase.h"
 #include "platform/Dispatch.h"
 
 namespace orvan {
@@ -148,14 +149,15 @@ public:
 
     // The page's states. The any-thread ones hop to the main thread themselves.
     void configureEnableQrMode();
-    void updateStatus(const std::string& message, bool isError, bool isPermanentError);  // any thread
+    void updateStatus(const std::string& message, bool isError, bool isPermanentError,
+                      ScanStatusPhase phase = ScanStatusPhase::progress);  // any thread
     void showFailureState(const std::string& message, FailureAuthorizationAction action, bool isPermanentError);
     void showWaitingState();
     void showWifiPasswordState(const std::string& ssid);
     void showWifiAuthorizationFailure(const std::string& message);          // any thread
     void showLocalNetworkAuthorizationFailure(const std::string& message);  // any thread
     void updateActiveMirrors(const std::vector<ActiveMirrorSession>& sessions);  // any thread
-    static std::string detailText(const std::string& message);
+    static std::string detailText(ScanStatusPhase phase);
 
     // Button actions.
     void performFailureAuthorizationAction();
@@ -174,7 +176,8 @@ public:
     void refreshForNetworkChange();
     void wifiProfileUpdated();
 
-    // Ends the enable session's server and drops background steps still running.
+    // Ends the enable session (the tasks of its READYs stop) and its server, and drops background
+    // steps still running.
     void stop();
 
     const std::string& sessionId() const { return sessionId_; }
@@ -184,6 +187,7 @@ public:
     bool isShowingDisableQr() const { return isShowingDisableQr_; }
 
 private:
+    void stopServer();
     struct WifiReading {
         std::optional<WirelessAdbWifiProfile> profile;
         std::string wifiName;  // trimmed; empty when unknown
@@ -194,7 +198,7 @@ private:
                                     bool computerHasWifi);
     void finishRefresh(const std::string& token, const LanInterfaceAddress& address, const WifiReading& reading);
     void askForMissingProfile(const std::string& wifiName, const std::optional<std::string>& securityType);
-    void applyStatus(const std::string& message, bool isError, bool isPermanentError);
+    void applyStatus(const std::string& message, bool isError, bool isPermanentError, ScanStatusPhase phase);
     void applyActiveMirrors(const std::vector<ActiveMirrorSession>& sessions);
     void finishInlineSave(const std::string& name, const WifiPersistOutcome& outcome);
     void finishSavedWifiChoice(const std::string& ssid, const std::optional<WirelessAdbWifiProfile>& profile);

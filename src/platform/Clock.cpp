@@ -2,10 +2,22 @@
 
 #include <thread>
 
+#include "platform/TaskScope.h"
+
 namespace orvan {
 
 void SystemClock::sleepFor(Seconds duration) {
     if (duration.count() > 0) std::this_thread::sleep_for(duration);
+}
+
+bool Clock::waitFor(Seconds duration, const StopToken& stop) {
+    if (stop.stopRequested()) return true;
+    sleepFor(duration);
+    return stop.stopRequested();
+}
+
+bool SystemClock::waitFor(Seconds duration, const StopToken& stop) {
+    return stop.waitFor(duration);
 }
 
 SystemClock& SystemClock::shared() {

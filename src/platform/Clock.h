@@ -6,6 +6,8 @@
 
 namespace orvan {
 
+class StopToken;
+
 using SteadyTime = std::chrono::steady_clock::time_point;
 using Seconds = std::chrono::duration<double>;
 
@@ -17,6 +19,8 @@ public:
     virtual SteadyTime now() const = 0;
     virtual std::chrono::system_clock::time_point wallNow() const = 0;
     virtual void sleepFor(Seconds duration) = 0;
+    // As sleepFor, ended early by the stop; true when stopped.
+    virtual bool waitFor(Seconds duration, const StopToken& stop);
 };
 
 class SystemClock final : public Clock {
@@ -24,6 +28,7 @@ public:
     SteadyTime now() const override { return std::chrono::steady_clock::now(); }
     std::chrono::system_clock::time_point wallNow() const override { return std::chrono::system_clock::now(); }
     void sleepFor(Seconds duration) override;
+    bool waitFor(Seconds duration, const StopToken& stop) override;
 
     static SystemClock& shared();
 };

@@ -37,7 +37,7 @@ void ManualPageController::runAction(std::function<std::function<void()>()> work
     actionInProgress_ = true;
     view_.setBusy(true);
     std::weak_ptr<ManualPageController> weak = weak_from_this();
-    Dispatch::async(
+    tasks_.async(
         [weak, work = std::move(work)] {
             std::function<void()> finish;
             std::string failure;
@@ -74,6 +74,7 @@ void ManualPageController::reconnectRecentWireless() const {
     for (const auto& device : store_->loadRecentDevices(std::nullopt)) {
         if (!device.ip || device.ip->empty()) continue;
         if (tried++ == kRecentReconnectLimit) break;
+        if (tasks_.stopRequested()) throw MirrorError::cancelled();  // between pairs: the app quits
         try {
             backend_->connectWireless(*device.ip, kWirelessAdbPort, kRecentReconnectTimeout, true);
         } catch (const std::exception&) {
@@ -146,7 +147,7 @@ void ManualPageController::refreshDevicesSilently(bool validateWireless) {
     refreshInProgress_ = true;
     std::weak_ptr<ManualPageController> weak = weak_from_this();
     auto backend = backend_;
-    Dispatch::async([weak, backend, validateWireless, sysfsRoot = sysfsRoot_] {
+    tasks_.async([weak, backend, validateWireless, sysfsRoot = sysfsRoot_] {
         std::optional<AdbDevices> listing;
         std::optional<std::string> diagnosis;
         try {
@@ -170,7 +171,7 @@ void ManualPageController::refreshDevicesSilently(bool validateWireless) {
 void ManualPageController::refreshComputerWifiName() {
     std::weak_ptr<ManualPageController> weak = weak_from_this();
     auto backend = backend_;
-    Dispatch::async([weak, backend] {
+    tasks_.async([weak, backend] {
         auto name = backend->computerWifiName();
         Dispatch::main().post([weak, name] {
             auto self = weak.lock();
@@ -225,7 +226,7 @@ void ManualPageController::stopMirroringSession(const std::string& key,
     view_.setStatus("正在停止 " + name + " 投屏...");
     std::weak_ptr<ManualPageController> weak = weak_from_this();
     // Not an exclusive action: a stop must work while a detection or another start runs.
-    Dispatch::async(
+    tasks_.async(
         [weak, owner = shared_from_this(), device, key, name, release, done] {
             std::optional<std::string> failure;
             try {
@@ -380,7 +381,7 @@ void ManualPageController::syncActiveMirrorUi() {
     auto backend = backend_;
     std::weak_ptr<ManualPageController> weak = weak_from_this();
     // The launcher's registry lock is held through a whole start: ask off the main thread.
-    Dispatch::async([weak, backend, running] {
+    tasks_.async([weak, backend, running] {
         std::vector<std::string> ended;
         for (const auto& [key, device] : running)
             if (!backend->isMirroring(device)) ended.push_back(key);

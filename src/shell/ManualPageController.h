@@ -9,6 +9,7 @@
 
 #include "adb/AdbDevices.h"
 #include "adb/ConnectedAdbDevice.h"
+#include "platform/TaskScope.h"
 #include "shell/ManualPageRules.h"
 
 namespace orvan {
@@ -111,6 +112,10 @@ public:
     const ActiveMirrors& activeMirrors() const { return mirrors_; }
     bool isRefreshInProgress() const { return refreshInProgress_; }
     bool isActionInProgress() const { return actionInProgress_; }
+    // The app quits: no new work starts, and the work running sees the stop. `tasks` tells when
+    // it has returned.
+    void stop() { tasks_.stop(); }
+    const TaskScope& tasks() const { return tasks_; }
     // Where the USB vendor ids of the glasses are read; set before the first detection.
     void setSysfsRoot(std::filesystem::path root) { sysfsRoot_ = std::move(root); }
     const std::optional<std::string>& diagnosis() const { return diagnosis_; }
@@ -143,6 +148,7 @@ private:
     ManualPageView& view_;
     std::function<void(const std::string&)> log_;
     std::function<void(const ActiveMirrors&)> onActiveMirrorsChanged_;
+    TaskScope tasks_;
 
     std::vector<ConnectedAdbDevice> detected_;
     std::vector<ConnectedAdbDevice> recent_;

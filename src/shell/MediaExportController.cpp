@@ -120,7 +120,7 @@ void MediaExportController::load(const std::optional<std::string>& directory) {
     auto session = sessionGeneration_ == openGeneration_ ? session_ : nullptr;
     const uint64_t generation = openGeneration_;
     std::weak_ptr<MediaExportController> weak = weak_from_this();
-    Dispatch::async(
+    tasks_.async(
         [weak, browser = browser_, exporter = exporter_, preferred = preferredSerial_, session, path, defaultScan,
          generation] {
             auto used = session;
@@ -178,12 +178,13 @@ void MediaExportController::loadPreviews() {
         if (item.isImage()) paths.push_back(item.path);
     if (paths.empty() || !session_) return;
     std::weak_ptr<MediaExportController> weak = weak_from_this();
-    previewQueue().async([weak, session = session_, browser = browser_, exporter = exporter_, decoder = decoder_,
-                          paths = std::move(paths), token = previewToken_] {
+    auto run = tasks_.counted([weak, session = session_, browser = browser_, exporter = exporter_,
+                               decoder = decoder_, paths = std::move(paths), token = previewToken_,
+                               stop = tasks_.token()] {
         for (const auto& path : paths) {
             // A list replaced by another still has its previews pulled (they stay cached); only
-            // a closed window stops the run.
-            if (weak.expired()) return;
+            // a closed window or the quit stops the run.
+            if (weak.expired() || stop.stopRequested()) return;
             MediaPreview image;
             try {
                 image = decoder(session->cacheImagePreview(path));
@@ -201,6 +202,7 @@ void MediaExportController::loadPreviews() {
             });
         }
     });
+    if (run) previewQueue().async(std::move(run));
 }
 
 void MediaExportController::itemClicked(size_t index) {
@@ -259,7 +261,7 @@ void MediaExportController::exportSelectedMedia() {
     view_.showProgress(0, static_cast<int>(chosen.size()));
     view_.setStatus("正在导出选中文件...");
     std::weak_ptr<MediaExportController> weak = weak_from_this();
-    Dispatch::async(
+    tasks_.async(
         [weak, session = session_, browser = browser_, exporter = exporter_, chosen, folder = *folder] {
             auto progress = [weak](int index, int total, const std::string& name) {
                 Dispatch::main().post([weak, index, total, name] {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "media/MediaBrowser.h"
+#include "platform/TaskScope.h"
 #include "media/MediaExporter.h"
 #include "media/MediaSession.h"
 
@@ -112,6 +113,11 @@ public:
     // after the file it is pulling. For tests and tools that tear the adb runner down.
     static void waitForPreviewRuns();
 
+    // The app quits: no list, export or preview run starts, and those running see the stop.
+    // `tasks` tells when they have returned.
+    void stop() { tasks_.stop(); }
+    const TaskScope& tasks() const { return tasks_; }
+
     // The serial of the glasses the window shows, once a list has been read.
     std::optional<std::string> serial() const;
 
@@ -141,6 +147,7 @@ private:
     std::map<std::string, MediaPreview> previews_;
     std::set<std::string> selected_;
     uint64_t previewToken_ = 0;
+    TaskScope tasks_;
     bool loading_ = false;
     bool exporting_ = false;
     bool choosing_ = false;

@@ -44,9 +44,8 @@ WifiSetupController::WifiSetupController(Sources sources, WifiSetupView& view)
 
 void WifiSetupController::inBackground(uint64_t WifiSetupController::*generation, std::function<Finish()> work) {
     const uint64_t expected = this->*generation;
-    ++pending_;
     std::weak_ptr<WifiSetupController> weak = weak_from_this();
-    Dispatch::async(
+    const bool started = tasks_.async(
         [weak, generation, expected, work = std::move(work)] {
             Finish finish;
             try {
@@ -64,6 +63,7 @@ void WifiSetupController::inBackground(uint64_t WifiSetupController::*generation
             });
         },
         QualityOfService::userInitiated);
+    if (started) ++pending_;
 }
 
 WifiSetupController::Detected WifiSetupController::detect(const Sources& sources) {

@@ -11,6 +11,7 @@
 #include "network/WirelessAdbWifiCredentialStore.h"
 #include "network/WirelessAdbWifiProfile.h"
 #include "network/WirelessAdbWifiProfileCache.h"
+#include "platform/TaskScope.h"
 
 namespace orvan {
 
@@ -109,6 +110,9 @@ public:
 
     // Whether a background read or keyring write has not answered yet (for tests and tools).
     bool isWaiting() const { return pending_ > 0; }
+    // The app quits: no read starts, and `tasks` tells when the running ones have returned.
+    void stop() { tasks_.stop(); }
+    const TaskScope& tasks() const { return tasks_; }
 
 private:
     struct Detected {
@@ -135,6 +139,7 @@ private:
 
     Sources sources_;
     WifiSetupView& view_;
+    TaskScope tasks_;
     WifiSetupForm form_;
     std::optional<std::string> currentDetectedSsid_;
     // Answers that fill fields are dropped after any edit; answers that only set the message are

@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <future>
+#include <latch>
 
 #include "adb/AdbAuthorizationKey.h"
 #include "foundation/Text.h"
@@ -53,9 +54,15 @@ protected:
     fs::path keys = folder / ".android";
 };
 
-// The first calls make a pair with adb keygen (linked into place once, whoever wins); later
-// calls never replace it, even when the public half is unusable.
+// Two first calls at once each make a pair with adb keygen (both run before either is linked
+// into place): they agree on the one that won, which stays. Later calls never replace it, even
+// when the public half is unusable.
 TEST_F(AuthorizationKeyFolder, MakesOnePairOnceAndNeverReplacesIt) {
+    std::latch bothGenerating(2);
+    runner.setCommandRunner([&](const ProcessSpec& spec, std::chrono::duration<double> timeout) {
+        if (spec.arguments.front() == "keygen") bothGenerating.arrive_and_wait();
+        return runFinite(spec, timeout);
+    });
     AdbAuthorizationKey key(runner, keys);
     auto first = std::async(std::launch::async, [&] { return key.adbPublicKeyForTemporaryAuthorization(); });
     auto second = std::async(std::launch::async, [&] { return key.adbPublicKeyForTemporaryAuthorization(); });
@@ -63,6 +70,7 @@ TEST_F(AuthorizationKeyFolder, MakesOnePairOnceAndNeverReplacesIt) {
     ASSERT_TRUE(made);
     EXPECT_EQ(made, second.get());
     EXPECT_EQ(*made, testing::readWholeFile(keys / "adbkey.pub"));
+    EXPECT_EQ(AdbAuthorizationKey::derivePublicKey(keys / "adbkey"), made);  // the private half is the winner's too
     EXPECT_EQ(std::distance(fs::directory_iterator(keys), fs::directory_iterator()), 2);  // no leftovers
 
     std::string privateKey = testing::readWholeFile(keys / "adbkey");

@@ -1,13 +1,13 @@
 // The real app for whole-process tests: tools from ORVAN_TEST_TOOL_FOLDER; prints "launched"
 // after the launch sequence and, given ORVAN_TEST_MIRROR_TARGET, mirrors it (as a glasses-shell
-// mirror with ORVAN_TEST_GLASS_SHELL=1) and prints "mirror <pid>". ORVAN_TEST_BUSY_AT_QUIT=1: a
-// background task is still running when the quit begins, so the quit takes its whole grace.
+// mirror with ORVAN_TEST_GLASS_SHELL=1) and prints "mirror <pid>". ORVAN_TEST_BUSY_AT_QUIT=1: an
+// adb command of the service that would wait 30 s is running when the quit begins, so the quit
+// takes the mirrors' grace before it ends the command.
 // ORVAN_TEST_START_AT_QUIT=<target>: a mirror start of it comes once the quit has begun; prints
 // "mirror <pid>" or "start cancelled".
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 #include "app/AppMain.h"
 #include "foundation/MirrorError.h"
@@ -39,7 +39,16 @@ int main(int argc, char** argv) {
                 std::fflush(stdout);
             });
         if (std::getenv("ORVAN_TEST_BUSY_AT_QUIT"))
-            orvan::Dispatch::async([] { std::this_thread::sleep_for(std::chrono::seconds(30)); });
+            delegate.service().tasks().async([&service = delegate.service()] {
+                try {
+                    service.runAdb({"wait-for-device"}, {.timeout = std::chrono::seconds(30),
+                                                         .check = false,
+                                                         .serial = "127.0.0.1:9",
+                                                         .scope = orvan::AdbServerScope::privateMirroring});
+                } catch (const orvan::MirrorError&) {
+                    // ended by the quit
+                }
+            });
         if (const char* target = std::getenv("ORVAN_TEST_MIRROR_TARGET"))
             orvan::Dispatch::async([&service = delegate.service(), serial = std::string(target),
                                     glassShell = std::getenv("ORVAN_TEST_GLASS_SHELL") != nullptr] {

@@ -135,21 +135,6 @@ TEST_F(ManualPageE2E, WithoutScrcpyGlassesAreFoundAndTheirPhotosListedAndThePage
     ASSERT_TRUE(waitFor([&] { return !delegate_->mediaExportWindow()->controller().items().empty(); }));
 }
 
-// Quitting while the export window still lists slow glasses: the listing outlives the app object
-// and must find the service it reads from still there.
-TEST_F(ManualPageE2E, QuitWhileTheExportWindowListsSlowGlasses) {
-    auto& glasses = world_->startGlasses({.name = "slowlist", .usb = true, .bulkCount = 0});
-    world_->registerUsb(glasses);
-    delegate_->manualPage().refreshDevicesSilently(false);
-    ASSERT_TRUE(waitFor([&] { return delegate_->manualPage().mediaExportTargetDevice().device.has_value(); }));
-    // The first folder answers after the quit's grace is over.
-    glasses.control("shell-set slowlist " + nlohmann::json{{"command", "ls -la '/sdcard/DCIM/Camera/'"}, {"delayMs", 6000}}.dump());
-    delegate_->exportMedia();
-    ASSERT_TRUE(delegate_->mediaExportWindow()->controller().isLoadingMediaList());
-    delegate_.reset();
-    EXPECT_TRUE(testing::waitUntil([] { return Dispatch::backgroundTasksInFlight() == 0; }, std::chrono::seconds(90)));
-}
-
 // The scan page, launched, with the running mirror of glasses that scanned its code.
 class ScanPageE2E : public ManualPageE2E {
 protected:
@@ -158,7 +143,8 @@ protected:
     QScrollArea* strip() { return scanPage().findChild<QScrollArea*>("activeMirrorButtonsScrollView"); }
     std::string log() { return delegate_->window().logView()->toPlainText().toStdString(); }
 
-    testing::SimulatedGlasses& scannedGlasses() {
+    // `mirrored`: waits for the mirror the scan starts.
+    testing::SimulatedGlasses& scannedGlasses(bool mirrored = true, const std::function<void(testing::SimulatedGlasses&)>& beforeScan = {}) {
         auto& glasses = world_->startGlasses({.name = "scanpair", .media = false});
         wifi_->set("扫码联调网络", "WPA", {"wlan-e2e"});
         credentials_->save({.ssid = "扫码联调网络", .password = "scan-e2e-pass", .securityType = "WPA"});
@@ -166,12 +152,85 @@ protected:
         EXPECT_TRUE(waitFor([&] { return !scanPage().qrImageView()->pixmap().isNull(); })) << status();
         const std::string png = (world_->root() / "enable-code.png").string();
         EXPECT_TRUE(scanPage().qrImageView()->pixmap().save(QString::fromStdString(png)));
+        if (beforeScan) beforeScan(glasses);
         glasses.control("scan-png " + glasses.name() + " " + png);
-        EXPECT_TRUE(waitFor([&] { return strip()->isVisibleTo(&scanPage()) && status() == "投屏已启动"; }, 90000))
-            << status() << " / " << log();
+        if (mirrored) {
+            EXPECT_TRUE(waitFor([&] { return strip()->isVisibleTo(&scanPage()) && status() == "投屏已启动"; }, 90000))
+                << status() << " / " << log();
+        }
         return glasses;
     }
 };
+
+// Quitting while background work is in flight: the quit waits for it (it stops at its next
+// step or wait, its adb commands ended after the mirrors' grace), nothing of it runs on after
+// the app object, and nothing reaches the shared server once the private one has ended.
+struct QuitCase {
+    std::string name;
+    std::function<void(ScanPageE2E&)> begin;  // returns with the work running
+};
+class AppQuitE2E : public ScanPageE2E, public ::testing::WithParamInterface<QuitCase> {
+public:
+    using ManualPageE2E::delegate_;
+    using ManualPageE2E::waitFor;
+    using ManualPageE2E::world_;
+    using ScanPageE2E::log;
+    using ScanPageE2E::scannedGlasses;
+};
+
+TEST_P(AppQuitE2E, QuitWhileWorkIsInFlight) {
+    if (IsSkipped()) return;
+    GetParam().begin(*this);
+    ASSERT_FALSE(HasFailure());
+    const auto file = delegate_->activityLog().file();
+    delegate_.reset();
+    EXPECT_EQ(Dispatch::backgroundTasksInFlight(), 0u) << "background work outlived the app";
+    std::ifstream stream(file);
+    const std::string lines(std::istreambuf_iterator<char>(stream), {});
+    const auto ended = lines.find("应用退出，已停止投屏专用 ADB Server");
+    ASSERT_NE(ended, std::string::npos) << lines;
+    EXPECT_EQ(lines.find("共享 5037", ended), std::string::npos) << lines.substr(ended);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Work, AppQuitE2E,
+    ::testing::Values(
+        // The export window's first folder answers long after the quit's grace.
+        QuitCase{"ExportListingSlowGlasses",
+                 [](ScanPageE2E& test) {
+                     auto& quit = static_cast<AppQuitE2E&>(test);
+                     auto& glasses = quit.world_->startGlasses({.name = "slowlist", .usb = true, .bulkCount = 0});
+                     quit.world_->registerUsb(glasses);
+                     quit.delegate_->manualPage().refreshDevicesSilently(false);
+                     ASSERT_TRUE(quit.waitFor(
+                         [&] { return quit.delegate_->manualPage().mediaExportTargetDevice().device.has_value(); }));
+                     glasses.control("shell-set slowlist " +
+                                     nlohmann::json{{"command", "ls -la '/sdcard/DCIM/Camera/'"}, {"delayMs", 6000}}.dump());
+                     quit.delegate_->exportMedia();
+                     ASSERT_TRUE(quit.delegate_->mediaExportWindow()->controller().isLoadingMediaList());
+                 }},
+        // Glasses that answer slowly scanned the code: the scan task is connecting.
+        QuitCase{"ScanStartOfSlowGlasses",
+                 [](ScanPageE2E& test) {
+                     auto& quit = static_cast<AppQuitE2E&>(test);
+                     quit.scannedGlasses(false, [](auto& glasses) { glasses.control("delay scanpair 3000"); });
+                     ASSERT_TRUE(quit.waitFor([&] { return quit.log().find("本次扫码投屏使用") != std::string::npos; }, 60000))
+                         << quit.log();
+                 }},
+        // A detection finds no pair and reconnects the three remembered ones, which do not answer.
+        QuitCase{"DetectionReconnectingThreeRecentPairs",
+                 [](ScanPageE2E& test) {
+                     auto& quit = static_cast<AppQuitE2E&>(test);
+                     for (int pair = 1; pair <= 3; ++pair) {
+                         auto& glasses = quit.world_->startGlasses({.name = "recent" + std::to_string(pair), .media = false});
+                         quit.delegate_->recentDeviceStore().saveRecentDevice(glasses.serialNo(), glasses.wlanAddress(),
+                                                                             std::nullopt, "Tervo3");
+                         glasses.vanish();
+                     }
+                     quit.delegate_->manualPage().detectDevice();
+                     ASSERT_TRUE(quit.delegate_->manualPage().isActionInProgress());
+                 }}),
+    [](const auto& param) { return param.param.name; });
 
 // Simulated glasses read the enable code from the page's own image and call back; the page
 // shows the running mirror and its stop button ends it.

@@ -198,6 +198,7 @@ TEST_F(QrControllerTest, QuickRefreshesMakeOneServerAndOneCodeAndNeverLogThePass
     EXPECT_EQ(page.states.back(), "等待眼镜扫码...");
     controller->toggleDisableQrMode();
     controller->stop();
+    EXPECT_EQ(sessionChanges, 3);  // the code shown is void: its READYs' tasks stop
     EXPECT_THROW(controller->makeDisableQrImage(), MirrorError);
 
     std::lock_guard lock(mutex);
@@ -222,6 +223,13 @@ TEST_F(QrControllerTest, RunningMirrorsShapeEveryStatusAndTheDisableCodeHidesThe
     ASSERT_EQ(page.buttonTitles.size(), 2u);
     EXPECT_EQ(page.buttonTitles[0].title, "停止投屏（眼镜A）");
     EXPECT_EQ(page.buttonTitles[0].tooltip, "停止 眼镜A 的投屏，保留无线 ADB 连接");
+    // A READY accepted beside them: a new pair is connecting. Only the phase says so.
+    controller->updateStatus("无线 ADB 已开启，正在连接...", false, false, ScanStatusPhase::connecting);
+    settle(4);
+    EXPECT_EQ(page.states.back(), "正在连接新设备");
+    controller->updateStatus("正在连接", false, false);
+    settle(5);
+    EXPECT_EQ(page.states.back(), "正在连接");
 
     // A stop that fails leaves the mirror running: its button works again.
     controller->stopMirrorFromStatus("a");
@@ -234,11 +242,11 @@ TEST_F(QrControllerTest, RunningMirrorsShapeEveryStatusAndTheDisableCodeHidesThe
     const size_t shown = page.states.size();
     controller->updateStatus("已连接，投屏启动中...", false, false);
     controller->updateActiveMirrors({{"b", "眼镜B", ""}});
-    settle(5);
+    settle(7);
     EXPECT_EQ(page.states.size(), shown);
     controller->toggleDisableQrMode();
     controller->updateActiveMirrors({});
-    settle(6);
+    settle(8);
     EXPECT_EQ(page.states.back(), "投屏已停止");
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <sstream>
 
 #include "foundation/MirrorError.h"
 #include "foundation/Text.h"
@@ -8,12 +9,47 @@
 #include "pairing/ScanDisableProcessor.h"
 #include "pairing/ScanFailureText.h"
 #include "pairing/ScanMirrorTask.h"
+#include "pairing/WirelessAdbCallbackBook.h"
 
 namespace orvan {
 namespace {
 
 constexpr const char* kSession = "5A1C0E3E-0000-4000-8000-00000000000A";
 constexpr const char* kSecond = "\n如果使用生活版眼镜，请在手机 Orvan AI App 的“开发者”页面确认“眼镜 ADB 调试”已开启。";
+
+// The callback book's admission of READYs, one row a history. A step is "new S" (an enable code of
+// session S), "ready S T" (a READY of S for target T, its mirror not running), "mirroring S T" (a
+// READY whose mirror runs), "running S T" (its start succeeded), "failed S T" (its start
+// failed), and an admitting step ends in "-> yes" or "-> no".
+TEST(WirelessAdbCallbackBook, AdmitsAReadyOncePerSessionAndTarget) {
+    const std::vector<std::pair<std::string, std::vector<std::string>>> rows = {
+        {"once", {"new A", "ready A t1 -> yes", "ready A t1 -> no", "ready A T1 -> no"}},
+        {"per target", {"new A", "ready A t1 -> yes", "ready A t2 -> yes"}},
+        {"replaced session", {"new A", "new B", "ready A t1 -> no", "ready B t1 -> yes"}},
+        {"late worker", {"new A", "ready A t1 -> yes", "new B", "ready A t2 -> no", "ready B t1 -> yes"}},
+        {"running mirror", {"new A", "ready A t1 -> yes", "running A t1", "mirroring A t1 -> no"}},
+        {"window closed", {"new A", "ready A t1 -> yes", "running A t1", "ready A t1 -> yes"}},
+        {"after a failure", {"new A", "ready A t1 -> yes", "failed A t1", "ready A t1 -> yes", "ready A t1 -> no"}},
+    };
+    for (const auto& [name, steps] : rows) {
+        WirelessAdbCallbackBook book;
+        for (const auto& step : steps) {
+            std::istringstream words(step);
+            std::string op, session, target, arrow, expected;
+            words >> op >> session >> target >> arrow >> expected;
+            const std::string key = WirelessAdbCallbackBook::callbackConsumptionKey(session, target);
+            if (op == "new") book.changeSession(session);
+            if (op == "running") book.markRunning(key);
+            if (op == "failed") {
+                book.setMirrorStatus(key, "FAILED");
+                book.releaseAfterFailure(key, false);
+            }
+            if (op == "ready" || op == "mirroring") {
+                EXPECT_EQ(book.admitReady(session, key, op == "mirroring").process, expected == "yes") << name << ": " << step;
+            }
+        }
+    }
+}
 
 // The rows are tried in order, case ignored.
 TEST(ScanFailureText, PicksTheFirstMatchingRow) {

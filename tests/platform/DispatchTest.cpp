@@ -9,6 +9,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Dispatch.h"
+#include "platform/TaskScope.h"
 #include "support/Wait.h"
 
 namespace orvan {
@@ -42,6 +43,22 @@ TEST(BackgroundPool, SurvivesATaskThatThrows) {
     Dispatch::async([] { throw std::runtime_error("boom"); });
     Dispatch::async([&] { ran = true; });
     EXPECT_TRUE(testing::waitUntil([&] { return ran.load(); }));
+}
+
+// An owner's stop wakes its tasks' waits at once, its join sees them return, and a stopped scope
+// starts nothing; a queue of the owner's own counts its run until it has run.
+TEST(TaskScope, StopWakesTheWaitsJoinSeesTheTasksReturnAndNothingStartsAfter) {
+    TaskScope scope;
+    std::atomic<int> woken{0};
+    for (int i = 0; i < 2; ++i) scope.async([&, stop = scope.token()] { woken += stop.waitFor(600s) ? 1 : 0; });
+    SerialQueue queue("test.scope");
+    queue.async(scope.counted([&, stop = scope.token()] { woken += SystemClock::shared().waitFor(600s, stop) ? 1 : 0; }));
+    scope.stop();
+    EXPECT_TRUE(scope.joinUntil(std::chrono::steady_clock::now() + 60s));
+    EXPECT_EQ(woken.load(), 3);
+    EXPECT_EQ(scope.running(), 0u);
+    EXPECT_FALSE(scope.async([] {}));
+    EXPECT_FALSE(scope.counted([] {}));
 }
 
 TEST(SerialQueue, RunsTasksOneAtATimeInOrder) {

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "foundation/MirrorError.h"
+#include "platform/Clock.h"
+#include "platform/TaskScope.h"
+
+namespace orvan {
+
+// A clock whose waits end when its owner stops: a wait then throws the cancellation kind, so a
+// retry ladder or a readiness poll unwinds at its next wait instead of sleeping it out. The time
+// itself is the inner clock's (a test's fake clock included).
+class StoppableClock final : public Clock {
+public:
+    StoppableClock(Clock& inner, StopToken stop) : inner_(inner), stop_(std::move(stop)) {}
+
+    SteadyTime now() const override { return inner_.now(); }
+    std::chrono::system_clock::time_point wallNow() const override { return inner_.wallNow(); }
+    void sleepFor(Seconds duration) override {
+        if (inner_.waitFor(duration, stop_)) throw MirrorError::cancelled();
+    }
+    bool waitFor(Seconds duration, const StopToken& stop) override {
+        sleepFor(duration);
+        return stop.stopRequested();
+    }
+
+private:
+    Clock& inner_;
+    StopToken stop_;
+};
+
+}  // namespace orvan
