@@ -12,6 +12,9 @@ namespace orvan {
 
 namespace {
 constexpr double kRecoveryProbeTimeout = 0.8;
+// How often a recovery probe tries the port again while it watches: a pair that answers again
+// is noticed within this, against a start that takes a few hundred milliseconds.
+constexpr double kRecoveryProbeInterval = 0.04;
 constexpr double kRecoveryConnectTimeout = 4.0;
 const std::string kRecoveryStopReason = "投屏已停止";
 }  // namespace
@@ -31,9 +34,16 @@ MirrorService::MirrorService(MirrorServiceOptions options)
     supervisor_ = MirrorSupervisor::create({
         .clock = clock_,
         .log = log_,
-        .answers = [this](const std::string& ip, int port) {
-            return localNetwork_.probeLocalNetworkAccess(ip, port, kRecoveryProbeTimeout).kind ==
-                   LocalNetworkProbeOutcome::Kind::reachable;
+        .answers = [this](const std::string& ip, int port, double window, const std::function<bool()>& go) {
+            const auto end = deadlineAfter(*clock_, Seconds(window));
+            while (true) {
+                const double left = std::chrono::duration<double>(end - clock_->now()).count();
+                if (localNetwork_.probeLocalNetworkAccess(ip, port, std::clamp(left, 0.05, kRecoveryProbeTimeout))
+                        .kind == LocalNetworkProbeOutcome::Kind::reachable)
+                    return true;
+                if (!go() || clock_->now() >= end) return false;
+                clock_->sleepFor(Seconds(std::min(kRecoveryProbeInterval, std::max(left, 0.0))));
+            }
         },
         .onEvent = nullptr,
         .closeWindow = [launcher = std::weak_ptr(launcher_)](const std::string& processKey) {
@@ -67,6 +77,13 @@ void MirrorService::superviseMirror(const ConnectedAdbDevice& device, const std:
     // then the start path the mirror came from.
     mirror.restart = [this, device, target, ip, port, glassShell, scanScope](const std::function<bool()>& go) {
         AdbServerScope scope = scanScope ? privateServer_.preferredScanAdbServerScope() : AdbServerScope::sharedDevelopment;
+        if (scope == AdbServerScope::privateMirroring) {
+            // The transport under the ended window is dead, but the server keeps it (offline,
+            // reconnecting on its own schedule), and a connect would wait on it: a fresh one
+            // forms at once. The shared server's transports are left to their owner.
+            runner_.runAdb({"disconnect", target},
+                           {.timeout = Seconds(kRecoveryConnectTimeout), .check = false, .scope = scope});
+        }
         std::string failure;
         if (!connector_.tryConnectWirelessAdb(ip, port,
                                               {.timeout = kRecoveryConnectTimeout,

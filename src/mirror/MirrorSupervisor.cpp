@@ -105,9 +105,10 @@ bool MirrorSupervisor::mirrorEnded(const std::string& processKey, const ProcessE
 void MirrorSupervisor::recover(const std::string& identity, uint64_t generation) {
     Clock& clock = *settings_.clock;
     const auto giveUpAt = deadlineAfter(clock, Seconds(kGiveUpAfter));
+    auto stillRecovering = [this, identity, generation] { return isCurrent(identity, generation); };
     for (int attempt = 0;; ++attempt) {
         const double left = std::chrono::duration<double>(giveUpAt - clock.now()).count();
-        if (!pause(identity, generation, std::min(backoff(attempt), std::max(left, 0.0)))) return;
+        const double window = std::min(backoff(attempt), std::max(left, 0.0));
         SupervisedMirror mirror;
         {
             std::lock_guard lock(mutex_);
@@ -115,11 +116,15 @@ void MirrorSupervisor::recover(const std::string& identity, uint64_t generation)
             if (found == entries_.end() || found->second.generation != generation) return;
             mirror = found->second.mirror;
         }
-        const bool up = settings_.answers && settings_.answers(mirror.ip, mirror.port);
+        bool up = false;
+        if (settings_.answers)
+            up = settings_.answers(mirror.ip, mirror.port, window, stillRecovering);
+        else if (!pause(identity, generation, window))
+            return;
         if (!isCurrent(identity, generation)) return;
         if (up) {
             try {
-                mirror.restart([this, identity, generation] { return isCurrent(identity, generation); });
+                mirror.restart(stillRecovering);
                 bool current = false;
                 bool stopped = false;
                 {
@@ -145,6 +150,9 @@ void MirrorSupervisor::recover(const std::string& identity, uint64_t generation)
                     return;
                 }
                 log("投屏恢复未成功，稍后重试: " + std::string(error.what()));
+                // The pair answers but its start failed: the next start waits, not at once.
+                const double remaining = std::chrono::duration<double>(giveUpAt - clock.now()).count();
+                if (!pause(identity, generation, std::min(backoff(attempt), std::max(remaining, 0.0)))) return;
             }
         }
         if (clock.now() >= giveUpAt) {

@@ -36,8 +36,11 @@ enum class MirrorRecoveryEvent { recovering, recovered, stopped };
 struct MirrorSupervisorSettings {
     Clock* clock = &SystemClock::shared();
     SharedLogSink log;
-    // Whether the pair's ADB port answers at its address (a short probe; blocks).
-    std::function<bool(const std::string& ip, int port)> answers;
+    // Watches the pair's ADB port at its address for up to `window` seconds (blocks): true as
+    // soon as it answers; false when the window passed without an answer, or soon after
+    // `shouldContinue` turned false.
+    std::function<bool(const std::string& ip, int port, double window, const std::function<bool()>& shouldContinue)>
+        answers;
     // Told (on the supervisor's thread, or the caller's for `recovering` and stops) whenever a
     // mirror enters recovery, is running again, or its supervisor ended while it recovered.
     using EventFunction = std::function<void(const std::string& identity, const std::string& processKey,
@@ -52,8 +55,10 @@ struct MirrorSupervisorSettings {
 
 // Brings back the mirrors whose glasses went away for a while (Wi-Fi drop, sleep, out of range):
 // when a supervised window ends for a transport reason, its pair is probed at its last address
-// with backoff (1, 2, 4, 8 s, then every 10 s) for up to 5 minutes, and when it answers the
-// mirror is started again. The user's stop, a disconnect, quit, a disable code, the five minutes,
+// with backoff (probes lasting 1, 2, 4, 8 s, then 10 s each) for up to 5 minutes, and as soon as
+// it answers the mirror is started again. A probe keeps watching the port for its whole length,
+// so the start follows the pair's return at once rather than at the next step of the ladder; a
+// start that fails waits the same ladder before the next probe. The user's stop, a disconnect, quit, a disable code, the five minutes,
 // or a failure that is not a transport failure end the supervisor.
 //
 // Threads: every call is quick and may come from any thread; the lock guards the table only.
