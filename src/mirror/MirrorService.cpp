@@ -16,7 +16,7 @@ constexpr double kRecoveryProbeTimeout = 0.8;
 // is noticed within this, against a start that takes a few hundred milliseconds.
 constexpr double kRecoveryProbeInterval = 0.04;
 constexpr double kRecoveryConnectTimeout = 4.0;
-const std::string kRecoveryStopReason = "投屏已停止";
+const std::string kQuitStopReason = "应用退出";
 }  // namespace
 
 MirrorService::MirrorService(MirrorServiceOptions options)
@@ -51,13 +51,14 @@ MirrorService::MirrorService(MirrorServiceOptions options)
         },
         .runInBackground = nullptr,
     });
-    orchestrator_->setOnStop([supervisor = std::weak_ptr(supervisor_)](const std::optional<std::string>& identity) {
+    orchestrator_->setOnStop([supervisor = std::weak_ptr(supervisor_)](const std::optional<std::string>& identity,
+                                                                        const std::string& reason) {
         auto self = supervisor.lock();
         if (!self) return;
         if (identity)
-            self->stop(*identity, kRecoveryStopReason);
+            self->stop(*identity, reason);
         else
-            self->stopAll(kRecoveryStopReason);
+            self->stopAll(reason);
     });
 }
 
@@ -108,6 +109,7 @@ void MirrorService::beginTermination() {
     // Starts in progress end on their own threads (their windows close there), later ones launch
     // nothing; the windows that are registered now close below. Nothing here waits.
     launcher_->closeForTermination();
+    supervisor_->stopAll(kQuitStopReason);
     orchestrator_->stopMirror();
 }
 

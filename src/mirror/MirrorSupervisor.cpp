@@ -183,7 +183,7 @@ bool MirrorSupervisor::pause(const std::string& identity, uint64_t generation, d
 }
 
 void MirrorSupervisor::finish(const std::string& identity, uint64_t generation,
-                              const std::optional<std::string>& stopReason) {
+                              const std::optional<std::string>& stopReason, MirrorRecoveryEvent event) {
     bool wasRecovering = false;
     std::string key;
     {
@@ -197,7 +197,7 @@ void MirrorSupervisor::finish(const std::string& identity, uint64_t generation,
     changed_.notify_all();
     if (wasRecovering && stopReason) {
         log(mirrorRecoveryStoppedText(*stopReason));
-        tell(identity, key, MirrorRecoveryEvent::stopped, mirrorRecoveryStoppedText(*stopReason));
+        tell(identity, key, event, mirrorRecoveryStoppedText(*stopReason));
     }
 }
 
@@ -209,7 +209,7 @@ void MirrorSupervisor::stop(const std::string& identity, const std::string& reas
         if (found == entries_.end()) return;
         generation = found->second.generation;
     }
-    finish(identity, generation, reason);
+    finish(identity, generation, reason, MirrorRecoveryEvent::cancelled);
 }
 
 void MirrorSupervisor::stopAll(const std::string& reason) {
@@ -218,7 +218,7 @@ void MirrorSupervisor::stopAll(const std::string& reason) {
         std::lock_guard lock(mutex_);
         for (const auto& [identity, entry] : entries_) all.emplace_back(identity, entry.generation);
     }
-    for (const auto& [identity, generation] : all) finish(identity, generation, reason);
+    for (const auto& [identity, generation] : all) finish(identity, generation, reason, MirrorRecoveryEvent::cancelled);
 }
 
 bool MirrorSupervisor::isRecovering(const std::string& identity) const {

@@ -31,7 +31,10 @@ struct SupervisedMirror {
     std::function<void(const std::function<bool()>& shouldContinue)> restart;
 };
 
-enum class MirrorRecoveryEvent { recovering, recovered, stopped };
+// `stopped`: the supervisor gave up (five minutes, a failure that is not a transport failure);
+// the pages say the mirror ended. `cancelled`: the user or the app ended it (stop, disconnect,
+// quit, a disable code); whoever did says so, and the pages only let the mirror go.
+enum class MirrorRecoveryEvent { recovering, recovered, stopped, cancelled };
 
 struct MirrorSupervisorSettings {
     Clock* clock = &SystemClock::shared();
@@ -106,7 +109,8 @@ private:
     // Waits `seconds` unless the recovery is stopped meanwhile; false when it was.
     bool pause(const std::string& identity, uint64_t generation, double seconds);
     // Ends the entry when it is still that generation; logs the stop line once when it recovered.
-    void finish(const std::string& identity, uint64_t generation, const std::optional<std::string>& stopReason);
+    void finish(const std::string& identity, uint64_t generation, const std::optional<std::string>& stopReason,
+                MirrorRecoveryEvent event = MirrorRecoveryEvent::stopped);
     void tell(const std::string& identity, const std::string& processKey, MirrorRecoveryEvent event,
               const std::string& text) const;
     void log(const std::string& line) const {

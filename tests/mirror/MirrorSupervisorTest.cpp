@@ -46,7 +46,7 @@ struct Rig {
             .onEvent = [this](const std::string& identity, const std::string& key, MirrorRecoveryEvent event,
                               const std::string&) {
                 EXPECT_EQ(key, "192.168.50.7:5555");
-                static const char* names[] = {"recovering", "recovered", "stopped"};
+                static const char* names[] = {"recovering", "recovered", "stopped", "cancelled"};
                 events.push_back(identity + " " + names[static_cast<int>(event)]);
             },
             .closeWindow = [this](const std::string& key) { closed.push_back(key); },
@@ -185,6 +185,9 @@ TEST(MirrorSupervisorTest, AStopDuringARestartClosesTheWindowItOpened) {
         EXPECT_EQ(rig.restarts, 1);
         EXPECT_EQ(rig.closed, takeOver ? std::vector<std::string>{} : std::vector<std::string>{"192.168.50.7:5555"});
         EXPECT_EQ(rig.count("投屏已恢复（课堂眼镜）"), 0);
+        // The user's stop is theirs to show: the pages are told it was cancelled, not that it ended.
+        EXPECT_EQ(rig.events, (std::vector<std::string>{"G1 recovering", takeOver ? "G1 recovered" : "G1 cancelled"}));
+        EXPECT_EQ(rig.count("投屏恢复已停止：用户已停止投屏"), takeOver ? 0 : 1);
     }
 }
 
