@@ -64,8 +64,14 @@ MirrorService::MirrorService(MirrorServiceOptions options)
 
 void MirrorService::superviseMirror(const ConnectedAdbDevice& device, const std::string& target, bool glassShell,
                                     const std::string& name, std::optional<AdbServerScope> scanScope) {
+    if (target.rfind(':') == std::string::npos) return;  // a USB mirror has no address to come back on
+    supervisor_->watch(supervisedMirror(device, target, glassShell, name, scanScope));
+}
+
+SupervisedMirror MirrorService::supervisedMirror(const ConnectedAdbDevice& device, const std::string& target,
+                                                 bool glassShell, const std::string& name,
+                                                 std::optional<AdbServerScope> scanScope) {
     auto colon = target.rfind(':');
-    if (colon == std::string::npos) return;  // a USB mirror has no address to come back on
     std::string ip = target.substr(0, colon);
     int port = std::atoi(target.c_str() + colon + 1);
     SupervisedMirror mirror{.identity = device.mirrorIdentity(),
@@ -73,7 +79,9 @@ void MirrorService::superviseMirror(const ConnectedAdbDevice& device, const std:
                             .processKey = scrcpyProcessKey(target, glassShell),
                             .ip = ip,
                             .port = port,
-                            .restart = nullptr};
+                            .restart = nullptr,
+                            .onUsb = nullptr,
+                            .switchOverUsb = nullptr};
     // The same steps as the first start: the wireless connect (with its retries and fallback),
     // then the start path the mirror came from.
     mirror.restart = [this, device, target, ip, port, glassShell, scanScope](const std::function<bool()>& go) {
@@ -102,7 +110,25 @@ void MirrorService::superviseMirror(const ConnectedAdbDevice& device, const std:
             orchestrator_->startWirelessMirror(device);
         }
     };
-    supervisor_->watch(std::move(mirror));
+    // The same glasses on the cable: the one attached by USB with this mirror's identity.
+    auto usbPair = [this, identity = device.mirrorIdentity()]() -> std::optional<ConnectedAdbDevice> {
+        for (const auto& attached : discovery_.detectAdbDevices(true).connectedDevices())
+            if (!isWirelessSerial(attached.serial) && attached.mirrorIdentity() == identity) return attached;
+        return std::nullopt;
+    };
+    mirror.onUsb = [usbPair] { return usbPair().has_value(); };
+    mirror.switchOverUsb = [this, usbPair, device, target, glassShell, name,
+                            scanScope](const std::function<bool()>& go) -> SupervisedMirror {
+        auto usb = usbPair();
+        if (!usb) throw MirrorError::message("眼镜已不在 USB 上: " + target);
+        if (!go()) throw MirrorError::cancelled();
+        std::string moved = orchestrator_->startWirelessMirrorFromUsb(*usb, glassShell, device.mirrorIdentity(), target);
+        ConnectedAdbDevice wireless = device;
+        wireless.serial = moved;
+        wireless.ip = moved.substr(0, moved.rfind(':'));
+        return supervisedMirror(wireless, moved, glassShell, name, scanScope);
+    };
+    return mirror;
 }
 
 void MirrorService::beginTermination() {

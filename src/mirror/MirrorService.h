@@ -133,6 +133,9 @@ public:
     ConnectedTarget& connectedTarget() { return connectedTarget_; }
 
 private:
+    SupervisedMirror supervisedMirror(const ConnectedAdbDevice& device, const std::string& target, bool glassShell,
+                                      const std::string& name, std::optional<AdbServerScope> scanScope);
+
     ToolLocation tools_;
     Clock* clock_;
     SharedLogSink log_ = std::make_shared<LogSink>();

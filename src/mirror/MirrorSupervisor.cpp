@@ -122,9 +122,16 @@ void MirrorSupervisor::recover(const std::string& identity, uint64_t generation)
         else if (!pause(identity, generation, window))
             return;
         if (!isCurrent(identity, generation)) return;
-        if (up) {
+        // Silent at its last address but on the cable: it may have a new address; ask it.
+        const bool overUsb = !up && mirror.onUsb && mirror.switchOverUsb && mirror.onUsb();
+        if (!isCurrent(identity, generation)) return;
+        if (up || overUsb) {
             try {
-                mirror.restart(stillRecovering);
+                std::optional<SupervisedMirror> moved;
+                if (overUsb)
+                    moved = mirror.switchOverUsb(stillRecovering);
+                else
+                    mirror.restart(stillRecovering);
                 bool current = false;
                 bool stopped = false;
                 {
@@ -133,12 +140,13 @@ void MirrorSupervisor::recover(const std::string& identity, uint64_t generation)
                     stopped = found == entries_.end();
                     if (!stopped && found->second.generation == generation) {
                         found->second.recovering = false;
+                        if (moved) found->second.mirror = *moved;  // supervised at its new address
                         current = true;
                     }
                 }
                 // Stopped while the start ran: the start must not outlive the stop. (A newer
                 // start of the same glasses took over instead: it reuses this window.)
-                if (stopped && settings_.closeWindow) settings_.closeWindow(mirror.processKey);
+                if (stopped && settings_.closeWindow) settings_.closeWindow(moved ? moved->processKey : mirror.processKey);
                 if (!current) return;
                 log("投屏已恢复（" + mirror.name + "）");
                 tell(identity, mirror.processKey, MirrorRecoveryEvent::recovered, {});

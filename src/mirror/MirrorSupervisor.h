@@ -29,6 +29,11 @@ struct SupervisedMirror {
     // kind, same identity). Blocks; throws MirrorError (or another error) when the start fails.
     // `shouldContinue` turns false as soon as the supervisor is stopped.
     std::function<void(const std::function<bool()>& shouldContinue)> restart;
+    // The glasses may come back on a new address: whether they are attached by USB now (blocks),
+    // and the switch to wireless over that cable, which starts the mirror on the address the
+    // glasses report and returns the mirror as it runs from then on. None: no such switch.
+    std::function<bool()> onUsb;
+    std::function<SupervisedMirror(const std::function<bool()>& shouldContinue)> switchOverUsb;
 };
 
 // `stopped`: the supervisor gave up (five minutes, a failure that is not a transport failure);

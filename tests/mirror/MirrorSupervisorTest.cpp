@@ -29,6 +29,7 @@ struct Rig {
     std::vector<std::string> events;
     std::vector<std::string> closed;            // windows closed after a stop won the race
     std::function<void()> duringRestart;        // runs inside each restart
+    std::string address = "192.168.50.7:5555";  // where the supervisor should look for the pair
     std::shared_ptr<MirrorSupervisor> supervisor;
 
     explicit Rig(std::function<void(std::function<void()>)> runner = [](std::function<void()> task) { task(); }) {
@@ -37,7 +38,7 @@ struct Rig {
             .clock = &clock,
             .log = log,
             .answers = [this](const std::string& ip, int port, double window, const std::function<bool()>&) {
-                EXPECT_EQ(ip + ":" + std::to_string(port), "192.168.50.7:5555");
+                EXPECT_EQ(ip + ":" + std::to_string(port), address);
                 windows.push_back(window);
                 const bool up = windows.size() <= answers.size() && answers[windows.size() - 1];
                 if (!up) clock.sleepFor(Seconds(window));  // a silent port is watched for the whole window
@@ -45,7 +46,7 @@ struct Rig {
             },
             .onEvent = [this](const std::string& identity, const std::string& key, MirrorRecoveryEvent event,
                               const std::string&) {
-                EXPECT_EQ(key, "192.168.50.7:5555");
+                EXPECT_EQ(key, address);
                 static const char* names[] = {"recovering", "recovered", "stopped", "cancelled"};
                 events.push_back(identity + " " + names[static_cast<int>(event)]);
             },
@@ -53,17 +54,19 @@ struct Rig {
             .runInBackground = std::move(runner),
         });
     }
-    void watch() {
-        supervisor->watch({.identity = "G1", .name = "课堂眼镜", .processKey = "192.168.50.7:5555",
-                           .ip = "192.168.50.7", .port = 5555,
-                           .restart = [this](const std::function<bool()>& shouldContinue) {
-                               EXPECT_TRUE(shouldContinue());
-                               if (duringRestart) duringRestart();
-                               int index = restarts++;
-                               if (index < static_cast<int>(restartFailures.size()) && restartFailures[index])
-                                   std::rethrow_exception(restartFailures[index]);
-                           }});
+    SupervisedMirror mirror(const std::string& ip) {
+        return {.identity = "G1", .name = "课堂眼镜", .processKey = ip + ":5555", .ip = ip, .port = 5555,
+                .restart = [this](const std::function<bool()>& shouldContinue) {
+                    EXPECT_TRUE(shouldContinue());
+                    if (duringRestart) duringRestart();
+                    int index = restarts++;
+                    if (index < static_cast<int>(restartFailures.size()) && restartFailures[index])
+                        std::rethrow_exception(restartFailures[index]);
+                },
+                .onUsb = nullptr,
+                .switchOverUsb = nullptr};
     }
+    void watch() { supervisor->watch(mirror("192.168.50.7")); }
     long count(const std::string& line) const {
         auto all = lines.lines();
         return std::count(all.begin(), all.end(), line);
@@ -167,6 +170,31 @@ TEST(MirrorSupervisorTest, RetriesTransportFailuresOnlyAndStopsOnTheOthers) {
     }
 }
 
+// Silent at its address but attached by USB (from the third probe on): the switch over the cable
+// runs once, and the mirror is supervised at the address it moved to.
+TEST(MirrorSupervisorTest, APairSilentAtItsAddressButOnUsbIsSwitchedOverTheCable) {
+    Rig rig;
+    SupervisedMirror mirror = rig.mirror("192.168.50.7");
+    int usbChecks = 0, switches = 0;
+    mirror.onUsb = [&] { return ++usbChecks >= 3; };
+    mirror.switchOverUsb = [&](const std::function<bool()>& shouldContinue) {
+        EXPECT_TRUE(shouldContinue());
+        ++switches;
+        return rig.mirror("192.168.50.9");
+    };
+    rig.supervisor->watch(mirror);
+    ASSERT_TRUE(rig.supervisor->mirrorEnded("192.168.50.7:5555", kLost, kDisconnected));
+    EXPECT_EQ(rig.windows, (std::vector<double>{1, 2, 4}));
+    EXPECT_EQ(switches, 1);
+    EXPECT_EQ(rig.restarts, 0);
+    EXPECT_EQ(rig.count("投屏已恢复（课堂眼镜）"), 1);
+    EXPECT_FALSE(rig.supervisor->mirrorEnded("192.168.50.7:5555", kLost, kDisconnected));
+    rig.address = "192.168.50.9:5555";
+    rig.answers = {false, false, false, true};
+    EXPECT_TRUE(rig.supervisor->mirrorEnded("192.168.50.9:5555", kLost, kDisconnected));
+    EXPECT_EQ(rig.restarts, 1);  // the mirror at its new address, started the plain way
+}
+
 // Real time: the loop waits on its own thread, and the stop must end it within the wait.
 // The user's stop came while a restart was past its last check: the window it opened closes; a
 // new start of the same glasses taking over meanwhile keeps it (it reuses that window).
@@ -221,7 +249,8 @@ TEST(MirrorSupervisorTest, StopAndTakeOverEndARecoveryAtOnceAndNoStartFollows) {
                     },
             });
             SupervisedMirror mirror{.identity = "G1", .name = "课堂眼镜", .processKey = "10.0.0.9:5555",
-                                    .ip = "10.0.0.9", .restart = [&](const auto&) { ++restarts; }};
+                                    .ip = "10.0.0.9", .restart = [&](const auto&) { ++restarts; }, .onUsb = nullptr,
+                                    .switchOverUsb = nullptr};
             supervisor->watch(mirror);
             ASSERT_TRUE(supervisor->mirrorEnded("10.0.0.9:5555", kLost, kDisconnected));
             if (takeOver)
