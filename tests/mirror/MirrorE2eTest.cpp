@@ -7,6 +7,8 @@
 // stop commands are PrivateAdbServerTest's; that adb serves and stops on the port they name,
 // AdbWorldTest's.
 
+#include <algorithm>
+
 #include "support/MirrorWorldTest.h"
 
 namespace orvan {
@@ -98,6 +100,59 @@ TEST_F(MirrorE2eTest, AMirrorOnThePrivateServerIsSyncedToTheSharedOne) {
 
     EXPECT_EQ(world->deviceState(target), "device");
     EXPECT_TRUE(mirror.scrcpyLauncher().isMirroring(target));
+}
+
+// ---- coming back by itself ----------------------------------------------------------------------
+
+// A classroom's Wi-Fi drops: three mirrored pairs go away together, refusing connections, and
+// each mirror recovers on its own once its glasses answer again.
+TEST_F(MirrorE2eTest, ThreePairsThatDropTogetherAllComeBack) {
+    env.set("ORVAN_STANDIN_WATCH_MS", "200");  // the windows notice their glasses going away
+    auto& supervisor = service->mirrorSupervisor();
+    auto& launcher = service->scrcpyLauncher();
+    service->setOnScrcpyTerminated([&](const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
+        if (auto end = child ? child->exit() : std::nullopt) supervisor.mirrorEnded(key, *end, child->output().text());
+    });
+    ASSERT_TRUE(service->privateAdbServer().preparePrivateWirelessAdbServer(false));
+    std::vector<SimulatedGlasses*> pairs;
+    std::vector<std::string> identities;
+    for (int i = 0; i < 3; ++i) {
+        SimulatedGlasses& glasses = world->startGlasses();
+        ConnectedAdbDevice device{.serial = glasses.wifiSerial(),
+                                  .connectionKind = connection_kind::kWireless,
+                                  .ip = glasses.wlanAddress(),
+                                  .wifiName = {},
+                                  .model = "Tervo3",
+                                  .deviceId = glasses.serialNo(),
+                                  .hasWireless = true};
+        ASSERT_TRUE(service->wirelessAdbConnector().tryConnectWirelessAdb(glasses.wlanAddress(),
+                                                                         glasses.wirelessPort(), {.scope = kPrivate}));
+        service->mirrorOrchestrator().startVerifiedWirelessMirror(device, nullptr, nullptr, kPrivate);
+        service->superviseMirror(device, device.serial, false, glasses.name(), kPrivate);
+        pairs.push_back(&glasses);
+        identities.push_back(device.mirrorIdentity());
+    }
+    const auto before = launcher.registrySnapshot().processes;
+    for (auto* glasses : pairs) {
+        glasses->control("refuse " + glasses->name() + " wifi on");
+        glasses->control("drop " + glasses->name() + " wifi abrupt");
+    }
+    auto pumped = [&](auto condition) {
+        return testing::waitUntil(
+            [&] {
+                main->runPending();  // the windows' ends reach the supervisor through it
+                return condition();
+            },
+            std::chrono::seconds(60));
+    };
+    ASSERT_TRUE(pumped([&] { return supervisor.recoveringIdentities().size() == 3; }));
+    for (auto* glasses : pairs) glasses->control("refuse " + glasses->name() + " wifi off");
+    ASSERT_TRUE(pumped([&] {
+        auto running = launcher.registrySnapshot().processes;
+        return supervisor.recoveringIdentities().empty() && running.size() == 3 &&
+               std::ranges::none_of(running, [&](const auto& entry) { return before.at(entry.first) == entry.second; });
+    }));
+    for (const auto& identity : identities) EXPECT_TRUE(supervisor.isWatched(identity));  // for the next drop
 }
 
 }  // namespace
