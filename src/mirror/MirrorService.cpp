@@ -110,6 +110,9 @@ SupervisedMirror MirrorService::supervisedMirror(const ConnectedAdbDevice& devic
             orchestrator_->startWirelessMirror(device);
         }
     };
+    // Only a mirror that knows the glasses' hardware id can find them on the cable; the others
+    // need no device listing while they wait.
+    if (!device.storableDeviceId()) return mirror;
     // The same glasses on the cable: the one attached by USB with this mirror's identity.
     auto usbPair = [this, identity = device.mirrorIdentity()]() -> std::optional<ConnectedAdbDevice> {
         for (const auto& attached : discovery_.detectAdbDevices(true).connectedDevices())
