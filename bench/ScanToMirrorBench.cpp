@@ -50,6 +50,17 @@ int main(int argc, char** argv) {
     const std::string standinLog = argv[4];
     const std::vector<std::string> targets(argv + 5, argv + argc);
     MirrorService service(std::move(options));
+    const auto began = Steady::now();
+    if (std::getenv("ORVAN_BENCH_TRACE"))
+        service.setOnLog([&](const std::string& line) {
+            std::fprintf(stderr, "%9.3f %s\n", millisecondsSince(began), line.c_str());
+        });
+    if (std::getenv("ORVAN_BENCH_TRACE"))
+        service.adbRunner().setInvocationObserver([&](const AdbInvocation& call) {
+            std::string line;
+            for (const auto& word : call.command) line += word + " ";
+            std::fprintf(stderr, "%9.3f ADB %s\n", millisecondsSince(began), line.c_str());
+        });
     service.privateAdbServer().preferredScanAdbServerScope();  // the app prepares it at launch
     MirrorServiceScanEngine engine(service);
     ScanSessionHooks hooks;

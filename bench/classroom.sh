@@ -24,7 +24,7 @@ trap 'adb -P "$private" kill-server >/dev/null 2>&1 || true; sim_world_cleanup' 
 
 unset DISPLAY
 export ORVAN_STANDIN_DELAY_MS=200 ORVAN_STANDIN_LOG="$sim_work/standin.jsonl"
-"$driver" "$sim_work/tools" "$private" "$runs" "$ORVAN_STANDIN_LOG" "${targets[@]}" >"$sim_work/runs"
+"$driver" "$sim_work/tools" "$private" "$runs" "$ORVAN_STANDIN_LOG" "${targets[@]}" >"$sim_work/runs" 2>"${ORVAN_BENCH_TRACE:-/dev/null}"
 
 all=$(awk '{ print $2 }' "$sim_work/runs" | sim_world_median)
 one=$(awk '{ print $3 }' "$sim_work/runs" | sim_world_median)

@@ -159,6 +159,10 @@ AppDelegate::AppDelegate(Options options)
                 if (self->scanController_) self->scanController_->updateStatus("投屏已结束，可重新扫码启动。", false, false);
                 self->window_->setStatus("投屏已结束");
                 break;
+            case MirrorRecoveryEvent::cancelled:
+                // Whoever stopped it shows their own text; the code may be scanned again.
+                if (self->scanSession_) self->scanSession_->releaseWirelessAdbCallbackState(key, "scrcpy 进程已结束");
+                break;
             }
             self->manualPage_->syncActiveMirrorUi();
         });

@@ -12,6 +12,9 @@ namespace {
 
 constexpr auto kShared = AdbServerScope::sharedDevelopment;
 const char* const kStoppedMessage = "已停止投屏窗口，保留 ADB 连接以便继续检测设备或导出文件。";
+// Why a stop ends a mirror that was coming back by itself (the recovery's stop line).
+const std::string kUserStopReason = "用户已停止投屏";
+const std::string kDisconnectStopReason = "已断开眼镜连接";
 
 // Failures of a first start that mean the transport under scrcpy broke, not scrcpy itself: a
 // start that never became ready, or a client that lost the glasses. A version mismatch, a key
@@ -197,7 +200,7 @@ void MirrorOrchestrator::recoverTransport(const std::string& target, const std::
 // ---- stops ------------------------------------------------------------------------------------
 
 void MirrorOrchestrator::stopMirror() {
-    if (onStop_) onStop_(std::nullopt);
+    if (onStop_) onStop_(std::nullopt, kUserStopReason);
     parts_.launcher.stopProcessKeys(parts_.launcher.registeredProcessKeys());
     parts_.targets.removeAllMirrorTargets();
     parts_.connectedTarget.set(std::nullopt);
@@ -206,7 +209,7 @@ void MirrorOrchestrator::stopMirror() {
 
 void MirrorOrchestrator::stopMirror(const std::optional<ConnectedAdbDevice>& targetDevice) {
     if (!targetDevice) return stopMirror();
-    if (onStop_) onStop_(targetDevice->mirrorIdentity());
+    if (onStop_) onStop_(targetDevice->mirrorIdentity(), kUserStopReason);
     const std::string& serial = targetDevice->serial;
     auto mapped = parts_.targets.mirrorTarget(serial);
 
@@ -224,6 +227,7 @@ void MirrorOrchestrator::stopMirror(const std::optional<ConnectedAdbDevice>& tar
 }
 
 void MirrorOrchestrator::disconnect() {
+    if (onStop_) onStop_(std::nullopt, kDisconnectStopReason);
     stopMirror();
     parts_.runner.runAdb({"disconnect"}, {.timeout = Seconds(kDisconnectTimeout), .check = false, .log = true});
     parts_.connectedTarget.set(std::nullopt);
@@ -238,6 +242,7 @@ void MirrorOrchestrator::disconnect(const std::optional<ConnectedAdbDevice>& tar
         targets.insert(*mapped);
     if (targetDevice->ip) targets.insert(*targetDevice->ip + ":" + std::to_string(kWirelessAdbPort));
 
+    if (onStop_) onStop_(targetDevice->mirrorIdentity(), kDisconnectStopReason);
     stopMirror(targetDevice);
     if (targets.empty()) throw MirrorError::message("USB ADB 连接需要拔掉数据线才能断开。");
     for (const auto& target : targets) {

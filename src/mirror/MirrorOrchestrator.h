@@ -90,7 +90,10 @@ public:
 
     // Told at the start of every stop (and so of every disconnect): the glasses' mirror
     // identity, or none for all. Set once, before any stop can run.
-    void setOnStop(std::function<void(const std::optional<std::string>& mirrorIdentity)> listener) {
+    // Told of every stop before it runs: the glasses' mirror identity (none: all of them) and why.
+    using StopListener =
+        std::function<void(const std::optional<std::string>& mirrorIdentity, const std::string& reason)>;
+    void setOnStop(StopListener listener) {
         onStop_ = std::move(listener);
     }
 
@@ -105,7 +108,7 @@ private:
     void log(const std::string& message) const { (*parts_.runner.log())(message); }
 
     Parts parts_;
-    std::function<void(const std::optional<std::string>&)> onStop_;
+    StopListener onStop_;
 };
 
 }  // namespace orvan

@@ -12,8 +12,11 @@ namespace orvan {
 
 namespace {
 constexpr double kRecoveryProbeTimeout = 0.8;
+// How often a recovery probe tries the port again while it watches: a pair that answers again
+// is noticed within this, against a start that takes a few hundred milliseconds.
+constexpr double kRecoveryProbeInterval = 0.04;
 constexpr double kRecoveryConnectTimeout = 4.0;
-const std::string kRecoveryStopReason = "投屏已停止";
+const std::string kQuitStopReason = "应用退出";
 }  // namespace
 
 MirrorService::MirrorService(MirrorServiceOptions options)
@@ -36,9 +39,16 @@ MirrorService::MirrorService(MirrorServiceOptions options)
     supervisor_ = MirrorSupervisor::create({
         .clock = baseClock_,
         .log = log_,
-        .answers = [this](const std::string& ip, int port) {
-            return localNetwork_.probeLocalNetworkAccess(ip, port, kRecoveryProbeTimeout).kind ==
-                   LocalNetworkProbeOutcome::Kind::reachable;
+        .answers = [this](const std::string& ip, int port, double window, const std::function<bool()>& go) {
+            const auto end = deadlineAfter(*clock_, Seconds(window));
+            while (true) {
+                const double left = std::chrono::duration<double>(end - clock_->now()).count();
+                if (localNetwork_.probeLocalNetworkAccess(ip, port, std::clamp(left, 0.05, kRecoveryProbeTimeout))
+                        .kind == LocalNetworkProbeOutcome::Kind::reachable)
+                    return true;
+                if (!go() || clock_->now() >= end) return false;
+                clock_->sleepFor(Seconds(std::min(kRecoveryProbeInterval, std::max(left, 0.0))));
+            }
         },
         .onEvent = nullptr,
         .closeWindow = [launcher = std::weak_ptr(launcher_)](const std::string& processKey) {
@@ -46,20 +56,27 @@ MirrorService::MirrorService(MirrorServiceOptions options)
         },
         .runInBackground = nullptr,
     });
-    orchestrator_->setOnStop([supervisor = std::weak_ptr(supervisor_)](const std::optional<std::string>& identity) {
+    orchestrator_->setOnStop([supervisor = std::weak_ptr(supervisor_)](const std::optional<std::string>& identity,
+                                                                        const std::string& reason) {
         auto self = supervisor.lock();
         if (!self) return;
         if (identity)
-            self->stop(*identity, kRecoveryStopReason);
+            self->stop(*identity, reason);
         else
-            self->stopAll(kRecoveryStopReason);
+            self->stopAll(reason);
     });
 }
 
 void MirrorService::superviseMirror(const ConnectedAdbDevice& device, const std::string& target, bool glassShell,
                                     const std::string& name, std::optional<AdbServerScope> scanScope) {
+    if (target.rfind(':') == std::string::npos) return;  // a USB mirror has no address to come back on
+    supervisor_->watch(supervisedMirror(device, target, glassShell, name, scanScope));
+}
+
+SupervisedMirror MirrorService::supervisedMirror(const ConnectedAdbDevice& device, const std::string& target,
+                                                 bool glassShell, const std::string& name,
+                                                 std::optional<AdbServerScope> scanScope) {
     auto colon = target.rfind(':');
-    if (colon == std::string::npos) return;  // a USB mirror has no address to come back on
     std::string ip = target.substr(0, colon);
     int port = std::atoi(target.c_str() + colon + 1);
     SupervisedMirror mirror{.identity = device.mirrorIdentity(),
@@ -67,11 +84,20 @@ void MirrorService::superviseMirror(const ConnectedAdbDevice& device, const std:
                             .processKey = scrcpyProcessKey(target, glassShell),
                             .ip = ip,
                             .port = port,
-                            .restart = nullptr};
+                            .restart = nullptr,
+                            .onUsb = nullptr,
+                            .switchOverUsb = nullptr};
     // The same steps as the first start: the wireless connect (with its retries and fallback),
     // then the start path the mirror came from.
     mirror.restart = [this, device, target, ip, port, glassShell, scanScope](const std::function<bool()>& go) {
         AdbServerScope scope = scanScope ? privateServer_.preferredScanAdbServerScope() : AdbServerScope::sharedDevelopment;
+        if (scope == AdbServerScope::privateMirroring) {
+            // The transport under the ended window is dead, but the server keeps it (offline,
+            // reconnecting on its own schedule), and a connect would wait on it: a fresh one
+            // forms at once. The shared server's transports are left to their owner.
+            runner_.runAdb({"disconnect", target},
+                           {.timeout = Seconds(kRecoveryConnectTimeout), .check = false, .scope = scope});
+        }
         std::string failure;
         if (!connector_.tryConnectWirelessAdb(ip, port,
                                               {.timeout = kRecoveryConnectTimeout,
@@ -89,7 +115,28 @@ void MirrorService::superviseMirror(const ConnectedAdbDevice& device, const std:
             orchestrator_->startWirelessMirror(device);
         }
     };
-    supervisor_->watch(std::move(mirror));
+    // Only a mirror that knows the glasses' hardware id can find them on the cable; the others
+    // need no device listing while they wait.
+    if (!device.storableDeviceId()) return mirror;
+    // The same glasses on the cable: the one attached by USB with this mirror's identity.
+    auto usbPair = [this, identity = device.mirrorIdentity()]() -> std::optional<ConnectedAdbDevice> {
+        for (const auto& attached : discovery_.detectAdbDevices(true).connectedDevices())
+            if (!isWirelessSerial(attached.serial) && attached.mirrorIdentity() == identity) return attached;
+        return std::nullopt;
+    };
+    mirror.onUsb = [usbPair] { return usbPair().has_value(); };
+    mirror.switchOverUsb = [this, usbPair, device, target, glassShell, name,
+                            scanScope](const std::function<bool()>& go) -> SupervisedMirror {
+        auto usb = usbPair();
+        if (!usb) throw MirrorError::message("眼镜已不在 USB 上: " + target);
+        if (!go()) throw MirrorError::cancelled();
+        std::string moved = orchestrator_->startWirelessMirrorFromUsb(*usb, glassShell, device.mirrorIdentity(), target);
+        ConnectedAdbDevice wireless = device;
+        wireless.serial = moved;
+        wireless.ip = moved.substr(0, moved.rfind(':'));
+        return supervisedMirror(wireless, moved, glassShell, name, scanScope);
+    };
+    return mirror;
 }
 
 void MirrorService::beginTermination() {
@@ -97,6 +144,7 @@ void MirrorService::beginTermination() {
     // nothing; the windows that are registered now close below. Nothing here waits.
     tasks_.stop();
     launcher_->closeForTermination();
+    supervisor_->stopAll(kQuitStopReason);
     orchestrator_->stopMirror();
 }
 

@@ -141,6 +141,9 @@ public:
     ConnectedTarget& connectedTarget() { return connectedTarget_; }
 
 private:
+    SupervisedMirror supervisedMirror(const ConnectedAdbDevice& device, const std::string& target, bool glassShell,
+                                      const std::string& name, std::optional<AdbServerScope> scanScope);
+
     ToolLocation tools_;
     TaskScope tasks_;
     StopSource commandsAbandoned_;

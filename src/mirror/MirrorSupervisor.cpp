@@ -105,9 +105,10 @@ bool MirrorSupervisor::mirrorEnded(const std::string& processKey, const ProcessE
 void MirrorSupervisor::recover(const std::string& identity, uint64_t generation) {
     Clock& clock = *settings_.clock;
     const auto giveUpAt = deadlineAfter(clock, Seconds(kGiveUpAfter));
+    auto stillRecovering = [this, identity, generation] { return isCurrent(identity, generation); };
     for (int attempt = 0;; ++attempt) {
         const double left = std::chrono::duration<double>(giveUpAt - clock.now()).count();
-        if (!pause(identity, generation, std::min(backoff(attempt), std::max(left, 0.0)))) return;
+        const double window = std::min(backoff(attempt), std::max(left, 0.0));
         SupervisedMirror mirror;
         {
             std::lock_guard lock(mutex_);
@@ -115,11 +116,22 @@ void MirrorSupervisor::recover(const std::string& identity, uint64_t generation)
             if (found == entries_.end() || found->second.generation != generation) return;
             mirror = found->second.mirror;
         }
-        const bool up = settings_.answers && settings_.answers(mirror.ip, mirror.port);
+        bool up = false;
+        if (settings_.answers)
+            up = settings_.answers(mirror.ip, mirror.port, window, stillRecovering);
+        else if (!pause(identity, generation, window))
+            return;
         if (!isCurrent(identity, generation)) return;
-        if (up) {
+        // Silent at its last address but on the cable: it may have a new address; ask it.
+        const bool overUsb = !up && mirror.onUsb && mirror.switchOverUsb && mirror.onUsb();
+        if (!isCurrent(identity, generation)) return;
+        if (up || overUsb) {
             try {
-                mirror.restart([this, identity, generation] { return isCurrent(identity, generation); });
+                std::optional<SupervisedMirror> moved;
+                if (overUsb)
+                    moved = mirror.switchOverUsb(stillRecovering);
+                else
+                    mirror.restart(stillRecovering);
                 bool current = false;
                 bool stopped = false;
                 {
@@ -128,12 +140,13 @@ void MirrorSupervisor::recover(const std::string& identity, uint64_t generation)
                     stopped = found == entries_.end();
                     if (!stopped && found->second.generation == generation) {
                         found->second.recovering = false;
+                        if (moved) found->second.mirror = *moved;  // supervised at its new address
                         current = true;
                     }
                 }
                 // Stopped while the start ran: the start must not outlive the stop. (A newer
                 // start of the same glasses took over instead: it reuses this window.)
-                if (stopped && settings_.closeWindow) settings_.closeWindow(mirror.processKey);
+                if (stopped && settings_.closeWindow) settings_.closeWindow(moved ? moved->processKey : mirror.processKey);
                 if (!current) return;
                 log("投屏已恢复（" + mirror.name + "）");
                 tell(identity, mirror.processKey, MirrorRecoveryEvent::recovered, {});
@@ -145,6 +158,9 @@ void MirrorSupervisor::recover(const std::string& identity, uint64_t generation)
                     return;
                 }
                 log("投屏恢复未成功，稍后重试: " + std::string(error.what()));
+                // The pair answers but its start failed: the next start waits, not at once.
+                const double remaining = std::chrono::duration<double>(giveUpAt - clock.now()).count();
+                if (!pause(identity, generation, std::min(backoff(attempt), std::max(remaining, 0.0)))) return;
             }
         }
         if (clock.now() >= giveUpAt) {
@@ -175,7 +191,7 @@ bool MirrorSupervisor::pause(const std::string& identity, uint64_t generation, d
 }
 
 void MirrorSupervisor::finish(const std::string& identity, uint64_t generation,
-                              const std::optional<std::string>& stopReason) {
+                              const std::optional<std::string>& stopReason, MirrorRecoveryEvent event) {
     bool wasRecovering = false;
     std::string key;
     {
@@ -189,7 +205,7 @@ void MirrorSupervisor::finish(const std::string& identity, uint64_t generation,
     changed_.notify_all();
     if (wasRecovering && stopReason) {
         log(mirrorRecoveryStoppedText(*stopReason));
-        tell(identity, key, MirrorRecoveryEvent::stopped, mirrorRecoveryStoppedText(*stopReason));
+        tell(identity, key, event, mirrorRecoveryStoppedText(*stopReason));
     }
 }
 
@@ -201,7 +217,7 @@ void MirrorSupervisor::stop(const std::string& identity, const std::string& reas
         if (found == entries_.end()) return;
         generation = found->second.generation;
     }
-    finish(identity, generation, reason);
+    finish(identity, generation, reason, MirrorRecoveryEvent::cancelled);
 }
 
 void MirrorSupervisor::stopAll(const std::string& reason) {
@@ -210,7 +226,7 @@ void MirrorSupervisor::stopAll(const std::string& reason) {
         std::lock_guard lock(mutex_);
         for (const auto& [identity, entry] : entries_) all.emplace_back(identity, entry.generation);
     }
-    for (const auto& [identity, generation] : all) finish(identity, generation, reason);
+    for (const auto& [identity, generation] : all) finish(identity, generation, reason, MirrorRecoveryEvent::cancelled);
 }
 
 bool MirrorSupervisor::isRecovering(const std::string& identity) const {

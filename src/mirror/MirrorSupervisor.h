@@ -29,15 +29,26 @@ struct SupervisedMirror {
     // kind, same identity). Blocks; throws MirrorError (or another error) when the start fails.
     // `shouldContinue` turns false as soon as the supervisor is stopped.
     std::function<void(const std::function<bool()>& shouldContinue)> restart;
+    // The glasses may come back on a new address: whether they are attached by USB now (blocks),
+    // and the switch to wireless over that cable, which starts the mirror on the address the
+    // glasses report and returns the mirror as it runs from then on. None: no such switch.
+    std::function<bool()> onUsb;
+    std::function<SupervisedMirror(const std::function<bool()>& shouldContinue)> switchOverUsb;
 };
 
-enum class MirrorRecoveryEvent { recovering, recovered, stopped };
+// `stopped`: the supervisor gave up (five minutes, a failure that is not a transport failure);
+// the pages say the mirror ended. `cancelled`: the user or the app ended it (stop, disconnect,
+// quit, a disable code); whoever did says so, and the pages only let the mirror go.
+enum class MirrorRecoveryEvent { recovering, recovered, stopped, cancelled };
 
 struct MirrorSupervisorSettings {
     Clock* clock = &SystemClock::shared();
     SharedLogSink log;
-    // Whether the pair's ADB port answers at its address (a short probe; blocks).
-    std::function<bool(const std::string& ip, int port)> answers;
+    // Watches the pair's ADB port at its address for up to `window` seconds (blocks): true as
+    // soon as it answers; false when the window passed without an answer, or soon after
+    // `shouldContinue` turned false.
+    std::function<bool(const std::string& ip, int port, double window, const std::function<bool()>& shouldContinue)>
+        answers;
     // Told (on the supervisor's thread, or the caller's for `recovering` and stops) whenever a
     // mirror enters recovery, is running again, or its supervisor ended while it recovered.
     using EventFunction = std::function<void(const std::string& identity, const std::string& processKey,
@@ -52,8 +63,10 @@ struct MirrorSupervisorSettings {
 
 // Brings back the mirrors whose glasses went away for a while (Wi-Fi drop, sleep, out of range):
 // when a supervised window ends for a transport reason, its pair is probed at its last address
-// with backoff (1, 2, 4, 8 s, then every 10 s) for up to 5 minutes, and when it answers the
-// mirror is started again. The user's stop, a disconnect, quit, a disable code, the five minutes,
+// with backoff (probes lasting 1, 2, 4, 8 s, then 10 s each) for up to 5 minutes, and as soon as
+// it answers the mirror is started again. A probe keeps watching the port for its whole length,
+// so the start follows the pair's return at once rather than at the next step of the ladder; a
+// start that fails waits the same ladder before the next probe. The user's stop, a disconnect, quit, a disable code, the five minutes,
 // or a failure that is not a transport failure end the supervisor.
 //
 // Threads: every call is quick and may come from any thread; the lock guards the table only.
@@ -101,7 +114,8 @@ private:
     // Waits `seconds` unless the recovery is stopped meanwhile; false when it was.
     bool pause(const std::string& identity, uint64_t generation, double seconds);
     // Ends the entry when it is still that generation; logs the stop line once when it recovered.
-    void finish(const std::string& identity, uint64_t generation, const std::optional<std::string>& stopReason);
+    void finish(const std::string& identity, uint64_t generation, const std::optional<std::string>& stopReason,
+                MirrorRecoveryEvent event = MirrorRecoveryEvent::stopped);
     void tell(const std::string& identity, const std::string& processKey, MirrorRecoveryEvent event,
               const std::string& text) const;
     void log(const std::string& line) const {

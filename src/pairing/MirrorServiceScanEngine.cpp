@@ -43,6 +43,10 @@ AdbDevices MirrorServiceScanEngine::detectAdbDevices(bool silent) {
     return service_.deviceDiscovery().detectAdbDevices(silent);
 }
 
+void MirrorServiceScanEngine::endRecovery(const ConnectedAdbDevice& device, const std::string& reason) {
+    service_.mirrorSupervisor().stop(device.mirrorIdentity(), reason);
+}
+
 void MirrorServiceScanEngine::stopMirror(const ConnectedAdbDevice& device) {
     service_.mirrorOrchestrator().stopMirror(device);
 }

@@ -34,6 +34,9 @@ public:
     virtual AdbDevices detectAdbDevices(bool silent) = 0;
     // Throws MirrorError.
     virtual void stopMirror(const ConnectedAdbDevice& device) = 0;
+    // The glasses asked for their wireless ADB to end: a mirror of theirs that is coming back by
+    // itself stops coming back, for that reason.
+    virtual void endRecovery(const ConnectedAdbDevice& /*device*/, const std::string& /*reason*/) {}
     virtual void disconnectWirelessAdb(const std::string& ip, int port) = 0;
     // One TCP connect to a numeric address (never a name lookup) within `timeout` seconds.
     virtual bool wirelessPortAnswers(const std::string& ip, int port, double timeout) = 0;
@@ -54,6 +57,7 @@ public:
     void syncWirelessTargetToSharedAdb(const std::string& ip, int port, AdbServerScope sourceScope) override;
     AdbDevices detectAdbDevices(bool silent) override;
     void stopMirror(const ConnectedAdbDevice& device) override;
+    void endRecovery(const ConnectedAdbDevice& device, const std::string& reason) override;
     void disconnectWirelessAdb(const std::string& ip, int port) override;
     bool wirelessPortAnswers(const std::string& ip, int port, double timeout) override;
 

@@ -82,6 +82,7 @@ ScanDisableProcessor::Outcome ScanDisableProcessor::stopAndDisconnect(const Conn
                                                                       const std::string& ip, int port) {
     Outcome outcome;
     try {
+        engine_.endRecovery(device, "眼镜已关闭无线 ADB");
         engine_.stopMirror(device);
     } catch (const std::exception& error) {
         // The disconnect is still worth doing: it is what the glasses asked for.

@@ -171,13 +171,34 @@ void ScanMirrorTask::succeed(const ScanMirrorRequest& request, AdbServerScope sc
         if (hooks.setMainStatus) hooks.setMainStatus("投屏中");
         log("扫码投屏已启动: " + request.target);
     });
-    try {
-        auto devices = engine_.detectAdbDevices(true);
-        onMain([devices = std::move(devices)](const ScanTaskHooks& hooks) {
-            if (hooks.refreshDeviceTabs) hooks.refreshDeviceTabs(devices);
-        });
-    } catch (const std::exception&) {
-        // Only enriches the tabs; the next refresh tick lists the devices anyway.
+    refreshDeviceTabs();
+}
+
+void ScanMirrorTask::refreshDeviceTabs() {
+    {
+        std::lock_guard lock(refreshMutex_);
+        if (refreshing_) {
+            refreshAgain_ = true;  // the running listing may have missed this success
+            return;
+        }
+        refreshing_ = true;
+    }
+    for (;;) {
+        try {
+            auto devices = engine_.detectAdbDevices(true);
+            onMain([devices = std::move(devices)](const ScanTaskHooks& hooks) {
+                if (hooks.refreshDeviceTabs) hooks.refreshDeviceTabs(devices);
+            });
+        } catch (const std::exception&) {
+            // Only enriches the tabs; the next refresh tick lists the devices anyway.
+        }
+        std::lock_guard lock(refreshMutex_);
+        if (!refreshAgain_ || tasks_.stopRequested()) {
+            refreshing_ = false;
+            refreshAgain_ = false;
+            return;
+        }
+        refreshAgain_ = false;
     }
 }
 

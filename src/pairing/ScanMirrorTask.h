@@ -4,6 +4,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -65,6 +66,9 @@ private:
     void fail(const ScanMirrorRequest& request, const std::string& errorText, bool userClosed, bool localNetworkDenied);
     void onMain(std::function<void(const ScanTaskHooks&)> work);
     void log(const std::string& line) const;
+    // Lists the devices for the tabs. A classroom's pairs succeed together: while one listing
+    // runs, the others ask it for one more round instead of listing every device each.
+    void refreshDeviceTabs();
 
     ScanConnectionEngine& engine_;
     ScanSessionCoordinator& coordinator_;
@@ -72,6 +76,9 @@ private:
     Clock& clock_;
     ScanTaskHooks hooks_;
     TaskScope tasks_;
+    std::mutex refreshMutex_;  // guards the two flags below
+    bool refreshing_ = false;
+    bool refreshAgain_ = false;
 };
 
 }  // namespace orvan

@@ -277,5 +277,33 @@ TEST_F(ScanPageE2E, AMirrorWhoseGlassesDropOffComesBackByItself) {
     EXPECT_EQ(std::ranges::distance(std::views::split(lines, std::string("投屏已恢复（"))) - 1, 1) << lines;
 }
 
+// The user stops a mirror whose glasses are away: the recovery ends at once with the user's
+// reason, the page keeps its own stop text, and when the glasses answer again nothing starts.
+TEST_F(ScanPageE2E, StoppingARecoveringMirrorEndsItForGood) {
+    testing::ScopedEnvironment env;
+    env.set("ORVAN_STANDIN_WATCH_MS", "200");
+    auto& glasses = scannedGlasses();
+    ASSERT_FALSE(HasFailure());
+    glasses.control("refuse " + glasses.name() + " wifi on");
+    glasses.control("drop " + glasses.name() + " wifi abrupt");
+    auto& supervisor = delegate_->service().mirrorSupervisor();
+    ASSERT_TRUE(waitFor([&] { return !supervisor.recoveringIdentities().empty(); }, 60000)) << log();
+    auto stops = scanPage().findChildren<QPushButton*>("mirrorStopButton");
+    stops.removeIf([&](QPushButton* button) { return !button->isVisibleTo(&scanPage()); });
+    ASSERT_EQ(stops.size(), 1);  // the recovering mirror keeps its button
+    QTest::mouseClick(stops[0], Qt::LeftButton);  // the stop runs in the background
+    ASSERT_TRUE(waitFor([&] { return supervisor.recoveringIdentities().empty(); })) << log();
+    ASSERT_TRUE(waitFor([&] { return status() == "投屏已停止"; }, 60000)) << status();
+    glasses.control("refuse " + glasses.name() + " wifi off");
+    world_->connectWifi(glasses);  // the glasses answer again: a transport forms on the shared server
+    ASSERT_TRUE(world_->waitForState(glasses.wifiSerial(), "device", std::chrono::seconds(20)));
+    ASSERT_TRUE(waitFor([&] { return !strip()->isVisibleTo(&scanPage()); }));
+    const std::string lines = log();
+    EXPECT_EQ(std::ranges::distance(std::views::split(lines, std::string("投屏恢复已停止：用户已停止投屏"))) - 1, 1);
+    EXPECT_EQ(lines.find("投屏已恢复（"), std::string::npos);
+    EXPECT_TRUE(delegate_->service().scrcpyLauncher().registrySnapshot().processes.empty());
+    EXPECT_EQ(status(), "投屏已停止");
+}
+
 }  // namespace
 }  // namespace orvan

@@ -7,6 +7,8 @@
 // stop commands are PrivateAdbServerTest's; that adb serves and stops on the port they name,
 // AdbWorldTest's.
 
+#include <algorithm>
+
 #include "support/MirrorWorldTest.h"
 
 namespace orvan {
@@ -35,6 +37,24 @@ protected:
             }
         }
         MirrorWorldTest::TearDown();
+    }
+
+    // Windows that end reach the supervisor, as in the app; waits on the main queue.
+    MirrorSupervisor& superviseEnds() {
+        auto* supervisor = &service->mirrorSupervisor();
+        service->setOnScrcpyTerminated([supervisor](const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
+            if (auto end = child ? child->exit() : std::nullopt)
+                supervisor->mirrorEnded(key, *end, child->output().text());
+        });
+        return *supervisor;
+    }
+    bool pumpedUntil(const std::function<bool()>& condition) {
+        return testing::waitUntil(
+            [&] {
+                main->runPending();
+                return condition();
+            },
+            std::chrono::seconds(60));
     }
 
     std::vector<std::string> tracedCommands(const std::string& word) const {
@@ -98,6 +118,69 @@ TEST_F(MirrorE2eTest, AMirrorOnThePrivateServerIsSyncedToTheSharedOne) {
 
     EXPECT_EQ(world->deviceState(target), "device");
     EXPECT_TRUE(mirror.scrcpyLauncher().isMirroring(target));
+}
+
+// ---- coming back by itself ----------------------------------------------------------------------
+
+// A classroom's Wi-Fi drops: three mirrored pairs go away together, refusing connections, and
+// each mirror recovers on its own once its glasses answer again.
+TEST_F(MirrorE2eTest, ThreePairsThatDropTogetherAllComeBack) {
+    env.set("ORVAN_STANDIN_WATCH_MS", "200");  // the windows notice their glasses going away
+    auto& supervisor = superviseEnds();
+    auto& launcher = service->scrcpyLauncher();
+    ASSERT_TRUE(service->privateAdbServer().preparePrivateWirelessAdbServer(false));
+    std::vector<SimulatedGlasses*> pairs;
+    std::vector<std::string> identities;
+    for (int i = 0; i < 3; ++i) {
+        SimulatedGlasses& glasses = world->startGlasses();
+        ConnectedAdbDevice device{.serial = glasses.wifiSerial(),
+                                  .connectionKind = connection_kind::kWireless,
+                                  .ip = glasses.wlanAddress(),
+                                  .wifiName = {},
+                                  .model = "Tervo3",
+                                  .deviceId = glasses.serialNo(),
+                                  .hasWireless = true};
+        ASSERT_TRUE(service->wirelessAdbConnector().tryConnectWirelessAdb(glasses.wlanAddress(),
+                                                                         glasses.wirelessPort(), {.scope = kPrivate}));
+        service->mirrorOrchestrator().startVerifiedWirelessMirror(device, nullptr, nullptr, kPrivate);
+        service->superviseMirror(device, device.serial, false, glasses.name(), kPrivate);
+        pairs.push_back(&glasses);
+        identities.push_back(device.mirrorIdentity());
+    }
+    const auto before = launcher.registrySnapshot().processes;
+    for (auto* glasses : pairs) {
+        glasses->control("refuse " + glasses->name() + " wifi on");
+        glasses->control("drop " + glasses->name() + " wifi abrupt");
+    }
+    ASSERT_TRUE(pumpedUntil([&] { return supervisor.recoveringIdentities().size() == 3; }));
+    for (auto* glasses : pairs) glasses->control("refuse " + glasses->name() + " wifi off");
+    ASSERT_TRUE(pumpedUntil([&] {
+        auto running = launcher.registrySnapshot().processes;
+        return supervisor.recoveringIdentities().empty() && running.size() == 3 &&
+               std::ranges::none_of(running, [&](const auto& entry) { return before.at(entry.first) == entry.second; });
+    }));
+    for (const auto& identity : identities) EXPECT_TRUE(supervisor.isWatched(identity));  // for the next drop
+}
+
+// The glasses come back on a new address while their cable is in: the old address stays silent,
+// so the mirror is started again through the switch over USB, at the address the glasses report.
+TEST_F(MirrorE2eTest, APairBackOnANewAddressIsSwitchedOverItsCable) {
+    env.set("ORVAN_STANDIN_WATCH_MS", "200");
+    auto& supervisor = superviseEnds();
+    SimulatedGlasses& glasses = world->startGlasses({.usb = true});
+    world->registerUsb(glasses);
+    const std::string old = service->mirrorOrchestrator().startWirelessMirror();
+    auto devices = service->deviceDiscovery().detectAdbDevices(true).connectedDevices();
+    auto usb = std::ranges::find_if(devices, [&](const auto& device) { return device.serial == glasses.usbSerial(); });
+    ASSERT_NE(usb, devices.end());
+    service->superviseMirror(*usb, old, false, glasses.name(), std::nullopt);
+    const std::string moved = glasses.control("wlan " + glasses.name() + " auto").value("wlanAddress", "") + ":5555";
+    ASSERT_NE(moved, old);
+    ASSERT_TRUE(pumpedUntil([&] {
+        return service->scrcpyLauncher().isMirroring(moved) && supervisor.recoveringIdentities().empty();
+    }));
+    EXPECT_FALSE(service->scrcpyLauncher().isMirroring(old));
+    EXPECT_EQ(tracedCommands("tcpip").size(), 2u);  // the first switch and the one of the recovery
 }
 
 }  // namespace

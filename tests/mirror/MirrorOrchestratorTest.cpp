@@ -403,6 +403,10 @@ TEST_F(MirrorOrchestratorTest, StoppingOneDeviceClosesItsWindowsAndForgetsItsTar
     orchestrator.startVerifiedWirelessMirror(wirelessDevice(t, "SN-1"), nullptr, nullptr, kShared);
     launcher->startScrcpy("127.0.0.5:5555", true, std::string("device:other"), nullptr, kShared);
     targets.setMirrorTarget("SER-USB", t);
+    std::vector<std::string> stops;  // what a mirror coming back by itself is told
+    orchestrator.setOnStop([&](const std::optional<std::string>& identity, const std::string& reason) {
+        stops.push_back(identity.value_or("all") + " " + reason);
+    });
 
     orchestrator.stopMirror(usbDevice("SER-USB"));  // the same glasses seen over USB, through the map
     EXPECT_FALSE(launcher->isAnyMirroring(t));
@@ -414,6 +418,7 @@ TEST_F(MirrorOrchestratorTest, StoppingOneDeviceClosesItsWindowsAndForgetsItsTar
     EXPECT_TRUE(launcher->registry().entries().empty());
     EXPECT_TRUE(targets.mirrorTargetsBySource().empty());
     EXPECT_TRUE(rig.actions().empty()) << "stopping leaves adb connections alone";
+    EXPECT_EQ(stops, (std::vector<std::string>{"device:ser-usb 用户已停止投屏", "all 用户已停止投屏"}));
 }
 
 TEST_F(MirrorOrchestratorTest, DisconnectingADeviceDisconnectsEachOfItsTargetsOnce) {
@@ -422,7 +427,11 @@ TEST_F(MirrorOrchestratorTest, DisconnectingADeviceDisconnectsEachOfItsTargetsOn
     auto device = wirelessDevice("127.0.0.7:5555");
     targets.setMirrorTarget(device.serial, "127.0.0.6:5555");
     rig.connectedTarget.set("127.0.0.6:5555");
+    std::vector<std::string> reasons;
+    orchestrator.setOnStop([&](const auto&, const std::string& reason) { reasons.push_back(reason); });
     orchestrator.disconnect(device);
+    ASSERT_FALSE(reasons.empty());
+    EXPECT_EQ(reasons.front(), "已断开眼镜连接");  // told first: the stop that follows finds it ended
     EXPECT_EQ(rig.actions(), (std::vector<std::string>{"disconnect 127.0.0.6:5555", "disconnect 127.0.0.7:5555"}));
     for (const auto& invocation : rig.trace.invocations()) {
         EXPECT_EQ(invocation.timeout, 8.0);

@@ -311,6 +311,16 @@ TEST_F(WirelessAdbConnectorTest, RetriesBackOffProbeAgainAndEndWithTheSlowFallba
     EXPECT_EQ(rig.logs.lines().back(), "无线 ADB 多次连接失败: " + kRefused);
 }
 
+// The user needs time to find the prompt on the glasses: the wait lasts 8 s of the clock, in
+// 0.25 s polls, and says so.
+TEST_F(WirelessAdbConnectorTest, AnAuthenticationFailureGivesTheUserEightSeconds) {
+    connect({"key refused", keyRefused, {}, {}}, false);
+    const auto& lines = rig.logs.lines();
+    auto announced = std::ranges::find(lines, "ADB 正在等待眼镜授权，保留 8 秒确认时间: " + T);
+    ASSERT_NE(announced, lines.end());
+    EXPECT_EQ(std::ranges::count(rig.clock.sleeps(), 0.25), 33);  // 8 s, then the poll that passes it
+}
+
 TEST_F(WirelessAdbConnectorTest, MissingToolsFailBeforeAnyCommand) {
     std::filesystem::remove(rig.adb.folder() / "scrcpy");  // needed for mirrors only
     std::filesystem::remove(rig.adb.adbPath());
