@@ -16,7 +16,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(BackgroundPool, GrowsWhenEveryWorkerIsBlocked) {
+TEST(BackgroundPool, GrowsWhenEveryWorkerIsBlockedAndSurvivesATaskThatThrows) {
     // 64 tasks that each wait for all the others: a fixed-size pool would deadlock here, as it
     // would when every worker waits on a slow adb.
     constexpr int kTasks = 64;
@@ -35,16 +35,14 @@ TEST(BackgroundPool, GrowsWhenEveryWorkerIsBlocked) {
     }
     std::unique_lock lock(mutex);
     ASSERT_TRUE(changed.wait_for(lock, 60s, [&] { return finished == kTasks; }));
-}
 
-TEST(BackgroundPool, SurvivesATaskThatThrows) {
     std::atomic<bool> ran{false};
     Dispatch::async([] { throw std::runtime_error("boom"); });
     Dispatch::async([&] { ran = true; });
     EXPECT_TRUE(testing::waitUntil([&] { return ran.load(); }));
 }
 
-TEST(SerialQueue, RunsTasksOneAtATimeInOrder) {
+TEST(SerialQueue, SerialQueueRunsTasksOneAtATimeAndTheManualMainQueueInOrderFromAnyThread) {
     std::vector<int> order;
     std::atomic<int> running{0};
     std::atomic<bool> overlapped{false};
@@ -65,9 +63,7 @@ TEST(SerialQueue, RunsTasksOneAtATimeInOrder) {
     ASSERT_EQ(order.size(), 50u);
     for (int i = 0; i < 50; ++i) EXPECT_EQ(order[static_cast<size_t>(i)], i);
     EXPECT_FALSE(overlapped);
-}
 
-TEST(ManualMainQueue, RunsPostedWorkInOrderFromAnyThreadAndDelayedWorkWhenDue) {
     ManualMainQueue queue;
     std::vector<std::string> ran;
     queue.postAfter(Seconds(0.15), [&] { ran.push_back("late"); });
