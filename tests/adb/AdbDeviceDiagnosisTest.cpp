@@ -13,27 +13,27 @@ const std::string kNoPermissions =
     "no permissions (missing udev rules? user is in the plugdev group); see "
     "[http://developer.android.com/tools/device.html]";
 
-class UnusableListing
-    : public ::testing::TestWithParam<std::tuple<std::string, std::vector<UnusableAdbDevice>, size_t>> {};
-
-TEST_P(UnusableListing, KeepsDevicesApartFromWhatCannotBeUsed) {
-    // As the client prints it when it had to start the shared server: its messages are no devices.
-    auto devices = parseAdbDevices("* daemon not running; starting now at tcp:5037\n* daemon started successfully\n"
-                                   "List of devices attached\n" + std::get<0>(GetParam()));
-    EXPECT_EQ(devices.unusable, std::get<1>(GetParam()));
-    EXPECT_EQ(devices.usb.size() + devices.wireless.size(), std::get<2>(GetParam()));
+TEST(UnusableListing, KeepsDevicesApartFromWhatCannotBeUsed) {
+    using Row = std::tuple<std::string, std::vector<UnusableAdbDevice>, size_t>;
+    for (const auto& [listing, unusable, usable] : std::vector<Row>{
+             std::tuple("T3A01\t" + kNoPermissions + "\n\n",
+                        std::vector<UnusableAdbDevice>{{"T3A01", "no permissions"}}, 0),
+             std::tuple("T3A01   " + kNoPermissions + " usb:1-1 transport_id:4\n",  // devices -l
+                        std::vector<UnusableAdbDevice>{{"T3A01", "no permissions"}}, 0),
+             std::tuple("T3A01\tunauthorized\r\n\r\n", std::vector<UnusableAdbDevice>{{"T3A01", "unauthorized"}}, 0),
+             std::tuple("T3A01 offline usb:1-1 transport_id:2\n", std::vector<UnusableAdbDevice>{{"T3A01", "offline"}},
+                        0),
+             std::tuple("T3A01\tsideload\n127.0.0.2:5555\tdevice\nT3A02\toffline\n",
+                        std::vector<UnusableAdbDevice>{{"T3A01", "sideload"}, {"T3A02", "offline"}}, 1)}) {
+        // As the client prints it when it had to start the shared server: its messages are no devices.
+        auto devices = parseAdbDevices(
+            "* daemon not running; starting now at tcp:5037\n* daemon started successfully\n"
+            "List of devices attached\n" +
+            listing);
+        EXPECT_EQ(devices.unusable, unusable) << listing;
+        EXPECT_EQ(devices.usb.size() + devices.wireless.size(), usable) << listing;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    RecordedListings, UnusableListing,
-    ::testing::Values(
-        std::tuple("T3A01\t" + kNoPermissions + "\n\n", std::vector<UnusableAdbDevice>{{"T3A01", "no permissions"}}, 0),
-        std::tuple("T3A01   " + kNoPermissions + " usb:1-1 transport_id:4\n",  // devices -l
-                   std::vector<UnusableAdbDevice>{{"T3A01", "no permissions"}}, 0),
-        std::tuple("T3A01\tunauthorized\r\n\r\n", std::vector<UnusableAdbDevice>{{"T3A01", "unauthorized"}}, 0),
-        std::tuple("T3A01 offline usb:1-1 transport_id:2\n", std::vector<UnusableAdbDevice>{{"T3A01", "offline"}}, 0),
-        std::tuple("T3A01\tsideload\n127.0.0.2:5555\tdevice\nT3A02\toffline\n",
-                   std::vector<UnusableAdbDevice>{{"T3A01", "sideload"}, {"T3A02", "offline"}}, 1)));
 
 TEST(UsbVendorId, IsTheOneOfTheDeviceWithTheSerial) {
     testing::TempDir sysfs;

@@ -40,7 +40,9 @@ TEST(ParseAdbDevices, KeepsUsableTransportsAfterTheHeaderWhateverTheNoise) {
          "List of devices attached\nABC123\tdevice\n127.0.0.2:5555\tdevice\n",
          {"ABC123"},
          {"127.0.0.2:5555"}},
-        {"List of devices attached\r\nABC123\tdevice\r\n127.0.0.2:5555\tdevice\r\n\r\n", {"ABC123"}, {"127.0.0.2:5555"}},
+        {"List of devices attached\r\nABC123\tdevice\r\n127.0.0.2:5555\tdevice\r\n\r\n",
+         {"ABC123"},
+         {"127.0.0.2:5555"}},
         {garbage, {"ABC123"}, {"127.0.0.2:5555"}},
     };
     for (const auto& row : rows) {
@@ -51,7 +53,7 @@ TEST(ParseAdbDevices, KeepsUsableTransportsAfterTheHeaderWhateverTheNoise) {
     }
 }
 
-TEST(AdbDevicesMembers, HasAnyAndPrimaryWirelessIp) {
+TEST(AdbDevicesMembers, HasAnyPrimaryWirelessIpAndWirelessHostPart) {
     AdbDevices devices;
     EXPECT_FALSE(devices.hasAny());
     EXPECT_EQ(devices.primaryWirelessIp(), std::nullopt);
@@ -60,9 +62,6 @@ TEST(AdbDevicesMembers, HasAnyAndPrimaryWirelessIp) {
     EXPECT_EQ(devices.primaryWirelessIp(), std::nullopt);
     devices.wireless = {"192.168.1.20:5555", "192.168.1.21:5555"};
     EXPECT_EQ(devices.primaryWirelessIp(), "192.168.1.20");
-}
-
-TEST(AdbDevicesMembers, WirelessHostPart) {
     EXPECT_EQ(wirelessHostPart("192.168.1.20:5555"), "192.168.1.20");
     EXPECT_EQ(wirelessHostPart("host:1:2"), "host");
     EXPECT_EQ(wirelessHostPart(":5555"), "5555");  // empty pieces are dropped

@@ -6,6 +6,7 @@
 
 #include "adb/AdbRunner.h"
 #include "foundation/MirrorError.h"
+#include "foundation/Text.h"
 #include "platform/Process.h"
 #include "support/TempDir.h"
 
@@ -27,12 +28,7 @@ protected:
         fs::permissions(adb_, fs::perms::owner_all);
     }
 
-    std::vector<std::string> recordedArguments() {
-        std::ifstream in(folder_ / "args");
-        std::vector<std::string> args;
-        for (std::string line; std::getline(in, line);) args.push_back(line);
-        return args;
-    }
+    std::vector<std::string> recordedArguments() { return text::splitLines(testing::readWholeFile(folder_ / "args")); }
 
     AdbRunner runner() { return AdbRunner(adb_, 16037, log_); }
 
@@ -42,7 +38,7 @@ protected:
     std::vector<std::string> logged_;
 };
 
-TEST_F(AdbRunnerTest, PrivateScopeAndSerialComeBeforeTheCommand) {
+TEST_F(AdbRunnerTest, PrivateScopeAndSerialComeFirstAndEveryOutcomeBecomesAResultOrFailure) {
     script("echo x");
     auto result = runner().runAdb({"shell", "echo", "x"}, {.timeout = std::chrono::seconds(5),
                                                            .serial = "192.168.1.20:5555",
@@ -56,11 +52,10 @@ TEST_F(AdbRunnerTest, PrivateScopeAndSerialComeBeforeTheCommand) {
     EXPECT_EQ(result.output, "x");
     EXPECT_EQ(logged_,
               (std::vector<std::string>{"$ " + adb_.string() + " -P 16037 -s 192.168.1.20:5555 shell echo x", "x"}));
-}
 
-// The branches after the run, scripted in-process through the command-runner seam: each row is
-// what the command gave, the call's check flag, and the expected result or failure text.
-TEST_F(AdbRunnerTest, OutcomesOfARunBecomeResultsOrFailures) {
+    // The branches after the run, scripted in-process through the command-runner seam: each row is
+    // what the command gave, the call's check flag, and the expected result or failure text.
+    logged_.clear();
     struct Row {
         FiniteRun run;
         bool check;
@@ -98,7 +93,7 @@ TEST_F(AdbRunnerTest, OutcomesOfARunBecomeResultsOrFailures) {
     EXPECT_TRUE(logged_.empty());
 }
 
-TEST_F(AdbRunnerTest, LaunchErrorsPassThroughUnchanged) {
+TEST_F(AdbRunnerTest, LaunchErrorsPassThroughAndOnlySharedScopeCommandsFollowTheResolvedBinary) {
     EXPECT_THROW(runner().runAdb({"devices"}, {.timeout = std::chrono::seconds(5)}), LaunchError);
     std::ofstream(adb_) << "not runnable";
     try {
@@ -107,9 +102,7 @@ TEST_F(AdbRunnerTest, LaunchErrorsPassThroughUnchanged) {
     } catch (const LaunchError& error) {
         EXPECT_EQ(error.reason(), LaunchError::Reason::notExecutable);
     }
-}
 
-TEST_F(AdbRunnerTest, OnlySharedScopeCommandsFollowTheResolvedBinary) {
     script("echo ours");
     auto other = folder_ / "other-adb";
     std::ofstream(other) << "#!/bin/sh\necho theirs\n";

@@ -71,15 +71,14 @@ TEST_F(AdbTargetProbeTest, OtherGetStateWordsOrAHangAlsoFallBackToTheListing) {
     EXPECT_EQ(recorded.timeouts(), (std::vector<double>{3.0, 3.0, 3.0, 3.0}));
 }
 
-TEST(AdbTargetStateListing, HeaderOnlyOrEmptyListingsNameNoTarget) {
+TEST(AdbTargetStateListing, HeaderOnlyOrEmptyListingsAndAnAdbThatCannotStartNameNoTarget) {
     EXPECT_EQ(AdbTargetProbe::stateInListing("List of devices attached\n", "A"), std::nullopt);
     EXPECT_EQ(AdbTargetProbe::stateInListing("", "A"), std::nullopt);
     EXPECT_EQ(AdbTargetProbe::stateInListing("A\tdevice\n", "A"), std::nullopt);  // the first line is the header
     EXPECT_EQ(AdbTargetProbe::stateInListing("x\nB\toffline\nA  \t device  extra\n", "A"), "device");
     EXPECT_EQ(AdbTargetProbe::stateInListing("x\n" + std::string(100 * 1024, 'z') + "\nA\toffline", "A"), "offline");
-}
 
-TEST(AdbTargetProbeLaunch, AnAdbThatCannotStartGivesNoStateAndNoAnswer) {
+    // An adb that cannot start gives no state and no answer.
     AdbRunner runner{"/nonexistent/orvan/adb", 16232, nullptr};
     AdbTargetProbe probe{runner};
     EXPECT_EQ(probe.adbTargetState("127.0.0.2:5555", kShared), std::nullopt);

@@ -8,7 +8,7 @@
 namespace orvan {
 namespace {
 
-TEST(AdbVersionLineTest, ReadsTheProtocolNumberOfRealOutputs) {
+TEST(AdbVersionLineTest, ReadsTheProtocolNumberOfRealOutputsAndRefusesEverythingElse) {
     EXPECT_EQ(parseAdbProtocolVersion("Android Debug Bridge version 1.0.41\nVersion 29.0.6-debian\n"
                                       "Installed as /usr/lib/android-sdk/platform-tools/adb\n"),
               41);
@@ -16,9 +16,6 @@ TEST(AdbVersionLineTest, ReadsTheProtocolNumberOfRealOutputs) {
     EXPECT_EQ(parseAdbProtocolVersion("  Android Debug Bridge version 1.0.99  \n"), 99);
     // A wrapper's warning before the line does not hide it.
     EXPECT_EQ(parseAdbProtocolVersion("warning: something odd\nAndroid Debug Bridge version 1.0.40\n"), 40);
-}
-
-TEST(AdbVersionLineTest, RefusesEverythingElse) {
     for (const std::string& garbage : std::vector<std::string>{
              "",
              "\n\n",
@@ -41,11 +38,8 @@ TEST(AdbVersionLineTest, RefusesEverythingElse) {
          }) {
         EXPECT_EQ(parseAdbProtocolVersion(garbage), std::nullopt) << garbage;
     }
-}
 
-// Clean, failing, garbled and hanging version runs are SharedAdbServerGuardTest's; here the
-// launch errors, which the guard never meets.
-TEST(AdbVersionRunTest, AnAdbThatCannotStartHasNoVersion) {
+    // An adb that cannot start has no version (the guard, which never meets one, runs the others).
     testing::TempDir folder;
     EXPECT_EQ(readAdbProtocolVersion(folder / "missing", Seconds(2.0)), std::nullopt);
     std::ofstream(folder / "not-executable") << "Android Debug Bridge version 1.0.43\n";

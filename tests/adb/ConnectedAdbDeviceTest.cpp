@@ -19,7 +19,7 @@ ConnectedAdbDevice recentDevice(const std::string& serial, const std::string& ip
                               serial, false,      false};
 }
 
-TEST(DeviceIdentity, DisplayDeviceIdPrefersTheIdThenAUsbSerial) {
+TEST(DeviceIdentity, DisplayIdPrefersTheIdThenAUsbSerialAndMirrorIdentityFallsBackFromIdToIpToSerial) {
     EXPECT_EQ(usbDevice("ABC123", std::string("HW42")).displayDeviceId(), "HW42");
     EXPECT_EQ(usbDevice("ABC123", std::string("")).displayDeviceId(), "ABC123");  // empty id is no id
     EXPECT_EQ(wirelessDevice("192.168.1.20:5555").displayDeviceId(), "-");
@@ -27,25 +27,22 @@ TEST(DeviceIdentity, DisplayDeviceIdPrefersTheIdThenAUsbSerial) {
     EXPECT_EQ(usbDevice("ABC123").storableDeviceId(), "ABC123");
     // A pairing-service name has no colon: it counts as a USB-style serial.
     EXPECT_EQ(usbDevice("adb-XYZ._adb-tls-connect._tcp").displayDeviceId(), "adb-XYZ._adb-tls-connect._tcp");
-}
 
-TEST(DeviceIdentity, MirrorIdentityFallsBackFromIdToIpToSerialInLowerCase) {
+    // The mirror identity falls back from the id to the address to the serial, in lower case.
     EXPECT_EQ(usbDevice("ABC123", std::string("HwId-9")).mirrorIdentity(), "device:hwid-9");
     EXPECT_EQ(wirelessDevice("Glasses.LAN:5555", std::string("Glasses.LAN")).mirrorIdentity(), "ip:glasses.lan");
     EXPECT_EQ(wirelessDevice("Glasses.LAN:5555", std::string("")).mirrorIdentity(), "serial:glasses.lan:5555");
     EXPECT_EQ(wirelessDevice("Glasses.LAN:5555").mirrorIdentity(), "serial:glasses.lan:5555");
 }
 
-TEST(DeviceIdentity, PhysicalKeysHoldOnlyTheKnownNames) {
+TEST(DeviceIdentity, PhysicalKeysHoldOnlyTheKnownNamesAndOneSharedKeyMakesTheSameGlasses) {
     EXPECT_EQ(wirelessDevice("192.168.1.20:5555", std::string("192.168.1.20")).physicalKeys(),
               (std::set<std::string>{"ip:192.168.1.20", "serial:192.168.1.20:5555"}));
     EXPECT_EQ(usbDevice("ABC123").physicalKeys(), (std::set<std::string>{"id:abc123", "serial:abc123"}));
     auto withEmptyIp = usbDevice("ABC123", std::string("HW"));
     withEmptyIp.ip = "";
     EXPECT_EQ(withEmptyIp.physicalKeys(), (std::set<std::string>{"id:hw", "serial:abc123"}));
-}
 
-TEST(DeviceIdentity, SamePhysicalDeviceNeedsOneSharedKey) {
     auto usb = usbDevice("ABC123");
     usb.ip = "192.168.1.20";
     auto wireless = wirelessDevice("192.168.1.20:5555", std::string("192.168.1.20"));
@@ -61,16 +58,14 @@ TEST(DeviceIdentity, SamePhysicalDeviceNeedsOneSharedKey) {
     EXPECT_FALSE(wirelessDevice("10.0.0.8:5555").isSamePhysicalDevice(wirelessDevice("10.0.0.9:5555")));
 }
 
-TEST(DeviceTexts, ConnectionText) {
+TEST(DeviceTexts, ConnectionTextAndATabNameOfTheModelElseAShortIdElseTheIdsTail) {
     auto both = usbDevice("A");
     both.hasWireless = true;
     EXPECT_EQ(both.connectionText(), "USB 和无线 ADB 均已连接");
     EXPECT_EQ(usbDevice("A").connectionText(), "USB ADB 已连接");
     EXPECT_EQ(wirelessDevice("1.2.3.4:5555").connectionText(), "无线 ADB 已连接");
     EXPECT_EQ(recentDevice("A", "1.2.3.4").connectionText(), "最近设备");
-}
 
-TEST(DeviceTexts, TabNameIsTheModelElseAShortIdElseTheIdsTail) {
     auto device = usbDevice("ABC123");
     device.model = "  Tervo3 Pro \n";
     EXPECT_EQ(device.tabDisplayName(), "Tervo3 Pro");
@@ -90,45 +85,52 @@ TEST(DeviceTexts, TabNameIsTheModelElseAShortIdElseTheIdsTail) {
     EXPECT_EQ(remembered.tabDisplayName(), "SERIAL42");
 }
 
-TEST(DeviceMerge, UsbAndWirelessViewsBecomeOneWirelessRecord) {
+// Whole records compared: a detail taken from the wrong view fails the comparison.
+TEST(DeviceMerge, UsbAndWirelessViewsBecomeOneWirelessRecordWithTheDetailsOfEither) {
     auto usb = usbDevice("ABC123", std::string("ABC123"));
     usb.model = "Tervo3";
     usb.wifiName = "Office";
     auto wireless = wirelessDevice("192.168.1.20:5555", std::string("192.168.1.20"));
+    // Mirroring goes over Wi-Fi: the wireless serial, whichever side merges.
+    const ConnectedAdbDevice both{"192.168.1.20:5555",
+                                  "USB 和无线",
+                                  std::string("192.168.1.20"),
+                                  std::string("Office"),
+                                  std::string("Tervo3"),
+                                  std::string("ABC123"),
+                                  true,
+                                  true};
+    EXPECT_EQ(usb.merged(wireless), both);
+    EXPECT_EQ(wireless.merged(usb), both);
+    EXPECT_EQ(both.mirrorIdentity(), "device:abc123");
 
-    for (const auto& merged : {usb.merged(wireless), wireless.merged(usb)}) {
-        EXPECT_EQ(merged.serial, "192.168.1.20:5555");  // mirroring goes over Wi-Fi
-        EXPECT_EQ(merged.connectionKind, "USB 和无线");
-        EXPECT_TRUE(merged.hasUsb);
-        EXPECT_TRUE(merged.hasWireless);
-        EXPECT_EQ(merged.deviceId, "ABC123");
-        EXPECT_EQ(merged.ip, "192.168.1.20");
-        EXPECT_EQ(merged.model, "Tervo3");
-        EXPECT_EQ(merged.wifiName, "Office");
-        EXPECT_EQ(merged.mirrorIdentity(), "device:abc123");
-    }
-}
+    // The device id falls back to a USB serial, never to an address.
+    EXPECT_EQ(wirelessDevice("10.0.0.9:5555").merged(usbDevice("USBSER")).deviceId, "USBSER");
+    // Neither view preferred: the receiver wins.
+    EXPECT_EQ(wirelessDevice("10.0.0.9:5555").merged(wirelessDevice("10.0.0.9:5556")), wirelessDevice("10.0.0.9:5555"));
 
-TEST(DeviceMerge, DeviceIdFallsBackToAUsbSerialNeverToAnAddress) {
-    auto merged = wirelessDevice("10.0.0.9:5555").merged(usbDevice("USBSER"));
-    EXPECT_EQ(merged.deviceId, "USBSER");
-    auto wirelessOnly = wirelessDevice("10.0.0.9:5555").merged(wirelessDevice("10.0.0.9:5556"));
-    EXPECT_EQ(wirelessOnly.deviceId, std::nullopt);
-    EXPECT_EQ(wirelessOnly.serial, "10.0.0.9:5555");  // neither is preferred: the receiver wins
-    EXPECT_EQ(wirelessOnly.connectionKind, "无线");
+    // Blank details do not hide the other view's values.
+    auto blank = usbDevice("ABC123", std::string("  "));
+    blank.ip = " ";
+    blank.model = "";
+    auto detailed = wirelessDevice("10.0.0.9:5555", std::string("10.0.0.9"));
+    detailed.model = "Tervo3";
+    auto merged = blank.merged(detailed);
+    EXPECT_EQ(merged.ip, "10.0.0.9");
+    EXPECT_EQ(merged.model, "Tervo3");
+    EXPECT_EQ(merged.deviceId, "ABC123");
 }
 
 TEST(DeviceMerge, LiveRecordWinsOverRecentAndRecentWifiNameIsNeverTaken) {
     auto recent = recentDevice("abc123", "192.168.1.20");
     auto usb = usbDevice("ABC123");
     ASSERT_TRUE(recent.isSamePhysicalDevice(usb));
-    auto merged = recent.merged(usb);
-    EXPECT_EQ(merged.serial, "ABC123");  // the live view's serial
+    // The live view's serial and kind; the recent record's network may be stale.
+    const ConnectedAdbDevice live{
+        "ABC123", "USB", std::string("192.168.1.20"), std::nullopt, std::string("Tervo3"), std::string("abc123"),
+        true,     false};
+    EXPECT_EQ(recent.merged(usb), live);
     EXPECT_EQ(usb.merged(recent).serial, "ABC123");
-    EXPECT_EQ(merged.connectionKind, "USB");
-    EXPECT_EQ(merged.wifiName, std::nullopt);  // the recent record's network may be stale
-    EXPECT_EQ(merged.model, "Tervo3");
-    EXPECT_EQ(merged.ip, "192.168.1.20");
 
     auto wirelessWithName = wirelessDevice("192.168.1.20:5555", std::string("192.168.1.20"));
     wirelessWithName.wifiName = "  Lab \n";
@@ -141,32 +143,14 @@ TEST(DeviceMerge, LiveRecordWinsOverRecentAndRecentWifiNameIsNeverTaken) {
     EXPECT_FALSE(two.isCurrentlyConnected());
 }
 
-TEST(DeviceMerge, BlankDetailsDoNotHideTheOtherViewsValues) {
-    auto a = usbDevice("ABC123", std::string("  "));
-    a.ip = " ";
-    a.model = "";
-    auto b = wirelessDevice("10.0.0.9:5555", std::string("10.0.0.9"));
-    b.model = "Tervo3";
-    auto merged = a.merged(b);
-    EXPECT_EQ(merged.ip, "10.0.0.9");
-    EXPECT_EQ(merged.model, "Tervo3");
-    EXPECT_EQ(merged.deviceId, "ABC123");
-}
-
 TEST(DeviceKnownDetails, LiveRecordIsCompletedButKeepsItsConnection) {
     auto live = wirelessDevice("192.168.1.20:5555", std::string("192.168.1.20"));
     live.wifiName = "Lab";
     auto known = recentDevice("ABC123", "192.168.1.99");
-    auto completed = live.withKnownDetails(known);
-    EXPECT_EQ(completed.serial, "192.168.1.20:5555");
-    EXPECT_EQ(completed.connectionKind, "无线");
-    EXPECT_TRUE(completed.hasWireless);
-    EXPECT_FALSE(completed.hasUsb);
-    EXPECT_EQ(completed.ip, "192.168.1.20");  // its own address first
-    EXPECT_EQ(completed.wifiName, "Lab");     // its own, live
-    EXPECT_EQ(completed.model, "Tervo3");     // remembered
-    EXPECT_EQ(completed.deviceId, "ABC123");  // the remembered USB serial
-    EXPECT_EQ(completed.mirrorIdentity(), "device:abc123");
+    // Its own serial, kind, address and live Wi-Fi name; the remembered model and USB serial.
+    EXPECT_EQ(live.withKnownDetails(known),
+              (ConnectedAdbDevice{"192.168.1.20:5555", "无线", std::string("192.168.1.20"), std::string("Lab"),
+                                  std::string("Tervo3"), std::string("ABC123"), false, true}));
 
     auto liveWithoutName = wirelessDevice("192.168.1.20:5555");
     EXPECT_EQ(liveWithoutName.withKnownDetails(known).wifiName, std::nullopt);  // never the remembered one

@@ -88,16 +88,16 @@ TEST_F(DeviceDiscoveryTest, FullDetectionRunsEveryCommandInOrderOnTheSharedServe
         EXPECT_EQ(invocation.scope, AdbServerScope::sharedDevelopment);
     }
 
-    EXPECT_EQ(devices.usb, Lines{"ABC123"});
-    EXPECT_EQ(devices.wireless, Lines{"192.168.1.20:5555"});
-    EXPECT_EQ(devices.models,
-              (std::map<std::string, std::string>{{"ABC123", "Tervo3"}, {"192.168.1.20:5555", "Tervo3"}}));
-    EXPECT_EQ(devices.deviceIds,
-              (std::map<std::string, std::string>{{"ABC123", "ABC123"}, {"192.168.1.20:5555", "ABC123"}}));
-    EXPECT_EQ(devices.ips,
-              (std::map<std::string, std::string>{{"ABC123", "192.168.1.20"}, {"192.168.1.20:5555", "192.168.1.20"}}));
-    EXPECT_EQ(devices.wifiNames,
-              (std::map<std::string, std::string>{{"ABC123", "Office"}, {"192.168.1.20:5555", "Office"}}));
+    auto both = [](const std::string& value) {
+        return std::map<std::string, std::string>{{"ABC123", value}, {"192.168.1.20:5555", value}};
+    };
+    EXPECT_EQ(devices, (AdbDevices{{"ABC123"},
+                                   {"192.168.1.20:5555"},
+                                   both("Tervo3"),
+                                   both("ABC123"),
+                                   both("192.168.1.20"),
+                                   both("Office"),
+                                   {}}));
 
     // Not silent: every command but the validation is logged, and the echo waits longer.
     recorded.clear();
@@ -170,25 +170,7 @@ TEST_F(DeviceDiscoveryTest, ListingFailuresAndMissingToolsArePassedOn) {
     EXPECT_EQ(adb.commandLines().size(), 2u);  // no adb ran for the missing tools
 }
 
-TEST_F(DeviceDiscoveryTest, HardwareIdTriesBothPropertiesThenFallsBackToTheUsbSerial) {
-    adb.on({"-s", "A", "shell", "getprop", "ro.serialno"}).reply("unknown\n");
-    adb.on({"-s", "A", "shell", "getprop", "ro.boot.serialno"}).reply(" HW-A \n");
-    EXPECT_EQ(discovery.getDeviceHardwareId("A", true), "HW-A");
-
-    adb.on({"-s", "B", "shell", "getprop", "ro.serialno"}).reply("HW-B", 1);  // a failing command is no answer
-    adb.on({"-s", "B", "shell", "getprop", "ro.boot.serialno"}).reply("  \n");
-    EXPECT_EQ(discovery.getDeviceHardwareId("B", true), std::nullopt);
-
-    adb.on({"devices"}).reply("List of devices attached\nB\tdevice\n");
-    adb.on({"-s", "*", "shell", "**"}).reply("", 1);
-    auto devices = discovery.detectAdbDevices(true);
-    EXPECT_EQ(devices.deviceIds.at("B"), "B");
-    EXPECT_EQ(devices.ips.count("B"), 0u);  // getWlanIp failed: left out, nothing thrown
-    EXPECT_EQ(devices.models.count("B"), 0u);
-    EXPECT_EQ(devices.wifiNames.count("B"), 0u);
-}
-
-TEST_F(DeviceDiscoveryTest, ModelAndWifiNameAreTrimmedAndFailuresGiveNone) {
+TEST_F(DeviceDiscoveryTest, EachDetailIsTrimmedOrNoneOnFailureButAWlanIpFailsWithItsOwnText) {
     adb.on({"-s", "A", "shell", "getprop", "ro.product.model"}).reply("  Tervo3 Pro\r\n");
     adb.on({"-s", "B", "shell", "getprop", "ro.product.model"}).reply("Tervo3", 1);
     adb.on({"-s", "C", "shell", "getprop", "ro.product.model"}).reply("\n");
@@ -205,9 +187,7 @@ TEST_F(DeviceDiscoveryTest, ModelAndWifiNameAreTrimmedAndFailuresGiveNone) {
     EXPECT_EQ(discovery.getWlanSsid("A", true), "Lab");
     EXPECT_EQ(discovery.getWlanSsid("B", true), std::nullopt);
     EXPECT_DOUBLE_EQ(timeoutOf("dumpsys wifi"), 6.0);
-}
 
-TEST_F(DeviceDiscoveryTest, WlanIpFailsWithItsOwnTextOrTheCommandsError) {
     adb.on({"-s", "A", "shell", "ip", "**"}).reply("28: wlan0: <BROADCAST> mtu 1500\n    link/ether 02:00\n");
     adb.on({"-s", "B", "shell", "ip", "**"}).reply("Device \"wlan0\" does not exist.", 1);
     adb.on({"-s", "C", "shell", "ip", "**"}).reply(kIpAddr);
@@ -215,6 +195,22 @@ TEST_F(DeviceDiscoveryTest, WlanIpFailsWithItsOwnTextOrTheCommandsError) {
               "无法从 wlan0 获取眼镜 IP，请确认眼镜已接入公司内网或可互访局域网后重试。");
     EXPECT_EQ(errorOf([&] { discovery.getWlanIp("B", true); }), "Device \"wlan0\" does not exist.");
     EXPECT_EQ(discovery.getWlanIp("C", true), "192.168.1.20");
+
+    adb.on({"-s", "A", "shell", "getprop", "ro.serialno"}).reply("unknown\n");
+    adb.on({"-s", "A", "shell", "getprop", "ro.boot.serialno"}).reply(" HW-A \n");
+    EXPECT_EQ(discovery.getDeviceHardwareId("A", true), "HW-A");
+
+    adb.on({"-s", "B", "shell", "getprop", "ro.serialno"}).reply("HW-B", 1);  // a failing command is no answer
+    adb.on({"-s", "B", "shell", "getprop", "ro.boot.serialno"}).reply("  \n");
+    EXPECT_EQ(discovery.getDeviceHardwareId("B", true), std::nullopt);
+
+    adb.on({"devices"}).reply("List of devices attached\nB\tdevice\n");
+    adb.on({"-s", "*", "shell", "**"}).reply("", 1);
+    auto devices = discovery.detectAdbDevices(true);
+    EXPECT_EQ(devices.deviceIds.at("B"), "B");
+    EXPECT_EQ(devices.ips.count("B"), 0u);  // getWlanIp failed: left out, nothing thrown
+    EXPECT_EQ(devices.models.count("B"), 0u);
+    EXPECT_EQ(devices.wifiNames.count("B"), 0u);
 }
 
 }  // namespace

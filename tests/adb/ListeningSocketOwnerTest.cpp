@@ -26,7 +26,7 @@ std::vector<std::uint64_t> inodes(const std::vector<ListeningSocket>& sockets) {
     return result;
 }
 
-TEST(ListeningSocketTableTest, KeepsOnlyListenersOnThePort) {
+TEST(ListeningSocketTableTest, KeepsOnlyListenersOnThePortAlsoInTheIpv6TableAndSkipsLinesOfTheWrongShape) {
     std::string table = std::string(kTcpHeader) +
                         tcpLine("0100007F:13AD", "00000000:0000", "0A", 1000, 41234) +  // 127.0.0.1:5037 listen
                         tcpLine("0100007F:13AD", "0100007F:A2C4", "01", 1000, 41299) +  // a client connection
@@ -40,25 +40,21 @@ TEST(ListeningSocketTableTest, KeepsOnlyListenersOnThePort) {
     EXPECT_EQ(sockets[1].uid, 7u);
     EXPECT_EQ(inodes(ListeningSocketOwner::parseListeningSockets(table, 5038)), (std::vector<std::uint64_t>{555}));
     EXPECT_TRUE(ListeningSocketOwner::parseListeningSockets(table, 41668).empty());  // 0xA2C4: no listener
-}
 
-TEST(ListeningSocketTableTest, ReadsTheIpv6Table) {
-    std::string table =
+    table =
         "  sl  local_address                         remote_address                        st tx_queue rx_queue tr "
         "tm->when retrnsmt   uid  timeout inode\n" +
         tcpLine("00000000000000000000000001000000:13AD", "00000000000000000000000000000000:0000", "0A", 1000, 9001);
     EXPECT_EQ(inodes(ListeningSocketOwner::parseListeningSockets(table, 5037)), (std::vector<std::uint64_t>{9001}));
-}
 
-TEST(ListeningSocketTableTest, SkipsLinesOfTheWrongShape) {
-    std::string table =
-        std::string(kTcpHeader) + "   0: 0100007F:13AD 00000000:0000 0A 00000000:00000000\n" +  // cut short
-        tcpLine("0100007F:ZZZZ", "00000000:0000", "0A", 1000, 1) +                              // port not hex
-        tcpLine("0100007F", "00000000:0000", "0A", 1000, 2) +                                   // no port
-        tcpLine("0100007F:13AD", "00000000:0000", "0A", 1000, 3).replace(0, 6, "   0  ") +      // no "N:"
-        "   0: 0100007F:13AD 00000000:0000 0A 0:0 0:0 0 abc 0 12x\n" +                          // bad numbers
-        "   0: 0100007F:113AD 00000000:0000 0A 0:0 0:0 0 1000 0 4\n" +                          // port > 65535
-        std::string("\0\xff\xfe garbage \x01\n", 14) + tcpLine("0100007F:13AD", "00000000:0000", "0A", 1000, 5);
+    // Lines of the wrong shape are skipped.
+    table = std::string(kTcpHeader) + "   0: 0100007F:13AD 00000000:0000 0A 00000000:00000000\n" +  // cut short
+            tcpLine("0100007F:ZZZZ", "00000000:0000", "0A", 1000, 1) +                              // port not hex
+            tcpLine("0100007F", "00000000:0000", "0A", 1000, 2) +                                   // no port
+            tcpLine("0100007F:13AD", "00000000:0000", "0A", 1000, 3).replace(0, 6, "   0  ") +      // no "N:"
+            "   0: 0100007F:13AD 00000000:0000 0A 0:0 0:0 0 abc 0 12x\n" +                          // bad numbers
+            "   0: 0100007F:113AD 00000000:0000 0A 0:0 0:0 0 1000 0 4\n" +                          // port > 65535
+            std::string("\0\xff\xfe garbage \x01\n", 14) + tcpLine("0100007F:13AD", "00000000:0000", "0A", 1000, 5);
     EXPECT_EQ(inodes(ListeningSocketOwner::parseListeningSockets(table, 5037)), (std::vector<std::uint64_t>{5}));
     EXPECT_TRUE(ListeningSocketOwner::parseListeningSockets("", 5037).empty());
     EXPECT_TRUE(ListeningSocketOwner::parseListeningSockets(kTcpHeader, 5037).empty());
@@ -103,10 +99,8 @@ protected:
     }
 };
 
-TEST_F(RealProcTest, FindsItsOwnIpv4Listener) {
+TEST_F(RealProcTest, FindsItsOwnIpv4AndIpv6Listeners) {
     expectOwnedByThisProcess(AF_INET);
-}
-TEST_F(RealProcTest, FindsItsOwnIpv6Listener) {
     expectOwnedByThisProcess(AF_INET6);
 }
 

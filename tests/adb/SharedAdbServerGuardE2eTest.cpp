@@ -105,13 +105,8 @@ TEST_F(SharedAdbServerGuardE2eTest, SharedCommandsRunTheServersOwnAdbAndNeverKil
     EXPECT_EQ(invocations.lines().size(), 2u);
     EXPECT_TRUE(recordsAfter("request host:kill").empty());
     EXPECT_TRUE(otherServer_->isRunning());
-
-    // The server goes away between two commands: the next one is ours again.
-    otherServer_->terminate();
-    otherServer_->waitForExit();
-    EXPECT_EQ(service.adbRunner().binaryFor(shared), folder_ / "tools" / "adb");
-    // The private server is ours alone, whatever serves the shared port.
-    EXPECT_EQ(service.adbRunner().binaryFor(AdbServerScope::privateMirroring), folder_ / "tools" / "adb");
+    // A server gone between two commands (our tool again) is SharedAdbServerGuardTest's; that the
+    // private scope never follows the shared server, AdbRunnerTest's.
 }
 
 }  // namespace

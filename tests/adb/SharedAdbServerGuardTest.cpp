@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <map>
@@ -85,10 +86,7 @@ protected:
         return path;
     }
     int runsOf(const fs::path& script) {
-        std::ifstream in(script.string() + ".runs");
-        int count = 0;
-        for (std::string line; std::getline(in, line);) ++count;
-        return count;
+        return static_cast<int>(std::ranges::count(testing::readWholeFile(script.string() + ".runs"), '\n'));
     }
 
     void noServer() { std::ofstream(proc() / "net" / "tcp") << kTcpHeader; }
@@ -117,7 +115,7 @@ protected:
     std::vector<std::string> logged_;
 };
 
-TEST_F(SharedAdbServerGuardTest, FollowsAServerOfAnotherVersionAndLooksOnlyOncePerServer) {
+TEST_F(SharedAdbServerGuardTest, FollowsAServerOfAnotherVersionOnTheSelectedPortLookingOncePerServer) {
     auto ideAdb = versionScript("sdk/platform-tools/adb", "echo 'Android Debug Bridge version 1.0.43'");
     server(4242, ideAdb.string(), 7001);
     auto guard = this->guard();
@@ -130,18 +128,23 @@ TEST_F(SharedAdbServerGuardTest, FollowsAServerOfAnotherVersionAndLooksOnlyOnceP
     EXPECT_EQ(check.ownVersion, 41);
     for (int i = 0; i < 20; ++i) EXPECT_EQ(guard.sharedBinary(), ideAdb);
 
-    EXPECT_EQ(runsOf(ideAdb), 1);
+    // Once each, client-only: no server is ever contacted for the check.
+    EXPECT_EQ(testing::readWholeFile(ideAdb.string() + ".runs"), "version\n");
     EXPECT_EQ(runsOf(ownAdb_), 1);
-    std::ifstream runs(ideAdb.string() + ".runs");
-    std::string arguments;
-    std::getline(runs, arguments);
-    EXPECT_EQ(arguments, "version");  // client-only: no server is ever contacted for the check
     ASSERT_EQ(logged_.size(), 1u);
     EXPECT_EQ(logged_[0], "共享 5037 ADB 服务属于另一版本的 adb（" + ideAdb.string() +
                               "，版本 1.0.43；本应用自带 1.0.41），本应用改用该服务自带的 adb，以保持 IDE 的连接");
+
+    // The port watched is the one the environment selects.
+    server(4242, ideAdb.string(), 7001, 27183);
+    EXPECT_EQ(this->guard().sharedBinary(), std::nullopt);  // nobody on 5037
+    EXPECT_EQ(this->guard({{"ANDROID_ADB_SERVER_PORT", "27183"}}).sharedBinary(), ideAdb);
+    EXPECT_EQ(this->guard({{"ADB_SERVER_SOCKET", "tcp:27183"}}).sharedBinary(), ideAdb);
+    EXPECT_EQ(this->guard({{"ADB_SERVER_SOCKET", "localfilesystem:/tmp/x"}}).check().verdict,
+              SharedServerVerdict::notLocal);
 }
 
-TEST_F(SharedAdbServerGuardTest, KeepsOurToolWhenTheVersionsMatchOrNoServerRuns) {
+TEST_F(SharedAdbServerGuardTest, KeepsOurToolWhenTheVersionsMatchOrNoServerRunsOrOurVersionIsUnreadable) {
     auto guard = this->guard();
     EXPECT_EQ(guard.check().verdict, SharedServerVerdict::noServer);
     EXPECT_EQ(guard.sharedBinary(), std::nullopt);
@@ -152,6 +155,12 @@ TEST_F(SharedAdbServerGuardTest, KeepsOurToolWhenTheVersionsMatchOrNoServerRuns)
     EXPECT_EQ(guard.check().verdict, SharedServerVerdict::sameVersion);
     EXPECT_EQ(guard.sharedBinary(), std::nullopt);
     EXPECT_TRUE(logged_.empty());  // the ordinary case says nothing
+
+    // Our own tool's version unreadable: nothing to compare, our tool stays.
+    ownAdb_ = versionScript("broken/adb", "echo 'adb: unknown option'");
+    auto check = this->guard().check();
+    EXPECT_EQ(check.verdict, SharedServerVerdict::versionUnreadable);
+    EXPECT_EQ(check.binary, std::nullopt);
 }
 
 TEST_F(SharedAdbServerGuardTest, DoubtfulServersKeepOurToolAndAreNeverRunUnlessAnAdb) {
@@ -242,24 +251,6 @@ TEST_F(SharedAdbServerGuardTest, LooksAgainWhenTheServerChangesAndLogsEachChange
     EXPECT_EQ(guard.sharedBinary(), std::nullopt);
     EXPECT_EQ(logged_.size(), 5u);
     EXPECT_EQ(runsOf(ownAdb_), 1);  // our version is read once
-}
-
-TEST_F(SharedAdbServerGuardTest, WatchesThePortTheEnvironmentSelects) {
-    auto ideAdb = versionScript("sdk/platform-tools/adb", "echo 'Android Debug Bridge version 1.0.43'");
-    server(4242, ideAdb.string(), 7001, 27183);
-    EXPECT_EQ(guard().sharedBinary(), std::nullopt);  // nobody on 5037
-    EXPECT_EQ(guard({{"ANDROID_ADB_SERVER_PORT", "27183"}}).sharedBinary(), ideAdb);
-    EXPECT_EQ(guard({{"ADB_SERVER_SOCKET", "tcp:27183"}}).sharedBinary(), ideAdb);
-    EXPECT_EQ(guard({{"ADB_SERVER_SOCKET", "localfilesystem:/tmp/x"}}).check().verdict, SharedServerVerdict::notLocal);
-}
-
-TEST_F(SharedAdbServerGuardTest, OurToolsUnreadableVersionKeepsOurTool) {
-    ownAdb_ = versionScript("broken/adb", "echo 'adb: unknown option'");
-    auto ideAdb = versionScript("sdk/platform-tools/adb", "echo 'Android Debug Bridge version 1.0.43'");
-    server(4242, ideAdb.string(), 7001);
-    auto check = guard().check();
-    EXPECT_EQ(check.verdict, SharedServerVerdict::versionUnreadable);
-    EXPECT_EQ(check.binary, std::nullopt);
 }
 
 }  // namespace

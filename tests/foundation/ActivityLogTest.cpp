@@ -50,7 +50,7 @@ TEST_F(ActivityLogTest, AppendsEachLineWithOneNewlineAndFeedsTheScreen) {
     EXPECT_NE(screen[1].find("\n127.0.0.2:5555\tdevice"), std::string::npos);
 }
 
-TEST_F(ActivityLogTest, ADeletedOrClearedFileTakesTheNextLine) {
+TEST_F(ActivityLogTest, ADeletedOrClearedFileTakesTheNextLineAndFileErrorsNeverReachTheCaller) {
     ActivityLog log(folder_);
     log.appendLog("one");
     fs::remove(log.file());
@@ -60,17 +60,16 @@ TEST_F(ActivityLogTest, ADeletedOrClearedFileTakesTheNextLine) {
     EXPECT_EQ(fs::file_size(log.file()), 0u);
     log.appendLog("new");
     EXPECT_EQ(fileText(log).substr(11), "new\n");
-}
 
-TEST_F(ActivityLogTest, FileErrorsNeverReachTheCaller) {
+    // File errors never reach the caller.
     fs::create_directories(folder_);
     std::ofstream(folder_ / "blocker") << "a file where the folder should be";
-    ActivityLog log(folder_ / "blocker" / "OrvanMirror");
+    ActivityLog blocked(folder_ / "blocker" / "OrvanMirror");
     int shown = 0;
-    log.setScreenSink([&](const std::string&) { ++shown; });
-    EXPECT_NO_THROW(log.appendLog("still shown"));
+    blocked.setScreenSink([&](const std::string&) { ++shown; });
+    EXPECT_NO_THROW(blocked.appendLog("still shown"));
     EXPECT_EQ(shown, 1);
-    EXPECT_FALSE(log.clearLogFile());
+    EXPECT_FALSE(blocked.clearLogFile());
 }
 
 TEST_F(ActivityLogTest, LinesFromManyThreadsArriveWholeInPerThreadOrder) {

@@ -9,7 +9,7 @@ namespace {
 
 constexpr size_t kLimit = BoundedProcessOutput::kByteLimit;
 
-TEST(BoundedProcessOutput, KeepsTheLastBytesUpToTheLimit) {
+TEST(BoundedProcessOutput, KeepsTheLastBytesUpToTheLimitUnreadableWhileTheyStartInsideACharacter) {
     BoundedProcessOutput output;
     output.append(std::string(kLimit - 1, 'a'));
     output.append("b");
@@ -21,16 +21,15 @@ TEST(BoundedProcessOutput, KeepsTheLastBytesUpToTheLimit) {
     output.append(std::string(kLimit, 'x') + "tail");  // a chunk larger than the limit leaves its tail
     EXPECT_EQ(output.size(), kLimit);
     EXPECT_EQ(output.text().substr(kLimit - 4), "tail");
-}
 
-TEST(BoundedProcessOutput, AWindowStartingInsideACharacterIsUnreadableUntilNewerOutput) {
-    BoundedProcessOutput output;
-    output.append("投");                          // three bytes
-    output.append(std::string(kLimit - 2, 'x'));  // the window now starts at the second byte
-    EXPECT_EQ(output.text(), "");
-    output.append("INFO: Texture: 1280x720");  // pushes the broken character out
-    EXPECT_FALSE(output.text().empty());
-    EXPECT_EQ(output.startupReadinessSignal(), "Texture");
+    // A window starting inside a character is unreadable until newer output pushes it out.
+    BoundedProcessOutput window;
+    window.append("投");                          // three bytes
+    window.append(std::string(kLimit - 2, 'x'));  // the window now starts at the second byte
+    EXPECT_EQ(window.text(), "");
+    window.append("INFO: Texture: 1280x720");  // pushes the broken character out
+    EXPECT_FALSE(window.text().empty());
+    EXPECT_EQ(window.startupReadinessSignal(), "Texture");
 }
 
 // 2.x and 3.x print "Texture", 1.x "Initial texture"; through a terminal a line may come coloured.

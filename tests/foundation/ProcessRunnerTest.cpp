@@ -17,13 +17,12 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-TEST(RunSystemCommand, ReturnsTheUntrimmedOutputWhateverTheStatusButNothingForMissingToolsOrUndecodableOutput) {
+TEST(RunSystemCommand, ReturnsTheUntrimmedOutputButNothingForMissingUndecodableOrHangingTools) {
     EXPECT_EQ(runSystemCommand("/bin/sh", {"-c", "echo ' out'; echo err >&2; exit 4"}), " out\nerr\n");
     EXPECT_EQ(runSystemCommand("/nonexistent/networksetup", {}), std::nullopt);
     EXPECT_EQ(runSystemCommand("/bin/sh", {"-c", "printf 'ok\\377'"}), std::nullopt);
-}
 
-TEST(RunSystemCommand, AHangingToolYieldsNothingAndIsTerminatedAndReaped) {
+    // A hanging tool yields nothing and is terminated and reaped.
     testing::TempDir temp;
     const auto pidFile = temp / "pid";
     const auto start = Clock::now();

@@ -64,7 +64,7 @@ TEST(MediaListing, OrdersDirectoriesFirstThenNaturallyIgnoringCase) {
     EXPECT_TRUE(chinese.less("阿明.jpg", "李四.jpg") && chinese.less("李四.jpg", "张三.jpg"));
 }
 
-TEST(RemotePath, NormalisesJoinsAndGoesUp) {
+TEST(RemotePath, NormalisesJoinsAndGoesUpSizesReadAsTextAndCacheNamesAreUniquePerPairAndPath) {
     EXPECT_EQ(normalizeRemoteDirectory("  \n"), "/sdcard");
     EXPECT_EQ(normalizeRemoteDirectory(" 默认媒体目录\n"), "/sdcard");
     EXPECT_EQ(normalizeRemoteDirectory("storage/x/"), "/storage/x/");
@@ -75,16 +75,13 @@ TEST(RemotePath, NormalisesJoinsAndGoesUp) {
         "默认媒体目录",        "/sdcard",      "/sdcard/DCIM/", "/sdcard"};
     for (std::size_t i = 0; i < up.size(); i += 2) EXPECT_EQ(parentRemoteDirectory(up[i]), up[i + 1]) << up[i];
     EXPECT_EQ(remoteFolderOf("/a.jpg"), "/");
-}
 
-TEST(MediaBrowserItem, SizeTextsAndKinds) {
     const std::vector<std::pair<int64_t, std::string>> rows = {
         {0, "0 B"}, {1023, "1023 B"}, {1024, "1.0 KB"}, {1048575, "1024.0 KB"}, {1048576, "1.0 MB"}};
     for (const auto& [bytes, expected] : rows) EXPECT_EQ(formatSize(bytes), expected);
     EXPECT_TRUE((MediaBrowserItem{"/a/Trip.MOV", "Trip.MOV", 1, false}.isVideo()));
-}
 
-TEST(MediaCache, NamesAreReadableAndUniquePerPairAndPath) {
+    // Cache names are readable and unique per pair and path.
     EXPECT_EQ(sanitizedCacheFileName("/sdcard/DCIM/Camera/IMG_1.jpg"), "sdcard_DCIM_Camera_IMG_1.jpg");
     const std::string uuid = sanitizedCacheFileName("//::/");
     EXPECT_EQ(uuid.size(), 36u);
@@ -98,7 +95,7 @@ TEST(MediaCache, NamesAreReadableAndUniquePerPairAndPath) {
     EXPECT_LE(previewCacheFileName("s", "/" + std::string(300, 'x') + "/图片.jpg").size(), 255u);
 }
 
-TEST(MediaExportFiles, NeverReuseAFolderOrReplaceAFile) {
+TEST(MediaExportFiles, NeverReuseAFolderOrReplaceAFileAndOnlyAGlassesFileCountsAsMissing) {
     testing::TempDir dir;
     const auto first = createExportFolder(dir / "new/parent", "OrvanMedia_20240501_093015");
     EXPECT_EQ(createExportFolder(dir / "new/parent", "OrvanMedia_20240501_093015").filename(),
@@ -114,9 +111,7 @@ TEST(MediaExportFiles, NeverReuseAFolderOrReplaceAFile) {
 
     std::ofstream(dir / "file") << "x";
     EXPECT_THROW(createExportFolder(dir / "file", "OrvanMedia_x"), MirrorError);
-}
 
-TEST(MediaExportFiles, OnlyAGlassesFileCountsAsMissing) {
     const std::string remote = "/sdcard/DCIM/a.jpg";
     EXPECT_TRUE(pullFailureMeansMissing(
         "adb: error: failed to stat remote object '" + remote + "': No such file or directory", remote, false));
@@ -124,9 +119,8 @@ TEST(MediaExportFiles, OnlyAGlassesFileCountsAsMissing) {
     EXPECT_FALSE(pullFailureMeansMissing("adb: error: cannot create '/media/usb/x/a.jpg': No such file or directory",
                                          remote, false));
     EXPECT_FALSE(pullFailureMeansMissing("adb: error: failed to read data", remote, true));
-}
 
-TEST(MediaDeviceChoice, PreferredThenOnlyDevice) {
+    // The preferred device, else the only one.
     const AdbDevices two = parseAdbDevices("List of devices attached\nUSB1\tdevice\n127.0.0.2:5555\tdevice\n");
     EXPECT_EQ(chooseMediaDevice(two, "127.0.0.2:5555"), "127.0.0.2:5555");
     EXPECT_EQ(chooseMediaDevice(parseAdbDevices("List\n127.0.0.2:5555\tdevice\nX\toffline\n"), "X"), "127.0.0.2:5555");

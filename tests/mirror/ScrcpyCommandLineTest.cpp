@@ -11,7 +11,7 @@ namespace {
 
 using Arguments = std::vector<std::string>;
 
-TEST(ScrcpyCommandLine, ArgumentsInOrder) {
+TEST(ScrcpyCommandLine, ArgumentsInOrderVersionsAndWhichWindowsCount) {
     EXPECT_EQ(scrcpyArguments({"10.0.0.5:5555", false, true, AdbServerScope::sharedDevelopment}),
               (Arguments{"-s", "10.0.0.5:5555"}));
     EXPECT_EQ(scrcpyArguments({"SER1", false, false, AdbServerScope::sharedDevelopment}),
@@ -21,28 +21,35 @@ TEST(ScrcpyCommandLine, ArgumentsInOrder) {
                          "--window-height=720", "--window-borderless", "--always-on-top"}));
     EXPECT_EQ(scrcpyArguments({"SER1", true, true, AdbServerScope::sharedDevelopment}).at(2), "--window-title");
     // 1.x has no "--no-audio" (and forwards no sound); 2.0 brought it.
-    EXPECT_EQ(scrcpyArguments({"SER1", false, false, AdbServerScope::sharedDevelopment, ScrcpyVersion{1, 25, 0, "1.25"}}),
-              (Arguments{"-s", "SER1"}));
+    EXPECT_EQ(
+        scrcpyArguments({"SER1", false, false, AdbServerScope::sharedDevelopment, ScrcpyVersion{1, 25, 0, "1.25"}}),
+        (Arguments{"-s", "SER1"}));
     EXPECT_EQ(scrcpyArguments({"SER1", false, false, AdbServerScope::sharedDevelopment, ScrcpyVersion{2, 0, 0, "2.0"}}),
               (Arguments{"-s", "SER1", "--no-audio"}));
-}
+    // The keys of the windows are ScrcpyLauncherTest's; the default identity is lower case.
+    EXPECT_EQ(defaultMirrorIdentity("ABCdef:5555"), "target:abcdef:5555");
 
-TEST(ScrcpyVersion, FirstLineOfTheClientsOutput) {
+    // The version is the first line of the client's output; only an ordinary window over 80x80 counts.
     using Version = std::optional<ScrcpyVersion>;
     EXPECT_EQ(parseScrcpyVersion("scrcpy 3.3.4 <https://github.com/Genymobile/scrcpy>\n\nDependencies"),
               (Version{{3, 3, 4, "3.3.4"}}));
-    EXPECT_EQ(parseScrcpyVersion("\nscrcpy 1.25 <https://github.com/Genymobile/scrcpy>"), (Version{{1, 25, 0, "1.25"}}));
+    EXPECT_EQ(parseScrcpyVersion("\nscrcpy 1.25 <https://github.com/Genymobile/scrcpy>"),
+              (Version{{1, 25, 0, "1.25"}}));
     EXPECT_EQ(parseScrcpyVersion("scrcpy v2.7-rc1"), (Version{{2, 7, 0, "2.7-rc1"}}));
     for (const char* silent : {"", "Usage: scrcpy", "scrcpy", "scrcpy <https://x>", "something 3.3"})
         EXPECT_EQ(parseScrcpyVersion(silent), std::nullopt) << silent;
     EXPECT_LT((ScrcpyVersion{1, 24, 0, ""}), kOldestSupportedScrcpy);
     EXPECT_GT((ScrcpyVersion{1, 25, 1, ""}), kOldestSupportedScrcpy);
-}
 
-TEST(ScrcpyCommandLine, KeysAndIdentities) {
-    EXPECT_EQ(scrcpyProcessKey("10.0.0.5:5555", false), "10.0.0.5:5555");
-    EXPECT_EQ(scrcpyProcessKey("10.0.0.5:5555", true), "10.0.0.5:5555#glass-shell");
-    EXPECT_EQ(defaultMirrorIdentity("ABCdef:5555"), "target:abcdef:5555");
+    WindowInfo window{1, 4242, 0, 0, 81, 81, 0};
+    EXPECT_TRUE(hasVisibleScrcpyWindow(window, 4242));
+    EXPECT_FALSE(hasVisibleScrcpyWindow(window, 4243));
+    EXPECT_FALSE(hasVisibleScrcpyWindow(WindowInfo{1, 4242, 0, 0, 80, 81, 0}, 4242));
+    EXPECT_FALSE(hasVisibleScrcpyWindow(WindowInfo{1, 4242, 0, 0, 81, 80, 0}, 4242));
+    EXPECT_FALSE(hasVisibleScrcpyWindow(WindowInfo{1, 4242, 0, 0, 720, 720, 3}, 4242));  // kept above
+    EXPECT_FALSE(hasVisibleScrcpyWindow(WindowInfo{1, 4242, 0, 0, 720, 720, 1}, 4242));
+    EXPECT_TRUE(hasVisibleScrcpyWindow(WindowInfo{1, 4242, 0, 0, 720, 720, 1}, 4242, true));  // asked on top
+    EXPECT_FALSE(hasVisibleScrcpyWindow(WindowInfo{1, 0, 0, 0, 720, 720, 0}, 0));             // owner unknown
 }
 
 TEST(ScrcpyCommandLine, EnvironmentFollowsTheServerScope) {
@@ -80,18 +87,6 @@ TEST(ScrcpyCommandLine, EnvironmentFollowsTheServerScope) {
                                       std::filesystem::path("/opt/sdk/platform-tools/adb"));
     EXPECT_EQ(followed.environmentChanges.at("ADB"), "/opt/sdk/platform-tools/adb");
     EXPECT_EQ(followed.environmentChanges.at("PATH"), folder.path().string() + ":/bin");
-}
-
-TEST(ScrcpyWindow, OnlyAnOrdinaryWindowLargerThan80By80OfThePidCounts) {
-    WindowInfo window{1, 4242, 0, 0, 81, 81, 0};
-    EXPECT_TRUE(hasVisibleScrcpyWindow(window, 4242));
-    EXPECT_FALSE(hasVisibleScrcpyWindow(window, 4243));
-    EXPECT_FALSE(hasVisibleScrcpyWindow(WindowInfo{1, 4242, 0, 0, 80, 81, 0}, 4242));
-    EXPECT_FALSE(hasVisibleScrcpyWindow(WindowInfo{1, 4242, 0, 0, 81, 80, 0}, 4242));
-    EXPECT_FALSE(hasVisibleScrcpyWindow(WindowInfo{1, 4242, 0, 0, 720, 720, 3}, 4242));  // kept above
-    EXPECT_FALSE(hasVisibleScrcpyWindow(WindowInfo{1, 4242, 0, 0, 720, 720, 1}, 4242));
-    EXPECT_TRUE(hasVisibleScrcpyWindow(WindowInfo{1, 4242, 0, 0, 720, 720, 1}, 4242, true));  // asked on top
-    EXPECT_FALSE(hasVisibleScrcpyWindow(WindowInfo{1, 0, 0, 0, 720, 720, 0}, 0));        // owner unknown
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ const std::string kMismatchOutput =
     "INFO:     --> (tcpip)  127.0.0.42:5555                 device  Sim_Glasses\n"
     "/tmp/x/server.jar: 1 file pushed, 0 skipped. 3.8 MB/s (1000 bytes in 0.000s)\n";
 
-TEST(ScrcpyFailureSummary, TheCauseWinsOverTheBannerAndTheNotesOfEveryStart) {
+TEST(ScrcpyFailureSummary, TheCauseWinsOverTheBannerAndTheClientsWordsGiveTheCause) {
     EXPECT_EQ(scrcpyFailureSummary(kMismatchOutput),
               "[server] ERROR: The server version (9.9) does not match the client (3.3.4) | "
               "java.lang.IllegalArgumentException: The server version (9.9) does not match the client (3.3.4) | "
@@ -67,9 +67,7 @@ TEST(ScrcpyFailureSummary, TheCauseWinsOverTheBannerAndTheNotesOfEveryStart) {
     for (int i = 0; output.size() < 12200; ++i) output.append("INFO: frame " + std::to_string(i) + "\n");
     EXPECT_EQ(classifyScrcpyFailure(output.text()).cause, ScrcpyFailureCause::deviceUnauthorized);
     EXPECT_EQ(scrcpyFailureSummary(output.text()).substr(0, 30), "ERROR: Device is unauthorized:");
-}
 
-TEST(ScrcpyFailureCause, TheClientsWordsForTheCausesTheAppActsOn) {
     using Cause = ScrcpyFailureCause;
     const std::vector<std::pair<std::string, Cause>> rows{
         {kMismatchOutput, Cause::versionMismatch},
@@ -84,7 +82,7 @@ TEST(ScrcpyFailureCause, TheClientsWordsForTheCausesTheAppActsOn) {
         {"adb: error: closed\nWARN: 'adb reverse' failed, fallback to 'adb forward'\nERROR: Server connection failed",
          Cause::unknown},
     };
-    for (const auto& [output, cause] : rows) EXPECT_EQ(classifyScrcpyFailure(output).cause, cause) << output;
+    for (const auto& [text, cause] : rows) EXPECT_EQ(classifyScrcpyFailure(text).cause, cause) << text;
     auto mismatch = classifyScrcpyFailure(kMismatchOutput);
     EXPECT_EQ(mismatch.serverVersion, "9.9");
     EXPECT_EQ(mismatch.clientVersion, "3.3.4");

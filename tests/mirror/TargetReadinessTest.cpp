@@ -1,9 +1,8 @@
 // Readiness and authorization waits against the scripted adb answered in-process, on a virtual
 // clock: which checks run, with which time-outs, how often, and what is logged.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 #include "foundation/MirrorError.h"
 #include "support/ConnectionRig.h"
@@ -13,6 +12,7 @@ namespace {
 
 using testing::ConnectionRig;
 using testing::kTarget;
+using ::testing::UnorderedElementsAre;
 
 constexpr auto kShared = AdbServerScope::sharedDevelopment;
 constexpr auto kPrivate = AdbServerScope::privateMirroring;
@@ -23,25 +23,19 @@ protected:
     const std::string t = kTarget;
     const std::string echo = std::string("-s ") + kTarget + " shell echo __ORVAN_MIRROR_ADB_READY__";
     const std::string getState = std::string("-s ") + kTarget + " get-state";
-
-    // The state query and the echo of one check run side by side: compare them in a fixed order.
-    template <class Item>
-    static std::vector<Item> sorted(std::vector<Item> items) {
-        std::sort(items.begin(), items.end());
-        return items;
-    }
 };
 
 TEST_F(TargetReadinessTest, AnsweringTargetIsReadyAfterOneCheckWithTheEchoCappedAtOneAndAHalfSeconds) {
     rig.scriptTransport();
     rig.glassesOnline();
     EXPECT_TRUE(rig.readiness.waitForAdbTargetResponsive(t, 1.2, kShared));
-    EXPECT_EQ(sorted(rig.trace.lines()), sorted(std::vector{getState, echo}));
-    EXPECT_EQ(sorted(rig.trace.timeouts()), (std::vector<double>{1.2, 3.0}));
+    // The state query and the echo of one check run side by side, in either order.
+    EXPECT_THAT(rig.trace.lines(), UnorderedElementsAre(getState, echo));
+    EXPECT_THAT(rig.trace.timeouts(), UnorderedElementsAre(1.2, 3.0));
     EXPECT_TRUE(rig.clock.sleeps().empty());
     rig.trace.clear();
     EXPECT_TRUE(rig.readiness.waitForAdbTargetResponsive(t, 3.0, kPrivate));
-    EXPECT_EQ(sorted(rig.trace.timeouts()), (std::vector<double>{1.5, 3.0}));
+    EXPECT_THAT(rig.trace.timeouts(), UnorderedElementsAre(1.5, 3.0));
     EXPECT_EQ(rig.runsOf("-P 16051 " + echo).size(), 1u);
     rig.trace.clear();
     EXPECT_TRUE(rig.readiness.isWirelessAdbTargetReady(t, kShared));
@@ -52,7 +46,7 @@ TEST_F(TargetReadinessTest, TinyTimeOutStillMakesOneFullCheck) {
     rig.scriptTransport();
     rig.adb.setVariable("state", "device");  // listed, but the echo fails: a dead transport
     EXPECT_FALSE(rig.readiness.waitForAdbTargetResponsive(t, 0.0, kShared));
-    EXPECT_EQ(sorted(rig.trace.lines()), sorted(std::vector{getState, echo}));
+    EXPECT_THAT(rig.trace.lines(), UnorderedElementsAre(getState, echo));
     EXPECT_EQ(rig.runsOf(echo).at(0).timeout, 0.0);
     EXPECT_EQ(rig.clock.sleeps(), std::vector<double>{0.08});
 

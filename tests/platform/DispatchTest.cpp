@@ -17,7 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(BackgroundPool, GrowsWhenEveryWorkerIsBlocked) {
+TEST(BackgroundPool, GrowsWhenEveryWorkerIsBlockedAndSurvivesATaskThatThrows) {
     // 64 tasks that each wait for all the others: a fixed-size pool would deadlock here, as it
     // would when every worker waits on a slow adb.
     constexpr int kTasks = 64;
@@ -36,9 +36,7 @@ TEST(BackgroundPool, GrowsWhenEveryWorkerIsBlocked) {
     }
     std::unique_lock lock(mutex);
     ASSERT_TRUE(changed.wait_for(lock, 60s, [&] { return finished == kTasks; }));
-}
 
-TEST(BackgroundPool, SurvivesATaskThatThrows) {
     std::atomic<bool> ran{false};
     Dispatch::async([] { throw std::runtime_error("boom"); });
     Dispatch::async([&] { ran = true; });
@@ -61,7 +59,7 @@ TEST(TaskScope, StopWakesTheWaitsJoinSeesTheTasksReturnAndNothingStartsAfter) {
     EXPECT_FALSE(scope.counted([] {}));
 }
 
-TEST(SerialQueue, RunsTasksOneAtATimeInOrder) {
+TEST(SerialQueue, SerialQueueRunsTasksOneAtATimeAndTheManualMainQueueInOrderFromAnyThread) {
     std::vector<int> order;
     std::atomic<int> running{0};
     std::atomic<bool> overlapped{false};
@@ -82,9 +80,7 @@ TEST(SerialQueue, RunsTasksOneAtATimeInOrder) {
     ASSERT_EQ(order.size(), 50u);
     for (int i = 0; i < 50; ++i) EXPECT_EQ(order[static_cast<size_t>(i)], i);
     EXPECT_FALSE(overlapped);
-}
 
-TEST(ManualMainQueue, RunsPostedWorkInOrderFromAnyThreadAndDelayedWorkWhenDue) {
     ManualMainQueue queue;
     std::vector<std::string> ran;
     queue.postAfter(Seconds(0.15), [&] { ran.push_back("late"); });

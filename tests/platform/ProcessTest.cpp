@@ -40,7 +40,7 @@ bool isGone(pid_t pid) {
     return !fs::exists("/proc/" + std::to_string(pid));
 }
 
-TEST(ProcessLaunch, TellsAMissingBinaryFromOtherFailures) {
+TEST(ProcessLaunch, TellsAMissingBinaryAndPassesArgumentsEnvironmentAndDirectory) {
     auto reasonOf = [](const std::string& path) {
         try {
             ChildProcess::launch(ProcessSpec{path, {}, {}, {}});
@@ -54,9 +54,7 @@ TEST(ProcessLaunch, TellsAMissingBinaryFromOtherFailures) {
     std::ofstream(temp / "noexec") << "#!/bin/sh\necho hi\n";
     fs::permissions(temp / "noexec", fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(reasonOf((temp / "noexec").string()), LaunchError::Reason::notExecutable);
-}
 
-TEST(ProcessLaunch, PassesArgumentsUnquotedAndAppliesEnvironmentAndDirectory) {
     setenv("ORVAN_TEST_REMOVED", "present", 1);
     ProcessSpec spec{
         "/bin/sh",
@@ -67,29 +65,22 @@ TEST(ProcessLaunch, PassesArgumentsUnquotedAndAppliesEnvironmentAndDirectory) {
     ASSERT_TRUE(result.exited);
     EXPECT_EQ(result.output, "a b;$c|value|unset|/tmp|");
     unsetenv("ORVAN_TEST_REMOVED");
+    // Standard output and error are one stream, in write order.
+    EXPECT_EQ(run(shell("echo one; echo two >&2; echo three")).output, "one\ntwo\nthree\n");
 }
 
-TEST(ProcessLaunch, MergesStandardOutputAndErrorInWriteOrder) {
-    auto result = run(shell("echo one; echo two >&2; echo three"));
-    EXPECT_EQ(result.output, "one\ntwo\nthree\n");
-}
-
-TEST(ProcessWait, DrainsOutputLargerThanThePipeWhileWaiting) {
+TEST(ProcessWait, DrainsTheOutputIgnoresAGrandchildHoldingItAndReportsTheExitCodeOrSignal) {
     // Undrained, the child blocks on the full pipe and the wait runs into its limit.
     auto result = run(shell("head -c 5000000 /dev/zero"));
     ASSERT_TRUE(result.exited);
     EXPECT_EQ(result.output.size(), 5000000u);
-}
 
-TEST(ProcessWait, AGrandchildHoldingThePipeDoesNotDelayTheEnd) {
     // An adb server forks itself and may keep our pipe open for its whole life.
-    auto result = run(shell("sleep 30 & echo started"));
+    result = run(shell("sleep 30 & echo started"));
     ASSERT_TRUE(result.exited);
     EXPECT_EQ(result.output, "started\n");
     EXPECT_LT(result.seconds, 20.0);
-}
 
-TEST(ProcessWait, ReportsTheExitCodeOrTheSignalAfterADeadlinePassedWhileTheChildRan) {
     auto code = ChildProcess::launch(shell("exit 7"));
     EXPECT_EQ(code->waitForExit().status, 7);
     EXPECT_EQ(code->exit()->reason, ProcessExit::Reason::exited);
@@ -101,7 +92,7 @@ TEST(ProcessWait, ReportsTheExitCodeOrTheSignalAfterADeadlinePassedWhileTheChild
     EXPECT_EQ(exit.status, SIGTERM);
 }
 
-TEST(ProcessReaping, AnAbandonedChildIsReapedWhenItEnds) {
+TEST(ProcessReaping, AnAbandonedChildIsReapedAndTheParentIsReadFromStatEvenWithParentheses) {
     pid_t pid;
     {
         auto child = ChildProcess::launch(shell("sleep 0.3"));
@@ -109,9 +100,7 @@ TEST(ProcessReaping, AnAbandonedChildIsReapedWhenItEnds) {
         child->terminate();
     }
     EXPECT_TRUE(testing::waitUntil([&] { return isGone(pid); })) << "child " << pid << " left as a zombie";
-}
 
-TEST(ProcessParent, IsReadFromStatEvenWithParenthesesInTheName) {
     auto child = ChildProcess::launch(shell("sleep 120"));
     EXPECT_EQ(parentProcessId(child->pid()), ::getpid());
     child->sendSignal(SIGKILL);

@@ -172,7 +172,7 @@ TEST_P(X11WindowSystemTest, ListsTheStandinWindowWithItsPidSizeAndLayer) {
     EXPECT_GT(windowsOf(*windows_, onTop->pid()).front().layer, 0) << "always on top is above layer 0";
 }
 
-TEST_P(X11WindowSystemTest, AttributesEachWindowToItsOwnerOnly) {
+TEST_P(X11WindowSystemTest, AttributesEachWindowToItsOwnerAndRaisesOnlyAProcessThatHasOne) {
     auto standin = startStandin("200x100+300+300");
     const TestWindow withPid(display_->name(), {.netWmPid = static_cast<std::uint32_t>(::getpid())});
     // No _NET_WM_PID at all: the X server still knows which local client made it.
@@ -195,22 +195,19 @@ TEST_P(X11WindowSystemTest, AttributesEachWindowToItsOwnerOnly) {
     EXPECT_EQ(find(popup.id()), all.end()) << "an override-redirect popup is no top-level window";
     EXPECT_EQ(windowsOf(*windows_, standin->pid()).size(), 1U);
     EXPECT_TRUE(windowsOf(*windows_, 999'999'999).empty());
-}
 
-TEST_P(X11WindowSystemTest, RaisesOnlyAProcessThatHasAWindow) {
-    auto standin = startStandin("200x100+100+100");
     const TestWindow cover(
         display_->name(),
         {.netWmPid = static_cast<std::uint32_t>(::getpid()), .x = 80, .y = 80, .width = 300, .height = 300});
     ASSERT_TRUE(testing::waitUntil([&] {
-        const auto all = windows_->visibleTopLevelWindows();
-        return !all.empty() && all.front().windowId == cover.id();
+        const auto listed = windows_->visibleTopLevelWindows();
+        return !listed.empty() && listed.front().windowId == cover.id();
     })) << "the window mapped last starts in front";
 
     EXPECT_TRUE(windows_->raiseWindowsOf(standin->pid()));
     EXPECT_TRUE(testing::waitUntil([&] {
-        const auto all = windows_->visibleTopLevelWindows();
-        return !all.empty() && all.front().pid == standin->pid();
+        const auto listed = windows_->visibleTopLevelWindows();
+        return !listed.empty() && listed.front().pid == standin->pid();
     })) << "the stand-in's window is in front after raising it";
 
     EXPECT_FALSE(windows_->raiseWindowsOf(999'999'999));
@@ -244,19 +241,14 @@ TEST(X11CompositorProbeTest, OnlyAnOwnerOfThisScreensSelectionIsACompositorUntil
     EXPECT_FALSE(X11CompositorProbe::compositorRunning(display.name()));
 }
 
-TEST(X11WindowSystemWithoutDisplay, IsEmptyAndRaisesNothing) {
+TEST(X11WindowSystemWithoutDisplay, IsEmptyAndRaisesNothingWithoutAServerOrAfterItWent) {
     testing::ScopedEnvironment environment;
-    environment.unset("DISPLAY");
-    X11WindowSystem windows;
-    EXPECT_TRUE(windows.visibleTopLevelWindows().empty());
-    EXPECT_FALSE(windows.raiseWindowsOf(::getpid()));
-
-    environment.set("DISPLAY", "");
-    X11WindowSystem emptyName;
-    EXPECT_TRUE(emptyName.visibleTopLevelWindows().empty());
-}
-
-TEST(X11WindowSystemWithoutDisplay, SurvivesAServerThatIsGoneOrNeverWas) {
+    for (const char* display : {"", static_cast<const char*>(nullptr)}) {
+        display ? environment.set("DISPLAY", display) : environment.unset("DISPLAY");
+        X11WindowSystem unnamed;
+        EXPECT_TRUE(unnamed.visibleTopLevelWindows().empty());
+        EXPECT_FALSE(unnamed.raiseWindowsOf(::getpid()));
+    }
     if (!XvfbDisplay::serverAvailable()) GTEST_SKIP() << "Xvfb is not installed";
     XvfbDisplay display;
     const std::string name = display.name();
