@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
 
         service.mirrorOrchestrator().stopMirror();
-        while (!service.scrcpyLauncher().launchedChildrenNotEnded().empty()) std::this_thread::sleep_for(5ms);
+        while (!service.scrcpyLauncher().registry().launchedChildrenNotEnded().empty()) std::this_thread::sleep_for(5ms);
     }
     service.stopForTermination();
     return 0;

@@ -301,7 +301,7 @@ TEST_F(ScanPageE2E, StoppingARecoveringMirrorEndsItForGood) {
     const std::string lines = log();
     EXPECT_EQ(std::ranges::distance(std::views::split(lines, std::string("投屏恢复已停止：用户已停止投屏"))) - 1, 1);
     EXPECT_EQ(lines.find("投屏已恢复（"), std::string::npos);
-    EXPECT_TRUE(delegate_->service().scrcpyLauncher().registrySnapshot().processes.empty());
+    EXPECT_TRUE(testing::registeredPids(delegate_->service().scrcpyLauncher()).empty());
     EXPECT_EQ(status(), "投屏已停止");
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "support/MirrorWorldTest.h"
+#include "support/RegisteredWindows.h"
 
 namespace orvan {
 namespace {
@@ -147,7 +148,7 @@ TEST_F(MirrorE2eTest, ThreePairsThatDropTogetherAllComeBack) {
         pairs.push_back(&glasses);
         identities.push_back(device.mirrorIdentity());
     }
-    const auto before = launcher.registrySnapshot().processes;
+    const auto before = testing::registeredPids(launcher);
     for (auto* glasses : pairs) {
         glasses->control("refuse " + glasses->name() + " wifi on");
         glasses->control("drop " + glasses->name() + " wifi abrupt");
@@ -155,7 +156,7 @@ TEST_F(MirrorE2eTest, ThreePairsThatDropTogetherAllComeBack) {
     ASSERT_TRUE(pumpedUntil([&] { return supervisor.recoveringIdentities().size() == 3; }));
     for (auto* glasses : pairs) glasses->control("refuse " + glasses->name() + " wifi off");
     ASSERT_TRUE(pumpedUntil([&] {
-        auto running = launcher.registrySnapshot().processes;
+        auto running = testing::registeredPids(launcher);
         return supervisor.recoveringIdentities().empty() && running.size() == 3 &&
                std::ranges::none_of(running, [&](const auto& entry) { return before.at(entry.first) == entry.second; });
     }));
