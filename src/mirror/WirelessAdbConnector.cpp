@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <future>
 #include <optional>
 
 #include "adb/ConnectedAdbDevice.h"
@@ -32,9 +33,7 @@ public:
             return fail(error.what(), true);
         }
         precheckLocalNetwork();
-        if (auto reused = reuseExistingTransport()) return *reused;
-
-        result_ = connect(timeout_);
+        if (auto reused = connectOrReuseExistingTransport()) return *reused;
         if (waitUntilAnswering(isAdbConnectSuccess(result_) ? 1.2 : 0.25)) return succeed();
         return classifyFirstConnect();
     }
@@ -61,14 +60,21 @@ private:
         return outcome;
     }
 
-    // A transport listed as "device" is used when it answers; when it does not, only this
-    // target is reset before connecting.
-    std::optional<bool> reuseExistingTransport() {
-        if (state() != "device") return std::nullopt;
-        if (c_.probe_.isAdbTargetResponsive(target_, 1.2, scope_)) return succeed();
+    // The first connect, run beside the query of the target's state: for a target the server
+    // does not know yet (the usual case) the connect's answer is what comes next anyway, and for
+    // a transport it already has, adb answers "already connected" and leaves it as it is. Such a
+    // transport listed as "device" is used when it answers; when it does not, only this target
+    // is reset and connected again. Leaves the connect's outcome in result_.
+    std::optional<bool> connectOrReuseExistingTransport() {
+        auto connecting = std::async(std::launch::async, [this] { return connect(timeout_); });
+        const auto known = state();
+        result_ = connecting.get();
+        if (known != "device" || !saysAlreadyConnected(result_.output)) return std::nullopt;
+        if (c_.probe_.echoesReadyMarker(target_, 1.2, scope_)) return succeed();
         log("无线 ADB transport 状态为 device 但已无响应，正在定向重连: " + target_);
         disconnect();
         c_.clock_.sleepFor(Seconds(0.1));
+        result_ = connect(timeout_);
         return std::nullopt;
     }
 

@@ -60,7 +60,7 @@ void confirmedPermission(ConnectionRig& rig) {
 }
 void listedButSilent(ConnectionRig& rig) {
     rig.adb.on({"disconnect", T}).reply("disconnected " + T).sets("state", "");
-    accepting(rig.adb.on({"connect", T}));
+    accepting(rig.adb.on({"connect", T}).reply("already connected to " + T));
     rig.adb.setVariable("state", "device");  // listed, but the echo fails
 }
 void freshConnect(ConnectionRig& rig) {
@@ -180,12 +180,13 @@ Ladder ladder(const char* name, void (*script)(ConnectionRig&), Lines actions, L
 const Ladder kRefusedFiveTimes =
     ladder("RefusedGlassesGoThroughFourRetriesAndFail", refused, times(5, kConnect), {kRefused}).with(3.0);  // unmarked
 const std::vector<Ladder> kLadders = {
-    ladder("DeniedProbeNeverStopsTheConnect", deniedProbe, {}, {},
+    // A connect runs beside the first state query; a transport that answers is kept as it is.
+    ladder("DeniedProbeNeverStopsTheConnect", deniedProbe, {kConnect}, {},
            {"本地网络权限探测报告拒绝，宽松连接模式仍继续实际 adb connect: " + T}),
-    ladder("ConfirmedPermissionSkipsTheProbe", confirmedPermission, {}, {},
+    ladder("ConfirmedPermissionSkipsTheProbe", confirmedPermission, {kConnect}, {},
            {"系统已确认本地网络可用，直接开始 adb connect: " + T}),
-    ladder("DeadDeviceTransportIsResetBeforeTheConnect", listedButSilent, {kDisconnect, kConnect}, {})
-        .with(6.0, kShared, false, {{kDisconnect, {4.0}}, {kConnect, {6.0}}}),  // min(4, 6)
+    ladder("DeadDeviceTransportIsResetBeforeTheConnect", listedButSilent, {kConnect, kDisconnect, kConnect}, {})
+        .with(6.0, kShared, false, {{kDisconnect, {4.0}}, {kConnect, {6.0, 6.0}}}),  // min(4, 6)
     ladder("FreshConnect", freshConnect, {kConnect}, {}, {"$ {adb} connect " + T, "connected to " + T}),
     kRefusedFiveTimes,
     ladder("RetrySucceedsOnceTheNetworkSettles", networkSettles, times(3, kConnect), {},
@@ -294,7 +295,9 @@ TEST_F(WirelessAdbConnectorTest, AnsweringTransportIsReusedAfterOneProbeAndOneQu
     ASSERT_EQ(rig.network.calls().size(), 1u);
     EXPECT_EQ(rig.network.calls()[0].timeout, 1.2);
     EXPECT_EQ(rig.timeoutsOf(kEcho), Values{1.2});
-    EXPECT_TRUE(rig.logs.lines().empty());  // a reachable port is not worth a line
+    // Only the connect beside the state query speaks; a reachable port is not worth a line.
+    EXPECT_EQ(rig.logs.lines(),
+              (Lines{"$ " + rig.adb.adbPath().string() + " connect " + T, "already connected to " + T}));
 }
 
 TEST_F(WirelessAdbConnectorTest, RetriesBackOffProbeAgainAndEndWithTheSlowFallback) {

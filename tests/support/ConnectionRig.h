@@ -79,6 +79,9 @@ struct ConnectionRig {
                 .when("state", state)
                 .reply("List of devices attached\n" + t + "\t" + state + "\n");
         adb.on({"**", "devices"}).reply("List of devices attached\n\n");
+        // adb leaves a transport it has alone and says so.
+        for (const char* state : {"device", "offline", "unauthorized"})
+            adb.on({"**", "connect", t}).when("state", state).reply("already connected to " + t);
         adb.on({"**", "-s", t, "shell", "echo", kAdbReadyMarker}).when("answers", "yes").reply(kAdbReadyMarker);
         adb.on({"**", "-s", t, "shell", "echo", kAdbReadyMarker}).reply("error: closed", 1);
     }
