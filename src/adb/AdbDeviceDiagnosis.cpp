@@ -4,6 +4,7 @@
 #include <system_error>
 #include <vector>
 
+#include "adb/AdbTransportState.h"
 #include "foundation/Text.h"
 
 namespace orvan {
@@ -32,11 +33,12 @@ std::string diagnosis(const UnusableAdbDevice& device, const fs::path& sysfsRoot
                (vendor ? "" : "（未能读取眼镜的 USB 厂商 ID，可用 lsusb 查看后替换 <厂商ID>。）\n") +
                "然后运行 sudo udevadm control --reload-rules && sudo udevadm trigger，并重新插拔 USB 线。";
     }
-    if (device.state == "unauthorized")
+    const auto state = parseAdbTransportState(device.state);
+    if (state == AdbTransportState::unauthorized)
         return glasses +
                "，但尚未授权本电脑进行 USB 调试（unauthorized）。请在眼镜上确认“允许 USB 调试”提示；"
                "若未看到提示，请先解锁眼镜。";
-    if (device.state == "offline")
+    if (state == AdbTransportState::offline)
         return glasses +
                "，但连接处于离线状态（offline）。请重新插拔 USB 线；若另一台电脑的 adb 正占用眼镜，请先停止它。";
     return glasses + "，当前状态为 " + device.state + "，暂时无法使用。";

@@ -21,12 +21,12 @@ bool isNotFoundAnswer(const std::string& lowercasedOutput, const std::string& ta
 
 }  // namespace
 
-std::optional<std::string> AdbTargetProbe::adbTargetState(const std::string& target, AdbServerScope scope) const {
+std::optional<AdbTargetState> AdbTargetProbe::adbTargetState(const std::string& target, AdbServerScope scope) const {
     try {
         auto result = runner_.runAdb(
             {"get-state"}, {.timeout = Seconds(kStateQueryTimeout), .check = false, .serial = target, .scope = scope});
         auto state = text::lowercased(text::trimmed(result.output));
-        if (state == "device" || state == "offline" || state == "unauthorized") return state;
+        if (parseAdbTransportState(state) != AdbTransportState::other) return AdbTargetState::of(state);
         // "error: device '<serial>' not found": the server has no such transport, so its listing
         // cannot name it either. Skipping the listing saves a command on every fresh connect.
         if (result.status != 0 && isNotFoundAnswer(state, target)) return std::nullopt;
@@ -36,7 +36,8 @@ std::optional<std::string> AdbTargetProbe::adbTargetState(const std::string& tar
     try {
         auto listing =
             runner_.runAdb({"devices"}, {.timeout = Seconds(kStateQueryTimeout), .check = false, .scope = scope});
-        return stateInListing(listing.output, target);
+        if (auto state = stateInListing(listing.output, target)) return AdbTargetState::of(*state);
+        return std::nullopt;
     } catch (const std::exception&) {
         return std::nullopt;
     }
@@ -53,7 +54,7 @@ bool AdbTargetProbe::echoesReadyMarker(const std::string& target, double timeout
 }
 
 bool AdbTargetProbe::isAdbTargetResponsive(const std::string& target, double timeout, AdbServerScope scope) const {
-    if (adbTargetState(target, scope) != "device") return false;
+    if (adbTargetState(target, scope) != AdbTransportState::device) return false;
     return echoesReadyMarker(target, timeout, scope);
 }
 

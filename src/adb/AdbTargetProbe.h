@@ -5,6 +5,7 @@
 
 #include "adb/AdbRunner.h"
 #include "adb/AdbServerScope.h"
+#include "adb/AdbTransportState.h"
 
 namespace orvan {
 
@@ -30,7 +31,7 @@ public:
     // "error: device offline") the state column of the target's line in `adb devices`,
     // unchanged ("authorizing", "host", ...). nullopt when neither names the target; the listing
     // is not asked when get-state answers exactly that the server has no such device.
-    std::optional<std::string> adbTargetState(const std::string& target, AdbServerScope scope) const;
+    std::optional<AdbTargetState> adbTargetState(const std::string& target, AdbServerScope scope) const;
 
     // True only when the state is "device" and the echo round trip succeeds within `timeout`.
     bool isAdbTargetResponsive(const std::string& target, double timeout, AdbServerScope scope) const;

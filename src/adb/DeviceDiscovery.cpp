@@ -45,7 +45,7 @@ AdbDevices DeviceDiscovery::detectAdbDevices(bool silent) const {
 }
 
 bool DeviceDiscovery::keepWirelessTransport(const std::string& serial, bool silent) const {
-    if (probe_.adbTargetState(serial, kShared) == "device" &&
+    if (probe_.adbTargetState(serial, kShared) == AdbTransportState::device &&
         probe_.echoesReadyMarker(serial, silent ? kSilentEchoTimeout : kEchoTimeout, kShared))
         return true;
     if (!silent) (*runner_.log())("已忽略并清理失效的无线 ADB transport: " + serial);

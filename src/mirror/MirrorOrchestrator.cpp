@@ -153,12 +153,12 @@ void MirrorOrchestrator::startScrcpyWithWirelessTransportRecovery(const std::str
         if (!isTransportFailure(error) || !splitHostPort(target)) throw;
         if (shouldContinue && !shouldContinue()) throw MirrorError::scanSessionReplaced();
         auto state = parts_.probe.adbTargetState(target, serverScope);
-        log("scrcpy 第 1 次启动失败: target=" + target + ", state=" + state.value_or("missing") +
+        log("scrcpy 第 1 次启动失败: target=" + target + ", state=" + stateText(state) +
             ", detail=" + message);
         if (onRetry) onRetry();
         recoverTransport(target, state, std::current_exception(), serverScope);
     }
-    if (parts_.probe.adbTargetState(target, serverScope) != "device")
+    if (parts_.probe.adbTargetState(target, serverScope) != AdbTransportState::device)
         throw MirrorError::message("当前眼镜 ADB 未恢复到 device 状态: " + target);
     if (shouldContinue && !shouldContinue()) throw MirrorError::scanSessionReplaced();
     log("scrcpy 第 2 次启动: target=" + target);
@@ -166,13 +166,13 @@ void MirrorOrchestrator::startScrcpyWithWirelessTransportRecovery(const std::str
 }
 
 // Brings the transport back the way its state calls for, or rethrows the first error.
-void MirrorOrchestrator::recoverTransport(const std::string& target, const std::optional<std::string>& state,
+void MirrorOrchestrator::recoverTransport(const std::string& target, const std::optional<AdbTargetState>& state,
                                           const std::exception_ptr& firstError, AdbServerScope serverScope) {
-    if (state == "device") {
+    if (state == AdbTransportState::device) {
         parts_.clock.sleepFor(Seconds(kRecoveryDelay));
         return;
     }
-    if (!state || state == "offline") {
+    if (!state || state == AdbTransportState::offline) {
         log("仅重连当前无线 ADB 目标: " + target);
         try {
             parts_.runner.runAdb({"disconnect", target},
@@ -191,7 +191,7 @@ void MirrorOrchestrator::recoverTransport(const std::string& target, const std::
         if (!connected) throw MirrorError::message("scrcpy 启动失败，当前眼镜定向重连失败。 " + failure);
         return;
     }
-    if (state == "unauthorized" && parts_.readiness.waitForWirelessAdbAuthorization(target, kRecoveryAuthorizationWait,
+    if (state == AdbTransportState::unauthorized && parts_.readiness.waitForWirelessAdbAuthorization(target, kRecoveryAuthorizationWait,
                                                                                     Logging::logged, serverScope))
         return;
     std::rethrow_exception(firstError);

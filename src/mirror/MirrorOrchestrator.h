@@ -103,7 +103,7 @@ private:
     // `adb disconnect <target>` on the shared server whose status and output do not matter; its
     // launch failure or time-out is thrown.
     void disconnectQuietly(const std::string& target) const;
-    void recoverTransport(const std::string& target, const std::optional<std::string>& state,
+    void recoverTransport(const std::string& target, const std::optional<AdbTargetState>& state,
                           const std::exception_ptr& firstError, AdbServerScope serverScope);
     void log(const std::string& message) const { (*parts_.runner.log())(message); }
 

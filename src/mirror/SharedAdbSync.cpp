@@ -37,7 +37,7 @@ void SharedAdbSync::syncNow(const std::string& target) const {
         log("共享 5037 已能访问眼镜，Android Studio 可继续使用: " + target);
         return;
     }
-    if (probe_.adbTargetState(target, kShared) == "offline") {
+    if (probe_.adbTargetState(target, kShared) == AdbTransportState::offline) {
         try {
             runner_.runAdb({"disconnect", target}, {.timeout = Seconds(kOfflineDisconnectTimeout), .check = false});
         } catch (const std::exception&) {

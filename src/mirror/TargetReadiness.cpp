@@ -26,7 +26,7 @@ bool TargetReadiness::waitForAdbTargetResponsive(const std::string& target, doub
         // echo at once, so the early echo costs no waiting.
         auto echoed =
             std::async(std::launch::async, [&] { return probe_.echoesReadyMarker(target, echoTimeout, scope); });
-        bool device = probe_.adbTargetState(target, scope) == "device";
+        bool device = probe_.adbTargetState(target, scope) == AdbTransportState::device;
         if (echoed.get() && device) return true;
         clock_.sleepFor(Seconds(kTransportPollInterval));
         if (clock_.now() > deadline) return false;

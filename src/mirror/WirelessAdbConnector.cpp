@@ -69,7 +69,7 @@ private:
         auto connecting = std::async(std::launch::async, [this] { return connect(timeout_); });
         const auto known = state();
         result_ = connecting.get();
-        if (known != "device" || !saysAlreadyConnected(result_.output)) return std::nullopt;
+        if (known != AdbTransportState::device || !saysAlreadyConnected(result_.output)) return std::nullopt;
         if (c_.probe_.echoesReadyMarker(target_, 1.2, scope_)) return succeed();
         log("无线 ADB transport 状态为 device 但已无响应，正在定向重连: " + target_);
         disconnect();
@@ -88,8 +88,8 @@ private:
             if (onFailure_) onFailure_(result_.output);
             return false;
         }
-        if (state_ == "offline") return handleOffline();
-        if (saysAlreadyConnected(result_.output) && state_ != "unauthorized") {
+        if (state_ == AdbTransportState::offline) return handleOffline();
+        if (saysAlreadyConnected(result_.output) && state_ != AdbTransportState::unauthorized) {
             log("无线 ADB 已登记但尚未响应，仅定向重置当前设备连接: " + target_);
             disconnect();
             c_.clock_.sleepFor(Seconds(0.1));
@@ -115,7 +115,7 @@ private:
                 " 次自动重试" + (slowFallback ? "（慢速兜底）" : "") + ": " + target_);
             c_.clock_.sleepFor(Seconds(delay));
             probeBeforeRetry();
-            if (state() == "offline") return handleOffline();
+            if (state() == AdbTransportState::offline) return handleOffline();
 
             result_ = connect(slowFallback ? std::max(8.0, timeout_) : timeout_);
             if (waitUntilAnswering(settleTime())) {
@@ -123,7 +123,7 @@ private:
                 return succeed();
             }
             state_ = state();
-            if (state_ == "offline") return handleOffline();
+            if (state_ == AdbTransportState::offline) return handleOffline();
             if (isAuthenticationFailure()) return finalClassification();
             bool worthAnotherTry = isTransientWirelessConnectFailure(result_.output) ||
                                    saysAlreadyConnected(result_.output) || (!state_ && result_.status == 0);
@@ -185,13 +185,13 @@ private:
     }
 
     std::string failureMessage() const {
-        if (state_ == "offline") return "offline";
+        if (state_ == AdbTransportState::offline) return "offline";
         if (!result_.output.empty()) return result_.output;
         return "ADB 设备未进入 device 状态";
     }
 
     bool isAuthenticationFailure() const {
-        return isDefinitiveWirelessAuthenticationFailure(result_.output) || state_ == "unauthorized";
+        return isDefinitiveWirelessAuthenticationFailure(result_.output) || state_ == AdbTransportState::unauthorized;
     }
 
     // The failure exit: the message, marked for the caller's next step.
@@ -235,7 +235,7 @@ private:
         }
     }
 
-    std::optional<std::string> state() const { return c_.probe_.adbTargetState(target_, scope_); }
+    std::optional<AdbTargetState> state() const { return c_.probe_.adbTargetState(target_, scope_); }
     bool waitUntilAnswering(double seconds) const {
         return c_.readiness_.waitForAdbTargetResponsive(target_, seconds, scope_);
     }
@@ -258,7 +258,7 @@ private:
     bool portReachable_ = false;
     bool denialSeen_ = false;
     CommandResult result_;
-    std::optional<std::string> state_;
+    std::optional<AdbTargetState> state_;
 };
 
 WirelessAdbConnector::WirelessAdbConnector(const AdbRunner& runner, const ToolLocation& tools, Clock& clock,
@@ -288,7 +288,7 @@ std::string WirelessAdbConnector::connectWifiAdb(const std::string& ip) const {
     try {
         auto result = runner_.runAdb(
             {"connect", target}, {.timeout = std::chrono::seconds(20), .check = false, .log = true, .scope = scope});
-        if ((isAdbConnectSuccess(result) || probe_.adbTargetState(target, scope) == "device") &&
+        if ((isAdbConnectSuccess(result) || probe_.adbTargetState(target, scope) == AdbTransportState::device) &&
             readiness_.waitForAdbTargetResponsive(target, 3.0, scope)) {
             connectedTarget_.set(target);
             return target;

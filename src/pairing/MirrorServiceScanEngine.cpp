@@ -15,7 +15,7 @@ bool MirrorServiceScanEngine::isAdbTargetResponsive(const std::string& target, d
     return service_.targetProbe().isAdbTargetResponsive(target, timeout, scope);
 }
 
-std::optional<std::string> MirrorServiceScanEngine::adbTargetState(const std::string& target, AdbServerScope scope) {
+std::optional<AdbTargetState> MirrorServiceScanEngine::adbTargetState(const std::string& target, AdbServerScope scope) {
     return service_.targetProbe().adbTargetState(target, scope);
 }
 

@@ -24,7 +24,7 @@ public:
     virtual AdbServerScope preferredScanAdbServerScope() = 0;
     virtual void suppressPrivateWirelessAdbTemporarily(const std::string& reason) = 0;
     virtual bool isAdbTargetResponsive(const std::string& target, double timeout, AdbServerScope scope) = 0;
-    virtual std::optional<std::string> adbTargetState(const std::string& target, AdbServerScope scope) = 0;
+    virtual std::optional<AdbTargetState> adbTargetState(const std::string& target, AdbServerScope scope) = 0;
     virtual bool refreshWirelessAdbTargetOnce(const std::string& ip, int port, AdbServerScope scope) = 0;
     virtual bool tryConnectWirelessAdb(const std::string& ip, int port, const WirelessConnectCall& call) = 0;
     // Throws MirrorError.
@@ -49,7 +49,7 @@ public:
     AdbServerScope preferredScanAdbServerScope() override;
     void suppressPrivateWirelessAdbTemporarily(const std::string& reason) override;
     bool isAdbTargetResponsive(const std::string& target, double timeout, AdbServerScope scope) override;
-    std::optional<std::string> adbTargetState(const std::string& target, AdbServerScope scope) override;
+    std::optional<AdbTargetState> adbTargetState(const std::string& target, AdbServerScope scope) override;
     bool refreshWirelessAdbTargetOnce(const std::string& ip, int port, AdbServerScope scope) override;
     bool tryConnectWirelessAdb(const std::string& ip, int port, const WirelessConnectCall& call) override;
     void startVerifiedWirelessMirror(const ConnectedAdbDevice& device, const std::function<void()>& onRetry,

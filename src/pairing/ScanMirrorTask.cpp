@@ -44,8 +44,8 @@ void ScanMirrorTask::run(const ScanMirrorRequest& request) {
         const AdbServerScope scope = connect(request, failureBox);
         const auto state = engine_.adbTargetState(request.target, scope);
         log("adb get-state 结果: sessionId=" + (request.sessionId.empty() ? std::string("-") : request.sessionId) +
-            ", target=" + request.target + ", state=" + state.value_or("missing"));
-        if (state != "device") throw MirrorError::message("目标 ADB 未进入 device 状态: " + state.value_or("missing"));
+            ", target=" + request.target + ", state=" + stateText(state));
+        if (state != AdbTransportState::device) throw MirrorError::message("目标 ADB 未进入 device 状态: " + stateText(state));
         checkSession(request.sessionId);
         if (request.callbackKey) {
             coordinator_.book().markConnected(*request.callbackKey);
@@ -141,7 +141,7 @@ std::optional<AdbServerScope> ScanMirrorTask::waitForLateWirelessRecovery(const 
             log("延迟自动恢复已取消：扫码 session 已变化，target=" + target);
             return std::nullopt;
         }
-        if (engine_.adbTargetState(target, kShared) == "device" &&
+        if (engine_.adbTargetState(target, kShared) == AdbTransportState::device &&
             engine_.isAdbTargetResponsive(target, kRecoveryProbeTimeout, kShared)) {
             log("延迟自动恢复成功：共享 5037 transport 已响应，target=" + target);
             return kShared;

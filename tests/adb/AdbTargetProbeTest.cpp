@@ -39,7 +39,7 @@ protected:
 
 TEST_F(AdbTargetProbeTest, GetStateAnswerIsTrimmedAndLowerCased) {
     adb.on({"-s", "127.0.0.2:5555", "get-state"}).reply("Device\n");
-    EXPECT_EQ(probe.adbTargetState("127.0.0.2:5555", kShared), "device");
+    EXPECT_EQ(stateText(probe.adbTargetState("127.0.0.2:5555", kShared)), "device");
     EXPECT_EQ(adb.commandLines(), Lines{"-s 127.0.0.2:5555 get-state"});
     EXPECT_EQ(recorded.timeouts(), std::vector<double>{3.0});
 }
@@ -52,22 +52,24 @@ TEST_F(AdbTargetProbeTest, FailedGetStateFallsBackToTheListing) {
             "* daemon started successfully\nList of devices attached\r\n127.0.0.3:5555\tdevice\r\n"
             "127.0.0.2:5555\tUnauthorized\r\n127.0.0.4:5555\n\n");
     // The listing's word is given unchanged.
-    EXPECT_EQ(probe.adbTargetState("127.0.0.2:5555", kShared), "Unauthorized");
+    const auto unauthorized = probe.adbTargetState("127.0.0.2:5555", kShared);
+    EXPECT_EQ(stateText(unauthorized), "Unauthorized");
+    EXPECT_TRUE(unauthorized == AdbTransportState::unauthorized);  // the code decides on it all the same
     EXPECT_EQ(adb.commandLines(), (Lines{"-s 127.0.0.2:5555 get-state", "devices"}));
     EXPECT_EQ(recorded.timeouts(), (std::vector<double>{3.0, 3.0}));
     // Not listed, or listed without a state: nothing.
-    EXPECT_EQ(probe.adbTargetState("127.0.0.9:5555", kShared), std::nullopt);
-    EXPECT_EQ(probe.adbTargetState("127.0.0.4:5555", kShared), std::nullopt);
+    EXPECT_EQ(stateText(probe.adbTargetState("127.0.0.9:5555", kShared)), "missing");
+    EXPECT_EQ(stateText(probe.adbTargetState("127.0.0.4:5555", kShared)), "missing");
     // Prefix or case variants of the serial are other targets.
-    EXPECT_EQ(probe.adbTargetState("127.0.0.2", kShared), std::nullopt);
+    EXPECT_EQ(stateText(probe.adbTargetState("127.0.0.2", kShared)), "missing");
 }
 
 TEST_F(AdbTargetProbeTest, OtherGetStateWordsOrAHangAlsoFallBackToTheListing) {
     adb.on({"-s", "ABC", "get-state"}).reply("bootloader");
     adb.on({"-s", "*", "get-state"}).hangs();
     adb.on({"devices"}).reply("List of devices attached\nABC\thost\n127.0.0.2:5555\toffline\n");
-    EXPECT_EQ(probe.adbTargetState("ABC", kShared), "host");
-    EXPECT_EQ(probe.adbTargetState("127.0.0.2:5555", kShared), "offline");
+    EXPECT_EQ(stateText(probe.adbTargetState("ABC", kShared)), "host");
+    EXPECT_EQ(stateText(probe.adbTargetState("127.0.0.2:5555", kShared)), "offline");
     EXPECT_EQ(recorded.timeouts(), (std::vector<double>{3.0, 3.0, 3.0, 3.0}));
 }
 
@@ -81,7 +83,7 @@ TEST(AdbTargetStateListing, HeaderOnlyOrEmptyListingsAndAnAdbThatCannotStartName
     // An adb that cannot start gives no state and no answer.
     AdbRunner runner{"/nonexistent/orvan/adb", 16232, nullptr};
     AdbTargetProbe probe{runner};
-    EXPECT_EQ(probe.adbTargetState("127.0.0.2:5555", kShared), std::nullopt);
+    EXPECT_EQ(stateText(probe.adbTargetState("127.0.0.2:5555", kShared)), "missing");
     EXPECT_FALSE(probe.isAdbTargetResponsive("127.0.0.2:5555", 1.0, kShared));
     EXPECT_FALSE(probe.echoesReadyMarker("127.0.0.2:5555", 1.0, kShared));
 }
@@ -109,11 +111,11 @@ TEST_F(AdbTargetProbeTest, UnknownTargetNeedsNoListing) {
     adb.on({"-s", "127.0.0.3:5555", "get-state"}).reply("error: device '127.0.0.9:5555' not found", 1);
     adb.on({"-s", "127.0.0.4:5555", "get-state"}).reply("error: device '127.0.0.4:5555' not found", 0);
     adb.on({"devices"}).reply("List of devices attached\n127.0.0.3:5555\tdevice\n127.0.0.4:5555\thost\n");
-    EXPECT_EQ(probe.adbTargetState("127.0.0.2:5555", kShared), std::nullopt);
+    EXPECT_EQ(stateText(probe.adbTargetState("127.0.0.2:5555", kShared)), "missing");
     EXPECT_EQ(adb.commandLines(), Lines{"-s 127.0.0.2:5555 get-state"});
     // Only the server's own words for this very serial count: anything else asks the listing.
-    EXPECT_EQ(probe.adbTargetState("127.0.0.3:5555", kShared), "device");
-    EXPECT_EQ(probe.adbTargetState("127.0.0.4:5555", kShared), "host");
+    EXPECT_EQ(stateText(probe.adbTargetState("127.0.0.3:5555", kShared)), "device");
+    EXPECT_EQ(stateText(probe.adbTargetState("127.0.0.4:5555", kShared)), "host");
     EXPECT_EQ(adb.commandLines().size(), 5u);
 }
 

@@ -89,7 +89,9 @@ struct ScriptedEngine final : ScanConnectionEngine {
         if (timeout == 1.0) onRecoveryProbe();
         return responsive.contains({scope, timeout < 1.0});
     }
-    std::optional<std::string> adbTargetState(const std::string&, AdbServerScope) override { return "device"; }
+    std::optional<AdbTargetState> adbTargetState(const std::string&, AdbServerScope) override {
+        return AdbTargetState::of("device");
+    }
     bool refreshWirelessAdbTargetOnce(const std::string&, int, AdbServerScope) override {
         record("refresh");
         return false;
