@@ -49,6 +49,16 @@ protected:
         });
         return *supervisor;
     }
+    // How discovery describes a pair reachable over Wi-Fi.
+    static ConnectedAdbDevice wirelessDevice(SimulatedGlasses& glasses) {
+        return {.serial = glasses.wifiSerial(),
+                .connectionKind = connection_kind::kWireless,
+                .ip = glasses.wlanAddress(),
+                .wifiName = {},
+                .model = "Tervo3",
+                .deviceId = glasses.serialNo(),
+                .hasWireless = true};
+    }
     bool pumpedUntil(const std::function<bool()>& condition) {
         return testing::waitUntil(
             [&] {
@@ -103,14 +113,7 @@ TEST_F(MirrorE2eTest, AMirrorOnThePrivateServerIsSyncedToTheSharedOne) {
                                                                     {.scope = kPrivate}));
     std::string target = glasses.wifiSerial();
     EXPECT_FALSE(world->deviceState(target)) << "the shared server does not know the pair yet";
-    // How discovery describes a pair reachable over Wi-Fi.
-    ConnectedAdbDevice device{.serial = target,
-                              .connectionKind = connection_kind::kWireless,
-                              .ip = glasses.wlanAddress(),
-                              .wifiName = {},
-                              .model = "Tervo3",
-                              .deviceId = glasses.serialNo(),
-                              .hasWireless = true};
+    const ConnectedAdbDevice device = wirelessDevice(glasses);
 
     // The stand-in checks the target through the server it was given: only the private one knows it.
     mirror.mirrorOrchestrator().startVerifiedWirelessMirror(device, nullptr, nullptr, kPrivate);
@@ -134,13 +137,7 @@ TEST_F(MirrorE2eTest, ThreePairsThatDropTogetherAllComeBack) {
     std::vector<std::string> identities;
     for (int i = 0; i < 3; ++i) {
         SimulatedGlasses& glasses = world->startGlasses();
-        ConnectedAdbDevice device{.serial = glasses.wifiSerial(),
-                                  .connectionKind = connection_kind::kWireless,
-                                  .ip = glasses.wlanAddress(),
-                                  .wifiName = {},
-                                  .model = "Tervo3",
-                                  .deviceId = glasses.serialNo(),
-                                  .hasWireless = true};
+        const ConnectedAdbDevice device = wirelessDevice(glasses);
         ASSERT_TRUE(service->wirelessAdbConnector().tryConnectWirelessAdb(glasses.wlanAddress(),
                                                                          glasses.wirelessPort(), {.scope = kPrivate}));
         service->mirrorOrchestrator().startVerifiedWirelessMirror(device, nullptr, nullptr, kPrivate);
