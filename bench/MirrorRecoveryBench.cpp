@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
         try {
             std::string failure;
             if (!service.wirelessAdbConnector().tryConnectWirelessAdb(
-                    ip, port, {.timeout = 4.0, .onFailure = [&](const std::string& text) { failure = text; }, .scope = scope}))
+                    ip, port, {.timeout = 4.0, .onFailure = [&](const WirelessConnectFailure& f) { failure = f.text; }, .scope = scope}))
                 throw std::runtime_error(failure);
             service.mirrorOrchestrator().startVerifiedWirelessMirror(device, nullptr, nullptr, scope);
         } catch (const std::exception& error) {

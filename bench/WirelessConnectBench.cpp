@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
         auto started = std::chrono::steady_clock::now();
         runStart = started;
         bool ok = connector.tryConnectWirelessAdb(
-            ip, port, {.logging = Logging::silent, .onFailure = [&](const std::string& m) { failure = m; }});
+            ip, port, {.logging = Logging::silent, .onFailure = [&](const WirelessConnectFailure& f) { failure = f.text; }});
         double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
         if (!ok) {
             std::fprintf(stderr, "connect failed: %s\n", failure.c_str());

@@ -12,9 +12,6 @@
 
 namespace orvan {
 
-// Prefix of a wireless-connect failure that asks the caller to recover the shared server.
-inline constexpr const char* kAdbServerRecoveryRequiredMarker = "ADB_SERVER_RECOVERY_REQUIRED:";
-
 // True when a failure text reads like an unreachable network or a time-out (any letter case):
 // the kind of failure a wedged adb server produces, as opposed to a refused key.
 bool isSharedAdbServerRecoveryCandidate(const std::string& failureText);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+
 #include "foundation/MirrorError.h"
 #include "platform/Clock.h"
 #include "platform/TaskScope.h"
@@ -18,12 +20,20 @@ public:
     void sleepFor(Seconds duration) override {
         if (inner_.waitFor(duration, stop_)) throw MirrorError::cancelled();
     }
+    // Either stop ends the wait: the owner's throws, the caller's returns true. The inner wait
+    // follows one token, so the caller's is looked at between slices of a twentieth of a second.
     bool waitFor(Seconds duration, const StopToken& stop) override {
-        sleepFor(duration);
-        return stop.stopRequested();
+        const SteadyTime end = inner_.now() + std::chrono::duration_cast<SteadyTime::duration>(duration);
+        while (!stop.stopRequested()) {
+            const Seconds left = end - inner_.now();
+            if (left <= Seconds(0)) return false;
+            sleepFor(std::min(left, kCallerStopSlice));
+        }
+        return true;
     }
 
 private:
+    static constexpr Seconds kCallerStopSlice{0.05};
     Clock& inner_;
     StopToken stop_;
 };

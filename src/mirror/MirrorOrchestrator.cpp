@@ -186,7 +186,7 @@ void MirrorOrchestrator::recoverTransport(const std::string& target, const std::
         bool connected =
             parts_.connector.tryConnectWirelessAdb(ip, port,
                                                    {.timeout = kRecoveryConnectTimeout,
-                                                    .onFailure = [&](const std::string& text) { failure = text; },
+                                                    .onFailure = [&](const WirelessConnectFailure& f) { failure = f.text; },
                                                     .scope = serverScope});
         if (!connected) throw MirrorError::message("scrcpy 启动失败，当前眼镜定向重连失败。 " + failure);
         return;

@@ -101,7 +101,7 @@ SupervisedMirror MirrorService::supervisedMirror(const ConnectedAdbDevice& devic
         std::string failure;
         if (!connector_.tryConnectWirelessAdb(ip, port,
                                               {.timeout = kRecoveryConnectTimeout,
-                                               .onFailure = [&](const std::string& text) { failure = text; },
+                                               .onFailure = [&](const WirelessConnectFailure& f) { failure = f.text; },
                                                .scope = scope}))
             throw MirrorError::message(failure.empty() ? "无线 ADB 连接失败: " + target : failure);
         if (!go()) return;

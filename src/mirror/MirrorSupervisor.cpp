@@ -56,18 +56,23 @@ MirrorSupervisor::~MirrorSupervisor() = default;
 
 void MirrorSupervisor::watch(SupervisedMirror mirror) {
     bool tookOver = false;
-    std::string identity = mirror.identity, key;
+    const std::string identity = mirror.identity, key = mirror.processKey, name = mirror.name;
+    std::string oldKey;
     {
         std::lock_guard lock(mutex_);
         auto& entry = entries_[identity];
         tookOver = entry.recovering;
-        key = entry.mirror.processKey;
+        oldKey = entry.mirror.processKey;
         entry.mirror = std::move(mirror);
         entry.generation = nextGeneration_++;
         entry.recovering = false;
     }
     changed_.notify_all();
-    if (tookOver) tell(identity, key, MirrorRecoveryEvent::recovered, {});
+    if (!tookOver) return;
+    log("投屏已恢复（" + name + "）");
+    // Back on its old address the mirror simply runs again; on a new one (a new scan after a new
+    // lease) the old window's place is let go, and the new window is the mirror from now on.
+    tell(identity, oldKey, oldKey == key ? MirrorRecoveryEvent::recovered : MirrorRecoveryEvent::cancelled, {});
 }
 
 bool MirrorSupervisor::mirrorEnded(const std::string& processKey, const ProcessExit& end, std::string_view output) {

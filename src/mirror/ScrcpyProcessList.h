@@ -10,7 +10,8 @@
 
 namespace orvan {
 
-// Runs the system's process list ("/bin/ps -axo pid=,command="). May throw LaunchError.
+// The system's process list in the form of "ps -axo pid=,command=" (read from /proc), of the
+// processes that mention "scrcpy". May throw.
 // Injected so that tests can hand the launcher any listing they like.
 using ProcessListRunner = std::function<FiniteRun()>;
 

@@ -1,5 +1,7 @@
 #include "mirror/SharedAdbSync.h"
 
+#include <algorithm>
+
 #include "platform/Dispatch.h"
 
 namespace orvan {
@@ -16,28 +18,43 @@ void SharedAdbSync::syncWirelessTargetToSharedAdb(const std::string& ip, int por
     std::string target = ip + ":" + std::to_string(port);
     {
         std::lock_guard lock(mutex_);
-        ++running_;
+        if (std::find(waiting_.begin(), waiting_.end(), target) != waiting_.end()) return;
+        waiting_.push_back(std::move(target));
+        if (draining_) return;
+        draining_ = true;
     }
-    Dispatch::async(
-        [this, target] {
-            try {
-                syncNow(target);
-            } catch (...) {
-                // A best-effort task: nothing may escape it, nor pass unseen.
-                Dispatch::reportTaskFailure("共享 5037 同步");
-            }
+    Dispatch::async([this] { drain(); }, QualityOfService::utility);
+}
+
+void SharedAdbSync::drain() {
+    for (;;) {
+        std::string target;
+        {
             std::lock_guard lock(mutex_);
-            if (--running_ == 0) idle_.notify_all();
-        },
-        QualityOfService::utility);
+            if (waiting_.empty()) {
+                draining_ = false;
+                idle_.notify_all();
+                return;
+            }
+            target = std::move(waiting_.front());
+            waiting_.pop_front();
+        }
+        try {
+            syncNow(target);
+        } catch (...) {
+            // A best-effort task: nothing may escape it, nor pass unseen.
+            Dispatch::reportTaskFailure("共享 5037 同步");
+        }
+    }
 }
 
 void SharedAdbSync::syncNow(const std::string& target) const {
-    if (probe_.isAdbTargetResponsive(target, kAnswerTimeout, kShared)) {
+    const auto state = probe_.adbTargetState(target, kShared);
+    if (state == AdbTransportState::device && probe_.echoesReadyMarker(target, kAnswerTimeout, kShared)) {
         log("共享 5037 已能访问眼镜，Android Studio 可继续使用: " + target);
         return;
     }
-    if (probe_.adbTargetState(target, kShared) == AdbTransportState::offline) {
+    if (state == AdbTransportState::offline) {
         try {
             runner_.runAdb({"disconnect", target}, {.timeout = Seconds(kOfflineDisconnectTimeout), .check = false});
         } catch (const std::exception&) {
@@ -60,7 +77,7 @@ void SharedAdbSync::syncNow(const std::string& target) const {
 
 void SharedAdbSync::waitUntilIdle() {
     std::unique_lock lock(mutex_);
-    idle_.wait(lock, [this] { return running_ == 0; });
+    idle_.wait(lock, [this] { return !draining_; });
 }
 
 }  // namespace orvan

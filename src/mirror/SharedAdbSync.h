@@ -1,6 +1,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <string>
 
@@ -27,23 +28,27 @@ public:
     SharedAdbSync(const SharedAdbSync&) = delete;
     SharedAdbSync& operator=(const SharedAdbSync&) = delete;
 
-    // Returns at once. With the private scope the work runs on the background pool (utility);
-    // with the shared scope there is nothing to do.
+    // Returns at once. With the private scope the target joins a queue that one background task
+    // (utility) works through, one target at a time: when a classroom of pairs starts at once,
+    // their syncs wait their turn instead of crowding out the mirrors still starting. A target
+    // already waiting is not queued twice. With the shared scope there is nothing to do.
     void syncWirelessTargetToSharedAdb(const std::string& ip, int port, AdbServerScope sourceScope);
     // The work itself, on the calling thread.
     void syncNow(const std::string& target) const;
-    // Blocks until no sync is running (tests and shutdown).
+    // Blocks until the queue is worked through (tests and shutdown).
     void waitUntilIdle();
 
 private:
     void log(const std::string& message) const { (*runner_.log())(message); }
+    void drain();
 
     const AdbRunner& runner_;
     const AdbTargetProbe& probe_;
     const TargetReadiness& readiness_;
     std::mutex mutex_;
     std::condition_variable idle_;
-    int running_ = 0;
+    std::deque<std::string> waiting_;
+    bool draining_ = false;
 };
 
 }  // namespace orvan

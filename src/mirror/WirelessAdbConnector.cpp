@@ -85,7 +85,7 @@ private:
             (accepted || isSharedAdbServerRecoveryCandidate(result_.output))) {
             log("投屏专用 " + std::to_string(c_.runner_.privatePort()) +
                 " 未及时形成有效 transport，立即回退共享 5037: " + target_);
-            if (onFailure_) onFailure_(result_.output);
+            if (onFailure_) onFailure_({.kind = WirelessConnectFailure::Kind::other, .text = result_.output});
             return false;
         }
         if (state_ == AdbTransportState::offline) return handleOffline();
@@ -152,7 +152,7 @@ private:
             return fail(error.what(), true);
         }
         if (outcome.connected) return succeed();
-        if (onFailure_) onFailure_(outcome.failure);
+        if (onFailure_) onFailure_({.kind = WirelessConnectFailure::Kind::other, .text = outcome.failure});
         return false;
     }
 
@@ -194,17 +194,18 @@ private:
         return isDefinitiveWirelessAuthenticationFailure(result_.output) || state_ == AdbTransportState::unauthorized;
     }
 
-    // The failure exit: the message, marked for the caller's next step.
+    // The failure exit: the message, with the kind that names the caller's next step.
     bool fail(const std::string& message, bool fromThrownError) {
+        using Kind = WirelessConnectFailure::Kind;
         if (fromThrownError) log("无线 ADB 重连失败: " + message);
         if (!onFailure_) return false;
         bool looksLikeNetwork = isSharedAdbServerRecoveryCandidate(message);
+        Kind kind = Kind::other;
         if (denialSeen_ && !c_.localNetwork_.isLocalNetworkPermissionConfirmed() && looksLikeNetwork)
-            onFailure_(kLocalNetworkDeniedMarker + message);
+            kind = Kind::localNetworkDenied;
         else if (scope_ == AdbServerScope::sharedDevelopment && looksLikeNetwork && portReachable_)
-            onFailure_(kAdbServerRecoveryRequiredMarker + message);
-        else
-            onFailure_(message);
+            kind = Kind::sharedServerNeedsRecovery;
+        onFailure_({.kind = kind, .text = message});
         return false;
     }
 

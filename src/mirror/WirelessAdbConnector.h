@@ -11,21 +11,18 @@
 #include "mirror/ConnectedTarget.h"
 #include "mirror/LocalNetworkProbe.h"
 #include "mirror/TargetReadiness.h"
+#include "mirror/WirelessConnectFailure.h"
 #include "platform/Clock.h"
 
 namespace orvan {
-
-// Prefix of a wireless-connect failure after a local-network denial while permission is still
-// unconfirmed: the caller asks the user to allow local-network access.
-inline constexpr const char* kLocalNetworkDeniedMarker = "LOCAL_NETWORK_DENIED: ";
 
 // Makes the glasses' ADB daemon (ip:port over Wi-Fi) a live, answering transport of one adb
 // server, robustly: probes the port first, reuses a transport that already answers, connects,
 // waits for the echo, sits out the user's authorization prompt on the glasses, resets a
 // half-registered transport of this target only, retries four times (0.4, 1, 2, 4 s) while the
 // glasses' network settles, and restarts the private server once when only that server is
-// broken. Every failure ends in one message for the caller, marked so that it can fall back to
-// the shared server, ask for local-network access, or recover the shared server.
+// broken. Every failure ends in one WirelessConnectFailure for the caller, whose kind tells
+// whether to ask for local-network access or to blame the shared server.
 //
 // Blocks its thread for up to tens of seconds; call it on a background queue. Sleeps use the
 // injected clock; the adb commands and the port probe run in real time.
@@ -35,7 +32,7 @@ struct WirelessConnectCall {
     double timeout = 5.0;
     // Silent: no log line and no command echo.
     Logging logging = Logging::logged;
-    std::function<void(const std::string&)> onFailure = nullptr;
+    std::function<void(const WirelessConnectFailure&)> onFailure = nullptr;
     AdbServerScope scope = AdbServerScope::sharedDevelopment;
     // With the private scope: give up after the first connect when no transport formed, so the
     // caller can move to the shared server at once.
@@ -44,7 +41,7 @@ struct WirelessConnectCall {
 
 class WirelessAdbConnector {
 public:
-    using FailureHandler = std::function<void(const std::string& message)>;
+    using FailureHandler = std::function<void(const WirelessConnectFailure&)>;
 
     static constexpr std::array<double, 4> kRetryDelays = {0.4, 1.0, 2.0, 4.0};
     static constexpr double kPrecheckProbeTimeout = 1.2;

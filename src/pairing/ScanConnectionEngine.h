@@ -18,7 +18,6 @@ class MirrorService;
 // a background thread.
 class ScanConnectionEngine {
 public:
-    using FailureHandler = std::function<void(const std::string&)>;
 
     virtual ~ScanConnectionEngine() = default;
     virtual AdbServerScope preferredScanAdbServerScope() = 0;

@@ -60,7 +60,7 @@ void ScanDisableProcessor::processDisableWirelessAdbCallback(const WirelessAdbCa
     controller->updateDisableStatus("已收到关闭回调...", "正在停止无线投屏并断开无线 ADB。", false);
     if (hooks_.setMainStatus) hooks_.setMainStatus("正在关闭无线 ADB...");
     const std::string target = ip + ":" + std::to_string(port);
-    ConnectedAdbDevice device = wirelessTargetDevice(target, ip);
+    ConnectedAdbDevice device = wirelessTargetDevice(target, ip, callback.device->serial);
     if (hooks_.activeMirrorDevices) {
         const auto keys = device.physicalKeys();
         for (const auto& [key, running] : hooks_.activeMirrorDevices()) {

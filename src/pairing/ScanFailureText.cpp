@@ -11,15 +11,16 @@ constexpr const char* kSecondLine =
 
 }  // namespace
 
-std::string scanConnectionFailureText(const std::string& failure, const std::string& ip, const std::string& network,
-                                      const std::optional<std::string>& callbackHost) {
-    auto has = [&](const char* needle) { return text::containsIgnoringCase(failure, needle); };
+std::string scanConnectionFailureText(const WirelessConnectFailure& failure, const std::string& ip,
+                                      const std::string& network, const std::optional<std::string>& callbackHost) {
+    using Kind = WirelessConnectFailure::Kind;
+    auto has = [&](const char* needle) { return text::containsIgnoringCase(failure.text, needle); };
     const std::string networkName = network.empty() ? "二维码指定网络" : network;
-    if (has("ADB_SERVER_RECOVERY_REQUIRED:")) {
+    if (failure.kind == Kind::sharedServerNeedsRecovery) {
         return "眼镜 " + ip + " 的 5555 端口可以访问，但共享 ADB 后台服务异常。" +
                "小助手不会重启共享 ADB，以免中断 Android Studio 或其他设备；请查看日志确认服务来源。";
     }
-    if (has("local_network_denied")) {
+    if (failure.kind == Kind::localNetworkDenied) {
         return "OrvanMirror 尚未获得系统本地网络权限。点击下方按钮请求授权并打开设置；"
                "若仍没有 OrvanMirror，请完全退出并重新打开小助手后再试。";
     }

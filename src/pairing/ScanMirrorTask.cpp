@@ -38,7 +38,7 @@ void ScanMirrorTask::checkSession(const std::string& sessionId) const {
 }
 
 void ScanMirrorTask::run(const ScanMirrorRequest& request) {
-    std::string failureBox;
+    WirelessConnectFailure failureBox;
     try {
         checkSession(request.sessionId);
         const AdbServerScope scope = connect(request, failureBox);
@@ -70,14 +70,14 @@ void ScanMirrorTask::run(const ScanMirrorRequest& request) {
         if (tasks_.stopRequested() || error.kind() == MirrorError::Kind::cancelled)
             return log("扫码旧会话任务已停止: sessionId=" + request.sessionId);
         fail(request, error.what(), error.isNormalScrcpyClosure(),
-             text::containsIgnoringCase(failureBox, "local_network_denied"));
+             failureBox.kind == WirelessConnectFailure::Kind::localNetworkDenied);
     } catch (const std::exception& error) {
         if (tasks_.stopRequested()) return log("扫码旧会话任务已停止: sessionId=" + request.sessionId);
         fail(request, error.what(), false, false);
     }
 }
 
-AdbServerScope ScanMirrorTask::connect(const ScanMirrorRequest& request, std::string& failureBox) {
+AdbServerScope ScanMirrorTask::connect(const ScanMirrorRequest& request, WirelessConnectFailure& failureBox) {
     const std::string& target = request.target;
     if (engine_.isAdbTargetResponsive(target, kFastReuseTimeout, kShared)) {
         log("扫码冷启动快速唤醒：复用共享 5037 已在线 transport: " + target);
@@ -94,9 +94,9 @@ AdbServerScope ScanMirrorTask::connect(const ScanMirrorRequest& request, std::st
     const std::string ip = text::trimmed(request.callbackDevice.ip);
     const int port = static_cast<int>(request.callbackDevice.adbPort);
     std::mutex boxMutex;
-    auto onFailure = [&](const std::string& message) {
+    auto onFailure = [&](const WirelessConnectFailure& failure) {
         std::lock_guard lock(boxMutex);
-        failureBox = message;
+        failureBox = failure;
     };
     const WirelessConnectCall privateFirst{.timeout = kConnectTimeout,
                                            .onFailure = onFailure,
@@ -111,7 +111,7 @@ AdbServerScope ScanMirrorTask::connect(const ScanMirrorRequest& request, std::st
         log("投屏专用 15037 未建立连接，本次扫码无损回退共享 5037: " + target);
         {
             std::lock_guard lock(boxMutex);
-            failureBox.clear();
+            failureBox = {};
         }
         scope = kShared;
         const WirelessConnectCall shared{.timeout = kConnectTimeout, .onFailure = onFailure, .scope = kShared};
@@ -121,8 +121,8 @@ AdbServerScope ScanMirrorTask::connect(const ScanMirrorRequest& request, std::st
     if (auto late = waitForLateWirelessRecovery(request.device, target, request.sessionId)) return *late;
     checkSession(request.sessionId);
     std::lock_guard lock(boxMutex);
-    throw MirrorError::message(scanConnectionFailureText(
-        text::lowercased(failureBox), ip, request.configuredWifiName.value_or(""), request.callbackHost));
+    throw MirrorError::message(
+        scanConnectionFailureText(failureBox, ip, request.configuredWifiName.value_or(""), request.callbackHost));
 }
 
 std::optional<AdbServerScope> ScanMirrorTask::waitForLateWirelessRecovery(const ConnectedAdbDevice& device,

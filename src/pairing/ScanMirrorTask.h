@@ -60,7 +60,7 @@ public:
 
 private:
     // The scope whose transport is up; throws MirrorError with the user's failure text.
-    AdbServerScope connect(const ScanMirrorRequest& request, std::string& failureBox);
+    AdbServerScope connect(const ScanMirrorRequest& request, WirelessConnectFailure& failureBox);
     void checkSession(const std::string& sessionId) const;
     void succeed(const ScanMirrorRequest& request, AdbServerScope scope);
     void fail(const ScanMirrorRequest& request, const std::string& errorText, bool userClosed, bool localNetworkDenied);

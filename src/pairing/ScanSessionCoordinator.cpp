@@ -47,12 +47,14 @@ bool hasUsableCallbackDevice(const WirelessAdbCallback& callback) {
            device.adbPort <= 65535;
 }
 
-ConnectedAdbDevice wirelessTargetDevice(const std::string& target, const std::string& ip) {
+ConnectedAdbDevice wirelessTargetDevice(const std::string& target, const std::string& ip,
+                                        const std::optional<std::string>& glassesSerial) {
     ConnectedAdbDevice device;
     device.serial = target;
     device.connectionKind = connection_kind::kWireless;
     device.ip = ip;
     device.hasWireless = true;
+    if (glassesSerial && !text::trimmed(*glassesSerial).empty()) device.deviceId = text::trimmed(*glassesSerial);
     return device;
 }
 
@@ -116,7 +118,8 @@ WirelessAdbCallbackResponse ScanSessionCoordinator::handleWirelessAdbCallback(co
     if (isCurrentReadyEnableCallback(callback)) {
         // Asked outside the lock: it reads the scrcpy registry.
         const bool mirroring =
-            hooks_.isMirroring && hooks_.isMirroring(wirelessTargetDevice(*target, text::trimmed(callback.device->ip)));
+            hooks_.isMirroring && hooks_.isMirroring(
+                wirelessTargetDevice(*target, text::trimmed(callback.device->ip), callback.device->serial));
         const auto admission = book_.admitReady(callback.sessionId, key, mirroring);
         if (admission.sessionActive) {
             processKey = key;
@@ -165,7 +168,7 @@ void ScanSessionCoordinator::processWirelessAdbCallback(const WirelessAdbCallbac
     }
     const std::string ip = text::trimmed(callback.device->ip);
     const std::string target = *callbackTarget(callback);
-    const auto device = wirelessTargetDevice(target, ip);
+    const auto device = wirelessTargetDevice(target, ip, callback.device->serial);
     if (hooks_.isMirroring && hooks_.isMirroring(device)) {
         if (hooks_.registerRunningMirror) hooks_.registerRunningMirror(device);
         updateWirelessMirrorAckStatus(callbackKey, "RUNNING", "目标已有 scrcpy 窗口");

@@ -83,6 +83,11 @@ private:
 std::optional<std::string> callbackTarget(const WirelessAdbCallback& callback);
 // A device that can be connected: both flags set, an address after trimming, a port above 0.
 bool hasUsableCallbackDevice(const WirelessAdbCallback& callback);
-ConnectedAdbDevice wirelessTargetDevice(const std::string& target, const std::string& ip);
+// The glasses reached at `target`, a wireless device. The hardware serial the glasses report, when
+// they do, names the pair whatever its address: the same glasses back on a new address (a new
+// DHCP lease in a classroom) are the same mirror, and a new scan of them takes over a mirror that
+// is still trying their old address.
+ConnectedAdbDevice wirelessTargetDevice(const std::string& target, const std::string& ip,
+                                        const std::optional<std::string>& glassesSerial = std::nullopt);
 
 }  // namespace orvan

@@ -343,4 +343,29 @@ std::optional<pid_t> parentProcessId(pid_t pid, const std::filesystem::path& pro
     return static_cast<pid_t>(parent);
 }
 
+std::string processCommandLines(std::string_view containing, const std::filesystem::path& procRoot) {
+    std::string listing;
+    for (const auto& entry : std::filesystem::directory_iterator(procRoot)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        UniqueFd file(::open((entry.path() / "cmdline").c_str(), O_RDONLY | O_CLOEXEC));
+        if (!file) continue;  // ended meanwhile
+        std::string command;
+        char buffer[4096];
+        for (;;) {
+            ssize_t got = ::read(file.get(), buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;  // the end, or ESRCH for a process reaped while being read
+            command.append(buffer, static_cast<size_t>(got));
+        }
+        while (!command.empty() && command.back() == '\0') command.pop_back();
+        if (command.empty() || command.find(containing) == std::string::npos) continue;
+        std::replace(command.begin(), command.end(), '\0', ' ');
+        std::replace(command.begin(), command.end(), '\n', ' ');  // one process, one line
+        listing += name + ' ' + command + '\n';
+    }
+    return listing;
+}
+
 }  // namespace orvan

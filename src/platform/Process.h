@@ -106,4 +106,11 @@ void reapInBackground(pid_t pid);
 // or the file cannot be read.
 std::optional<pid_t> parentProcessId(pid_t pid, const std::filesystem::path& procRoot = "/proc");
 
+// The command lines that contain `containing`, as "<pid> <arguments joined by blanks>", one line
+// each, read from <procRoot>/<pid>/cmdline (what `ps -axo pid=,command=` prints, without
+// starting a process). Processes without a command line (kernel threads, zombies) and processes
+// that end while being read are left out. Throws std::filesystem::filesystem_error when procRoot
+// cannot be listed.
+std::string processCommandLines(std::string_view containing, const std::filesystem::path& procRoot = "/proc");
+
 }  // namespace orvan

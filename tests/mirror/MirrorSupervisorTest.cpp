@@ -212,7 +212,7 @@ TEST(MirrorSupervisorTest, AStopDuringARestartClosesTheWindowItOpened) {
         rig.supervisor->mirrorEnded("192.168.50.7:5555", kLost, kDisconnected);
         EXPECT_EQ(rig.restarts, 1);
         EXPECT_EQ(rig.closed, takeOver ? std::vector<std::string>{} : std::vector<std::string>{"192.168.50.7:5555"});
-        EXPECT_EQ(rig.count("投屏已恢复（课堂眼镜）"), 0);
+        EXPECT_EQ(rig.count("投屏已恢复（课堂眼镜）"), takeOver ? 1 : 0);  // once, by the start that took over
         // The user's stop is theirs to show: the pages are told it was cancelled, not that it ended.
         EXPECT_EQ(rig.events, (std::vector<std::string>{"G1 recovering", takeOver ? "G1 recovered" : "G1 cancelled"}));
         EXPECT_EQ(rig.count("投屏恢复已停止：用户已停止投屏"), takeOver ? 0 : 1);
@@ -229,6 +229,7 @@ TEST(MirrorSupervisorTest, StopAndTakeOverEndARecoveryAtOnceAndNoStartFollows) {
             LogRecorder lines;
             lines.attach(*log);
             std::atomic<int> probes{0}, restarts{0};
+            std::vector<std::string> events;
             auto supervisor = MirrorSupervisor::create({
                 .log = log,
                 // The probe watches until the stop; the pair answers just then.
@@ -238,7 +239,8 @@ TEST(MirrorSupervisorTest, StopAndTakeOverEndARecoveryAtOnceAndNoStartFollows) {
                         while (go()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
                         return true;
                     },
-                .onEvent = nullptr,
+                .onEvent = [&](const std::string&, const std::string& key, MirrorRecoveryEvent event,
+                               const std::string&) { events.push_back(key + " " + std::to_string(int(event))); },
                 .closeWindow = nullptr,
                 .runInBackground =
                     [&](std::function<void()> task) {
@@ -253,8 +255,11 @@ TEST(MirrorSupervisorTest, StopAndTakeOverEndARecoveryAtOnceAndNoStartFollows) {
                                     .switchOverUsb = nullptr};
             supervisor->watch(mirror);
             ASSERT_TRUE(supervisor->mirrorEnded("10.0.0.9:5555", kLost, kDisconnected));
+            SupervisedMirror moved = mirror;
+            moved.processKey = "10.0.0.23:5555";
+            moved.ip = "10.0.0.23";
             if (takeOver)
-                supervisor->watch(mirror);  // a new scan of the same glasses started it meanwhile
+                supervisor->watch(moved);  // a new scan of the same glasses, on a new lease, started it
             else
                 supervisor->stop("G1", "用户已停止投屏");
             EXPECT_FALSE(supervisor->isRecovering("G1"));
@@ -266,6 +271,9 @@ TEST(MirrorSupervisorTest, StopAndTakeOverEndARecoveryAtOnceAndNoStartFollows) {
             EXPECT_EQ(supervisor->isWatched("G1"), takeOver);
             auto all = lines.lines();
             EXPECT_EQ(std::count(all.begin(), all.end(), "投屏恢复已停止：用户已停止投屏"), takeOver ? 0 : 1);
+            EXPECT_EQ(std::count(all.begin(), all.end(), "投屏已恢复（课堂眼镜）"), takeOver ? 1 : 0);
+            // Either way the old window's place is let go (the event of a stop by the user).
+            EXPECT_EQ(events, (std::vector<std::string>{"10.0.0.9:5555 0", "10.0.0.9:5555 3"}));
         }
     }
 }

@@ -70,24 +70,34 @@ TEST_F(SharedAdbSyncTest, ATargetThatDoesNotComeUpIsReportedWithTheConnectOutput
                                                 "，failed to connect to '" + t + "': Connection refused"});
 }
 
-TEST_F(SharedAdbSyncTest, AHangingConnectIsAbandonedAtFourSecondsWithoutHoldingTheCaller) {
+// Syncs run one at a time, and a target already waiting its turn is not queued twice.
+TEST_F(SharedAdbSyncTest, AHangingConnectIsAbandonedAtFourSecondsWithoutHoldingTheCallerOrTheQueue) {
     rig.adb.on({"connect", t}).reply("").hangs();
     rig.scriptTransport();
-    // The connect is held until the caller has got its answer back.
-    std::promise<void> callerReturned;
+    // The first connect is held until the caller has got its answer back and asked twice more.
+    std::promise<void> callerReturned, firstConnectStarted;
     auto returned = callerReturned.get_future().share();
     std::atomic<bool> heldTheCaller{false};
+    std::atomic<int> connects{0};
     rig.runner.setCommandRunner([&, returned, answer = rig.adb.inProcess()](const ProcessSpec& spec, auto timeout) {
-        if (spec.arguments.front() == "connect") heldTheCaller = returned.wait_for(20s) != std::future_status::ready;
+        if (spec.arguments.front() == "connect" && connects++ == 0) {
+            firstConnectStarted.set_value();
+            heldTheCaller = returned.wait_for(20s) != std::future_status::ready;
+        }
         return answer(spec, timeout);
     });
     sharedSync.syncWirelessTargetToSharedAdb(kTargetIp, 5555, kPrivate);
+    firstConnectStarted.get_future().wait();
+    sharedSync.syncWirelessTargetToSharedAdb(kTargetIp, 5555, kPrivate);
+    sharedSync.syncWirelessTargetToSharedAdb(kTargetIp, 5555, kPrivate);
+    EXPECT_EQ(connects, 1) << "a second sync started beside the first";
     callerReturned.set_value();
     sharedSync.waitUntilIdle();
     EXPECT_FALSE(heldTheCaller);
-    EXPECT_EQ(rig.timeoutsOf("connect " + t), std::vector<double>{4.0});
-    EXPECT_EQ(lines(), std::vector<std::string>{"共享 5037 同步失败，不影响当前投屏: 命令超时: " +
-                                                rig.adb.adbPath().string() + " connect " + t});
+    EXPECT_EQ(rig.timeoutsOf("connect " + t), (std::vector<double>{4.0, 4.0}));
+    const std::string failure =
+        "共享 5037 同步失败，不影响当前投屏: 命令超时: " + rig.adb.adbPath().string() + " connect " + t;
+    EXPECT_EQ(lines(), (std::vector<std::string>{failure, failure}));
 }
 
 }  // namespace

@@ -242,6 +242,13 @@ protected:
         if (auto at = line.find("{adb}"); at != std::string::npos) line.replace(at, 5, rig.adb.adbPath().string());
         return line;
     }
+    // A failure as the table writes it: its kind as a prefix, then its text.
+    static std::string shown(const WirelessConnectFailure& failure) {
+        using Kind = WirelessConnectFailure::Kind;
+        if (failure.kind == Kind::localNetworkDenied) return "LOCAL_NETWORK_DENIED: " + failure.text;
+        if (failure.kind == Kind::sharedServerNeedsRecovery) return "ADB_SERVER_RECOVERY_REQUIRED:" + failure.text;
+        return failure.text;
+    }
     // Runs the ladder; the failures it reported.
     Lines connect(const Ladder& row, bool silent) {
         row.script(rig);
@@ -251,7 +258,7 @@ protected:
             kTargetIp, kTargetPort,
             {.timeout = row.timeout,
              .logging = silent ? Logging::silent : Logging::logged,
-             .onFailure = [&](const std::string& message) { failures.push_back(message); },
+             .onFailure = [&](const WirelessConnectFailure& failure) { failures.push_back(shown(failure)); },
              .scope = row.scope,
              .preferImmediateSharedFallback = row.immediateFallback});
         EXPECT_EQ(connected, failures.empty());

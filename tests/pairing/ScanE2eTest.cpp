@@ -12,12 +12,14 @@
 #include "pairing/ScanSessionCoordinator.h"
 #include "pairing/WirelessAdbQrController.h"
 #include "foundation/MirrorError.h"
+#include "foundation/Text.h"
 #include "platform/X11WindowSystem.h"
 #include "platform/XvfbDisplay.h"
 #include "support/ErrorOf.h"
 #include "support/FakeScrcpy.h"
 #include "support/MirrorWorldTest.h"
 #include "support/RealScrcpy.h"
+#include "support/RegisteredWindows.h"
 #include "support/Recorders.h"
 
 namespace orvan {
@@ -45,8 +47,14 @@ protected:
         hooks.processDisableWirelessAdbCallback = [this](const WirelessAdbCallback& callback) {
             disable->processDisableWirelessAdbCallback(callback);
         };
+        auto superviseScanMirror = [this](const ConnectedAdbDevice& device) {
+            if (supervise)
+                service->superviseMirror(device, device.serial, false, device.serial, AdbServerScope::privateMirroring);
+        };
+        hooks.registerRunningMirror = superviseScanMirror;
         coordinator = std::make_unique<ScanSessionCoordinator>(*main, hooks);
         ScanTaskHooks taskHooks;
+        taskHooks.registerRunningMirror = superviseScanMirror;
         taskHooks.refreshDeviceTabs = [this](const AdbDevices&) { ++tasksDone; };  // a task's last step
         task = std::make_shared<ScanMirrorTask>(*engine, *coordinator, *main, SystemClock::shared(), taskHooks);
 
@@ -100,6 +108,16 @@ protected:
         return done ? done->value("outcome", "") : "no scan-done";
     }
     std::string scan(SimulatedGlasses& glasses) { return outcome(glasses, startScan(glasses)); }
+    // As in the app: the scans' mirrors are supervised and their ends reach the supervisor.
+    MirrorSupervisor& superviseScans(std::function<void(const std::string&)> onEnd = nullptr) {
+        supervise = true;
+        auto* supervisor = &service->mirrorSupervisor();
+        service->setOnScrcpyTerminated([supervisor, onEnd](const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
+            if (onEnd) onEnd(key);
+            if (auto end = child ? child->exit() : std::nullopt) supervisor->mirrorEnded(key, *end, child->output().text());
+        });
+        return *supervisor;
+    }
 
     std::unique_ptr<MirrorServiceScanEngine> engine;
     std::unique_ptr<ScanSessionCoordinator> coordinator;
@@ -109,6 +127,7 @@ protected:
     std::shared_ptr<WirelessAdbQrController> qr;
     std::vector<SimulatedGlasses*> started;
     int scans = 0;
+    bool supervise = false;
     int tasksStarted = 0;
     int tasksDone = 0;
 };
@@ -143,6 +162,22 @@ TEST_F(ScanE2eTest, DisableCodeStopsTheMirrorAndClosesWirelessAdb) {
     EXPECT_EQ(page.states.back(), "无线 ADB 已关闭");
     EXPECT_FALSE(service->isMirroring(wirelessTargetDevice(pair.wifiSerial(), pair.wlanAddress())));
     EXPECT_FALSE(world->deviceState(pair.wifiSerial()).has_value());
+}
+
+// A recovering pair back on a new lease scans again: the new scan takes the mirror over instead
+// of opening a second window while the old address is still being tried.
+TEST_F(ScanE2eTest, APairBackOnANewAddressThroughANewScanIsTakenOver) {
+    env.set("ORVAN_STANDIN_WATCH_MS", "200");  // the window notices its glasses going away
+    auto& supervisor = superviseScans();
+    auto& pair = glasses();
+    ASSERT_EQ(scan(pair), "RUNNING") << page.card;
+    const std::string moved = pair.control("wlan " + pair.name() + " auto").value("wlanAddress", "") + ":" +
+                              std::to_string(pair.wirelessPort());
+    ASSERT_TRUE(main->runUntil([&] { return supervisor.recoveringIdentities().size() == 1; }, 60s));
+    ASSERT_EQ(scan(pair), "RUNNING") << page.card;
+    EXPECT_TRUE(main->runUntil([&] { return supervisor.recoveringIdentities().empty(); }, 30s));
+    EXPECT_TRUE(service->scrcpyLauncher().isMirroring(moved));
+    EXPECT_EQ(testing::registeredPids(service->scrcpyLauncher()).size(), 1u);
 }
 
 // ---- the real clients ---------------------------------------------------------------------------
@@ -239,6 +274,26 @@ TEST_P(RealScrcpyScan, AScanMirrorsAGlassesShellFollowsAndEndsAreSeenOnce) {
     auto output = loggedWith("scrcpy 错误输出: ");
     ASSERT_EQ(output.size(), 1u);
     EXPECT_NE(output[0].find("Device disconnected"), std::string::npos) << output[0];
+}
+
+// The glasses drop off the Wi-Fi for a while: the real client sees its device go, and the mirror
+// comes back by itself, with a new client, once they answer again.
+TEST_P(RealScrcpyScan, AMirrorWhoseGlassesDropComesBackByItself) {
+    auto& supervisor = superviseScans([this](const std::string& key) { ended.push_back(key); });
+    auto& pair = glasses();
+    ASSERT_EQ(scan(pair), "RUNNING") << page.card;
+    const pid_t first = service->scrcpyLauncher().runningScrcpyHandle(pair.wifiSerial())->pid();
+    pair.control("refuse " + pair.name() + " wifi on");
+    pair.control("drop " + pair.name() + " wifi abrupt");
+    ASSERT_TRUE(main->runUntil([&] { return supervisor.recoveringIdentities().size() == 1; }, 60s))
+        << "the end was not taken for a transport failure: " << text::joined(log.lines(), "\n");
+    pair.control("refuse " + pair.name() + " wifi off");
+    ASSERT_TRUE(main->runUntil([&] { return supervisor.recoveringIdentities().empty(); }, 90s));
+    auto handle = service->scrcpyLauncher().runningScrcpyHandle(pair.wifiSerial());
+    ASSERT_TRUE(handle && handle->process);
+    EXPECT_NE(handle->pid(), first);
+    EXPECT_EQ(loggedWith("投屏已恢复（" + pair.wifiSerial() + "）").size(), 1u);
+    EXPECT_EQ(ended, std::vector<std::string>{pair.wifiSerial()});
 }
 
 // Neither is a broken transport: each gets its own message, and the client runs once.

@@ -51,18 +51,21 @@ TEST(WirelessAdbCallbackBook, AdmitsAReadyOncePerSessionAndTarget) {
     }
 }
 
-// The rows are tried in order, case ignored.
+// The kinds come first, then adb's words in order, case ignored.
 TEST(ScanFailureText, PicksTheFirstMatchingRow) {
-    const std::vector<std::pair<std::string, std::string>> rows = {
-        {"ADB_SERVER_RECOVERY_REQUIRED: connection refused", "眼镜 10.0.0.5 的 5555 端口可以访问"},
-        {"local_network_denied: no route to host", "OrvanMirror 尚未获得系统本地网络权限。"},
-        {"No route to host; connection refused", "电脑（未知）无法访问眼镜（10.0.0.5）。请确认电脑与 Lab "},
-        {"CONNECTION REFUSED, unauthorized", "眼镜 10.0.0.5 拒绝 ADB 连接"},
-        {"failed to authenticate: unauthorized", "电脑已经找到眼镜 10.0.0.5"},
-        {"device unauthorized (offline)", "眼镜尚未授权该电脑"},
-        {"", "无法连接眼镜 10.0.0.5。请确认电脑与 Lab 可以"}};
+    using Kind = WirelessConnectFailure::Kind;
+    const std::vector<std::pair<WirelessConnectFailure, std::string>> rows = {
+        {{Kind::sharedServerNeedsRecovery, "connection refused"}, "眼镜 10.0.0.5 的 5555 端口可以访问"},
+        {{Kind::localNetworkDenied, "no route to host"}, "OrvanMirror 尚未获得系统本地网络权限。"},
+        {{Kind::other, "No route to host; connection refused"}, "电脑（未知）无法访问眼镜（10.0.0.5）。请确认电脑与 Lab "},
+        {{Kind::other, "CONNECTION REFUSED, unauthorized"}, "眼镜 10.0.0.5 拒绝 ADB 连接"},
+        {{Kind::other, "failed to authenticate: unauthorized"}, "电脑已经找到眼镜 10.0.0.5"},
+        {{Kind::other, "device unauthorized (offline)"}, "眼镜尚未授权该电脑"},
+        {{Kind::other, "local_network_denied: adb's words name no kind"}, "无法连接眼镜 10.0.0.5。请确认电脑与 Lab 可以"},
+        {{Kind::other, ""}, "无法连接眼镜 10.0.0.5。请确认电脑与 Lab 可以"}};
     for (const auto& [failure, start] : rows) {
-        EXPECT_TRUE(scanConnectionFailureText(failure, "10.0.0.5", "Lab", std::nullopt).starts_with(start)) << failure;
+        EXPECT_TRUE(scanConnectionFailureText(failure, "10.0.0.5", "Lab", std::nullopt).starts_with(start))
+            << failure.text;
     }
 }
 
@@ -101,7 +104,7 @@ struct ScriptedEngine final : ScanConnectionEngine {
                call.timeout);
         onConnect();
         if (connects[call.scope]) return true;
-        call.onFailure("failed to connect to '10.0.0.5:5555': Connection refused");
+        call.onFailure({.text = "failed to connect to '10.0.0.5:5555': Connection refused"});
         return false;
     }
     void startVerifiedWirelessMirror(const ConnectedAdbDevice&, const std::function<void()>&,

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "foundation/StoppableClock.h"
 #include "platform/Clock.h"
 #include "platform/Dispatch.h"
 #include "platform/TaskScope.h"
@@ -57,6 +59,23 @@ TEST(TaskScope, StopWakesTheWaitsJoinSeesTheTasksReturnAndNothingStartsAfter) {
     EXPECT_EQ(scope.running(), 0u);
     EXPECT_FALSE(scope.async([] {}));
     EXPECT_FALSE(scope.counted([] {}));
+
+    // A service clock's wait ends on either stop: the caller's returns true, the owner's throws.
+    StopSource owner, caller;
+    StoppableClock clock(SystemClock::shared(), owner.token());
+    auto callerStopped = std::async(std::launch::async, [&] { return clock.waitFor(600s, caller.token()); });
+    caller.stop();
+    EXPECT_TRUE(callerStopped.get());
+    auto ownerStopped = std::async(std::launch::async, [&] {
+        try {
+            clock.waitFor(600s, StopToken());
+        } catch (const MirrorError& error) {
+            return error.kind() == MirrorError::Kind::cancelled;
+        }
+        return false;
+    });
+    owner.stop();
+    EXPECT_TRUE(ownerStopped.get());
 }
 
 TEST(SerialQueue, SerialQueueRunsTasksOneAtATimeAndTheManualMainQueueInOrderFromAnyThread) {

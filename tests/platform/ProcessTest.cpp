@@ -103,6 +103,8 @@ TEST(ProcessReaping, AnAbandonedChildIsReapedAndTheParentIsReadFromStatEvenWithP
 
     auto child = ChildProcess::launch(shell("sleep 120"));
     EXPECT_EQ(parentProcessId(child->pid()), ::getpid());
+    EXPECT_NE(("\n" + processCommandLines("sleep 120")).find("\n" + std::to_string(child->pid()) + " "),
+              std::string::npos);
     child->sendSignal(SIGKILL);
     child->waitForExit(std::chrono::steady_clock::now() + 60s, nullptr);
     EXPECT_EQ(parentProcessId(child->pid()), std::nullopt) << "a reaped process has no parent";
@@ -116,6 +118,13 @@ TEST(ProcessReaping, AnAbandonedChildIsReapedAndTheParentIsReadFromStatEvenWithP
     EXPECT_EQ(parentProcessId(41, root), 1234);
     EXPECT_EQ(parentProcessId(42, root), std::nullopt);
     EXPECT_EQ(parentProcessId(0, root), std::nullopt);
+
+    // Arguments joined by blanks, one line per process; no command line or no match: no line.
+    fs::create_directories(root / "self");
+    std::ofstream(root / "41" / "cmdline") << std::string("/x/scrcpy\0-s\0T\0", 15);
+    std::ofstream(root / "42" / "cmdline") << "";
+    std::ofstream(root / "self" / "cmdline") << "scrcpy";
+    EXPECT_EQ(processCommandLines("scrcpy", root), "41 /x/scrcpy -s T\n");
 }
 
 }  // namespace
