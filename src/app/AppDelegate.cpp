@@ -568,7 +568,17 @@ void AppDelegate::applicationWillTerminate() {
         return finished->load() && (backgroundWorkEnded() || std::chrono::steady_clock::now() >= graceEnds);
     });
     service_->abandonCommands();
-    awaitTermination([this] { return backgroundWorkEnded(); });
+    // What runs after that waits in a call no stop reaches (a keyring or network query that
+    // hangs): past a last grace the process ends at once, as freeing what it still uses would
+    // be worse than not freeing it. The private server has stopped by then.
+    const auto lastGraceEnds = std::chrono::steady_clock::now() + kStuckWorkGrace;
+    awaitTermination([this, &lastGraceEnds] {
+        return backgroundWorkEnded() || std::chrono::steady_clock::now() >= lastGraceEnds;
+    });
+    if (!backgroundWorkEnded()) {
+        appendLog("退出时仍有后台任务未结束，Orvan Mirror 直接结束进程。");
+        std::_Exit(EXIT_FAILURE);
+    }
     mediaExportWindow_.reset();
     wifiSetupWindow_.reset();
     for (auto& [pid, overlay] : overlays_) {

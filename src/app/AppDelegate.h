@@ -50,6 +50,8 @@ public:
     static constexpr int kRefreshIntervalMs = 1000;
     static constexpr auto kLongAbsence = std::chrono::seconds(60);
     static constexpr auto kMirrorEndGrace = MirrorService::kMirrorEndGrace;
+    // After every adb command was ended, for work stuck in a call no stop reaches.
+    static constexpr auto kStuckWorkGrace = std::chrono::seconds(5);
 
     struct Options {
         MirrorServiceOptions service;
