@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <future>
 #include <optional>
 
 #include "adb/ConnectedAdbDevice.h"
@@ -60,16 +59,15 @@ private:
         return outcome;
     }
 
-    // The first connect, run beside the query of the target's state: for a target the server
+    // The first connect comes before any query of the target's state: for a target the server
     // does not know yet (the usual case) the connect's answer is what comes next anyway, and for
-    // a transport it already has, adb answers "already connected" and leaves it as it is. Such a
-    // transport listed as "device" is used when it answers; when it does not, only this target
-    // is reset and connected again. Leaves the connect's outcome in result_.
+    // a transport it already has, adb answers "already connected" and leaves it as it is. Only
+    // then is the state asked: such a transport listed as "device" is used when it answers; when
+    // it does not, only this target is reset and connected again. Leaves the connect's outcome in
+    // result_.
     std::optional<bool> connectOrReuseExistingTransport() {
-        auto connecting = std::async(std::launch::async, [this] { return connect(timeout_); });
-        const auto known = state();
-        result_ = connecting.get();
-        if (known != AdbTransportState::device || !saysAlreadyConnected(result_.output)) return std::nullopt;
+        result_ = connect(timeout_);
+        if (!saysAlreadyConnected(result_.output) || state() != AdbTransportState::device) return std::nullopt;
         if (c_.probe_.echoesReadyMarker(target_, 1.2, scope_)) return succeed();
         log("无线 ADB transport 状态为 device 但已无响应，正在定向重连: " + target_);
         disconnect();
