@@ -56,7 +56,8 @@ MirrorSupervisor::~MirrorSupervisor() = default;
 
 void MirrorSupervisor::watch(SupervisedMirror mirror) {
     bool tookOver = false;
-    std::string identity = mirror.identity, key;
+    std::string identity = mirror.identity;
+    MirrorKey key;
     {
         std::lock_guard lock(mutex_);
         auto& entry = entries_[identity];
@@ -70,7 +71,7 @@ void MirrorSupervisor::watch(SupervisedMirror mirror) {
     if (tookOver) tell(identity, key, MirrorRecoveryEvent::recovered, {});
 }
 
-bool MirrorSupervisor::mirrorEnded(const std::string& processKey, const ProcessExit& end, std::string_view output) {
+bool MirrorSupervisor::mirrorEnded(const MirrorKey& processKey, const ProcessExit& end, std::string_view output) {
     const bool transport = endedForTransport(end, output);
     std::string identity, name;
     uint64_t generation = 0;
@@ -193,7 +194,7 @@ bool MirrorSupervisor::pause(const std::string& identity, uint64_t generation, d
 void MirrorSupervisor::finish(const std::string& identity, uint64_t generation,
                               const std::optional<std::string>& stopReason, MirrorRecoveryEvent event) {
     bool wasRecovering = false;
-    std::string key;
+    MirrorKey key;
     {
         std::lock_guard lock(mutex_);
         auto found = entries_.find(identity);
@@ -235,7 +236,7 @@ bool MirrorSupervisor::isRecovering(const std::string& identity) const {
     return found != entries_.end() && found->second.recovering;
 }
 
-std::optional<std::string> MirrorSupervisor::recoveringIdentityOf(const std::string& processKey) const {
+std::optional<std::string> MirrorSupervisor::recoveringIdentityOf(const MirrorKey& processKey) const {
     std::lock_guard lock(mutex_);
     for (const auto& [identity, entry] : entries_)
         if (entry.recovering && entry.mirror.processKey == processKey) return identity;
@@ -260,7 +261,7 @@ void MirrorSupervisor::setOnEvent(MirrorSupervisorSettings::EventFunction functi
     settings_.onEvent = std::move(function);
 }
 
-void MirrorSupervisor::tell(const std::string& identity, const std::string& processKey, MirrorRecoveryEvent event,
+void MirrorSupervisor::tell(const std::string& identity, const MirrorKey& processKey, MirrorRecoveryEvent event,
                             const std::string& text) const {
     MirrorSupervisorSettings::EventFunction function;
     {

@@ -170,7 +170,7 @@ protected:
         if (IsSkipped()) return;
         log.attach(*service->log());
         service->setAudioForwardingEnabled(false);
-        service->setOnScrcpyTerminated([this](const std::string& key, const std::shared_ptr<ScrcpyChild>&) {
+        service->setOnScrcpyTerminated([this](const MirrorKey& key, const std::shared_ptr<ScrcpyChild>&) {
             ended.push_back(key);
         });
     }
@@ -197,13 +197,13 @@ protected:
     std::unique_ptr<testing::XvfbDisplay> display;
     std::shared_ptr<X11WindowSystem> windows;
     testing::LogRecorder log;
-    std::vector<std::string> ended;
+    std::vector<MirrorKey> ended;
 };
 
 TEST_P(RealScrcpyScan, AScanMirrorsAGlassesShellFollowsAndEndsAreSeenOnce) {
     auto& pair = glasses();
     ASSERT_EQ(scan(pair), "RUNNING") << page.card;
-    auto handle = service->scrcpyLauncher().runningScrcpyHandle(pair.wifiSerial());
+    auto handle = service->scrcpyLauncher().runningScrcpyHandle({pair.wifiSerial()});
     ASSERT_TRUE(handle && handle->process);
     const pid_t mirror = handle->pid();
     // The client's lines come as it writes them, not when it exits: its texture line made it ready.
@@ -214,7 +214,7 @@ TEST_P(RealScrcpyScan, AScanMirrorsAGlassesShellFollowsAndEndsAreSeenOnce) {
     // overlay finds it.
     auto& shell = world->startConnectedGlasses({.media = false});
     service->startGlassShellMirror(shell.wifiSerial());
-    auto shellHandle = service->scrcpyLauncher().runningScrcpyHandle(shell.wifiSerial() + "#glass-shell");
+    auto shellHandle = service->scrcpyLauncher().runningScrcpyHandle({shell.wifiSerial(), MirrorWindowKind::glassShell});
     ASSERT_TRUE(shellHandle);
     const pid_t shellPid = shellHandle->pid();
     ASSERT_TRUE(testing::waitUntil([&] { return !windowsOf(shellPid).empty(); }));
@@ -225,7 +225,7 @@ TEST_P(RealScrcpyScan, AScanMirrorsAGlassesShellFollowsAndEndsAreSeenOnce) {
               GlassShellOverlayGeometry::grown({shellWindow.x, shellWindow.y, shellWindow.width, shellWindow.height}));
 
     // Stopping ends the client, and no end is reported for it.
-    service->scrcpyLauncher().stopProcessKeys({shell.wifiSerial() + "#glass-shell"});
+    service->scrcpyLauncher().stopProcessKeys({{shell.wifiSerial(), MirrorWindowKind::glassShell}});
     EXPECT_TRUE(testing::waitUntilGone(shellPid));
 
     // The glasses leave the Wi-Fi: the client sees its device go and the end is reported once.
@@ -233,7 +233,7 @@ TEST_P(RealScrcpyScan, AScanMirrorsAGlassesShellFollowsAndEndsAreSeenOnce) {
     ASSERT_TRUE(main->runUntil([&] { return !ended.empty(); }, 60s)) << "the client did not end";
     EXPECT_TRUE(testing::waitUntilGone(mirror));
     main->runPending();
-    EXPECT_EQ(ended, std::vector<std::string>{pair.wifiSerial()});
+    EXPECT_EQ(ended, std::vector<MirrorKey>{{pair.wifiSerial()}});
     auto exits = loggedWith("scrcpy 投屏进程已退出: " + pair.wifiSerial());
     ASSERT_EQ(exits.size(), 1u);
     auto output = loggedWith("scrcpy 错误输出: ");
