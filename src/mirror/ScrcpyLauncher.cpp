@@ -1,13 +1,10 @@
 #include "mirror/ScrcpyLauncher.h"
 
 #include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <set>
-#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -32,6 +29,15 @@ bool endedNormally(const ProcessExit& end) {
 std::string exitReason(const ProcessExit& end) {
     if (end.reason == ProcessExit::Reason::signaled) return "被信号 " + std::to_string(end.status) + " 终止";
     return "退出码 " + std::to_string(end.status);
+}
+
+ScrcpyLauncherSettings withDefaults(ScrcpyLauncherSettings settings) {
+    if (!settings.log) settings.log = std::make_shared<LogSink>();
+    if (!settings.clock) settings.clock = &SystemClock::shared();
+    if (!settings.processList) settings.processList = systemProcessListRunner();
+    if (!settings.versions) settings.versions = std::make_shared<ScrcpyVersionReader>();
+    if (!settings.mainQueue) settings.mainQueue = Dispatch::mainOrBackground();
+    return settings;
 }
 
 Seconds pollInterval() {
@@ -86,13 +92,9 @@ std::shared_ptr<ScrcpyLauncher> ScrcpyLauncher::create(ScrcpyLauncherSettings se
     return std::shared_ptr<ScrcpyLauncher>(new ScrcpyLauncher(std::move(settings)));
 }
 
-ScrcpyLauncher::ScrcpyLauncher(ScrcpyLauncherSettings settings) : settings_(std::move(settings)) {
-    if (!settings_.log) settings_.log = std::make_shared<LogSink>();
-    if (!settings_.clock) settings_.clock = &SystemClock::shared();
-    if (!settings_.processList) settings_.processList = systemProcessListRunner();
-    if (!settings_.versions) settings_.versions = std::make_shared<ScrcpyVersionReader>();
-    if (!settings_.mainQueue) settings_.mainQueue = Dispatch::mainOrBackground();
-}
+ScrcpyLauncher::ScrcpyLauncher(ScrcpyLauncherSettings settings)
+    : settings_(withDefaults(std::move(settings))),
+      leftovers_(registry_, settings_.processList, settings_.log, *settings_.clock) {}
 
 // ---- startScrcpy ------------------------------------------------------------------------------
 
@@ -137,7 +139,7 @@ void ScrcpyLauncher::startScrcpy(const std::string& target, bool glassShell,
         return !isCancelled(generation) && (!shouldContinue || shouldContinue());
     };
     if (reuseRunningWindow(target, identity)) return;
-    if (adoptOrEndLeftovers(key, identity)) return;
+    if (adoptLeftover(key, identity)) return;
     auto child = launchChild(key, identity, serverScope, proceed);
     try {
         awaitReadiness(child, key, proceed);
@@ -214,46 +216,11 @@ bool ScrcpyLauncher::reuseRunningWindow(const std::string& target, const std::st
     return true;
 }
 
-bool ScrcpyLauncher::adoptOrEndLeftovers(const MirrorKey& key, const std::string& identity) {
-    const std::string& target = key.target;
-    // Our own children never count as leftovers, also those stopped a moment ago that are
-    // still closing: adopting one of them would "reuse" a window that is about to vanish.
-    std::set<pid_t> owned;
-    for (const auto& [_, entry] : registry_.entries())
-        if (entry.handle.process) owned.insert(entry.handle.pid());
-    for (const auto& child : registry_.launchedChildrenNotEnded()) owned.insert(child->pid());
-    const std::vector<int32_t> listed = existingScrcpyProcessIds(target);
-
-    // A process forked by a scrcpy shows its parent's command line until it runs something else
-    // (scrcpy forks for adb; a sanitizer forks a tracer at exit). It is no window of its own:
-    // skip the forks of our children and of the other listed processes, and whatever has gone
-    // since the listing (such a fork is short-lived).
-    std::set<pid_t> parents(owned);
-    parents.insert(listed.begin(), listed.end());
-    owned.insert(::getpid());
-    std::vector<pid_t> candidates;
-    for (int32_t pid : listed) {
-        if (owned.contains(pid)) continue;
-        if (auto parent = parentProcessId(pid); !parent || parents.contains(*parent)) continue;
-        candidates.push_back(pid);
-    }
-    if (candidates.empty()) return false;
-
-    if (candidates.size() == 1) {
-        registry_.adopt(key, candidates.front(), identity);
-        log("检测到遗留 scrcpy，复用现有窗口: " + target);
-        bringScrcpyToFront(RunningScrcpyHandle{nullptr, candidates.front()});
-        return true;
-    }
-    for (pid_t pid : candidates) {
-        ::kill(pid, SIGTERM);
-        log("已结束同一眼镜的重复 scrcpy 进程: " + std::to_string(pid));
-    }
-    Clock& clock = *settings_.clock;
-    auto deadline = deadlineAfter(clock, Seconds(kDuplicateExitTimeout));
-    while (clock.now() < deadline && std::any_of(candidates.begin(), candidates.end(), isProcessAlive))
-        clock.sleepFor(pollInterval());
-    return false;
+bool ScrcpyLauncher::adoptLeftover(const MirrorKey& key, const std::string& identity) {
+    auto adopted = leftovers_.adoptOrEnd(key, identity);
+    if (!adopted) return false;
+    bringScrcpyToFront(RunningScrcpyHandle{nullptr, *adopted});
+    return true;
 }
 
 std::shared_ptr<ScrcpyChild> ScrcpyLauncher::launchChild(const MirrorKey& key, const std::string& identity,
@@ -428,18 +395,6 @@ bool ScrcpyLauncher::isMirroringDevice(const std::string& mirrorIdentity, const 
 
 void ScrcpyLauncher::clearScrcpyProcess(const MirrorKey& key, const std::shared_ptr<ScrcpyChild>& expectedProcess) {
     registry_.remove(key, expectedProcess);
-}
-
-std::vector<int32_t> ScrcpyLauncher::existingScrcpyProcessIds(const std::string& target) {
-    FiniteRun run;
-    try {
-        run = settings_.processList();
-    } catch (const std::exception& error) {
-        log(std::string("检查现有 scrcpy 进程失败: ") + error.what());
-        return {};
-    }
-    if (run.timedOut || run.status != 0 || !text::isValidUtf8(run.bytes)) return {};
-    return scrcpyProcessIdsInListing(run.bytes, target);
 }
 
 std::vector<MirrorKey> ScrcpyLauncher::registeredProcessKeys() {

@@ -18,6 +18,7 @@
 #include "foundation/LogSink.h"
 #include "foundation/ToolLocation.h"
 #include "mirror/ScrcpyChild.h"
+#include "mirror/ScrcpyLeftovers.h"
 #include "mirror/ScrcpyProcessList.h"
 #include "mirror/ScrcpyRegistry.h"
 #include "mirror/ScrcpyVersion.h"
@@ -62,7 +63,6 @@ public:
     using GlassShellCallback = std::function<void(const std::shared_ptr<ScrcpyChild>&)>;
 
     static constexpr double kReadinessTimeout = 8.0;
-    static constexpr double kDuplicateExitTimeout = 1.5;
     static constexpr double kPollInterval = 0.05;
     static constexpr double kBringToFrontDelay = 0.25;
 
@@ -91,7 +91,6 @@ public:
     // Removes a key from every map; with an expected child only when that very child is the one
     // registered (a newer start under the same key is left alone).
     void clearScrcpyProcess(const MirrorKey& key, const std::shared_ptr<ScrcpyChild>& expectedProcess);
-    std::vector<int32_t> existingScrcpyProcessIds(const std::string& target);
     void bringScrcpyToFront(const RunningScrcpyHandle& handle);
     std::optional<std::string> scrcpyStartupReadinessSignal(ScrcpyChild& process);
 
@@ -125,7 +124,7 @@ private:
     bool isCancelled(uint64_t generation);
     bool isClosed();
     bool reuseRunningWindow(const std::string& target, const std::string& identity);
-    bool adoptOrEndLeftovers(const MirrorKey& key, const std::string& identity);
+    bool adoptLeftover(const MirrorKey& key, const std::string& identity);
     std::shared_ptr<ScrcpyChild> launchChild(const MirrorKey& key, const std::string& identity,
                                              AdbServerScope serverScope, const ShouldContinue& shouldContinue);
     void awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, const MirrorKey& key,
@@ -151,6 +150,7 @@ private:
     bool closed_ = false;
 
     ScrcpyRegistry registry_;
+    ScrcpyLeftovers leftovers_;
 
     std::mutex callbackMutex_;
     TerminationCallback onScrcpyTerminated_;
