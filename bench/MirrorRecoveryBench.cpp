@@ -62,13 +62,13 @@ int main(int argc, char** argv) {
     std::condition_variable changed;
     std::optional<MirrorRecoveryEvent> last;
     Steady::time_point recoveredAt;
-    supervisor.setOnEvent([&](const std::string&, const std::string&, MirrorRecoveryEvent event, const std::string&) {
+    supervisor.setOnEvent([&](const std::string&, const MirrorKey&, MirrorRecoveryEvent event, const std::string&) {
         std::lock_guard lock(mutex);
         last = event;
         if (event == MirrorRecoveryEvent::recovered) recoveredAt = Steady::now();
         changed.notify_all();
     });
-    service.setOnScrcpyTerminated([&](const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
+    service.setOnScrcpyTerminated([&](const MirrorKey& key, const std::shared_ptr<ScrcpyChild>& child) {
         if (auto end = child ? child->exit() : std::nullopt) supervisor.mirrorEnded(key, *end, child->output().text());
     });
     auto awaitEvent = [&](MirrorRecoveryEvent wanted) {

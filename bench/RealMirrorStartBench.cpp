@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         const double ready = millisecondsSince(started);
-        auto handle = service.scrcpyLauncher().runningScrcpyHandle(target);
+        auto handle = service.scrcpyLauncher().runningScrcpyHandle({target});
         const pid_t pid = handle ? handle->pid() : 0;
         double shown = -1;
         while (shown < 0 && millisecondsSince(started) < 20000) {

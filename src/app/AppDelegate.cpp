@@ -19,7 +19,6 @@
 #include "media/MediaBrowser.h"
 #include "media/MediaExporter.h"
 #include "network/ComputerWifiName.h"
-#include "mirror/ScrcpyCommandLine.h"
 #include "mirror/ui/GlassShellOverlayWindow.h"
 #include "network/ComputerNetworkWatcher.h"
 #include "network/ComputerWifiName.h"
@@ -122,28 +121,28 @@ AppDelegate::AppDelegate(Options options)
         });
     });
     service_->setOnScrcpyTerminated([self, supervisor = &service_->mirrorSupervisor()](
-                                        const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
+                                        const MirrorKey& key, const std::shared_ptr<ScrcpyChild>& child) {
         pid_t pid = child ? child->pid() : 0;
-        bool glassShell = key.ends_with(kGlassShellProcessKeySuffix);
+        bool glassShell = key.isGlassShell();
         // Glasses that went away under a mirror the user started: it recovers instead of ending
         // (the supervisor's events update the pages).
         auto end = child ? child->exit() : std::nullopt;
         bool recovering = end && supervisor->mirrorEnded(key, *end, child->output().text());
-        Dispatch::main().post([self, pid, glassShell, key, recovering] {
+        Dispatch::main().post([self, pid, glassShell, target = key.target, recovering] {
             if (!self || self->terminated_) return;
             if (glassShell) self->closeGlassShellOverlay(pid);
             if (recovering) return;
             // The same enable code may be scanned again for these glasses.
-            if (self->scanSession_) self->scanSession_->releaseWirelessAdbCallbackState(key, "scrcpy 进程已结束");
+            if (self->scanSession_) self->scanSession_->releaseWirelessAdbCallbackState(target, "scrcpy 进程已结束");
             if (self->scanController_) self->scanController_->updateStatus("投屏已结束，可重新扫码启动。", false, false);
             self->window_->setStatus("投屏已结束");
             self->manualPage_->syncActiveMirrorUi();
         });
     });
 
-    service_->mirrorSupervisor().setOnEvent([self](const std::string&, const std::string& key,
+    service_->mirrorSupervisor().setOnEvent([self](const std::string&, const MirrorKey& key,
                                                    MirrorRecoveryEvent event, const std::string& text) {
-        Dispatch::main().post([self, key, event, text] {
+        Dispatch::main().post([self, target = key.target, event, text] {
             if (!self || self->terminated_) return;
             switch (event) {
             case MirrorRecoveryEvent::recovering:
@@ -155,13 +154,13 @@ AppDelegate::AppDelegate(Options options)
                 break;
             case MirrorRecoveryEvent::stopped:
                 // The mirror ends now, as a window that closed does.
-                if (self->scanSession_) self->scanSession_->releaseWirelessAdbCallbackState(key, "scrcpy 进程已结束");
+                if (self->scanSession_) self->scanSession_->releaseWirelessAdbCallbackState(target, "scrcpy 进程已结束");
                 if (self->scanController_) self->scanController_->updateStatus("投屏已结束，可重新扫码启动。", false, false);
                 self->window_->setStatus("投屏已结束");
                 break;
             case MirrorRecoveryEvent::cancelled:
                 // Whoever stopped it shows their own text; the code may be scanned again.
-                if (self->scanSession_) self->scanSession_->releaseWirelessAdbCallbackState(key, "scrcpy 进程已结束");
+                if (self->scanSession_) self->scanSession_->releaseWirelessAdbCallbackState(target, "scrcpy 进程已结束");
                 break;
             }
             self->manualPage_->syncActiveMirrorUi();

@@ -216,8 +216,8 @@ void MirrorOrchestrator::stopMirror(const std::optional<ConnectedAdbDevice>& tar
     auto keys = parts_.launcher.processKeysWithMirrorIdentity(targetDevice->mirrorIdentity());
     for (const auto& source : {std::optional(serial), mapped}) {
         if (!source) continue;
-        keys.push_back(scrcpyProcessKey(*source, false));
-        keys.push_back(scrcpyProcessKey(*source, true));
+        keys.push_back({*source, MirrorWindowKind::standard});
+        keys.push_back({*source, MirrorWindowKind::glassShell});
     }
     parts_.launcher.stopProcessKeys(keys);
 

@@ -51,7 +51,7 @@ MirrorService::MirrorService(MirrorServiceOptions options)
             }
         },
         .onEvent = nullptr,
-        .closeWindow = [launcher = std::weak_ptr(launcher_)](const std::string& processKey) {
+        .closeWindow = [launcher = std::weak_ptr(launcher_)](const MirrorKey& processKey) {
             if (auto self = launcher.lock()) self->stopProcessKeys({processKey});
         },
         .runInBackground = nullptr,
@@ -81,7 +81,7 @@ SupervisedMirror MirrorService::supervisedMirror(const ConnectedAdbDevice& devic
     int port = std::atoi(target.c_str() + colon + 1);
     SupervisedMirror mirror{.identity = device.mirrorIdentity(),
                             .name = name,
-                            .processKey = scrcpyProcessKey(target, glassShell),
+                            .processKey = MirrorKey::of(target, glassShell),
                             .ip = ip,
                             .port = port,
                             .restart = nullptr,

@@ -56,8 +56,9 @@ MirrorSupervisor::~MirrorSupervisor() = default;
 
 void MirrorSupervisor::watch(SupervisedMirror mirror) {
     bool tookOver = false;
-    const std::string identity = mirror.identity, key = mirror.processKey, name = mirror.name;
-    std::string oldKey;
+    const std::string identity = mirror.identity, name = mirror.name;
+    const MirrorKey key = mirror.processKey;
+    MirrorKey oldKey;
     {
         std::lock_guard lock(mutex_);
         auto& entry = entries_[identity];
@@ -75,7 +76,7 @@ void MirrorSupervisor::watch(SupervisedMirror mirror) {
     tell(identity, oldKey, oldKey == key ? MirrorRecoveryEvent::recovered : MirrorRecoveryEvent::cancelled, {});
 }
 
-bool MirrorSupervisor::mirrorEnded(const std::string& processKey, const ProcessExit& end, std::string_view output) {
+bool MirrorSupervisor::mirrorEnded(const MirrorKey& processKey, const ProcessExit& end, std::string_view output) {
     const bool transport = endedForTransport(end, output);
     std::string identity, name;
     uint64_t generation = 0;
@@ -198,7 +199,7 @@ bool MirrorSupervisor::pause(const std::string& identity, uint64_t generation, d
 void MirrorSupervisor::finish(const std::string& identity, uint64_t generation,
                               const std::optional<std::string>& stopReason, MirrorRecoveryEvent event) {
     bool wasRecovering = false;
-    std::string key;
+    MirrorKey key;
     {
         std::lock_guard lock(mutex_);
         auto found = entries_.find(identity);
@@ -240,7 +241,7 @@ bool MirrorSupervisor::isRecovering(const std::string& identity) const {
     return found != entries_.end() && found->second.recovering;
 }
 
-std::optional<std::string> MirrorSupervisor::recoveringIdentityOf(const std::string& processKey) const {
+std::optional<std::string> MirrorSupervisor::recoveringIdentityOf(const MirrorKey& processKey) const {
     std::lock_guard lock(mutex_);
     for (const auto& [identity, entry] : entries_)
         if (entry.recovering && entry.mirror.processKey == processKey) return identity;
@@ -265,7 +266,7 @@ void MirrorSupervisor::setOnEvent(MirrorSupervisorSettings::EventFunction functi
     settings_.onEvent = std::move(function);
 }
 
-void MirrorSupervisor::tell(const std::string& identity, const std::string& processKey, MirrorRecoveryEvent event,
+void MirrorSupervisor::tell(const std::string& identity, const MirrorKey& processKey, MirrorRecoveryEvent event,
                             const std::string& text) const {
     MirrorSupervisorSettings::EventFunction function;
     {

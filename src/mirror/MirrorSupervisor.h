@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "foundation/LogSink.h"
+#include "mirror/MirrorKey.h"
 #include "platform/Clock.h"
 #include "platform/Process.h"
 
@@ -22,7 +23,7 @@ namespace orvan {
 struct SupervisedMirror {
     std::string identity;     // the glasses' mirror identity; one supervisor per pair
     std::string name;         // shown in the recovering text
-    std::string processKey;   // the launcher's key of its window
+    MirrorKey processKey;     // the launcher's key of its window
     std::string ip;           // the pair's last address
     int port = 5555;
     // Reconnects wireless ADB and starts the mirror through the normal start path (same window
@@ -51,12 +52,12 @@ struct MirrorSupervisorSettings {
         answers;
     // Told (on the supervisor's thread, or the caller's for `recovering` and stops) whenever a
     // mirror enters recovery, is running again, or its supervisor ended while it recovered.
-    using EventFunction = std::function<void(const std::string& identity, const std::string& processKey,
+    using EventFunction = std::function<void(const std::string& identity, const MirrorKey& processKey,
                                              MirrorRecoveryEvent event, const std::string& text)>;
     EventFunction onEvent;
     // Closes the window of a restart that finished after its supervisor was stopped (the user's
     // stop won the race against the start); none: such a window stays.
-    std::function<void(const std::string& processKey)> closeWindow;
+    std::function<void(const MirrorKey& processKey)> closeWindow;
     // Runs the recovery loops; none: the background pool.
     std::function<void(std::function<void()>)> runInBackground;
 };
@@ -89,13 +90,13 @@ public:
     void watch(SupervisedMirror mirror);
     // A supervised window ended. True when its glasses are now recovering (the caller keeps the
     // mirror's tab and button); false when the mirror simply ended (and is no longer supervised).
-    bool mirrorEnded(const std::string& processKey, const ProcessExit& end, std::string_view output);
+    bool mirrorEnded(const MirrorKey& processKey, const ProcessExit& end, std::string_view output);
     // The user stopped or disconnected the glasses, or a disable code came: no further start.
     void stop(const std::string& identity, const std::string& reason);
     void stopAll(const std::string& reason);
 
     bool isRecovering(const std::string& identity) const;
-    std::optional<std::string> recoveringIdentityOf(const std::string& processKey) const;
+    std::optional<std::string> recoveringIdentityOf(const MirrorKey& processKey) const;
     std::vector<std::string> recoveringIdentities() const;
     bool isWatched(const std::string& identity) const;
     // Replaces the settings' onEvent (the app sets it once its pages exist).
@@ -116,7 +117,7 @@ private:
     // Ends the entry when it is still that generation; logs the stop line once when it recovered.
     void finish(const std::string& identity, uint64_t generation, const std::optional<std::string>& stopReason,
                 MirrorRecoveryEvent event = MirrorRecoveryEvent::stopped);
-    void tell(const std::string& identity, const std::string& processKey, MirrorRecoveryEvent event,
+    void tell(const std::string& identity, const MirrorKey& processKey, MirrorRecoveryEvent event,
               const std::string& text) const;
     void log(const std::string& line) const {
         if (settings_.log) (*settings_.log)(line);

@@ -6,10 +6,6 @@
 
 namespace orvan {
 
-std::string scrcpyProcessKey(const std::string& target, bool glassShell) {
-    return glassShell ? target + kGlassShellProcessKeySuffix : target;
-}
-
 std::string defaultMirrorIdentity(const std::string& target) {
     return "target:" + text::lowercased(target);
 }

@@ -11,7 +11,6 @@
 
 namespace orvan {
 
-inline constexpr const char* kGlassShellProcessKeySuffix = "#glass-shell";
 inline constexpr const char* kGlassShellWindowTitle = "Orvan Glass Shell";
 
 // What one mirror window needs to know to be launched.
@@ -24,8 +23,6 @@ struct ScrcpyLaunchRequest {
     std::optional<ScrcpyVersion> clientVersion = std::nullopt;
 };
 
-// The registry key of a window: one target can have a plain and a glasses-shell window.
-std::string scrcpyProcessKey(const std::string& target, bool glassShell);
 // The identity of the glasses when the caller names none.
 std::string defaultMirrorIdentity(const std::string& target);
 

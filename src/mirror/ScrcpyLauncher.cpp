@@ -1,13 +1,10 @@
 #include "mirror/ScrcpyLauncher.h"
 
 #include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <set>
-#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -32,6 +29,15 @@ bool endedNormally(const ProcessExit& end) {
 std::string exitReason(const ProcessExit& end) {
     if (end.reason == ProcessExit::Reason::signaled) return "被信号 " + std::to_string(end.status) + " 终止";
     return "退出码 " + std::to_string(end.status);
+}
+
+ScrcpyLauncherSettings withDefaults(ScrcpyLauncherSettings settings) {
+    if (!settings.log) settings.log = std::make_shared<LogSink>();
+    if (!settings.clock) settings.clock = &SystemClock::shared();
+    if (!settings.processList) settings.processList = systemProcessListRunner();
+    if (!settings.versions) settings.versions = std::make_shared<ScrcpyVersionReader>();
+    if (!settings.mainQueue) settings.mainQueue = Dispatch::mainOrBackground();
+    return settings;
 }
 
 Seconds pollInterval() {
@@ -86,13 +92,9 @@ std::shared_ptr<ScrcpyLauncher> ScrcpyLauncher::create(ScrcpyLauncherSettings se
     return std::shared_ptr<ScrcpyLauncher>(new ScrcpyLauncher(std::move(settings)));
 }
 
-ScrcpyLauncher::ScrcpyLauncher(ScrcpyLauncherSettings settings) : settings_(std::move(settings)) {
-    if (!settings_.log) settings_.log = std::make_shared<LogSink>();
-    if (!settings_.clock) settings_.clock = &SystemClock::shared();
-    if (!settings_.processList) settings_.processList = systemProcessListRunner();
-    if (!settings_.versions) settings_.versions = std::make_shared<ScrcpyVersionReader>();
-    if (!settings_.mainQueue) settings_.mainQueue = Dispatch::mainOrBackground();
-}
+ScrcpyLauncher::ScrcpyLauncher(ScrcpyLauncherSettings settings)
+    : settings_(withDefaults(std::move(settings))),
+      leftovers_(registry_, settings_.processList, settings_.log, *settings_.clock) {}
 
 // ---- startScrcpy ------------------------------------------------------------------------------
 
@@ -127,7 +129,7 @@ void ScrcpyLauncher::startScrcpy(const std::string& target, bool glassShell,
                                  const std::optional<std::string>& mirrorIdentity, const ShouldContinue& shouldContinue,
                                  AdbServerScope serverScope) {
     if (shouldContinue && !shouldContinue()) throw MirrorError::scanSessionReplaced();
-    const std::string key = scrcpyProcessKey(target, glassShell);
+    const MirrorKey key = MirrorKey::of(target, glassShell);
     const std::string identity = mirrorIdentity.value_or(defaultMirrorIdentity(target));
 
     Reservation reservation = reserve(target, identity, shouldContinue);
@@ -137,10 +139,10 @@ void ScrcpyLauncher::startScrcpy(const std::string& target, bool glassShell,
         return !isCancelled(generation) && (!shouldContinue || shouldContinue());
     };
     if (reuseRunningWindow(target, identity)) return;
-    if (adoptOrEndLeftovers(target, key, identity)) return;
-    auto child = launchChild(target, glassShell, key, identity, serverScope, proceed);
+    if (adoptLeftover(key, identity)) return;
+    auto child = launchChild(key, identity, serverScope, proceed);
     try {
-        awaitReadiness(child, target, glassShell, key, proceed);
+        awaitReadiness(child, key, proceed);
     } catch (const MirrorError&) {
         throw;  // its path has cleaned up already
     } catch (...) {
@@ -206,64 +208,28 @@ bool ScrcpyLauncher::isClosed() {
 
 bool ScrcpyLauncher::reuseRunningWindow(const std::string& target, const std::string& identity) {
     auto handle = runningScrcpyHandleForMirrorIdentity(identity);
-    if (!handle) handle = runningScrcpyHandle(target);
-    if (!handle) handle = runningScrcpyHandle(target + kGlassShellProcessKeySuffix);
+    if (!handle) handle = runningScrcpyHandle({target, MirrorWindowKind::standard});
+    if (!handle) handle = runningScrcpyHandle({target, MirrorWindowKind::glassShell});
     if (!handle) return false;
     log("该眼镜的 scrcpy 已在运行，复用现有窗口: " + target);
     bringScrcpyToFront(*handle);
     return true;
 }
 
-bool ScrcpyLauncher::adoptOrEndLeftovers(const std::string& target, const std::string& key,
-                                         const std::string& identity) {
-    // Our own children never count as leftovers, also those stopped a moment ago that are
-    // still closing: adopting one of them would "reuse" a window that is about to vanish.
-    std::set<pid_t> owned;
-    for (const auto& [_, entry] : registry_.entries())
-        if (entry.handle.process) owned.insert(entry.handle.pid());
-    for (const auto& child : registry_.launchedChildrenNotEnded()) owned.insert(child->pid());
-    const std::vector<int32_t> listed = existingScrcpyProcessIds(target);
-
-    // A process forked by a scrcpy shows its parent's command line until it runs something else
-    // (scrcpy forks for adb; a sanitizer forks a tracer at exit). It is no window of its own:
-    // skip the forks of our children and of the other listed processes, and whatever has gone
-    // since the listing (such a fork is short-lived).
-    std::set<pid_t> parents(owned);
-    parents.insert(listed.begin(), listed.end());
-    owned.insert(::getpid());
-    std::vector<pid_t> candidates;
-    for (int32_t pid : listed) {
-        if (owned.contains(pid)) continue;
-        if (auto parent = parentProcessId(pid); !parent || parents.contains(*parent)) continue;
-        candidates.push_back(pid);
-    }
-    if (candidates.empty()) return false;
-
-    if (candidates.size() == 1) {
-        registry_.adopt(key, candidates.front(), identity);
-        log("检测到遗留 scrcpy，复用现有窗口: " + target);
-        bringScrcpyToFront(RunningScrcpyHandle{nullptr, candidates.front()});
-        return true;
-    }
-    for (pid_t pid : candidates) {
-        ::kill(pid, SIGTERM);
-        log("已结束同一眼镜的重复 scrcpy 进程: " + std::to_string(pid));
-    }
-    Clock& clock = *settings_.clock;
-    auto deadline = deadlineAfter(clock, Seconds(kDuplicateExitTimeout));
-    while (clock.now() < deadline && std::any_of(candidates.begin(), candidates.end(), isProcessAlive))
-        clock.sleepFor(pollInterval());
-    return false;
+bool ScrcpyLauncher::adoptLeftover(const MirrorKey& key, const std::string& identity) {
+    auto adopted = leftovers_.adoptOrEnd(key, identity);
+    if (!adopted) return false;
+    bringScrcpyToFront(RunningScrcpyHandle{nullptr, *adopted});
+    return true;
 }
 
-std::shared_ptr<ScrcpyChild> ScrcpyLauncher::launchChild(const std::string& target, bool glassShell,
-                                                         const std::string& key, const std::string& identity,
+std::shared_ptr<ScrcpyChild> ScrcpyLauncher::launchChild(const MirrorKey& key, const std::string& identity,
                                                          AdbServerScope serverScope,
                                                          const ShouldContinue& shouldContinue) {
     // Only the options this client knows: a 1.x client refuses "--no-audio" and forwards no
     // sound anyway. A client too old for the app fails here, before anything is started.
     const ScrcpyVersion version = settings_.versions->requireSupported(settings_.tools.scrcpy);
-    ScrcpyLaunchRequest request{target, glassShell, isAudioForwardingEnabled(), serverScope, version};
+    ScrcpyLaunchRequest request{key.target, key.isGlassShell(), isAudioForwardingEnabled(), serverScope, version};
     std::optional<std::filesystem::path> adb;
     if (settings_.adbForScope) adb = settings_.adbForScope(serverScope);
     ProcessSpec spec = scrcpyProcessSpec(settings_.tools, settings_.privatePort, request, inheritedPath(), adb);
@@ -274,12 +240,14 @@ std::shared_ptr<ScrcpyChild> ScrcpyLauncher::launchChild(const std::string& targ
     auto child = ScrcpyChild::launch(spec);  // a launch error leaves nothing registered
     registry_.addChild(key, child, identity);
     bringScrcpyToFront(RunningScrcpyHandle{child, 0});
-    installTerminationHandler(child, key, target);
+    installTerminationHandler(child, key);
     return child;
 }
 
-void ScrcpyLauncher::awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, const std::string& target,
-                                    bool glassShell, const std::string& key, const ShouldContinue& shouldContinue) {
+void ScrcpyLauncher::awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, const MirrorKey& key,
+                                    const ShouldContinue& shouldContinue) {
+    const std::string& target = key.target;
+    const bool glassShell = key.isGlassShell();
     Clock& clock = *settings_.clock;
     const auto deadline = deadlineAfter(clock, Seconds(kReadinessTimeout));
     std::optional<std::string> signal;
@@ -309,8 +277,8 @@ void ScrcpyLauncher::awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, c
         }
     }
 
-    if (cancelled || (child->isRunning() && !shouldContinue())) cancelStart(child, target, key);
-    if (!child->isRunning()) failAfterExit(child, target, key, signal);
+    if (cancelled || (child->isRunning() && !shouldContinue())) cancelStart(child, key);
+    if (!child->isRunning()) failAfterExit(child, key, signal);
 
     if (!signal) signal = scrcpyStartupReadinessSignal(*child);
     if (!signal && glassShell && hasVisibleWindowOf(child->pid(), true)) signal = "Window";
@@ -331,25 +299,25 @@ void ScrcpyLauncher::awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, c
     }
 }
 
-void ScrcpyLauncher::cancelStart(const std::shared_ptr<ScrcpyChild>& child, const std::string& target,
-                                 const std::string& key) {
+void ScrcpyLauncher::cancelStart(const std::shared_ptr<ScrcpyChild>& child, const MirrorKey& key) {
     endStart(child, key);
-    log("扫码会话已切换，结束旧 session 启动的 scrcpy: target=" + target);
+    log("扫码会话已切换，结束旧 session 启动的 scrcpy: target=" + key.target);
     if (isClosed()) throw MirrorError::cancelled();
     throw MirrorError::scanSessionReplaced();
 }
 
 // The cancel and time-out paths (and an unexpected failure) end the start the same way: no
 // report of this end, the child closed and drained, the key released.
-void ScrcpyLauncher::endStart(const std::shared_ptr<ScrcpyChild>& child, const std::string& key) {
+void ScrcpyLauncher::endStart(const std::shared_ptr<ScrcpyChild>& child, const MirrorKey& key) {
     child->removeTerminationHandler();
     child->terminate();
     child->waitForExit();
     clearScrcpyProcess(key, child);
 }
 
-void ScrcpyLauncher::failAfterExit(const std::shared_ptr<ScrcpyChild>& child, const std::string& target,
-                                   const std::string& key, std::optional<std::string> signal) {
+void ScrcpyLauncher::failAfterExit(const std::shared_ptr<ScrcpyChild>& child, const MirrorKey& key,
+                                   std::optional<std::string> signal) {
+    const std::string& target = key.target;
     child->removeTerminationHandler();
     ProcessExit end = child->waitForExit();  // returns at once: it has ended; this drains
     clearScrcpyProcess(key, child);
@@ -367,26 +335,25 @@ void ScrcpyLauncher::failAfterExit(const std::shared_ptr<ScrcpyChild>& child, co
 
 // ---- termination ------------------------------------------------------------------------------
 
-void ScrcpyLauncher::installTerminationHandler(const std::shared_ptr<ScrcpyChild>& child, const std::string& key,
-                                               const std::string& target) {
+void ScrcpyLauncher::installTerminationHandler(const std::shared_ptr<ScrcpyChild>& child, const MirrorKey& key) {
     std::weak_ptr<ScrcpyLauncher> weakSelf = weak_from_this();
     std::weak_ptr<ScrcpyChild> weakChild = child;
     // Runs on the child's watcher thread once the pipe is drained; the rest happens on the main
     // queue. Holds the launcher weakly: a window may outlive the service.
-    child->setTerminationHandler([weakSelf, weakChild, key, target](const ProcessExit& end) {
+    child->setTerminationHandler([weakSelf, weakChild, key](const ProcessExit& end) {
         auto self = weakSelf.lock();
         auto ended = weakChild.lock();
         if (!self || !ended) return;
-        self->onMain(Seconds(0), [weakSelf, ended, key, target, end] {
-            if (auto service = weakSelf.lock()) service->handleTermination(key, target, ended, end);
+        self->onMain(Seconds(0), [weakSelf, ended, key, end] {
+            if (auto service = weakSelf.lock()) service->handleTermination(key, ended, end);
         });
     });
 }
 
-void ScrcpyLauncher::handleTermination(const std::string& key, const std::string& target,
-                                       const std::shared_ptr<ScrcpyChild>& child, const ProcessExit& end) {
+void ScrcpyLauncher::handleTermination(const MirrorKey& key, const std::shared_ptr<ScrcpyChild>& child,
+                                       const ProcessExit& end) {
     if (!registry_.remove(key, child)) return;  // stopped or replaced meanwhile
-    log("scrcpy 投屏进程已退出: " + target + "，" + exitReason(end));
+    log("scrcpy 投屏进程已退出: " + key.target + "，" + exitReason(end));
     std::string output = child->output().text();
     if (!endedNormally(end) && !output.empty()) log("scrcpy 错误输出: " + scrcpyFailureSummary(output));
     TerminationCallback callback;
@@ -399,8 +366,8 @@ void ScrcpyLauncher::handleTermination(const std::string& key, const std::string
 
 // ---- registry ---------------------------------------------------------------------------------
 
-std::optional<RunningScrcpyHandle> ScrcpyLauncher::runningScrcpyHandle(const std::string& processKey) {
-    return registry_.running(processKey);
+std::optional<RunningScrcpyHandle> ScrcpyLauncher::runningScrcpyHandle(const MirrorKey& key) {
+    return registry_.running(key);
 }
 
 std::optional<RunningScrcpyHandle> ScrcpyLauncher::runningScrcpyHandleForMirrorIdentity(
@@ -412,11 +379,11 @@ std::optional<RunningScrcpyHandle> ScrcpyLauncher::runningScrcpyHandleForMirrorI
 }
 
 bool ScrcpyLauncher::isMirroring(const std::string& target) {
-    return registry_.running(target).has_value();
+    return registry_.running({target, MirrorWindowKind::standard}).has_value();
 }
 
 bool ScrcpyLauncher::isAnyMirroring(const std::string& target) {
-    return isMirroring(target) || registry_.running(target + kGlassShellProcessKeySuffix).has_value();
+    return isMirroring(target) || registry_.running({target, MirrorWindowKind::glassShell}).has_value();
 }
 
 bool ScrcpyLauncher::isMirroringDevice(const std::string& mirrorIdentity, const std::string& serial,
@@ -426,32 +393,19 @@ bool ScrcpyLauncher::isMirroringDevice(const std::string& mirrorIdentity, const 
     return mappedTarget && isAnyMirroring(*mappedTarget);
 }
 
-void ScrcpyLauncher::clearScrcpyProcess(const std::string& processKey,
-                                        const std::shared_ptr<ScrcpyChild>& expectedProcess) {
-    registry_.remove(processKey, expectedProcess);
+void ScrcpyLauncher::clearScrcpyProcess(const MirrorKey& key, const std::shared_ptr<ScrcpyChild>& expectedProcess) {
+    registry_.remove(key, expectedProcess);
 }
 
-std::vector<int32_t> ScrcpyLauncher::existingScrcpyProcessIds(const std::string& target) {
-    FiniteRun run;
-    try {
-        run = settings_.processList();
-    } catch (const std::exception& error) {
-        log(std::string("检查现有 scrcpy 进程失败: ") + error.what());
-        return {};
-    }
-    if (run.timedOut || run.status != 0 || !text::isValidUtf8(run.bytes)) return {};
-    return scrcpyProcessIdsInListing(run.bytes, target);
-}
-
-std::vector<std::string> ScrcpyLauncher::registeredProcessKeys() {
+std::vector<MirrorKey> ScrcpyLauncher::registeredProcessKeys() {
     return registry_.keys();
 }
 
-std::vector<std::string> ScrcpyLauncher::processKeysWithMirrorIdentity(const std::string& mirrorIdentity) {
+std::vector<MirrorKey> ScrcpyLauncher::processKeysWithMirrorIdentity(const std::string& mirrorIdentity) {
     return registry_.keysWithIdentity(mirrorIdentity);
 }
 
-void ScrcpyLauncher::stopProcessKeys(const std::vector<std::string>& processKeys) {
+void ScrcpyLauncher::stopProcessKeys(const std::vector<MirrorKey>& processKeys) {
     for (const auto& key : processKeys) {
         auto removed = registry_.remove(key);
         if (!removed) continue;

@@ -18,6 +18,7 @@
 #include "foundation/LogSink.h"
 #include "foundation/ToolLocation.h"
 #include "mirror/ScrcpyChild.h"
+#include "mirror/ScrcpyLeftovers.h"
 #include "mirror/ScrcpyProcessList.h"
 #include "mirror/ScrcpyRegistry.h"
 #include "mirror/ScrcpyVersion.h"
@@ -58,11 +59,10 @@ struct ScrcpyLauncherSettings {
 class ScrcpyLauncher : public std::enable_shared_from_this<ScrcpyLauncher> {
 public:
     using ShouldContinue = std::function<bool()>;
-    using TerminationCallback = std::function<void(const std::string& processKey, const std::shared_ptr<ScrcpyChild>&)>;
+    using TerminationCallback = std::function<void(const MirrorKey& key, const std::shared_ptr<ScrcpyChild>&)>;
     using GlassShellCallback = std::function<void(const std::shared_ptr<ScrcpyChild>&)>;
 
     static constexpr double kReadinessTimeout = 8.0;
-    static constexpr double kDuplicateExitTimeout = 1.5;
     static constexpr double kPollInterval = 0.05;
     static constexpr double kBringToFrontDelay = 0.25;
 
@@ -78,7 +78,7 @@ public:
                      const ShouldContinue& shouldContinue, AdbServerScope serverScope);
 
     // Look-ups; entries found dead are removed on the way.
-    std::optional<RunningScrcpyHandle> runningScrcpyHandle(const std::string& processKey);
+    std::optional<RunningScrcpyHandle> runningScrcpyHandle(const MirrorKey& key);
     std::optional<RunningScrcpyHandle> runningScrcpyHandleForMirrorIdentity(const std::string& mirrorIdentity);
     bool isMirroring(const std::string& target);
     // The plain window of the target, or else its glasses-shell window.
@@ -90,16 +90,15 @@ public:
 
     // Removes a key from every map; with an expected child only when that very child is the one
     // registered (a newer start under the same key is left alone).
-    void clearScrcpyProcess(const std::string& processKey, const std::shared_ptr<ScrcpyChild>& expectedProcess);
-    std::vector<int32_t> existingScrcpyProcessIds(const std::string& target);
+    void clearScrcpyProcess(const MirrorKey& key, const std::shared_ptr<ScrcpyChild>& expectedProcess);
     void bringScrcpyToFront(const RunningScrcpyHandle& handle);
     std::optional<std::string> scrcpyStartupReadinessSignal(ScrcpyChild& process);
 
     // Closing windows (the stops of the orchestration). Each key's child loses its termination
     // callback, is unregistered and sent SIGTERM; an adopted pid is unregistered and sent SIGTERM.
-    std::vector<std::string> registeredProcessKeys();
-    std::vector<std::string> processKeysWithMirrorIdentity(const std::string& mirrorIdentity);
-    void stopProcessKeys(const std::vector<std::string>& processKeys);
+    std::vector<MirrorKey> registeredProcessKeys();
+    std::vector<MirrorKey> processKeysWithMirrorIdentity(const std::string& mirrorIdentity);
+    void stopProcessKeys(const std::vector<MirrorKey>& processKeys);
 
     // The registered windows, and the children launched in this run.
     ScrcpyRegistry& registry() { return registry_; }
@@ -125,21 +124,17 @@ private:
     bool isCancelled(uint64_t generation);
     bool isClosed();
     bool reuseRunningWindow(const std::string& target, const std::string& identity);
-    bool adoptOrEndLeftovers(const std::string& target, const std::string& key, const std::string& identity);
-    std::shared_ptr<ScrcpyChild> launchChild(const std::string& target, bool glassShell, const std::string& key,
-                                             const std::string& identity, AdbServerScope serverScope,
-                                             const ShouldContinue& shouldContinue);
-    void awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, const std::string& target, bool glassShell,
-                        const std::string& key, const ShouldContinue& shouldContinue);
-    [[noreturn]] void cancelStart(const std::shared_ptr<ScrcpyChild>& child, const std::string& target,
-                                  const std::string& key);
-    void endStart(const std::shared_ptr<ScrcpyChild>& child, const std::string& key);
-    [[noreturn]] void failAfterExit(const std::shared_ptr<ScrcpyChild>& child, const std::string& target,
-                                    const std::string& key, std::optional<std::string> signal);
-    void handleTermination(const std::string& key, const std::string& target, const std::shared_ptr<ScrcpyChild>& child,
-                           const ProcessExit& end);
-    void installTerminationHandler(const std::shared_ptr<ScrcpyChild>& child, const std::string& key,
-                                   const std::string& target);
+    bool adoptLeftover(const MirrorKey& key, const std::string& identity);
+    std::shared_ptr<ScrcpyChild> launchChild(const MirrorKey& key, const std::string& identity,
+                                             AdbServerScope serverScope, const ShouldContinue& shouldContinue);
+    void awaitReadiness(const std::shared_ptr<ScrcpyChild>& child, const MirrorKey& key,
+                        const ShouldContinue& shouldContinue);
+    [[noreturn]] void cancelStart(const std::shared_ptr<ScrcpyChild>& child, const MirrorKey& key);
+    void endStart(const std::shared_ptr<ScrcpyChild>& child, const MirrorKey& key);
+    [[noreturn]] void failAfterExit(const std::shared_ptr<ScrcpyChild>& child, const MirrorKey& key,
+                                    std::optional<std::string> signal);
+    void handleTermination(const MirrorKey& key, const std::shared_ptr<ScrcpyChild>& child, const ProcessExit& end);
+    void installTerminationHandler(const std::shared_ptr<ScrcpyChild>& child, const MirrorKey& key);
     bool hasVisibleWindowOf(pid_t pid, bool alwaysOnTop);
     void onMain(Seconds delay, Task task);
     void log(const std::string& message) const { (*settings_.log)(message); }
@@ -155,6 +150,7 @@ private:
     bool closed_ = false;
 
     ScrcpyRegistry registry_;
+    ScrcpyLeftovers leftovers_;
 
     std::mutex callbackMutex_;
     TerminationCallback onScrcpyTerminated_;

@@ -10,7 +10,7 @@ bool isProcessAlive(pid_t pid) {
     return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
 }
 
-void ScrcpyRegistry::addChild(const std::string& key, const std::shared_ptr<ScrcpyChild>& child,
+void ScrcpyRegistry::addChild(const MirrorKey& key, const std::shared_ptr<ScrcpyChild>& child,
                               const std::string& identity) {
     std::lock_guard lock(mutex_);
     entries_[key] = Entry{RunningScrcpyHandle{child, 0}, identity};
@@ -18,12 +18,12 @@ void ScrcpyRegistry::addChild(const std::string& key, const std::shared_ptr<Scrc
     launched_.push_back(child);
 }
 
-void ScrcpyRegistry::adopt(const std::string& key, pid_t pid, const std::string& identity) {
+void ScrcpyRegistry::adopt(const MirrorKey& key, pid_t pid, const std::string& identity) {
     std::lock_guard lock(mutex_);
     entries_[key] = Entry{RunningScrcpyHandle{nullptr, pid}, identity};
 }
 
-std::optional<ScrcpyRegistry::Entry> ScrcpyRegistry::remove(const std::string& key,
+std::optional<ScrcpyRegistry::Entry> ScrcpyRegistry::remove(const MirrorKey& key,
                                                             const std::shared_ptr<ScrcpyChild>& expected) {
     std::optional<Entry> removed;
     {
@@ -37,7 +37,7 @@ std::optional<ScrcpyRegistry::Entry> ScrcpyRegistry::remove(const std::string& k
     return removed;
 }
 
-std::optional<RunningScrcpyHandle> ScrcpyRegistry::running(const std::string& key) {
+std::optional<RunningScrcpyHandle> ScrcpyRegistry::running(const MirrorKey& key) {
     std::optional<RunningScrcpyHandle> handle;
     {
         std::lock_guard lock(mutex_);
@@ -59,21 +59,21 @@ std::optional<RunningScrcpyHandle> ScrcpyRegistry::running(const std::string& ke
     return std::nullopt;
 }
 
-std::map<std::string, ScrcpyRegistry::Entry> ScrcpyRegistry::entries() const {
+std::map<MirrorKey, ScrcpyRegistry::Entry> ScrcpyRegistry::entries() const {
     std::lock_guard lock(mutex_);
     return entries_;
 }
 
-std::vector<std::string> ScrcpyRegistry::keys() const {
+std::vector<MirrorKey> ScrcpyRegistry::keys() const {
     std::lock_guard lock(mutex_);
-    std::vector<std::string> keys;
+    std::vector<MirrorKey> keys;
     for (const auto& [key, _] : entries_) keys.push_back(key);
     return keys;
 }
 
-std::vector<std::string> ScrcpyRegistry::keysWithIdentity(const std::string& identity) const {
+std::vector<MirrorKey> ScrcpyRegistry::keysWithIdentity(const std::string& identity) const {
     std::lock_guard lock(mutex_);
-    std::vector<std::string> keys;
+    std::vector<MirrorKey> keys;
     for (const auto& [key, entry] : entries_)
         if (entry.identity == identity) keys.push_back(key);
     return keys;

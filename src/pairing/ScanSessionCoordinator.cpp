@@ -1,10 +1,8 @@
 #include "pairing/ScanSessionCoordinator.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "foundation/Text.h"
-#include "mirror/ScrcpyCommandLine.h"
 #include "pairing/CallbackLogValue.h"
 
 namespace orvan {
@@ -202,11 +200,8 @@ void ScanSessionCoordinator::updateWirelessMirrorAckStatus(const std::optional<s
 }
 
 bool ScanSessionCoordinator::releaseWirelessAdbCallbackState(const std::string& target, const std::string& reason) {
-    std::string plainTarget = target;
-    if (plainTarget.ends_with(kGlassShellProcessKeySuffix))
-        plainTarget.resize(plainTarget.size() - std::strlen(kGlassShellProcessKeySuffix));
-    if (!book_.releaseTarget(plainTarget)) return false;
-    log("已释放扫码投屏会话占位: target=" + plainTarget + ", reason=" + reason + "，允许重新扫描当前二维码。");
+    if (!book_.releaseTarget(target)) return false;
+    log("已释放扫码投屏会话占位: target=" + target + ", reason=" + reason + "，允许重新扫描当前二维码。");
     return true;
 }
 

@@ -61,7 +61,6 @@ public:
                                     const std::optional<std::string>& callbackKey);
     void updateWirelessMirrorAckStatus(const std::optional<std::string>& callbackKey, const std::string& status,
                                        const std::string& reason);
-    // `target` may be a process key ("ip:port#glass-shell"): the suffix is not part of the target.
     bool releaseWirelessAdbCallbackState(const std::string& target, const std::string& reason);
 
 private:

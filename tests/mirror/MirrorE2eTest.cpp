@@ -43,7 +43,7 @@ protected:
     // Windows that end reach the supervisor, as in the app; waits on the main queue.
     MirrorSupervisor& superviseEnds() {
         auto* supervisor = &service->mirrorSupervisor();
-        service->setOnScrcpyTerminated([supervisor](const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
+        service->setOnScrcpyTerminated([supervisor](const MirrorKey& key, const std::shared_ptr<ScrcpyChild>& child) {
             if (auto end = child ? child->exit() : std::nullopt)
                 supervisor->mirrorEnded(key, *end, child->output().text());
         });

@@ -93,7 +93,7 @@ TEST_F(MirrorOrchestratorTest, AVerifiedTargetIsMirroredAndRemembered) {
     EXPECT_EQ(targets.preferredDeviceSerial(), t);
     EXPECT_EQ(rig.connectedTarget.get(), t);
     EXPECT_EQ(targets.mirrorTargetsBySource(), (std::map<std::string, std::string>{{t, t}}));
-    EXPECT_EQ(testing::registeredIdentities(*launcher).at(t), "device:sn-1");
+    EXPECT_EQ(testing::registeredIdentities(*launcher).at({t}), "device:sn-1");
     EXPECT_TRUE(orchestrator.isMirroring(wirelessDevice("127.0.0.9:5555", "SN-1")));  // same glasses, other route
 
     auto noIp = wirelessDevice("127.0.0.2:5555");
@@ -305,7 +305,7 @@ TEST_F(MirrorFromDeviceListTest, AUsbPairIsSwitchedToWirelessAndMapped) {
     EXPECT_EQ(*(tcpip + 1), "connect 127.0.0.2:5555");
     EXPECT_NE(std::find(rig.clock.sleeps().begin(), rig.clock.sleeps().end(), 1.0), rig.clock.sleeps().end());
     EXPECT_EQ(scrcpy.arguments(), "-s " + t);
-    EXPECT_EQ(testing::registeredIdentities(*launcher).at(t), "device:ser1");
+    EXPECT_EQ(testing::registeredIdentities(*launcher).at({t}), "device:ser1");
 }
 
 TEST_F(MirrorFromDeviceListTest, ThePreferredDeviceWinsOverTheFirst) {
@@ -359,7 +359,7 @@ TEST_F(MirrorFromDeviceListTest, AStaleWirelessPairWithItsCableIsReadAgainOverUs
     auto target = orchestrator.startWirelessMirror(wirelessDevice(old, "SER1"));
     EXPECT_EQ(target, t);
     EXPECT_EQ(targets.mirrorTargetsBySource(), (std::map<std::string, std::string>{{"SER1", t}}));
-    EXPECT_EQ(testing::registeredIdentities(*launcher).at(t), "device:ser1");
+    EXPECT_EQ(testing::registeredIdentities(*launcher).at({t}), "device:ser1");
 }
 
 TEST_F(MirrorFromDeviceListTest, AUsbPairWhoseWirelessSideNeverAnswersIsDisconnectedAgain) {
@@ -381,7 +381,7 @@ TEST_F(MirrorFromDeviceListTest, ARecentDeviceIsReconnectedByItsAddress) {
     EXPECT_EQ(orchestrator.startWirelessMirror(recent), t);
     EXPECT_EQ(targets.mirrorTargetsBySource(), (std::map<std::string, std::string>{{"SER9", t}}));
     EXPECT_EQ(targets.preferredDeviceSerial(), "SER9");
-    EXPECT_EQ(testing::registeredIdentities(*launcher).at(t), "device:ser9");
+    EXPECT_EQ(testing::registeredIdentities(*launcher).at({t}), "device:ser9");
     for (const auto& line : rig.trace.lines()) EXPECT_NE(line, "devices");  // no device listing
 }
 

@@ -27,7 +27,7 @@ struct Rig {
     int restarts = 0;
     std::vector<std::exception_ptr> restartFailures;  // one per restart; success once used up
     std::vector<std::string> events;
-    std::vector<std::string> closed;            // windows closed after a stop won the race
+    std::vector<MirrorKey> closed;              // windows closed after a stop won the race
     std::function<void()> duringRestart;        // runs inside each restart
     std::string address = "192.168.50.7:5555";  // where the supervisor should look for the pair
     std::shared_ptr<MirrorSupervisor> supervisor;
@@ -44,18 +44,18 @@ struct Rig {
                 if (!up) clock.sleepFor(Seconds(window));  // a silent port is watched for the whole window
                 return up;
             },
-            .onEvent = [this](const std::string& identity, const std::string& key, MirrorRecoveryEvent event,
+            .onEvent = [this](const std::string& identity, const MirrorKey& key, MirrorRecoveryEvent event,
                               const std::string&) {
-                EXPECT_EQ(key, address);
+                EXPECT_EQ(key, MirrorKey{address});
                 static const char* names[] = {"recovering", "recovered", "stopped", "cancelled"};
                 events.push_back(identity + " " + names[static_cast<int>(event)]);
             },
-            .closeWindow = [this](const std::string& key) { closed.push_back(key); },
+            .closeWindow = [this](const MirrorKey& key) { closed.push_back(key); },
             .runInBackground = std::move(runner),
         });
     }
     SupervisedMirror mirror(const std::string& ip) {
-        return {.identity = "G1", .name = "课堂眼镜", .processKey = ip + ":5555", .ip = ip, .port = 5555,
+        return {.identity = "G1", .name = "课堂眼镜", .processKey = {ip + ":5555"}, .ip = ip, .port = 5555,
                 .restart = [this](const std::function<bool()>& shouldContinue) {
                     EXPECT_TRUE(shouldContinue());
                     if (duringRestart) duringRestart();
@@ -91,8 +91,8 @@ TEST(MirrorSupervisorTest, OnlyATransportEndAfterReadinessRecovers) {
         EXPECT_EQ(MirrorSupervisor::endedForTransport(c.end, c.output), c.recovers);
         Rig rig([](std::function<void()>) {});  // the loop itself is not run here
         rig.watch();
-        EXPECT_FALSE(rig.supervisor->mirrorEnded("other:5555", c.end, c.output));
-        EXPECT_EQ(rig.supervisor->mirrorEnded("192.168.50.7:5555", c.end, c.output), c.recovers);
+        EXPECT_FALSE(rig.supervisor->mirrorEnded({"other:5555"}, c.end, c.output));
+        EXPECT_EQ(rig.supervisor->mirrorEnded({"192.168.50.7:5555"}, c.end, c.output), c.recovers);
         EXPECT_EQ(rig.supervisor->isRecovering("G1"), c.recovers);
         EXPECT_EQ(rig.supervisor->isWatched("G1"), c.recovers);  // a plain end is not supervised any more
         EXPECT_EQ(rig.count("正在恢复投屏（课堂眼镜）…"), c.recovers ? 1 : 0);
@@ -112,7 +112,7 @@ TEST(MirrorSupervisorTest, ProbesWithBackoffAndRestartsWhenThePairAnswers) {
         Rig rig;
         rig.answers = c.answers;
         rig.watch();
-        ASSERT_TRUE(rig.supervisor->mirrorEnded("192.168.50.7:5555", kLost, kDisconnected));
+        ASSERT_TRUE(rig.supervisor->mirrorEnded({"192.168.50.7:5555"}, kLost, kDisconnected));
         EXPECT_EQ(rig.windows, c.waits);
         EXPECT_EQ(rig.restarts, 1);
         EXPECT_FALSE(rig.supervisor->isRecovering("G1"));
@@ -126,7 +126,7 @@ TEST(MirrorSupervisorTest, ProbesWithBackoffAndRestartsWhenThePairAnswers) {
 TEST(MirrorSupervisorTest, GivesUpAfterFiveMinutesWithoutAnAnswer) {
     Rig rig;
     rig.watch();
-    ASSERT_TRUE(rig.supervisor->mirrorEnded("192.168.50.7:5555", kLost, kDisconnected));
+    ASSERT_TRUE(rig.supervisor->mirrorEnded({"192.168.50.7:5555"}, kLost, kDisconnected));
     std::vector<double> expected{1, 2, 4, 8};
     expected.insert(expected.end(), 28, 10.0);
     expected.push_back(5);  // the last probe ends at the five minutes
@@ -157,7 +157,7 @@ TEST(MirrorSupervisorTest, RetriesTransportFailuresOnlyAndStopsOnTheOthers) {
         rig.answers = {true, true};
         rig.restartFailures = {c.failure};
         rig.watch();
-        ASSERT_TRUE(rig.supervisor->mirrorEnded("192.168.50.7:5555", kLost, kDisconnected));
+        ASSERT_TRUE(rig.supervisor->mirrorEnded({"192.168.50.7:5555"}, kLost, kDisconnected));
         EXPECT_EQ(rig.restarts, c.restarts);
         EXPECT_EQ(rig.supervisor->isWatched("G1"), c.stopLine.empty());
         if (!c.stopLine.empty()) {
@@ -183,15 +183,15 @@ TEST(MirrorSupervisorTest, APairSilentAtItsAddressButOnUsbIsSwitchedOverTheCable
         return rig.mirror("192.168.50.9");
     };
     rig.supervisor->watch(mirror);
-    ASSERT_TRUE(rig.supervisor->mirrorEnded("192.168.50.7:5555", kLost, kDisconnected));
+    ASSERT_TRUE(rig.supervisor->mirrorEnded({"192.168.50.7:5555"}, kLost, kDisconnected));
     EXPECT_EQ(rig.windows, (std::vector<double>{1, 2, 4}));
     EXPECT_EQ(switches, 1);
     EXPECT_EQ(rig.restarts, 0);
     EXPECT_EQ(rig.count("投屏已恢复（课堂眼镜）"), 1);
-    EXPECT_FALSE(rig.supervisor->mirrorEnded("192.168.50.7:5555", kLost, kDisconnected));
+    EXPECT_FALSE(rig.supervisor->mirrorEnded({"192.168.50.7:5555"}, kLost, kDisconnected));
     rig.address = "192.168.50.9:5555";
     rig.answers = {false, false, false, true};
-    EXPECT_TRUE(rig.supervisor->mirrorEnded("192.168.50.9:5555", kLost, kDisconnected));
+    EXPECT_TRUE(rig.supervisor->mirrorEnded({"192.168.50.9:5555"}, kLost, kDisconnected));
     EXPECT_EQ(rig.restarts, 1);  // the mirror at its new address, started the plain way
 }
 
@@ -209,9 +209,9 @@ TEST(MirrorSupervisorTest, AStopDuringARestartClosesTheWindowItOpened) {
             else
                 rig.supervisor->stop("G1", "用户已停止投屏");
         };
-        rig.supervisor->mirrorEnded("192.168.50.7:5555", kLost, kDisconnected);
+        rig.supervisor->mirrorEnded({"192.168.50.7:5555"}, kLost, kDisconnected);
         EXPECT_EQ(rig.restarts, 1);
-        EXPECT_EQ(rig.closed, takeOver ? std::vector<std::string>{} : std::vector<std::string>{"192.168.50.7:5555"});
+        EXPECT_EQ(rig.closed, takeOver ? std::vector<MirrorKey>{} : std::vector<MirrorKey>{{"192.168.50.7:5555"}});
         EXPECT_EQ(rig.count("投屏已恢复（课堂眼镜）"), takeOver ? 1 : 0);  // once, by the start that took over
         // The user's stop is theirs to show: the pages are told it was cancelled, not that it ended.
         EXPECT_EQ(rig.events, (std::vector<std::string>{"G1 recovering", takeOver ? "G1 recovered" : "G1 cancelled"}));
@@ -239,8 +239,8 @@ TEST(MirrorSupervisorTest, StopAndTakeOverEndARecoveryAtOnceAndNoStartFollows) {
                         while (go()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
                         return true;
                     },
-                .onEvent = [&](const std::string&, const std::string& key, MirrorRecoveryEvent event,
-                               const std::string&) { events.push_back(key + " " + std::to_string(int(event))); },
+                .onEvent = [&](const std::string&, const MirrorKey& key, MirrorRecoveryEvent event,
+                               const std::string&) { events.push_back(key.target + " " + std::to_string(int(event))); },
                 .closeWindow = nullptr,
                 .runInBackground =
                     [&](std::function<void()> task) {
@@ -250,13 +250,13 @@ TEST(MirrorSupervisorTest, StopAndTakeOverEndARecoveryAtOnceAndNoStartFollows) {
                         });
                     },
             });
-            SupervisedMirror mirror{.identity = "G1", .name = "课堂眼镜", .processKey = "10.0.0.9:5555",
+            SupervisedMirror mirror{.identity = "G1", .name = "课堂眼镜", .processKey = {"10.0.0.9:5555"},
                                     .ip = "10.0.0.9", .restart = [&](const auto&) { ++restarts; }, .onUsb = nullptr,
                                     .switchOverUsb = nullptr};
             supervisor->watch(mirror);
-            ASSERT_TRUE(supervisor->mirrorEnded("10.0.0.9:5555", kLost, kDisconnected));
+            ASSERT_TRUE(supervisor->mirrorEnded({"10.0.0.9:5555"}, kLost, kDisconnected));
             SupervisedMirror moved = mirror;
-            moved.processKey = "10.0.0.23:5555";
+            moved.processKey = {"10.0.0.23:5555"};
             moved.ip = "10.0.0.23";
             if (takeOver)
                 supervisor->watch(moved);  // a new scan of the same glasses, on a new lease, started it

@@ -81,8 +81,8 @@ TEST_F(ScrcpyLauncherTest, ATextureLineMakesTheStartReadyAndRegistersTheWindow) 
     EXPECT_EQ(folder.arguments(), std::string("-s ") + kTarget);
     EXPECT_TRUE(logged(std::string("scrcpy 启动就绪: target=") + kTarget + ", signal=Texture"));
 
-    EXPECT_EQ(testing::registeredPids(scrcpy), (std::map<std::string, pid_t>{{kTarget, pid}}));
-    EXPECT_EQ(testing::registeredIdentities(scrcpy).at(kTarget), std::string("target:") + kTarget);
+    EXPECT_EQ(testing::registeredPids(scrcpy), (std::map<MirrorKey, pid_t>{{{kTarget}, pid}}));
+    EXPECT_EQ(testing::registeredIdentities(scrcpy).at({kTarget}), std::string("target:") + kTarget);
     EXPECT_TRUE(scrcpy.isMirroring(kTarget));
     EXPECT_TRUE(scrcpy.isAnyMirroring(kTarget));
 
@@ -109,7 +109,7 @@ TEST_F(ScrcpyLauncherTest, PrivateScopeAudioOffAndGlassShellShapeTheLaunch) {
     ASSERT_TRUE(shellChild);
     EXPECT_EQ(shellChild->pid(), pid);
     EXPECT_EQ(testing::registeredIdentities(scrcpy),
-              (std::map<std::string, std::string>{{std::string(kTarget) + "#glass-shell", "device:abc"}}));
+              (std::map<MirrorKey, std::string>{{{kTarget, MirrorWindowKind::glassShell}, "device:abc"}}));
     EXPECT_FALSE(scrcpy.isMirroring(kTarget));  // only the glasses-shell key runs
     EXPECT_TRUE(scrcpy.isAnyMirroring(kTarget));
 }
@@ -143,7 +143,7 @@ TEST_F(ScrcpyLauncherTest, NoReadinessWithinEightSecondsEndsAndReapsTheChildWith
     FakeClock clock;
     auto& scrcpy = launcher(folder, &clock);
     auto outputRead = [&] {
-        auto handle = scrcpy.runningScrcpyHandle(kTarget);
+        auto handle = scrcpy.runningScrcpyHandle({kTarget});
         return handle && handle->process &&
                handle->process->output().text().find("waiting for video") != std::string::npos;
     };
@@ -249,7 +249,7 @@ TEST_F(ScrcpyLauncherTest, TheClientsVersionDecidesItsOptionsAndWhetherItStarts)
     folder.setVersion("1.25");
     start(kTarget);
     EXPECT_EQ(folder.arguments(0), std::string("-s ") + kTarget);  // 1.x forwards no sound at all
-    scrcpy.stopProcessKeys({kTarget});
+    scrcpy.stopProcessKeys({{kTarget}});
 
     // The version is read once per binary: a new binary is read anew.
     for (const auto& [version, text] : std::vector<std::pair<std::string, std::string>>{
@@ -317,17 +317,17 @@ TEST_F(ScrcpyLauncherTest, ADeadWindowIsForgottenAndANewOneStarted) {
     start(kTarget);  // the look-up finds it dead, drops it and starts anew
     ASSERT_EQ(folder.runs().size(), 2u);
     pid_t second = folder.runPids().at(1);
-    EXPECT_EQ(testing::registeredPids(scrcpy).at(kTarget), second);
+    EXPECT_EQ(testing::registeredPids(scrcpy).at({kTarget}), second);
 
     // The first child's end was reported to the main queue; the key now belongs to a newer
     // child, so that report changes nothing. The second's end, reported later, shows it came.
-    std::vector<std::string> ended;
+    std::vector<MirrorKey> ended;
     scrcpy.setOnScrcpyTerminated(
-        [&](const std::string& key, const std::shared_ptr<ScrcpyChild>&) { ended.push_back(key); });
+        [&](const MirrorKey& key, const std::shared_ptr<ScrcpyChild>&) { ended.push_back(key); });
     ::kill(second, SIGKILL);
     ASSERT_TRUE(main_->runUntil([&] { return !ended.empty(); }, 20s));
     main_->runPending();
-    EXPECT_EQ(ended, std::vector<std::string>{kTarget});
+    EXPECT_EQ(ended, std::vector<MirrorKey>{{kTarget}});
     EXPECT_TRUE(scrcpy.registry().entries().empty());
 }
 
@@ -353,7 +353,7 @@ TEST_F(ScrcpyLauncherTest, StartsForDifferentGlassesRunSideBySideAndOneGlassesGe
 
     // An end report while a start holds its reservation is handled at once on the main queue.
     std::atomic<int> reports{0};
-    scrcpy.setOnScrcpyTerminated([&](const std::string&, const std::shared_ptr<ScrcpyChild>&) { ++reports; });
+    scrcpy.setOnScrcpyTerminated([&](const MirrorKey&, const std::shared_ptr<ScrcpyChild>&) { ++reports; });
     std::atomic<bool> current{true};
     auto slow = std::async(std::launch::async, [&] { startError("slow:5555", false, [&] { return current.load(); }); });
     ASSERT_TRUE(folder.waitForRun(3));
@@ -371,20 +371,21 @@ TEST_F(ScrcpyLauncherTest, AStoppedWindowIsNotReportedOneThatEndsIs) {
         " exit 3;; esac\n" +
         fakescrcpy::ready);
     auto& scrcpy = launcher(folder);
-    std::vector<std::pair<std::string, pid_t>> reports;
-    scrcpy.setOnScrcpyTerminated([&](const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
+    std::vector<std::pair<MirrorKey, pid_t>> reports;
+    scrcpy.setOnScrcpyTerminated([&](const MirrorKey& key, const std::shared_ptr<ScrcpyChild>& child) {
         reports.emplace_back(key, child->pid());
     });
     start(kTarget);
     pid_t stopped = folder.runPids().at(0);
-    scrcpy.stopProcessKeys({kTarget});
+    scrcpy.stopProcessKeys({{kTarget}});
     EXPECT_TRUE(waitUntilGone(stopped));
     start("closes:5555", true);
     std::ofstream(folder.path() / "close") << "";  // the window ends
     ASSERT_TRUE(main_->runUntil([&] { return !reports.empty(); }, 10s));
     main_->runPending();
     EXPECT_EQ(reports,
-              (std::vector<std::pair<std::string, pid_t>>{{"closes:5555#glass-shell", folder.runPids().at(1)}}));
+              (std::vector<std::pair<MirrorKey, pid_t>>{
+                  {{"closes:5555", MirrorWindowKind::glassShell}, folder.runPids().at(1)}}));
     EXPECT_TRUE(scrcpy.registry().entries().empty());
 }
 
@@ -436,9 +437,9 @@ TEST_F(ScrcpyLauncherTest, ASingleLeftoverIsAdoptedNotKilledAndItsForkIsNoWindow
     start(kTarget, false, "device:left");
 
     EXPECT_TRUE(folder.runs().empty());
-    EXPECT_EQ(testing::registeredPids(scrcpy, true), (std::map<std::string, pid_t>{{kTarget, leftover.pid()}}));
+    EXPECT_EQ(testing::registeredPids(scrcpy, true), (std::map<MirrorKey, pid_t>{{{kTarget}, leftover.pid()}}));
     EXPECT_TRUE(isLiveProcess(leftoverFork));
-    EXPECT_EQ(testing::registeredIdentities(scrcpy).at(kTarget), "device:left");
+    EXPECT_EQ(testing::registeredIdentities(scrcpy).at({kTarget}), "device:left");
     EXPECT_TRUE(testing::registeredPids(scrcpy).empty());
     main_->runPending();  // an adopted window is raised at once
     EXPECT_EQ(windows_->raiseRequests(), std::vector<pid_t>{leftover.pid()});
@@ -474,7 +475,7 @@ TEST_F(ScrcpyLauncherTest, TheForkOfOurOwnWindowIsNoLeftover) {
     processList_ = [&] { return listing(std::to_string(ourFork) + " /x/scrcpy -s 127.0.0.64:5555\n"); };
     start("127.0.0.64:5555");
     EXPECT_EQ(folder.runs().size(), 2u) << "the fork of our own window is not adopted as a leftover";
-    EXPECT_EQ(testing::registeredPids(scrcpy, true).count("127.0.0.64:5555"), 0u);
+    EXPECT_EQ(testing::registeredPids(scrcpy, true).count({"127.0.0.64:5555"}), 0u);
     EXPECT_TRUE(isLiveProcess(ourFork));
     ::kill(ourFork, SIGKILL);
 }

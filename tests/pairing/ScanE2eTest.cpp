@@ -109,10 +109,10 @@ protected:
     }
     std::string scan(SimulatedGlasses& glasses) { return outcome(glasses, startScan(glasses)); }
     // As in the app: the scans' mirrors are supervised and their ends reach the supervisor.
-    MirrorSupervisor& superviseScans(std::function<void(const std::string&)> onEnd = nullptr) {
+    MirrorSupervisor& superviseScans(std::function<void(const MirrorKey&)> onEnd = nullptr) {
         supervise = true;
         auto* supervisor = &service->mirrorSupervisor();
-        service->setOnScrcpyTerminated([supervisor, onEnd](const std::string& key, const std::shared_ptr<ScrcpyChild>& child) {
+        service->setOnScrcpyTerminated([supervisor, onEnd](const MirrorKey& key, const std::shared_ptr<ScrcpyChild>& child) {
             if (onEnd) onEnd(key);
             if (auto end = child ? child->exit() : std::nullopt) supervisor->mirrorEnded(key, *end, child->output().text());
         });
@@ -205,7 +205,7 @@ protected:
         if (IsSkipped()) return;
         log.attach(*service->log());
         service->setAudioForwardingEnabled(false);
-        service->setOnScrcpyTerminated([this](const std::string& key, const std::shared_ptr<ScrcpyChild>&) {
+        service->setOnScrcpyTerminated([this](const MirrorKey& key, const std::shared_ptr<ScrcpyChild>&) {
             ended.push_back(key);
         });
     }
@@ -232,13 +232,13 @@ protected:
     std::unique_ptr<testing::XvfbDisplay> display;
     std::shared_ptr<X11WindowSystem> windows;
     testing::LogRecorder log;
-    std::vector<std::string> ended;
+    std::vector<MirrorKey> ended;
 };
 
 TEST_P(RealScrcpyScan, AScanMirrorsAGlassesShellFollowsAndEndsAreSeenOnce) {
     auto& pair = glasses();
     ASSERT_EQ(scan(pair), "RUNNING") << page.card;
-    auto handle = service->scrcpyLauncher().runningScrcpyHandle(pair.wifiSerial());
+    auto handle = service->scrcpyLauncher().runningScrcpyHandle({pair.wifiSerial()});
     ASSERT_TRUE(handle && handle->process);
     const pid_t mirror = handle->pid();
     // The client's lines come as it writes them, not when it exits: its texture line made it ready.
@@ -249,7 +249,7 @@ TEST_P(RealScrcpyScan, AScanMirrorsAGlassesShellFollowsAndEndsAreSeenOnce) {
     // overlay finds it.
     auto& shell = world->startConnectedGlasses({.media = false});
     service->startGlassShellMirror(shell.wifiSerial());
-    auto shellHandle = service->scrcpyLauncher().runningScrcpyHandle(shell.wifiSerial() + "#glass-shell");
+    auto shellHandle = service->scrcpyLauncher().runningScrcpyHandle({shell.wifiSerial(), MirrorWindowKind::glassShell});
     ASSERT_TRUE(shellHandle);
     const pid_t shellPid = shellHandle->pid();
     ASSERT_TRUE(testing::waitUntil([&] { return !windowsOf(shellPid).empty(); }));
@@ -260,7 +260,7 @@ TEST_P(RealScrcpyScan, AScanMirrorsAGlassesShellFollowsAndEndsAreSeenOnce) {
               GlassShellOverlayGeometry::grown({shellWindow.x, shellWindow.y, shellWindow.width, shellWindow.height}));
 
     // Stopping ends the client, and no end is reported for it.
-    service->scrcpyLauncher().stopProcessKeys({shell.wifiSerial() + "#glass-shell"});
+    service->scrcpyLauncher().stopProcessKeys({{shell.wifiSerial(), MirrorWindowKind::glassShell}});
     EXPECT_TRUE(testing::waitUntilGone(shellPid));
 
     // The glasses leave the Wi-Fi: the client sees its device go and the end is reported once.
@@ -268,7 +268,7 @@ TEST_P(RealScrcpyScan, AScanMirrorsAGlassesShellFollowsAndEndsAreSeenOnce) {
     ASSERT_TRUE(main->runUntil([&] { return !ended.empty(); }, 60s)) << "the client did not end";
     EXPECT_TRUE(testing::waitUntilGone(mirror));
     main->runPending();
-    EXPECT_EQ(ended, std::vector<std::string>{pair.wifiSerial()});
+    EXPECT_EQ(ended, std::vector<MirrorKey>{{pair.wifiSerial()}});
     auto exits = loggedWith("scrcpy 投屏进程已退出: " + pair.wifiSerial());
     ASSERT_EQ(exits.size(), 1u);
     auto output = loggedWith("scrcpy 错误输出: ");
@@ -279,21 +279,21 @@ TEST_P(RealScrcpyScan, AScanMirrorsAGlassesShellFollowsAndEndsAreSeenOnce) {
 // The glasses drop off the Wi-Fi for a while: the real client sees its device go, and the mirror
 // comes back by itself, with a new client, once they answer again.
 TEST_P(RealScrcpyScan, AMirrorWhoseGlassesDropComesBackByItself) {
-    auto& supervisor = superviseScans([this](const std::string& key) { ended.push_back(key); });
+    auto& supervisor = superviseScans([this](const MirrorKey& key) { ended.push_back(key); });
     auto& pair = glasses();
     ASSERT_EQ(scan(pair), "RUNNING") << page.card;
-    const pid_t first = service->scrcpyLauncher().runningScrcpyHandle(pair.wifiSerial())->pid();
+    const pid_t first = service->scrcpyLauncher().runningScrcpyHandle({pair.wifiSerial()})->pid();
     pair.control("refuse " + pair.name() + " wifi on");
     pair.control("drop " + pair.name() + " wifi abrupt");
     ASSERT_TRUE(main->runUntil([&] { return supervisor.recoveringIdentities().size() == 1; }, 60s))
         << "the end was not taken for a transport failure: " << text::joined(log.lines(), "\n");
     pair.control("refuse " + pair.name() + " wifi off");
     ASSERT_TRUE(main->runUntil([&] { return supervisor.recoveringIdentities().empty(); }, 90s));
-    auto handle = service->scrcpyLauncher().runningScrcpyHandle(pair.wifiSerial());
+    auto handle = service->scrcpyLauncher().runningScrcpyHandle({pair.wifiSerial()});
     ASSERT_TRUE(handle && handle->process);
     EXPECT_NE(handle->pid(), first);
     EXPECT_EQ(loggedWith("投屏已恢复（" + pair.wifiSerial() + "）").size(), 1u);
-    EXPECT_EQ(ended, std::vector<std::string>{pair.wifiSerial()});
+    EXPECT_EQ(ended, std::vector<MirrorKey>{{pair.wifiSerial()}});
 }
 
 // Neither is a broken transport: each gets its own message, and the client runs once.

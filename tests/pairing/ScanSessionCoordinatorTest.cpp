@@ -173,12 +173,5 @@ TEST(ScanSessionCoordinator, ForeignSessionsAreNeitherQueuedNorLoggedWithoutBoun
     EXPECT_TRUE(rig.lines.back().starts_with("收到无线 ADB 回调: action=DISABLE"));  // to the disable processing
 }
 
-TEST(ScanSessionCoordinator, ReleaseMatchesTargetOfAGlassShellProcessKey) {
-    Rig rig;
-    rig.handle(ready("127.0.0.2"));
-    EXPECT_TRUE(rig.coordinator.releaseWirelessAdbCallbackState("127.0.0.2:5555#glass-shell", "scrcpy 进程已结束"));
-    EXPECT_TRUE(rig.handle(ready("127.0.0.2")).adbPublicKey);
-}
-
 }  // namespace
 }  // namespace orvan

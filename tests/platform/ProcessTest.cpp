@@ -103,8 +103,10 @@ TEST(ProcessReaping, AnAbandonedChildIsReapedAndTheParentIsReadFromStatEvenWithP
 
     auto child = ChildProcess::launch(shell("sleep 120"));
     EXPECT_EQ(parentProcessId(child->pid()), ::getpid());
-    EXPECT_NE(("\n" + processCommandLines("sleep 120")).find("\n" + std::to_string(child->pid()) + " "),
-              std::string::npos);
+    EXPECT_TRUE(testing::waitUntil([&] {  // from the moment the child has run exec
+        return ("\n" + processCommandLines("sleep 120")).find("\n" + std::to_string(child->pid()) + " ") !=
+               std::string::npos;
+    }));
     child->sendSignal(SIGKILL);
     child->waitForExit(std::chrono::steady_clock::now() + 60s, nullptr);
     EXPECT_EQ(parentProcessId(child->pid()), std::nullopt) << "a reaped process has no parent";
