@@ -135,7 +135,7 @@ AppDelegate::AppDelegate(Options options)
             if (recovering) return;
             // The same enable code may be scanned again for these glasses.
             if (self->scanSession_) self->scanSession_->releaseWirelessAdbCallbackState(key, "scrcpy 进程已结束");
-            if (self->scanController_) self->scanController_->updateStatus("投屏已结束，可重新扫码启动。", false, false);
+            if (self->scanController_) self->scanController_->showStatus({"投屏已结束，可重新扫码启动。"});
             self->window_->setStatus("投屏已结束");
             self->manualPage_->syncActiveMirrorUi();
         });
@@ -147,7 +147,7 @@ AppDelegate::AppDelegate(Options options)
             if (!self || self->terminated_) return;
             switch (event) {
             case MirrorRecoveryEvent::recovering:
-                if (self->scanController_) self->scanController_->updateStatus(text, false, false);
+                if (self->scanController_) self->scanController_->showStatus({text});
                 self->window_->setStatus(QString::fromStdString(text));
                 break;
             case MirrorRecoveryEvent::recovered:
@@ -156,7 +156,7 @@ AppDelegate::AppDelegate(Options options)
             case MirrorRecoveryEvent::stopped:
                 // The mirror ends now, as a window that closed does.
                 if (self->scanSession_) self->scanSession_->releaseWirelessAdbCallbackState(key, "scrcpy 进程已结束");
-                if (self->scanController_) self->scanController_->updateStatus("投屏已结束，可重新扫码启动。", false, false);
+                if (self->scanController_) self->scanController_->showStatus({"投屏已结束，可重新扫码启动。"});
                 self->window_->setStatus("投屏已结束");
                 break;
             case MirrorRecoveryEvent::cancelled:
@@ -174,8 +174,9 @@ AppDelegate::AppDelegate(Options options)
                                                              if (self) self->appendLog(message);
                                                          });
     window_->manualPage()->setController(manualPage_);
-    setUpScanSession();
+    // The scan page's controller first: the callback coordinator and the tasks report to it.
     setUpScanPage(options);
+    setUpScanSession();
 
     connect(window_.get(), &MainWindow::clearLogsRequested, this, &AppDelegate::clearLogs);
     connectToolWindowEntries();
@@ -219,12 +220,6 @@ void AppDelegate::setUpScanSession() {
         self->service_->superviseMirror(device, device.serial, false, ActiveMirrors::displayName(device),
                                         AdbServerScope::privateMirroring);
     };
-    auto updateScanStatus = [self](const std::string& text, bool isError, bool isPermanentError,
-                                   ScanStatusPhase phase = ScanStatusPhase::progress) {
-        if (self && self->scanController_) self->scanController_->updateStatus(text, isError, isPermanentError, phase);
-    };
-    adbKey_ = std::make_unique<AdbAuthorizationKey>(service_->adbRunner(), paths::home() / ".android");
-    scanEngine_ = std::make_unique<MirrorServiceScanEngine>(*service_);
     ScanSessionHooks hooks;
     hooks.onLog = log;
     hooks.isMirroring = [service = service_.get()](const ConnectedAdbDevice& device) {
@@ -232,7 +227,6 @@ void AppDelegate::setUpScanSession() {
     };
     hooks.adbPublicKey = [key = adbKey_.get()] { return key->adbPublicKeyForTemporaryAuthorization(); };
     hooks.registerRunningMirror = registerMirror;
-    hooks.updateStatus = updateScanStatus;
     hooks.processDisableWirelessAdbCallback = [self](const WirelessAdbCallback& callback) {
         if (self && self->disableProcessor_) self->disableProcessor_->processDisableWirelessAdbCallback(callback);
     };
@@ -247,7 +241,7 @@ void AppDelegate::setUpScanSession() {
     hooks.startWirelessMirrorFromCallback = [self](const ScanMirrorRequest& request) {
         if (self) self->scanTask_->startWirelessMirrorFromCallback(request);
     };
-    scanSession_ = std::make_unique<ScanSessionCoordinator>(Dispatch::main(), std::move(hooks));
+    scanSession_ = std::make_unique<ScanSessionCoordinator>(Dispatch::main(), *scanController_, std::move(hooks));
     ScanTaskHooks taskHooks;
     taskHooks.onLog = log;
     taskHooks.setMainStatus = setStatus;
@@ -255,12 +249,6 @@ void AppDelegate::setUpScanSession() {
         if (self && device.ip) self->store_->saveRecentDevice(device.serial, *device.ip, device.wifiName, device.model);
     };
     taskHooks.registerRunningMirror = registerMirror;
-    taskHooks.updateStatus = [updateScanStatus](const std::string& text, bool isError, bool isPermanentError) {
-        updateScanStatus(text, isError, isPermanentError);
-    };
-    taskHooks.showLocalNetworkFailure = [self](const std::string& text) {
-        if (self && self->scanController_) self->scanController_->showLocalNetworkAuthorizationFailure(text);
-    };
     taskHooks.refreshDeviceTabs = [self](const AdbDevices&) {
         if (self) self->manualPage_->refreshDevicesSilently(false);
     };
@@ -268,7 +256,7 @@ void AppDelegate::setUpScanSession() {
         if (self) self->manualPage_->syncActiveMirrorUi();
     };
     scanTask_ = std::make_shared<ScanMirrorTask>(*scanEngine_, *scanSession_, Dispatch::main(), service_->clock(),
-                                                 std::move(taskHooks));
+                                                 *scanController_, std::move(taskHooks));
 }
 
 void AppDelegate::setUpScanPage(const Options& options) {
@@ -282,12 +270,14 @@ void AppDelegate::setUpScanPage(const Options& options) {
                                                : std::shared_ptr<WirelessAdbWifiCredentialStore>(
                                                      &WirelessAdbWifiCredentialStore::shared(), [](auto*) {});
     wifiInterfaces_ = std::make_shared<WifiInterfaceCache>();
+    adbKey_ = std::make_unique<AdbAuthorizationKey>(service_->adbRunner(), paths::home() / ".android");
+    scanEngine_ = std::make_unique<MirrorServiceScanEngine>(*service_);
 
     WirelessAdbQrHooks hooks;
     hooks.onLog = log;
-    // The server's worker thread: the coordinator answers at once.
-    hooks.onCallback = [coordinator = scanSession_.get()](const WirelessAdbCallback& callback) {
-        return coordinator->handleWirelessAdbCallback(callback);
+    // The server's worker thread: the coordinator (made next, kept as long as this) answers at once.
+    hooks.onCallback = [session = &scanSession_](const WirelessAdbCallback& callback) {
+        return (*session)->handleWirelessAdbCallback(callback);
     };
     hooks.onSessionChanged = [self](const std::string& oldId, const std::string& newId) {
         if (self) self->scanSession_->sessionChanged(oldId, newId);
@@ -421,7 +411,7 @@ void AppDelegate::setUpScanPage(const Options& options) {
                 if (self) self->scanController_->showWifiAuthorizationFailure(text);
             },
             .showScanStatus = [self](const std::string& text) {
-                if (self) self->scanController_->updateStatus(text, false, false);
+                if (self) self->scanController_->showStatus({text});
             },
             .openWifiSetupWindow = [self] {
                 if (self) self->showWifiSetup();

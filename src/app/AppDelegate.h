@@ -134,6 +134,8 @@ private:
     std::shared_ptr<ManualPageController> manualPage_;
     std::unique_ptr<AdbAuthorizationKey> adbKey_;
     std::unique_ptr<MirrorServiceScanEngine> scanEngine_;
+    // Before the coordinator and the task, which report to it: it goes after them.
+    std::shared_ptr<WirelessAdbQrController> scanController_;
     std::unique_ptr<ScanSessionCoordinator> scanSession_;
     std::shared_ptr<ScanMirrorTask> scanTask_;
     SleepWatcher* sleepWatcher_;
@@ -146,7 +148,6 @@ private:
     std::shared_ptr<ComputerWifiName> computerWifi_;
     std::shared_ptr<WirelessAdbWifiCredentialStore> wifiCredentials_;
     std::shared_ptr<WifiInterfaceCache> wifiInterfaces_;
-    std::shared_ptr<WirelessAdbQrController> scanController_;
     std::shared_ptr<ScanDisableProcessor> disableProcessor_;
     std::shared_ptr<ComputerNetworkWatcher> networkWatcher_;
     std::shared_ptr<WifiNameAuthorization> wifiAuthorization_;

@@ -11,7 +11,7 @@
 #include "network/WifiProfilePersistence.h"
 #include "network/WirelessAdbWifiProfile.h"
 #include "pairing/WirelessAdbCallbackServer.h"
-#include "pairing/ScanStatusPhase.h"
+#include "pairing/ScanStatusSink.h"
 #include "platform/Dispatch.h"
 
 namespace orvan {
@@ -118,7 +118,8 @@ struct WirelessAdbQrHooks {
 // The scan page's QR state without widgets: sessions, the callback server, and the enable and
 // disable codes. Lives on the main thread; create it with std::make_shared (background steps
 // hold it weakly).
-class WirelessAdbQrController : public std::enable_shared_from_this<WirelessAdbQrController> {
+class WirelessAdbQrController final : public ScanStatusSink,
+                                      public std::enable_shared_from_this<WirelessAdbQrController> {
 public:
     static constexpr const char* kCallbackPath = "/orvan/wireless-adb/callback";
     static constexpr int kPreferredCallbackPort = 18080;
@@ -127,7 +128,7 @@ public:
     // `preferredPort` and `limits` are for tests: a free port base, and loopback binding.
     WirelessAdbQrController(MainQueue& mainQueue, WirelessAdbQrPage& page, WirelessAdbQrHooks hooks,
                             int preferredPort = kPreferredCallbackPort, CallbackServerLimits limits = {});
-    ~WirelessAdbQrController();
+    ~WirelessAdbQrController() override;
 
     // A new enable session: new ids, the address, then (in the background) the Wi-Fi profile,
     // then the server and the code.
@@ -149,13 +150,12 @@ public:
 
     // The page's states. The any-thread ones hop to the main thread themselves.
     void configureEnableQrMode();
-    void updateStatus(const std::string& message, bool isError, bool isPermanentError,
-                      ScanStatusPhase phase = ScanStatusPhase::progress);  // any thread
+    void showStatus(const ScanStatus& status) override;  // any thread
     void showFailureState(const std::string& message, FailureAuthorizationAction action, bool isPermanentError);
     void showWaitingState();
     void showWifiPasswordState(const std::string& ssid);
     void showWifiAuthorizationFailure(const std::string& message);          // any thread
-    void showLocalNetworkAuthorizationFailure(const std::string& message);  // any thread
+    void showLocalNetworkFailure(const std::string& message) override;      // any thread
     void updateActiveMirrors(const std::vector<ActiveMirrorSession>& sessions);  // any thread
     static std::string detailText(ScanStatusPhase phase);
 
@@ -198,7 +198,7 @@ private:
                                     bool computerHasWifi);
     void finishRefresh(const std::string& token, const LanInterfaceAddress& address, const WifiReading& reading);
     void askForMissingProfile(const std::string& wifiName, const std::optional<std::string>& securityType);
-    void applyStatus(const std::string& message, bool isError, bool isPermanentError, ScanStatusPhase phase);
+    void applyStatus(const ScanStatus& status);
     void applyActiveMirrors(const std::vector<ActiveMirrorSession>& sessions);
     void finishInlineSave(const std::string& name, const WifiPersistOutcome& outcome);
     void finishSavedWifiChoice(const std::string& ssid, const std::optional<WirelessAdbWifiProfile>& profile);

@@ -215,7 +215,7 @@ TEST_F(QrControllerTest, RunningMirrorsShapeEveryStatusAndTheDisableCodeHidesThe
     EXPECT_EQ(page.statusColor, StatusColor::warning);
 
     controller->updateActiveMirrors({{"a", "眼镜A", ""}, {"b", "眼镜B", ""}});
-    controller->updateStatus("眼镜 10.0.0.9 拒绝 ADB 连接", true, false);
+    controller->showStatus({.text = "眼镜 10.0.0.9 拒绝 ADB 连接", .isError = true});
     settle(3);
     EXPECT_EQ(page.card, "status");
     EXPECT_EQ(page.states.back(), "投屏已启动");
@@ -224,10 +224,10 @@ TEST_F(QrControllerTest, RunningMirrorsShapeEveryStatusAndTheDisableCodeHidesThe
     EXPECT_EQ(page.buttonTitles[0].title, "停止投屏（眼镜A）");
     EXPECT_EQ(page.buttonTitles[0].tooltip, "停止 眼镜A 的投屏，保留无线 ADB 连接");
     // A READY accepted beside them: a new pair is connecting. Only the phase says so.
-    controller->updateStatus("无线 ADB 已开启，正在连接...", false, false, ScanStatusPhase::connecting);
+    controller->showStatus({.text = "无线 ADB 已开启，正在连接...", .phase = ScanStatusPhase::connecting});
     settle(4);
     EXPECT_EQ(page.states.back(), "正在连接新设备");
-    controller->updateStatus("正在连接", false, false);
+    controller->showStatus({"正在连接"});
     settle(5);
     EXPECT_EQ(page.states.back(), "正在连接");
 
@@ -240,7 +240,7 @@ TEST_F(QrControllerTest, RunningMirrorsShapeEveryStatusAndTheDisableCodeHidesThe
 
     controller->toggleDisableQrMode();
     const size_t shown = page.states.size();
-    controller->updateStatus("已连接，投屏启动中...", false, false);
+    controller->showStatus({"已连接，投屏启动中..."});
     controller->updateActiveMirrors({{"b", "眼镜B", ""}});
     settle(7);
     EXPECT_EQ(page.states.size(), shown);

@@ -72,4 +72,11 @@ struct RecordingQrPage final : WirelessAdbQrPage {
     std::vector<MirrorStopButton> buttonTitles;
 };
 
+// The scan page's status as the coordinator and the tasks write it: the texts, in order.
+struct RecordingScanStatus final : ScanStatusSink {
+    void showStatus(const ScanStatus& status) override { texts.push_back(status.text); }
+    void showLocalNetworkFailure(const std::string& text) override { texts.push_back(text); }
+    std::vector<std::string> texts;
+};
+
 }  // namespace orvan

@@ -45,10 +45,11 @@ protected:
         hooks.processDisableWirelessAdbCallback = [this](const WirelessAdbCallback& callback) {
             disable->processDisableWirelessAdbCallback(callback);
         };
-        coordinator = std::make_unique<ScanSessionCoordinator>(*main, hooks);
+        coordinator = std::make_unique<ScanSessionCoordinator>(*main, status, hooks);
         ScanTaskHooks taskHooks;
         taskHooks.refreshDeviceTabs = [this](const AdbDevices&) { ++tasksDone; };  // a task's last step
-        task = std::make_shared<ScanMirrorTask>(*engine, *coordinator, *main, SystemClock::shared(), taskHooks);
+        task =
+            std::make_shared<ScanMirrorTask>(*engine, *coordinator, *main, SystemClock::shared(), status, taskHooks);
 
         WirelessAdbQrHooks qrHooks;
         qrHooks.onCallback = [this](const WirelessAdbCallback& callback) {
@@ -101,6 +102,7 @@ protected:
     }
     std::string scan(SimulatedGlasses& glasses) { return outcome(glasses, startScan(glasses)); }
 
+    RecordingScanStatus status;
     std::unique_ptr<MirrorServiceScanEngine> engine;
     std::unique_ptr<ScanSessionCoordinator> coordinator;
     std::shared_ptr<ScanMirrorTask> task;

@@ -53,7 +53,7 @@ bool saveScanPageStates(orvan::AppDelegate& delegate, const QString& folder) {
     QTest::qWait(300);
     ok = save(folder + "/scan-page-waiting.png") && ok;
 
-    controller->showLocalNetworkAuthorizationFailure("无法访问眼镜 192.168.1.23:5555，请确认电脑与眼镜在同一局域网。");
+    controller->showLocalNetworkFailure("无法访问眼镜 192.168.1.23:5555，请确认电脑与眼镜在同一局域网。");
     ok = QTest::qWaitFor([&] { return page.failureLabel()->isVisible(); }, 5000) && ok;
     QTest::qWait(300);
     ok = save(folder + "/scan-page-failure.png") && ok;
