@@ -91,7 +91,8 @@ bool saveToolWindows(orvan::AppDelegate& delegate, orvan::testing::AdbWorld& wor
     auto* grid = exportWindow->findChild<QListView*>("mediaGrid");
     auto& media = exportWindow->controller();
     bool listed = QTest::qWaitFor([&] { return !media.isLoadingMediaList() && grid->model()->rowCount() > 0; }, 60000);
-    orvan::MediaExportController::waitForPreviewRuns();  // every preview pulled; a file Qt cannot read has none
+    // Every preview pulled; a file Qt cannot read has none.
+    listed = QTest::qWaitFor([&] { return media.tasks().running() == 0; }, 60000) && listed;
     QTest::qWait(300);
     bool ok = save(folder + "/export-grid.png") && listed;
 
