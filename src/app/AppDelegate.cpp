@@ -27,7 +27,7 @@
 #include "network/LocalNetworkPermission.h"
 #include "network/WifiNameAuthorization.h"
 #include "network/WifiProfileUpdatedNotification.h"
-#include "pairing/WirelessAdbQrController.h"
+#include "shell/WirelessAdbQrController.h"
 #include "platform/Dispatch.h"
 #include "platform/Paths.h"
 #include "platform/X11WindowSystem.h"

@@ -10,7 +10,7 @@
 #include "network/WirelessAdbWifiCredentialStore.h"
 #include "network/WirelessAdbWifiProfileCache.h"
 #include "pairing/ScanDisableProcessor.h"
-#include "pairing/WirelessAdbQrController.h"
+#include "shell/WirelessAdbQrController.h"
 #include "platform/Dispatch.h"
 #include "platform/Paths.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "pairing/WirelessAdbQrController.h"
+#include "shell/WirelessAdbQrController.h"
 
 namespace orvan {
 

@@ -10,7 +10,7 @@
 #include "pairing/ScanDisableProcessor.h"
 #include "pairing/ScanMirrorTask.h"
 #include "pairing/ScanSessionCoordinator.h"
-#include "pairing/WirelessAdbQrController.h"
+#include "shell/WirelessAdbQrController.h"
 #include "foundation/MirrorError.h"
 #include "platform/X11WindowSystem.h"
 #include "platform/XvfbDisplay.h"

@@ -23,7 +23,7 @@
 #include "app/QtMainQueue.h"
 #include "app/ScanPage.h"
 #include "network/WirelessAdbWifiCredentialStore.h"
-#include "pairing/WirelessAdbQrController.h"
+#include "shell/WirelessAdbQrController.h"
 #include "support/FakeSecretStore.h"
 #include "support/FakeWifiSystem.h"
 #include "platform/Dispatch.h"

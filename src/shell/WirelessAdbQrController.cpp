@@ -1,4 +1,4 @@
-#include "pairing/WirelessAdbQrController.h"
+#include "shell/WirelessAdbQrController.h"
 
 #include <algorithm>
 #include <utility>

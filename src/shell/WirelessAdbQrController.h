@@ -10,6 +10,7 @@
 #include "network/QrModuleBitmap.h"
 #include "network/WifiProfilePersistence.h"
 #include "network/WirelessAdbWifiProfile.h"
+#include "pairing/ScanDisableCode.h"
 #include "pairing/WirelessAdbCallbackServer.h"
 #include "pairing/ScanStatusSink.h"
 #include "platform/Dispatch.h"
@@ -119,6 +120,7 @@ struct WirelessAdbQrHooks {
 // disable codes. Lives on the main thread; create it with std::make_shared (background steps
 // hold it weakly).
 class WirelessAdbQrController final : public ScanStatusSink,
+                                      public ScanDisableCode,
                                       public std::enable_shared_from_this<WirelessAdbQrController> {
 public:
     static constexpr const char* kCallbackPath = "/orvan/wireless-adb/callback";
@@ -144,9 +146,9 @@ public:
     void showDisableQrMode();
     // After a successful disable: the enable code again, and a new disable id, so that the same
     // disable code acts only once.
-    void completeDisableQr();
+    void completeDisableQr() override;
     // Any thread; shown on the main thread.
-    void updateDisableStatus(const std::string& title, const std::string& detail, bool isError);
+    void updateDisableStatus(const std::string& title, const std::string& detail, bool isError) override;
 
     // The page's states. The any-thread ones hop to the main thread themselves.
     void configureEnableQrMode();
@@ -181,7 +183,7 @@ public:
     void stop();
 
     const std::string& sessionId() const { return sessionId_; }
-    const std::string& disableSessionId() const { return disableSessionId_; }
+    const std::string& disableSessionId() const override { return disableSessionId_; }
     const std::optional<std::string>& activeCallbackUrl() const { return activeCallbackUrl_; }
     std::optional<std::string> configuredWifiName() const;
     bool isShowingDisableQr() const { return isShowingDisableQr_; }
