@@ -95,7 +95,7 @@ public:
     // The scan-mode callbacks and their connection tasks; the scan page hands the coordinator
     // its callbacks and session changes.
     ScanSessionCoordinator& scanSession();
-    // The scan page's controller; none before launch.
+    // The scan page's controller, made with the delegate.
     std::shared_ptr<WirelessAdbQrController> scanController() const;
     bool hasStartedWirelessAdbQrController() const { return hasStartedWirelessAdbQrController_; }
     // The scan page's stop button: that mirror stops, wireless ADB stays.
