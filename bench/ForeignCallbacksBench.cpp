@@ -27,6 +27,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr const char* kSession = "0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9";
 
+// The scan page's status: not measured here.
+struct NoStatus final : orvan::ScanStatusSink {
+    void showStatus(const orvan::ScanStatus&) override {}
+    void showLocalNetworkFailure(const std::string&) override {}
+};
+
 std::string request(const std::string& body) {
     return "POST /orvan/wireless-adb/callback HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
            "Content-Length: " +
@@ -88,7 +94,8 @@ int main(int argc, char** argv) {
     orvan::ManualMainQueue main;
     orvan::ScanSessionHooks hooks;
     hooks.onLog = [&log](const std::string& line) { log.appendLog(line); };
-    orvan::ScanSessionCoordinator coordinator(main, hooks);
+    NoStatus status;
+    orvan::ScanSessionCoordinator coordinator(main, status, hooks);
     coordinator.sessionChanged("", kSession);
     std::atomic<bool> done{false};
     std::thread mainThread([&] { main.runUntil([&] { return done.load(); }, orvan::Seconds(3600)); });

@@ -25,6 +25,12 @@
 
 namespace {
 
+// The scan page's status: not measured here.
+struct NoStatus final : orvan::ScanStatusSink {
+    void showStatus(const orvan::ScanStatus&) override {}
+    void showLocalNetworkFailure(const std::string&) override {}
+};
+
 using Steady = std::chrono::steady_clock;
 
 double millisecondsSince(Steady::time_point start) {
@@ -69,8 +75,10 @@ int main(int argc, char** argv) {
     hooks.startWirelessMirrorFromCallback = [&](const ScanMirrorRequest& request) {
         task->startWirelessMirrorFromCallback(request);
     };
-    ScanSessionCoordinator coordinator(*main, hooks);
-    task = std::make_shared<ScanMirrorTask>(engine, coordinator, *main, SystemClock::shared(), ScanTaskHooks{});
+    NoStatus pageStatus;
+    ScanSessionCoordinator coordinator(*main, pageStatus, hooks);
+    task = std::make_shared<ScanMirrorTask>(engine, coordinator, *main, SystemClock::shared(), pageStatus,
+                                            ScanTaskHooks{});
 
     auto split = [](const std::string& target) {
         auto colon = target.rfind(':');

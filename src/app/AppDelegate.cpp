@@ -14,6 +14,7 @@
 #include "app/MediaExportWindow.h"
 #include "app/WifiSetupWindow.h"
 #include "app/ScanPage.h"
+#include "app/ScanPageAssembly.h"
 #include "app/SleepWatcher.h"
 #include "foundation/MirrorError.h"
 #include "media/MediaBrowser.h"
@@ -23,12 +24,9 @@
 #include "network/ComputerNetworkWatcher.h"
 #include "network/ComputerWifiName.h"
 #include "network/LocalNetworkPermission.h"
-#include "network/ScanWifiProfile.h"
 #include "network/WifiNameAuthorization.h"
-#include "network/WifiProfilePersistence.h"
 #include "network/WifiProfileUpdatedNotification.h"
-#include "pairing/ScanDisableProcessor.h"
-#include "pairing/WirelessAdbQrController.h"
+#include "shell/WirelessAdbQrController.h"
 #include "platform/Dispatch.h"
 #include "platform/Paths.h"
 #include "platform/X11WindowSystem.h"
@@ -45,14 +43,6 @@ std::optional<int> portFromEnvironment(const char* name, long lowest = 1) {
     long value = std::strtol(text, &end, 10);
     if (end == text || *end != '\0' || value < lowest || value >= 65536) return std::nullopt;
     return static_cast<int>(value);
-}
-
-// "host" of "http://host:port/path"; none for anything else.
-std::optional<std::string> urlHost(const std::optional<std::string>& url) {
-    const std::string scheme = "http://";
-    if (!url || !url->starts_with(scheme)) return std::nullopt;
-    auto end = url->find_first_of(":/", scheme.size());
-    return url->substr(scheme.size(), end == std::string::npos ? std::string::npos : end - scheme.size());
 }
 
 }  // namespace
@@ -133,8 +123,8 @@ AppDelegate::AppDelegate(Options options)
             if (glassShell) self->closeGlassShellOverlay(pid);
             if (recovering) return;
             // The same enable code may be scanned again for these glasses.
-            if (self->scanSession_) self->scanSession_->releaseWirelessAdbCallbackState(target, "scrcpy 进程已结束");
-            if (self->scanController_) self->scanController_->updateStatus("投屏已结束，可重新扫码启动。", false, false);
+            if (self->scanPage_) self->scanPage_->session().releaseWirelessAdbCallbackState(target, "scrcpy 进程已结束");
+            if (self->scanPage_) self->scanPage_->controller().showStatus({"投屏已结束，可重新扫码启动。"});
             self->window_->setStatus("投屏已结束");
             self->manualPage_->syncActiveMirrorUi();
         });
@@ -146,7 +136,7 @@ AppDelegate::AppDelegate(Options options)
             if (!self || self->terminated_) return;
             switch (event) {
             case MirrorRecoveryEvent::recovering:
-                if (self->scanController_) self->scanController_->updateStatus(text, false, false);
+                if (self->scanPage_) self->scanPage_->controller().showStatus({text});
                 self->window_->setStatus(QString::fromStdString(text));
                 break;
             case MirrorRecoveryEvent::recovered:
@@ -154,13 +144,13 @@ AppDelegate::AppDelegate(Options options)
                 break;
             case MirrorRecoveryEvent::stopped:
                 // The mirror ends now, as a window that closed does.
-                if (self->scanSession_) self->scanSession_->releaseWirelessAdbCallbackState(target, "scrcpy 进程已结束");
-                if (self->scanController_) self->scanController_->updateStatus("投屏已结束，可重新扫码启动。", false, false);
+                if (self->scanPage_) self->scanPage_->session().releaseWirelessAdbCallbackState(target, "scrcpy 进程已结束");
+                if (self->scanPage_) self->scanPage_->controller().showStatus({"投屏已结束，可重新扫码启动。"});
                 self->window_->setStatus("投屏已结束");
                 break;
             case MirrorRecoveryEvent::cancelled:
                 // Whoever stopped it shows their own text; the code may be scanned again.
-                if (self->scanSession_) self->scanSession_->releaseWirelessAdbCallbackState(target, "scrcpy 进程已结束");
+                if (self->scanPage_) self->scanPage_->session().releaseWirelessAdbCallbackState(target, "scrcpy 进程已结束");
                 break;
             }
             self->manualPage_->syncActiveMirrorUi();
@@ -173,7 +163,6 @@ AppDelegate::AppDelegate(Options options)
                                                              if (self) self->appendLog(message);
                                                          });
     window_->manualPage()->setController(manualPage_);
-    setUpScanSession();
     setUpScanPage(options);
 
     connect(window_.get(), &MainWindow::clearLogsRequested, this, &AppDelegate::clearLogs);
@@ -203,71 +192,12 @@ AppDelegate::~AppDelegate() {
     log_.setScreenSink(nullptr);
 }
 
-void AppDelegate::setUpScanSession() {
-    QPointer<AppDelegate> self = this;
-    auto log = [self](const std::string& message) {
-        if (self) self->appendLog(message);
-    };
-    auto setStatus = [self](const std::string& text) {
-        if (self) self->window_->setStatus(QString::fromStdString(text));
-    };
-    auto registerMirror = [self](const ConnectedAdbDevice& device) {
-        if (!self) return;
-        self->manualPage_->registerActiveMirror(device);
-        // A scan's mirror is supervised; a new scan of glasses that are recovering takes over.
-        self->service_->superviseMirror(device, device.serial, false, ActiveMirrors::displayName(device),
-                                        AdbServerScope::privateMirroring);
-    };
-    auto updateScanStatus = [self](const std::string& text, bool isError, bool isPermanentError,
-                                   ScanStatusPhase phase = ScanStatusPhase::progress) {
-        if (self && self->scanController_) self->scanController_->updateStatus(text, isError, isPermanentError, phase);
-    };
-    adbKey_ = std::make_unique<AdbAuthorizationKey>(service_->adbRunner(), paths::home() / ".android");
-    scanEngine_ = std::make_unique<MirrorServiceScanEngine>(*service_);
-    ScanSessionHooks hooks;
-    hooks.onLog = log;
-    hooks.isMirroring = [service = service_.get()](const ConnectedAdbDevice& device) {
-        return service->isMirroring(device);
-    };
-    hooks.adbPublicKey = [key = adbKey_.get()] { return key->adbPublicKeyForTemporaryAuthorization(); };
-    hooks.registerRunningMirror = registerMirror;
-    hooks.updateStatus = updateScanStatus;
-    hooks.processDisableWirelessAdbCallback = [self](const WirelessAdbCallback& callback) {
-        if (self && self->disableProcessor_) self->disableProcessor_->processDisableWirelessAdbCallback(callback);
-    };
-    hooks.configuredWifiName = [self]() -> std::optional<std::string> {
-        if (!self || !self->scanController_) return std::nullopt;
-        return self->scanController_->configuredWifiName();
-    };
-    hooks.callbackHost = [self]() -> std::optional<std::string> {
-        if (!self || !self->scanController_) return std::nullopt;
-        return urlHost(self->scanController_->activeCallbackUrl());
-    };
-    hooks.startWirelessMirrorFromCallback = [self](const ScanMirrorRequest& request) {
-        if (self) self->scanTask_->startWirelessMirrorFromCallback(request);
-    };
-    scanSession_ = std::make_unique<ScanSessionCoordinator>(Dispatch::main(), std::move(hooks));
-    ScanTaskHooks taskHooks;
-    taskHooks.onLog = log;
-    taskHooks.setMainStatus = setStatus;
-    taskHooks.recordRecentDevice = [self](const ConnectedAdbDevice& device) {
-        if (self && device.ip) self->store_->saveRecentDevice(device.serial, *device.ip, device.wifiName, device.model);
-    };
-    taskHooks.registerRunningMirror = registerMirror;
-    taskHooks.updateStatus = [updateScanStatus](const std::string& text, bool isError, bool isPermanentError) {
-        updateScanStatus(text, isError, isPermanentError);
-    };
-    taskHooks.showLocalNetworkFailure = [self](const std::string& text) {
-        if (self && self->scanController_) self->scanController_->showLocalNetworkAuthorizationFailure(text);
-    };
-    taskHooks.refreshDeviceTabs = [self](const AdbDevices&) {
-        if (self) self->manualPage_->refreshDevicesSilently(false);
-    };
-    taskHooks.refreshRunningMirrors = [self] {
-        if (self) self->manualPage_->syncActiveMirrorUi();
-    };
-    scanTask_ = std::make_shared<ScanMirrorTask>(*scanEngine_, *scanSession_, Dispatch::main(), service_->clock(),
-                                                 std::move(taskHooks));
+ScanSessionCoordinator& AppDelegate::scanSession() {
+    return scanPage_->session();
+}
+
+std::shared_ptr<WirelessAdbQrController> AppDelegate::scanController() const {
+    return scanPage_->sharedController();
 }
 
 void AppDelegate::setUpScanPage(const Options& options) {
@@ -281,99 +211,64 @@ void AppDelegate::setUpScanPage(const Options& options) {
                                                : std::shared_ptr<WirelessAdbWifiCredentialStore>(
                                                      &WirelessAdbWifiCredentialStore::shared(), [](auto*) {});
     wifiInterfaces_ = std::make_shared<WifiInterfaceCache>();
-
-    WirelessAdbQrHooks hooks;
-    hooks.onLog = log;
-    // The server's worker thread: the coordinator answers at once.
-    hooks.onCallback = [coordinator = scanSession_.get()](const WirelessAdbCallback& callback) {
-        return coordinator->handleWirelessAdbCallback(callback);
-    };
-    hooks.onSessionChanged = [self](const std::string& oldId, const std::string& newId) {
-        if (self) self->scanSession_->sessionChanged(oldId, newId);
-    };
-    hooks.wifiProfileProvider = [wifi = computerWifi_, credentials = wifiCredentials_] {
-        return resolveScanWifiProfile(WirelessAdbWifiProfileCache::shared(), *credentials, *wifi);
-    };
-    hooks.wifiNameProvider = [wifi = computerWifi_] { return wifi->currentSsid(); };
-    hooks.wifiSecurityTypeProvider = [wifi = computerWifi_] { return wifi->currentSecurityType(); };
-    hooks.wifiAuthorizationRequired = [self] {
-        return self && self->wifiAuthorization_ && self->wifiAuthorization_->wifiAuthorizationRequired();
-    };
-    // Main thread: the interface names come from the copy the background checks keep. A server
-    // bound to one address (tests: loopback) is reached at that address only.
-    if (options.callbackBindAddress != "0.0.0.0") {
-        hooks.lanAddress = [address = options.callbackBindAddress]() -> std::optional<LanInterfaceAddress> {
-            return LanInterfaceAddress{"bound", address};
-        };
-    } else {
-        hooks.lanAddress = [cache = wifiInterfaces_] {
-            return currentLanIPv4Address([cache] { return cache->get(); });
-        };
-    }
-    hooks.onDisableSessionChanged = [self](const std::string& newId) {
-        if (self) self->scanSession_->disableSessionChanged(newId);
-    };
-    hooks.savedWifiNames = [credentials = wifiCredentials_] { return credentials->savedSsids(); };
-    hooks.savedWifiProfile = [credentials = wifiCredentials_](const std::string& ssid) {
-        std::optional<WirelessAdbWifiProfile> profile;
-        try {
-            profile = credentials->profile(ssid);
-        } catch (const WirelessAdbWifiCredentialError&) {
-            return profile;  // the page says it could not be read
-        }
-        if (profile) credentials->noteUsed(ssid);
-        return profile;
-    };
-    hooks.onConfigureWifi = [self] {
-        if (self) self->showWifiSetup();
-    };
-    hooks.onRequestWifiAuthorization = [self] {
-        if (self) self->wifiAuthorization_->requestFromFailure();
-    };
-    hooks.onOpenLocalNetworkSettings = [self] {
-        if (self) self->localNetworkPermission_->openPrivacySettings();
-    };
-    hooks.onStopMirroring = [self](const std::string& id, std::function<void(bool)> done) {
-        if (self) self->stopMirroringSession(id, std::move(done));
-    };
-    hooks.persistWifiProfile = [credentials = wifiCredentials_](const WirelessAdbWifiProfile& profile, bool remember) {
-        return persistAndCacheWifiProfile(*credentials, WirelessAdbWifiProfileCache::shared(), profile, remember);
-    };
-    hooks.postWifiProfileUpdated = [] { WifiProfileUpdatedNotification::post(); };
-    ScanPage* page = window_->scanPage();
-    scanController_ = std::make_shared<WirelessAdbQrController>(
-        Dispatch::main(), *page, std::move(hooks), options.callbackPort,
-        CallbackServerLimits{.bindAddress = options.callbackBindAddress});
-    page->setController(scanController_);
-
-    disableProcessor_ = std::make_shared<ScanDisableProcessor>(
-        *scanEngine_, scanController_, Dispatch::main(),
-        ScanDisableHooks{
-            .onLog = log,
-            .setMainStatus = [self](const std::string& text) {
-                if (self) self->window_->setStatus(QString::fromStdString(text));
-            },
-            .activeMirrorDevices = [self]() -> std::map<std::string, ConnectedAdbDevice> {
-                if (!self) return {};
-                return self->manualPage_->activeMirrors().devices();
-            },
-            .removeActiveMirrorDevice = [self](const std::string& key) {
-                if (self) self->manualPage_->removeActiveMirror(key);
-            },
-            .refreshDeviceTabs = [self](const AdbDevices&) {
-                if (self) self->manualPage_->refreshDevicesSilently(false);
-            },
-            .refreshRunningMirrors = [self] {
-                if (self) self->manualPage_->syncActiveMirrorUi();
-            }});
+    scanPage_ = std::make_unique<ScanPageAssembly>(ScanPageSurroundings{
+        .service = *service_,
+        .page = *window_->scanPage(),
+        .callbackPort = options.callbackPort,
+        .callbackBindAddress = options.callbackBindAddress,
+        .computerWifi = computerWifi_,
+        .wifiCredentials = wifiCredentials_,
+        .wifiInterfaceNames = [cache = wifiInterfaces_] { return cache->get(); },
+        .log = log,
+        .setMainStatus = [self](const std::string& text) {
+            if (self) self->window_->setStatus(QString::fromStdString(text));
+        },
+        .registerRunningMirror = [self](const ConnectedAdbDevice& device) {
+            if (!self) return;
+            self->manualPage_->registerActiveMirror(device);
+            // A scan's mirror is supervised; a new scan of glasses that are recovering takes over.
+            self->service_->superviseMirror(device, device.serial, false, ActiveMirrors::displayName(device),
+                                            AdbServerScope::privateMirroring);
+        },
+        .recordRecentDevice = [self](const ConnectedAdbDevice& device) {
+            if (self && device.ip) self->store_->saveRecentDevice(device.serial, *device.ip, device.wifiName, device.model);
+        },
+        .activeMirrorDevices = [self]() -> std::map<std::string, ConnectedAdbDevice> {
+            if (!self) return {};
+            return self->manualPage_->activeMirrors().devices();
+        },
+        .removeActiveMirrorDevice = [self](const std::string& key) {
+            if (self) self->manualPage_->removeActiveMirror(key);
+        },
+        .refreshDeviceTabs = [self] {
+            if (self) self->manualPage_->refreshDevicesSilently(false);
+        },
+        .refreshRunningMirrors = [self] {
+            if (self) self->manualPage_->syncActiveMirrorUi();
+        },
+        .wifiAuthorizationRequired = [self] {
+            return self && self->wifiAuthorization_ && self->wifiAuthorization_->wifiAuthorizationRequired();
+        },
+        .configureWifi = [self] {
+            if (self) self->showWifiSetup();
+        },
+        .requestWifiAuthorization = [self] {
+            if (self) self->wifiAuthorization_->requestFromFailure();
+        },
+        .openLocalNetworkSettings = [self] {
+            if (self) self->localNetworkPermission_->openPrivacySettings();
+        },
+        .stopMirroring = [self](const std::string& id, std::function<void(bool)> done) {
+            if (self) self->stopMirroringSession(id, std::move(done));
+        }});
 
     // The running mirrors, as the manual page keeps them, listed on the scan page.
     manualPage_->setOnActiveMirrorsChanged([self](const ActiveMirrors& mirrors) {
-        if (!self || !self->scanController_) return;
+        if (!self || !self->scanPage_) return;
         std::vector<ActiveMirrorSession> sessions;
         for (const auto& [key, device] : mirrors.devices())
             sessions.push_back({key, ActiveMirrors::displayName(device), device.ip.value_or(device.serial)});
-        self->scanController_->updateActiveMirrors(sessions);
+        self->scanPage_->controller().updateActiveMirrors(sessions);
     });
 
     networkWatcher_ = std::make_shared<ComputerNetworkWatcher>(
@@ -395,7 +290,8 @@ void AppDelegate::setUpScanPage(const Options& options) {
                     if (!self) return;
                     self->service_->privateAdbServer().resetPrivateWirelessAdbCircuitBreaker(
                         ComputerNetworkWatcher::kChangeReason);
-                    if (self->hasStartedWirelessAdbQrController_) self->scanController_->refreshForNetworkChange();
+                    if (self->hasStartedWirelessAdbQrController_)
+                        self->scanPage_->controller().refreshForNetworkChange();
                 },
             .log = log},
         service_->clock());
@@ -417,10 +313,10 @@ void AppDelegate::setUpScanPage(const Options& options) {
                 if (self) self->refreshScanEnableQrIfShowingEnable();
             },
             .showScanFailure = [self](const std::string& text) {
-                if (self) self->scanController_->showWifiAuthorizationFailure(text);
+                if (self) self->scanPage_->controller().showWifiAuthorizationFailure(text);
             },
             .showScanStatus = [self](const std::string& text) {
-                if (self) self->scanController_->updateStatus(text, false, false);
+                if (self) self->scanPage_->controller().showStatus({text});
             },
             .openWifiSetupWindow = [self] {
                 if (self) self->showWifiSetup();
@@ -432,7 +328,7 @@ void AppDelegate::setUpScanPage(const Options& options) {
             .log = log});
 
     wifiProfileObserver_ = WifiProfileUpdatedNotification::observe([self] {
-        if (self && self->hasStartedWirelessAdbQrController_) self->scanController_->wifiProfileUpdated();
+        if (self && self->hasStartedWirelessAdbQrController_) self->scanPage_->controller().wifiProfileUpdated();
     });
 }
 
@@ -445,7 +341,7 @@ void AppDelegate::startScanPage() {
             cache->set(wifi->wifiInterfaceNames());
             Dispatch::main().post([self] {
                 if (!self || self->terminated_) return;
-                self->scanController_->refreshEnableQr();
+                self->scanPage_->controller().refreshEnableQr();
                 self->hasStartedWirelessAdbQrController_ = true;
                 self->localNetworkPermission_->requestInitialAfterLocation();
                 self->checkComputerNetworkChange(true);
@@ -455,7 +351,8 @@ void AppDelegate::startScanPage() {
 }
 
 void AppDelegate::refreshScanEnableQrIfShowingEnable() {
-    if (hasStartedWirelessAdbQrController_ && !scanController_->isShowingDisableQr()) scanController_->refreshEnableQr();
+    if (hasStartedWirelessAdbQrController_ && !scanPage_->controller().isShowingDisableQr())
+        scanPage_->controller().refreshEnableQr();
 }
 
 void AppDelegate::checkComputerNetworkChange(bool setBaselineOnly) {
@@ -467,7 +364,7 @@ void AppDelegate::stopMirroringSession(const std::string& key, std::function<voi
     manualPage_->stopMirroringSession(
         key,
         [self](const ConnectedAdbDevice& device) {
-            if (self) self->scanSession_->releaseWirelessAdbCallbackState(device.serial, "用户停止投屏");
+            if (self) self->scanPage_->session().releaseWirelessAdbCallbackState(device.serial, "用户停止投屏");
         },
         std::move(done));
 }
@@ -515,7 +412,8 @@ void AppDelegate::applicationDidBecomeActive() {
         if (isAuthorized(state))
             wifiAuthorization_->authorizationChanged(state);
         else
-            scanController_->showWifiAuthorizationFailure("系统定位权限仍未开启。请允许后重新授权，或手动配置。");
+            scanPage_->controller().showWifiAuthorizationFailure(
+                "系统定位权限仍未开启。请允许后重新授权，或手动配置。");
     }
 }
 
@@ -542,8 +440,7 @@ void AppDelegate::applicationWillTerminate() {
     // Nothing new starts from here on: the code shown is void and its callback server closed, and
     // every owner of background work is stopped, so its tasks end at their next step or wait
     // (a scan task does not fall back to the shared server).
-    if (scanController_) scanController_->stop();
-    if (scanTask_) scanTask_->stop();
+    if (scanPage_) scanPage_->stop();
     manualPage_->stop();
     if (mediaExportWindow_) mediaExportWindow_->controller().stop();
     if (wifiSetupWindow_) wifiSetupWindow_->controller().stop();
@@ -589,7 +486,7 @@ void AppDelegate::applicationWillTerminate() {
 
 bool AppDelegate::backgroundWorkEnded() const {
     size_t running = tasks_.running() + service_->tasks().running() + manualPage_->tasks().running();
-    if (scanTask_) running += scanTask_->tasks().running();
+    if (scanPage_) running += scanPage_->runningTasks();
     if (mediaExportWindow_) running += mediaExportWindow_->controller().tasks().running();
     if (wifiSetupWindow_) running += wifiSetupWindow_->controller().tasks().running();
     // Work no owner counts (a disable code's stop, a network check) uses the same objects.

@@ -11,13 +11,10 @@
 #include <optional>
 #include <string>
 
-#include "adb/AdbAuthorizationKey.h"
 #include "adb/RecentDeviceStore.h"
 #include "platform/LocationProvider.h"
 #include "foundation/ActivityLog.h"
 #include "mirror/MirrorService.h"
-#include "pairing/ScanConnectionEngine.h"
-#include "pairing/ScanMirrorTask.h"
 #include "pairing/ScanSessionCoordinator.h"
 #include "platform/TaskScope.h"
 #include "shell/ManualPageController.h"
@@ -28,7 +25,7 @@ class ComputerNetworkWatcher;
 class ComputerWifiName;
 class GlassShellOverlayWindow;
 class LocalNetworkPermission;
-class ScanDisableProcessor;
+class ScanPageAssembly;
 class WifiNameAuthorization;
 class WifiSystem;
 class WirelessAdbQrController;
@@ -99,9 +96,9 @@ public:
     RecentDeviceStore& recentDeviceStore() { return *store_; }
     // The scan-mode callbacks and their connection tasks; the scan page hands the coordinator
     // its callbacks and session changes.
-    ScanSessionCoordinator& scanSession() { return *scanSession_; }
-    // The scan page's controller; none before launch.
-    std::shared_ptr<WirelessAdbQrController> scanController() const { return scanController_; }
+    ScanSessionCoordinator& scanSession();
+    // The scan page's controller, made with the delegate.
+    std::shared_ptr<WirelessAdbQrController> scanController() const;
     bool hasStartedWirelessAdbQrController() const { return hasStartedWirelessAdbQrController_; }
     // The scan page's stop button: that mirror stops, wireless ADB stays.
     void stopMirroringSession(const std::string& key, std::function<void(bool stopped)> done = {});
@@ -119,7 +116,6 @@ private:
     // Whether the background work of every owner has returned.
     bool backgroundWorkEnded() const;
     void refreshAfterAbsence(const std::string& reason);
-    void setUpScanSession();
     // The scan page: its controller and the Wi-Fi and network sources behind it.
     void setUpScanPage(const Options& options);
     void startScanPage();
@@ -134,10 +130,8 @@ private:
     std::unique_ptr<MirrorService> service_;
     std::unique_ptr<MainWindow> window_;
     std::shared_ptr<ManualPageController> manualPage_;
-    std::unique_ptr<AdbAuthorizationKey> adbKey_;
-    std::unique_ptr<MirrorServiceScanEngine> scanEngine_;
-    std::unique_ptr<ScanSessionCoordinator> scanSession_;
-    std::shared_ptr<ScanMirrorTask> scanTask_;
+    // The scan page's controller, callback coordinator, connection tasks and disable processor.
+    std::unique_ptr<ScanPageAssembly> scanPage_;
     SleepWatcher* sleepWatcher_;
     QTimer refreshTimer_;
     std::optional<std::chrono::steady_clock::time_point> inactiveSince_;
@@ -148,8 +142,6 @@ private:
     std::shared_ptr<ComputerWifiName> computerWifi_;
     std::shared_ptr<WirelessAdbWifiCredentialStore> wifiCredentials_;
     std::shared_ptr<WifiInterfaceCache> wifiInterfaces_;
-    std::shared_ptr<WirelessAdbQrController> scanController_;
-    std::shared_ptr<ScanDisableProcessor> disableProcessor_;
     std::shared_ptr<ComputerNetworkWatcher> networkWatcher_;
     std::shared_ptr<WifiNameAuthorization> wifiAuthorization_;
     std::shared_ptr<LocalNetworkPermission> localNetworkPermission_;

@@ -4,7 +4,7 @@
 #include <map>
 #include <memory>
 
-#include "pairing/WirelessAdbQrController.h"
+#include "shell/WirelessAdbQrController.h"
 
 class QCheckBox;
 class QComboBox;

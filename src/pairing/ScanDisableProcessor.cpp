@@ -20,7 +20,7 @@ bool overlaps(const std::set<std::string>& a, const std::set<std::string>& b) {
 }  // namespace
 
 ScanDisableProcessor::ScanDisableProcessor(ScanConnectionEngine& engine,
-                                           std::weak_ptr<WirelessAdbQrController> controller, MainQueue& mainQueue,
+                                           std::weak_ptr<ScanDisableCode> controller, MainQueue& mainQueue,
                                            ScanDisableHooks hooks)
     : engine_(engine), controller_(std::move(controller)), main_(mainQueue), hooks_(std::move(hooks)) {}
 

@@ -9,7 +9,7 @@
 #include "foundation/LogSink.h"
 #include "pairing/ScanConnectionEngine.h"
 #include "pairing/WirelessAdbCallback.h"
-#include "pairing/WirelessAdbQrController.h"
+#include "pairing/ScanDisableCode.h"
 #include "platform/Dispatch.h"
 
 namespace orvan {
@@ -33,7 +33,7 @@ class ScanDisableProcessor : public std::enable_shared_from_this<ScanDisableProc
 public:
     static constexpr double kPortCheckTimeout = 1.0;
 
-    ScanDisableProcessor(ScanConnectionEngine& engine, std::weak_ptr<WirelessAdbQrController> controller,
+    ScanDisableProcessor(ScanConnectionEngine& engine, std::weak_ptr<ScanDisableCode> controller,
                          MainQueue& mainQueue, ScanDisableHooks hooks);
 
     // Main thread.
@@ -51,7 +51,7 @@ private:
     void log(const std::string& line) const;
 
     ScanConnectionEngine& engine_;
-    std::weak_ptr<WirelessAdbQrController> controller_;
+    std::weak_ptr<ScanDisableCode> controller_;
     MainQueue& main_;
     ScanDisableHooks hooks_;
 };

@@ -17,15 +17,23 @@ constexpr AdbServerScope kPrivate = AdbServerScope::privateMirroring;
 }  // namespace
 
 ScanMirrorTask::ScanMirrorTask(ScanConnectionEngine& engine, ScanSessionCoordinator& coordinator, MainQueue& mainQueue,
-                               Clock& clock, ScanTaskHooks hooks)
-    : engine_(engine), coordinator_(coordinator), main_(mainQueue), clock_(clock), hooks_(std::move(hooks)) {}
+                               Clock& clock, ScanStatusSink& status, ScanTaskHooks hooks)
+    : engine_(engine),
+      coordinator_(coordinator),
+      main_(mainQueue),
+      clock_(clock),
+      status_(status),
+      hooks_(std::move(hooks)) {}
 
 void ScanMirrorTask::log(const std::string& line) const {
     if (hooks_.onLog) hooks_.onLog(line);
 }
 
 void ScanMirrorTask::onMain(std::function<void(const ScanTaskHooks&)> work) {
-    main_.post([self = shared_from_this(), work = std::move(work)] { work(self->hooks_); });
+    // Nothing is shown once the owner let the task go: the page may have gone with it.
+    main_.post([weak = weak_from_this(), work = std::move(work)] {
+        if (auto self = weak.lock()) work(self->hooks_);
+    });
 }
 
 void ScanMirrorTask::startWirelessMirrorFromCallback(const ScanMirrorRequest& request) {
@@ -53,16 +61,16 @@ void ScanMirrorTask::run(const ScanMirrorRequest& request) {
             coordinator_.book().markConnected(*request.callbackKey);
             log("ADB 已连接 ACK 就绪: key=" + *request.callbackKey);
         }
-        onMain([](const ScanTaskHooks& hooks) {
-            if (hooks.updateStatus) hooks.updateStatus("已连接，投屏启动中...", false, false);
+        onMain([this](const ScanTaskHooks& hooks) {
+            status_.showStatus({"已连接，投屏启动中..."});
             if (hooks.setMainStatus) hooks.setMainStatus("已连接，投屏启动中");
         });
         const std::string sessionId = request.sessionId;
         engine_.startVerifiedWirelessMirror(
             request.device,
             [this] {
-                onMain([](const ScanTaskHooks& hooks) {
-                    if (hooks.updateStatus) hooks.updateStatus("连接波动，正在重试投屏...", false, false);
+                onMain([this](const ScanTaskHooks& hooks) {
+                    status_.showStatus({"连接波动，正在重试投屏..."});
                     if (hooks.setMainStatus) hooks.setMainStatus("连接波动，正在重试投屏");
                 });
             },
@@ -131,8 +139,8 @@ std::optional<AdbServerScope> ScanMirrorTask::waitForLateWirelessRecovery(const 
                                                                           const std::string& target,
                                                                           const std::string& sessionId) {
     log("首轮 ADB 连接未完成，当前 session 进入 15 秒低频自动恢复: " + target);
-    onMain([](const ScanTaskHooks& hooks) {
-        if (hooks.updateStatus) hooks.updateStatus("连接稍慢，仍在后台自动恢复...", false, false);
+    onMain([this](const ScanTaskHooks& hooks) {
+        status_.showStatus({"连接稍慢，仍在后台自动恢复..."});
         if (hooks.setMainStatus) hooks.setMainStatus("连接仍在恢复");
     });
     const std::string ip = device.ip.value_or("");
@@ -220,15 +228,15 @@ void ScanMirrorTask::fail(const ScanMirrorRequest& request, const std::string& e
         } else if (userClosed) {
             log("投屏窗口已正常关闭: target=" + request.target + "，可重新扫码启动。");
             if (hooks.setMainStatus) hooks.setMainStatus("投屏已结束");
-            if (hooks.updateStatus) hooks.updateStatus("投屏已结束，可重新扫码启动。", false, false);
+            status_.showStatus({"投屏已结束，可重新扫码启动。"});
             if (hooks.refreshRunningMirrors) hooks.refreshRunningMirrors();
         } else {
             log("扫码投屏启动失败：" + errorText);
             if (hooks.setMainStatus) hooks.setMainStatus("扫码投屏失败");
-            if (localNetworkDenied && hooks.showLocalNetworkFailure) {
-                hooks.showLocalNetworkFailure(errorText);
-            } else if (hooks.updateStatus) {
-                hooks.updateStatus(errorText, true, false);
+            if (localNetworkDenied) {
+                status_.showLocalNetworkFailure(errorText);
+            } else {
+                status_.showStatus({.text = errorText, .isError = true});
             }
         }
     });

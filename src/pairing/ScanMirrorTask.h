@@ -20,10 +20,6 @@ namespace orvan {
 // The windows the scan-mode connection reports to; all called on the main thread.
 struct ScanTaskHooks {
     LogFunction onLog{};
-    // The scan page's updateStatus(text, isError, isPermanentError).
-    std::function<void(const std::string&, bool, bool)> updateStatus{};
-    // The scan page's failure view with the local-network authorization action.
-    std::function<void(const std::string&)> showLocalNetworkFailure{};
     std::function<void(const std::string&)> setMainStatus{};
     std::function<void(const ConnectedAdbDevice&)> recordRecentDevice{};
     // Merges the device into the tabs, renders them and registers its running mirror.
@@ -35,7 +31,8 @@ struct ScanTaskHooks {
 // The connection task of one accepted READY: reuse or connect wireless ADB (private server
 // first, then the shared one without restarting anything), wait for a slow target, start the
 // mirror, and keep the acknowledgement state current. Every step first checks that its scan
-// session is still the active one. Create with std::make_shared: running tasks hold it.
+// session is still the active one. Create with std::make_shared: running tasks hold it. `status`
+// (the scan page) is written on the main thread while the task's owner holds it.
 class ScanMirrorTask : public std::enable_shared_from_this<ScanMirrorTask> {
 public:
     static constexpr double kFastReuseTimeout = 0.8;
@@ -44,7 +41,7 @@ public:
     static constexpr std::array<double, 4> kRecoveryWaits = {1.0, 2.0, 4.0, 8.0};
 
     ScanMirrorTask(ScanConnectionEngine& engine, ScanSessionCoordinator& coordinator, MainQueue& mainQueue,
-                   Clock& clock, ScanTaskHooks hooks);
+                   Clock& clock, ScanStatusSink& status, ScanTaskHooks hooks);
 
     // Starts the task on a background thread and returns at once.
     void startWirelessMirrorFromCallback(const ScanMirrorRequest& request);
@@ -74,6 +71,7 @@ private:
     ScanSessionCoordinator& coordinator_;
     MainQueue& main_;
     Clock& clock_;
+    ScanStatusSink& status_;
     ScanTaskHooks hooks_;
     TaskScope tasks_;
     std::mutex refreshMutex_;  // guards the two flags below

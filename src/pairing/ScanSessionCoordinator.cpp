@@ -56,8 +56,9 @@ ConnectedAdbDevice wirelessTargetDevice(const std::string& target, const std::st
     return device;
 }
 
-ScanSessionCoordinator::ScanSessionCoordinator(MainQueue& mainQueue, ScanSessionHooks hooks)
+ScanSessionCoordinator::ScanSessionCoordinator(MainQueue& mainQueue, ScanStatusSink& status, ScanSessionHooks hooks)
     : main_(mainQueue),
+      status_(status),
       hooks_(std::move(hooks)),
       foreignLog_([this](const std::string& line) { foreignLines_.push_back(line); }, 20, std::chrono::minutes(1),
                   "非当前会话的无线 ADB 回调") {}
@@ -148,20 +149,16 @@ void ScanSessionCoordinator::processWirelessAdbCallback(const WirelessAdbCallbac
         log("扫码投屏回调会话不匹配，已忽略。");
         return;
     }
-    auto status = [&](const std::string& text, bool isError, bool permanent,
-                      ScanStatusPhase phase = ScanStatusPhase::progress) {
-        if (hooks_.updateStatus) hooks_.updateStatus(text, isError, permanent, phase);
-    };
     if (callback.status != "READY") {
         const auto failure = wirelessAdbFailureText(callback.errorCode);
         log("扫码投屏失败: status=" + logValue(callback.status) + ", errorCode=" + logValue(callback.errorCode) +
             ", message=" + logValue(callback.message) + ", sessionId=" + logValue(callback.sessionId));
-        status(failure.text, true, failure.permanent);
+        status_.showStatus({.text = failure.text, .isError = true, .isPermanentError = failure.permanent});
         return;
     }
     if (!hasUsableCallbackDevice(callback)) {
         log("扫码投屏回调缺少有效设备信息。");
-        status("设备信息无效", true, false);
+        status_.showStatus({.text = "设备信息无效", .isError = true});
         return;
     }
     const std::string ip = text::trimmed(callback.device->ip);
@@ -178,7 +175,7 @@ void ScanSessionCoordinator::processWirelessAdbCallback(const WirelessAdbCallbac
             "，不会重复启动 scrcpy。");
         return;
     }
-    status("无线 ADB 已开启，正在连接...", false, false, ScanStatusPhase::connecting);
+    status_.showStatus({.text = "无线 ADB 已开启，正在连接...", .phase = ScanStatusPhase::connecting});
     log("无线 ADB 已开启，正在连接 " + target + "...");
     if (!hooks_.startWirelessMirrorFromCallback) return;
     hooks_.startWirelessMirrorFromCallback(ScanMirrorRequest{

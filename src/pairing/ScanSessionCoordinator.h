@@ -9,7 +9,7 @@
 #include "pairing/WirelessAdbCallback.h"
 #include "pairing/WirelessAdbCallbackBook.h"
 #include "pairing/RejectionLogLimiter.h"
-#include "pairing/ScanStatusPhase.h"
+#include "pairing/ScanStatusSink.h"
 #include "pairing/WirelessAdbCallbackResponse.h"
 #include "platform/Dispatch.h"
 
@@ -32,8 +32,6 @@ struct ScanSessionHooks {
     LogFunction onLog{};
     std::function<bool(const ConnectedAdbDevice&)> isMirroring{};
     std::function<std::optional<std::string>()> adbPublicKey{};
-    // The scan page's updateStatus(text, isError, isPermanentError, phase).
-    std::function<void(const std::string&, bool, bool, ScanStatusPhase)> updateStatus{};
     std::function<void(const ConnectedAdbDevice&)> registerRunningMirror{};
     std::function<void(const ScanMirrorRequest&)> startWirelessMirrorFromCallback{};
     std::function<void(const WirelessAdbCallback&)> processDisableWirelessAdbCallback{};
@@ -42,10 +40,11 @@ struct ScanSessionHooks {
 };
 
 // Answers the glasses' callbacks and keeps the bookkeeping that makes a READY act once. The app
-// delegate owns it; handleWirelessAdbCallback is the callback server's handler.
+// delegate owns it; handleWirelessAdbCallback is the callback server's handler. `status` (the scan
+// page) is written on the main thread and must outlive the coordinator.
 class ScanSessionCoordinator {
 public:
-    ScanSessionCoordinator(MainQueue& mainQueue, ScanSessionHooks hooks);
+    ScanSessionCoordinator(MainQueue& mainQueue, ScanStatusSink& status, ScanSessionHooks hooks);
 
     WirelessAdbCallbackBook& book() { return book_; }
 
@@ -71,6 +70,7 @@ private:
     void logForeign(const WirelessAdbCallback& callback);
 
     MainQueue& main_;
+    ScanStatusSink& status_;
     ScanSessionHooks hooks_;
     WirelessAdbCallbackBook book_;
     std::mutex foreignLogLock_;  // guards the two below; the lines are written after it is released

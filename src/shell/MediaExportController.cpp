@@ -64,10 +64,6 @@ MediaExportController::MediaExportController(std::shared_ptr<const MediaBrowser>
                                              MediaPreviewDecoder decoder)
     : browser_(std::move(browser)), exporter_(std::move(exporter)), view_(view), decoder_(std::move(decoder)) {}
 
-void MediaExportController::waitForPreviewRuns() {
-    previewQueue().sync([] {});
-}
-
 std::optional<std::string> MediaExportController::serial() const {
     if (!session_) return std::nullopt;
     return session_->serial();

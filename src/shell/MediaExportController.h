@@ -109,9 +109,6 @@ public:
     bool isLoadingMediaList() const { return loading_; }
     bool isExporting() const { return exporting_; }
     bool isChoosingExportDirectory() const { return choosing_; }
-    // Waits until the preview runs queued so far have ended; a run whose controller is gone ends
-    // after the file it is pulling. For tests and tools that tear the adb runner down.
-    static void waitForPreviewRuns();
 
     // The app quits: no list, export or preview run starts, and those running see the stop.
     // `tasks` tells when they have returned.

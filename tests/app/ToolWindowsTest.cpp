@@ -71,7 +71,8 @@ TEST(MediaExportWindow, ShowsPreviewsSelectsAndExportsWithProgress) {
     window.findChild<QMessageBox*>("mediaExportAlert")->accept();
     EXPECT_TRUE(window.controller().isLoadingMediaList());  // the list is read again
     ASSERT_TRUE(idle([&] { return !window.controller().isLoadingMediaList(); }));
-    MediaExportController::waitForPreviewRuns();
+    // The preview runs have returned before the fake adb goes.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.controller().tasks().running() == 0; }, 60000));
 }
 
 }  // namespace

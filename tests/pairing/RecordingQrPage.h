@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "pairing/WirelessAdbQrController.h"
+#include "shell/WirelessAdbQrController.h"
 
 namespace orvan {
 
@@ -70,6 +70,13 @@ struct RecordingQrPage final : WirelessAdbQrPage {
     int beeps = 0;
     std::map<std::string, bool> buttons;  // id -> enabled
     std::vector<MirrorStopButton> buttonTitles;
+};
+
+// The scan page's status as the coordinator and the tasks write it: the texts, in order.
+struct RecordingScanStatus final : ScanStatusSink {
+    void showStatus(const ScanStatus& status) override { texts.push_back(status.text); }
+    void showLocalNetworkFailure(const std::string& text) override { texts.push_back(text); }
+    std::vector<std::string> texts;
 };
 
 }  // namespace orvan

@@ -10,7 +10,7 @@
 #include "pairing/ScanDisableProcessor.h"
 #include "pairing/ScanMirrorTask.h"
 #include "pairing/ScanSessionCoordinator.h"
-#include "pairing/WirelessAdbQrController.h"
+#include "shell/WirelessAdbQrController.h"
 #include "foundation/MirrorError.h"
 #include "foundation/Text.h"
 #include "platform/X11WindowSystem.h"
@@ -52,11 +52,12 @@ protected:
                 service->superviseMirror(device, device.serial, false, device.serial, AdbServerScope::privateMirroring);
         };
         hooks.registerRunningMirror = superviseScanMirror;
-        coordinator = std::make_unique<ScanSessionCoordinator>(*main, hooks);
+        coordinator = std::make_unique<ScanSessionCoordinator>(*main, status, hooks);
         ScanTaskHooks taskHooks;
         taskHooks.registerRunningMirror = superviseScanMirror;
         taskHooks.refreshDeviceTabs = [this](const AdbDevices&) { ++tasksDone; };  // a task's last step
-        task = std::make_shared<ScanMirrorTask>(*engine, *coordinator, *main, SystemClock::shared(), taskHooks);
+        task =
+            std::make_shared<ScanMirrorTask>(*engine, *coordinator, *main, SystemClock::shared(), status, taskHooks);
 
         WirelessAdbQrHooks qrHooks;
         qrHooks.onCallback = [this](const WirelessAdbCallback& callback) {
@@ -119,6 +120,7 @@ protected:
         return *supervisor;
     }
 
+    RecordingScanStatus status;
     std::unique_ptr<MirrorServiceScanEngine> engine;
     std::unique_ptr<ScanSessionCoordinator> coordinator;
     std::shared_ptr<ScanMirrorTask> task;

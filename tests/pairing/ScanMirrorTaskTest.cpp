@@ -131,11 +131,10 @@ struct TaskRig {
     ManualMainQueue main;
     FakeClock clock;
     ScriptedEngine engine;
-    std::vector<std::string> statuses;
-    ScanSessionCoordinator coordinator{main, ScanSessionHooks{}};
-    std::shared_ptr<ScanMirrorTask> task = std::make_shared<ScanMirrorTask>(
-        engine, coordinator, main, clock,
-        ScanTaskHooks{.updateStatus = [this](const std::string& t, bool, bool) { statuses.push_back(t); }});
+    RecordingScanStatus status;
+    ScanSessionCoordinator coordinator{main, status, ScanSessionHooks{}};
+    std::shared_ptr<ScanMirrorTask> task =
+        std::make_shared<ScanMirrorTask>(engine, coordinator, main, clock, status, ScanTaskHooks{});
     const std::string key = std::string(kSession) + "|10.0.0.5:5555";
     ScanMirrorRequest request{wirelessTargetDevice("10.0.0.5:5555", "10.0.0.5"),
                               {.ip = "10.0.0.5", .adbPort = 5555},
@@ -174,7 +173,7 @@ TEST(ScanMirrorTask, ReusesOrFallsBackToTheSharedServer) {
     rig.engine.onConnect = [&] { rig.task->stop(); };
     rig.run();
     EXPECT_EQ(text::joined(rig.engine.calls, ","), "probe shared 0.8,probe private 0.8,connect private! 4.0");
-    EXPECT_TRUE(rig.statuses.empty());
+    EXPECT_TRUE(rig.status.texts.empty());
     EXPECT_NE(rig.ack(), "FAILED");
 }
 
@@ -195,7 +194,7 @@ TEST(ScanMirrorTask, LateRecoveryEndsInFailureTextOrStopsForANewCode) {
         EXPECT_EQ(rig.engine.calls[rig.engine.calls.size() - 2], "refresh");
         const std::string text =
             std::string("眼镜 10.0.0.5 拒绝 ADB 连接，请确认无线 ADB 端口已开启后重试。") + kSecond;
-        EXPECT_EQ(rig.statuses.back(), text);
+        EXPECT_EQ(rig.status.texts.back(), text);
         EXPECT_EQ(rig.ack(), "FAILED");
         EXPECT_TRUE(rig.coordinator.book().admitReady(kSession, rig.key, false).process);
     }

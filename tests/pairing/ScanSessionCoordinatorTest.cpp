@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "pairing/RecordingQrPage.h"
 #include "pairing/ScanSessionCoordinator.h"
 
 namespace orvan {
@@ -33,7 +34,8 @@ struct Rig {
     std::vector<ScanMirrorRequest> starts;
     std::atomic<bool> mirroring = false;
     std::function<void()> duringIsMirroring;
-    ScanSessionCoordinator coordinator{main, hooks()};
+    RecordingScanStatus status;
+    ScanSessionCoordinator coordinator{main, status, hooks()};
     ScanSessionHooks hooks() {
         ScanSessionHooks h;
         h.onLog = [this](const std::string& line) { lines.push_back(line); };

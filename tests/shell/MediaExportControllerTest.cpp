@@ -47,9 +47,12 @@ struct Rig : MediaExportView {
             });
     }
     ~Rig() override {
-        controller.reset();
+        controller->stop();
         hold(false);
-        MediaExportController::waitForPreviewRuns();  // before the runner goes
+        joined();  // before the runner goes
+    }
+    bool joined() {
+        return controller->tasks().joinUntil(std::chrono::steady_clock::now() + std::chrono::seconds(60));
     }
     void hold(bool value) {
         std::lock_guard lock(mutex);
@@ -95,7 +98,7 @@ TEST(MediaExportController, PreviewsFollowTheListAndAnOldListsNeverShow) {
     ASSERT_EQ(rig.controller->currentPath(), "/sdcard/DCIM/Camera") << rig.alert;
     const auto cameraImages = rig.imageCacheNames();
     rig.hold(false);
-    MediaExportController::waitForPreviewRuns();  // both runs have pulled and posted everything
+    ASSERT_TRUE(rig.joined());  // both runs have pulled and posted everything
     rig.queue->runPending();
     EXPECT_EQ(rig.shown.size(), cameraImages.size());
     for (size_t call : rig.shown) EXPECT_GT(call, defaultImages.size()) << "a preview of the earlier list was shown";

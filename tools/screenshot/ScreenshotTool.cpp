@@ -23,7 +23,7 @@
 #include "app/QtMainQueue.h"
 #include "app/ScanPage.h"
 #include "network/WirelessAdbWifiCredentialStore.h"
-#include "pairing/WirelessAdbQrController.h"
+#include "shell/WirelessAdbQrController.h"
 #include "support/FakeSecretStore.h"
 #include "support/FakeWifiSystem.h"
 #include "platform/Dispatch.h"
@@ -53,7 +53,7 @@ bool saveScanPageStates(orvan::AppDelegate& delegate, const QString& folder) {
     QTest::qWait(300);
     ok = save(folder + "/scan-page-waiting.png") && ok;
 
-    controller->showLocalNetworkAuthorizationFailure("无法访问眼镜 192.168.1.23:5555，请确认电脑与眼镜在同一局域网。");
+    controller->showLocalNetworkFailure("无法访问眼镜 192.168.1.23:5555，请确认电脑与眼镜在同一局域网。");
     ok = QTest::qWaitFor([&] { return page.failureLabel()->isVisible(); }, 5000) && ok;
     QTest::qWait(300);
     ok = save(folder + "/scan-page-failure.png") && ok;
@@ -91,7 +91,8 @@ bool saveToolWindows(orvan::AppDelegate& delegate, orvan::testing::AdbWorld& wor
     auto* grid = exportWindow->findChild<QListView*>("mediaGrid");
     auto& media = exportWindow->controller();
     bool listed = QTest::qWaitFor([&] { return !media.isLoadingMediaList() && grid->model()->rowCount() > 0; }, 60000);
-    orvan::MediaExportController::waitForPreviewRuns();  // every preview pulled; a file Qt cannot read has none
+    // Every preview pulled; a file Qt cannot read has none.
+    listed = QTest::qWaitFor([&] { return media.tasks().running() == 0; }, 60000) && listed;
     QTest::qWait(300);
     bool ok = save(folder + "/export-grid.png") && listed;
 

@@ -1,4 +1,4 @@
-#include "pairing/WirelessAdbQrController.h"
+#include "shell/WirelessAdbQrController.h"
 
 #include <algorithm>
 #include <utility>
@@ -274,23 +274,19 @@ std::string WirelessAdbQrController::detailText(ScanStatusPhase phase) {
     return phase == ScanStatusPhase::connecting ? "已收到眼镜回调，正在连接无线 ADB。" : "";
 }
 
-void WirelessAdbQrController::updateStatus(const std::string& message, bool isError, bool isPermanentError,
-                                           ScanStatusPhase phase) {
-    onMain([message, isError, isPermanentError, phase](WirelessAdbQrController& self) {
-        self.applyStatus(message, isError, isPermanentError, phase);
-    });
+void WirelessAdbQrController::showStatus(const ScanStatus& status) {
+    onMain([status](WirelessAdbQrController& self) { self.applyStatus(status); });
 }
 
-void WirelessAdbQrController::applyStatus(const std::string& message, bool isError, bool isPermanentError,
-                                          ScanStatusPhase phase) {
+void WirelessAdbQrController::applyStatus(const ScanStatus& status) {
     if (isShowingDisableQr_) return;
-    if (isError) return showFailureState(message, FailureAuthorizationAction::none, isPermanentError);
-    if (!activeMirrorSessions_.empty() && phase == ScanStatusPhase::connecting) {
+    if (status.isError) return showFailureState(status.text, FailureAuthorizationAction::none, status.isPermanentError);
+    if (!activeMirrorSessions_.empty() && status.phase == ScanStatusPhase::connecting) {
         page_.showStatusState("正在连接新设备", "现有投屏保持不变，已收到眼镜回调，正在连接无线 ADB。",
                               StatusColor::normal);
         return;
     }
-    page_.showStatusState(message, detailText(phase), StatusColor::normal);
+    page_.showStatusState(status.text, detailText(status.phase), StatusColor::normal);
 }
 
 void WirelessAdbQrController::showFailureState(const std::string& message, FailureAuthorizationAction action,
@@ -316,7 +312,7 @@ void WirelessAdbQrController::showWifiAuthorizationFailure(const std::string& me
     });
 }
 
-void WirelessAdbQrController::showLocalNetworkAuthorizationFailure(const std::string& message) {
+void WirelessAdbQrController::showLocalNetworkFailure(const std::string& message) {
     onMain([message](WirelessAdbQrController& self) {
         self.showFailureState(message, FailureAuthorizationAction::localNetwork, false);
     });

@@ -10,8 +10,9 @@
 #include "network/QrModuleBitmap.h"
 #include "network/WifiProfilePersistence.h"
 #include "network/WirelessAdbWifiProfile.h"
+#include "pairing/ScanDisableCode.h"
 #include "pairing/WirelessAdbCallbackServer.h"
-#include "pairing/ScanStatusPhase.h"
+#include "pairing/ScanStatusSink.h"
 #include "platform/Dispatch.h"
 
 namespace orvan {
@@ -118,7 +119,9 @@ struct WirelessAdbQrHooks {
 // The scan page's QR state without widgets: sessions, the callback server, and the enable and
 // disable codes. Lives on the main thread; create it with std::make_shared (background steps
 // hold it weakly).
-class WirelessAdbQrController : public std::enable_shared_from_this<WirelessAdbQrController> {
+class WirelessAdbQrController final : public ScanStatusSink,
+                                      public ScanDisableCode,
+                                      public std::enable_shared_from_this<WirelessAdbQrController> {
 public:
     static constexpr const char* kCallbackPath = "/orvan/wireless-adb/callback";
     static constexpr int kPreferredCallbackPort = 18080;
@@ -127,7 +130,7 @@ public:
     // `preferredPort` and `limits` are for tests: a free port base, and loopback binding.
     WirelessAdbQrController(MainQueue& mainQueue, WirelessAdbQrPage& page, WirelessAdbQrHooks hooks,
                             int preferredPort = kPreferredCallbackPort, CallbackServerLimits limits = {});
-    ~WirelessAdbQrController();
+    ~WirelessAdbQrController() override;
 
     // A new enable session: new ids, the address, then (in the background) the Wi-Fi profile,
     // then the server and the code.
@@ -143,19 +146,18 @@ public:
     void showDisableQrMode();
     // After a successful disable: the enable code again, and a new disable id, so that the same
     // disable code acts only once.
-    void completeDisableQr();
+    void completeDisableQr() override;
     // Any thread; shown on the main thread.
-    void updateDisableStatus(const std::string& title, const std::string& detail, bool isError);
+    void updateDisableStatus(const std::string& title, const std::string& detail, bool isError) override;
 
     // The page's states. The any-thread ones hop to the main thread themselves.
     void configureEnableQrMode();
-    void updateStatus(const std::string& message, bool isError, bool isPermanentError,
-                      ScanStatusPhase phase = ScanStatusPhase::progress);  // any thread
+    void showStatus(const ScanStatus& status) override;  // any thread
     void showFailureState(const std::string& message, FailureAuthorizationAction action, bool isPermanentError);
     void showWaitingState();
     void showWifiPasswordState(const std::string& ssid);
     void showWifiAuthorizationFailure(const std::string& message);          // any thread
-    void showLocalNetworkAuthorizationFailure(const std::string& message);  // any thread
+    void showLocalNetworkFailure(const std::string& message) override;      // any thread
     void updateActiveMirrors(const std::vector<ActiveMirrorSession>& sessions);  // any thread
     static std::string detailText(ScanStatusPhase phase);
 
@@ -181,7 +183,7 @@ public:
     void stop();
 
     const std::string& sessionId() const { return sessionId_; }
-    const std::string& disableSessionId() const { return disableSessionId_; }
+    const std::string& disableSessionId() const override { return disableSessionId_; }
     const std::optional<std::string>& activeCallbackUrl() const { return activeCallbackUrl_; }
     std::optional<std::string> configuredWifiName() const;
     bool isShowingDisableQr() const { return isShowingDisableQr_; }
@@ -198,7 +200,7 @@ private:
                                     bool computerHasWifi);
     void finishRefresh(const std::string& token, const LanInterfaceAddress& address, const WifiReading& reading);
     void askForMissingProfile(const std::string& wifiName, const std::optional<std::string>& securityType);
-    void applyStatus(const std::string& message, bool isError, bool isPermanentError, ScanStatusPhase phase);
+    void applyStatus(const ScanStatus& status);
     void applyActiveMirrors(const std::vector<ActiveMirrorSession>& sessions);
     void finishInlineSave(const std::string& name, const WifiPersistOutcome& outcome);
     void finishSavedWifiChoice(const std::string& ssid, const std::optional<WirelessAdbWifiProfile>& profile);
