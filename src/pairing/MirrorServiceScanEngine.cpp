@@ -11,8 +11,17 @@ void MirrorServiceScanEngine::suppressPrivateWirelessAdbTemporarily(const std::s
     service_.privateAdbServer().suppressPrivateWirelessAdbTemporarily(reason);
 }
 
+MirrorServiceScanEngine::MirrorServiceScanEngine(MirrorService& service)
+    : service_(service), listings_(service.adbRunner()) {}
+
 bool MirrorServiceScanEngine::isAdbTargetResponsive(const std::string& target, double timeout, AdbServerScope scope) {
-    return service_.targetProbe().isAdbTargetResponsive(target, timeout, scope);
+    // The scans of a classroom look at once: they share each server's listing rather than run
+    // a get-state each. Without a listing the usual probe decides.
+    const auto listing = listings_.fresh(scope);
+    if (!listing) return service_.targetProbe().isAdbTargetResponsive(target, timeout, scope);
+    const auto state = AdbTargetProbe::stateInListing(*listing, target);
+    if (!state || parseAdbTransportState(*state) != AdbTransportState::device) return false;
+    return service_.targetProbe().echoesReadyMarker(target, timeout, scope);
 }
 
 std::optional<AdbTargetState> MirrorServiceScanEngine::adbTargetState(const std::string& target, AdbServerScope scope) {

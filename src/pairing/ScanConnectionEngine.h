@@ -6,6 +6,7 @@
 
 #include "adb/AdbDevices.h"
 #include "adb/AdbServerScope.h"
+#include "adb/CoalescedDeviceListing.h"
 #include "adb/ConnectedAdbDevice.h"
 #include "mirror/WirelessAdbConnector.h"
 
@@ -44,7 +45,7 @@ public:
 // The engine of the running app.
 class MirrorServiceScanEngine final : public ScanConnectionEngine {
 public:
-    explicit MirrorServiceScanEngine(MirrorService& service) : service_(service) {}
+    explicit MirrorServiceScanEngine(MirrorService& service);
     AdbServerScope preferredScanAdbServerScope() override;
     void suppressPrivateWirelessAdbTemporarily(const std::string& reason) override;
     bool isAdbTargetResponsive(const std::string& target, double timeout, AdbServerScope scope) override;
@@ -62,6 +63,7 @@ public:
 
 private:
     MirrorService& service_;
+    CoalescedDeviceListing listings_;
 };
 
 }  // namespace orvan

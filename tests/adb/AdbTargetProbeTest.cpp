@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <future>
+#include <mutex>
+
 #include "adb/AdbTargetProbe.h"
+#include "adb/CoalescedDeviceListing.h"
 #include "support/FakeAdb.h"
 #include "support/Recorders.h"
 
@@ -117,6 +122,40 @@ TEST_F(AdbTargetProbeTest, UnknownTargetNeedsNoListing) {
     EXPECT_EQ(stateText(probe.adbTargetState("127.0.0.3:5555", kShared)), "device");
     EXPECT_EQ(stateText(probe.adbTargetState("127.0.0.4:5555", kShared)), "host");
     EXPECT_EQ(adb.commandLines().size(), 5u);
+}
+
+// Callers that ask while a listing runs get one that begins after they asked, never the one
+// under way, and listings of one server never overlap (how few run is the classroom bench's).
+TEST_F(AdbTargetProbeTest, ACallerGetsAListingBegunAfterItAskedAndListingsNeverOverlap) {
+    CoalescedDeviceListing listings(runner);
+    std::mutex mutex;
+    std::condition_variable changed;
+    int runs = 0, running = 0;
+    bool release = false;
+    runner.setCommandRunner([&](const ProcessSpec& spec, std::chrono::duration<double>) {
+        EXPECT_EQ(spec.arguments.back(), "devices");
+        std::unique_lock lock(mutex);
+        EXPECT_EQ(++running, 1) << "two listings at once";
+        const int run = ++runs;
+        changed.notify_all();
+        if (run == 1) changed.wait(lock, [&] { return release; });  // the first is slow
+        --running;
+        return FiniteRun{.timedOut = false, .status = 0, .bytes = "run " + std::to_string(run)};
+    });
+    auto first = std::async(std::launch::async, [&] { return listings.fresh(kShared); });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return runs == 1; });
+    }
+    std::vector<std::future<std::optional<std::string>>> crowd;
+    for (int i = 0; i < 8; ++i) crowd.push_back(std::async(std::launch::async, [&] { return listings.fresh(kShared); }));
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    changed.notify_all();
+    EXPECT_EQ(first.get(), "run 1");
+    for (auto& caller : crowd) EXPECT_NE(caller.get(), "run 1");
 }
 
 }  // namespace
