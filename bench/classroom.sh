@@ -2,7 +2,7 @@
 # A classroom: 20 simulated pairs, each on its own address, post READY for the same enable code
 # at once. The time until the 20th pair's acknowledgement reads "RUNNING", against one pair's
 # scan to mirror measured in the same runs. Prints both medians; the last line is the median of
-# the per-run ratios (target: at most 3.0 on a 2-core machine).
+# the per-run ratios (target: at most 2.0 on a 2-core machine).
 #
 #   bench/classroom.sh <build folder> [runs] [pairs]
 set -euo pipefail
