@@ -38,9 +38,8 @@ public:
         return isWirelessAdbTargetReady(target, 1.0, scope);
     }
 
-    // Polls state and echo until the target answers ("device" and the echo came back) or
-    // `timeout` has passed; the first check is always made, however small the time-out. Each
-    // echo may take min(timeout, 1.5) s; it runs beside the state query.
+    // Polls the echo until the target answers or `timeout` has passed; the first check is always
+    // made, however small the time-out. Each echo may take min(timeout, 1.5) s.
     bool waitForAdbTargetResponsive(const std::string& target, double timeout, AdbServerScope scope) const;
 
     // Waits up to `timeout` for the user to accept the debugging prompt on the glasses.

@@ -12,7 +12,7 @@ namespace {
 
 using testing::ConnectionRig;
 using testing::kTarget;
-using ::testing::UnorderedElementsAre;
+using ::testing::ElementsAre;
 
 constexpr auto kShared = AdbServerScope::sharedDevelopment;
 constexpr auto kPrivate = AdbServerScope::privateMirroring;
@@ -22,20 +22,19 @@ protected:
     ConnectionRig rig{16051};
     const std::string t = kTarget;
     const std::string echo = std::string("-s ") + kTarget + " shell echo __ORVAN_MIRROR_ADB_READY__";
-    const std::string getState = std::string("-s ") + kTarget + " get-state";
 };
 
 TEST_F(TargetReadinessTest, AnsweringTargetIsReadyAfterOneCheckWithTheEchoCappedAtOneAndAHalfSeconds) {
     rig.scriptTransport();
     rig.glassesOnline();
     EXPECT_TRUE(rig.readiness.waitForAdbTargetResponsive(t, 1.2, kShared));
-    // The state query and the echo of one check run side by side, in either order.
-    EXPECT_THAT(rig.trace.lines(), UnorderedElementsAre(getState, echo));
-    EXPECT_THAT(rig.trace.timeouts(), UnorderedElementsAre(1.2, 3.0));
+    // The echo alone decides: adb opens no shell on a transport that is not "device".
+    EXPECT_THAT(rig.trace.lines(), ElementsAre(echo));
+    EXPECT_THAT(rig.trace.timeouts(), ElementsAre(1.2));
     EXPECT_TRUE(rig.clock.sleeps().empty());
     rig.trace.clear();
     EXPECT_TRUE(rig.readiness.waitForAdbTargetResponsive(t, 3.0, kPrivate));
-    EXPECT_THAT(rig.trace.timeouts(), UnorderedElementsAre(1.5, 3.0));
+    EXPECT_THAT(rig.trace.timeouts(), ElementsAre(1.5));
     EXPECT_EQ(rig.runsOf("-P 16051 " + echo).size(), 1u);
     rig.trace.clear();
     EXPECT_TRUE(rig.readiness.isWirelessAdbTargetReady(t, kShared));
@@ -46,40 +45,25 @@ TEST_F(TargetReadinessTest, TinyTimeOutStillMakesOneFullCheck) {
     rig.scriptTransport();
     rig.adb.setVariable("state", "device");  // listed, but the echo fails: a dead transport
     EXPECT_FALSE(rig.readiness.waitForAdbTargetResponsive(t, 0.0, kShared));
-    EXPECT_THAT(rig.trace.lines(), UnorderedElementsAre(getState, echo));
+    EXPECT_THAT(rig.trace.lines(), ElementsAre(echo));
     EXPECT_EQ(rig.runsOf(echo).at(0).timeout, 0.0);
     EXPECT_EQ(rig.clock.sleeps(), std::vector<double>{0.08});
 
     rig.trace.clear();
     EXPECT_FALSE(rig.readiness.waitForAdbTargetResponsive(t, 0.25, kShared));
-    // Checks at 0, 0.08, 0.16 and 0.24 s of virtual time, each a state query and a 0.25 s echo.
-    EXPECT_EQ(rig.trace.lines().size(), 8u);
+    // Checks at 0, 0.08, 0.16 and 0.24 s of virtual time, each a 0.25 s echo.
+    EXPECT_EQ(rig.trace.lines().size(), 4u);
     for (const auto& invocation : rig.runsOf(echo)) EXPECT_EQ(invocation.timeout, 0.25);
 }
 
-TEST_F(TargetReadinessTest, AnEchoCountsOnlyWhenTheStateIsDevice) {
-    rig.scriptTransport();
-    rig.adb.setVariable("answers", "yes");  // the echo would come back ...
-    for (const char* state : {"offline", "unauthorized", ""}) {
-        rig.adb.setVariable("state", state);  // ... but the transport is not "device"
-        EXPECT_FALSE(rig.readiness.waitForAdbTargetResponsive(t, 0.2, kShared)) << state;
-    }
-    for (const auto& invocation : rig.trace.invocations()) {
-        EXPECT_FALSE(invocation.logCommand);
-        EXPECT_FALSE(invocation.check);
-    }
-}
-
 TEST_F(TargetReadinessTest, AnsweringTargetIsFoundAsSoonAsItAnswers) {
-    // Not listed for three checks, then connected and answering.
-    auto states = rig.adb.on({"-s", t, "get-state"});
-    for (int i = 0; i < 3; ++i) states.reply("error: device '127.0.0.2:5555' not found", 1);
-    states.reply("device").sets("answers", "yes");
+    // Not there for three checks, then connected and answering.
+    auto echoes = rig.adb.on({"-s", t, "shell", "echo", "*"});
+    for (int i = 0; i < 3; ++i) echoes.reply("error: device '127.0.0.2:5555' not found", 1);
+    echoes.reply(kAdbReadyMarker);
     rig.scriptTransport();
     EXPECT_TRUE(rig.readiness.waitForAdbTargetResponsive(t, 2.0, kShared));
-    // The fourth check's echo may have run before the state changed: at most one more check.
-    EXPECT_GE(rig.clock.sleeps().size(), 3u);
-    EXPECT_LE(rig.clock.sleeps().size(), 4u);
+    EXPECT_EQ(rig.clock.sleeps().size(), 3u);
     EXPECT_TRUE(rig.runsOf("devices").empty());  // an unknown target needs no listing
 }
 

@@ -102,12 +102,12 @@ void keyRefused(ConnectionRig& rig) {
 }
 void authorizedDuringTheWait(ConnectionRig& rig) {
     rig.adb.on({"connect", T}).reply("connected to " + T).sets("state", "unauthorized");
-    // Unauthorized through the 1.2 s transport wait (16 queries), the classification and three
+    // Unauthorized through the 1.2 s transport wait (echoes only), the classification and three
     // authorization checks; the user accepts before the fourth.
     auto states = rig.adb.on({"-s", T, "get-state"});
     states.when("state", "unauthorized");
-    for (int i = 0; i < 20; ++i) states.reply("error: device unauthorized.", 1);
-    states.reply("device").sets("answers", "yes");
+    for (int i = 0; i < 4; ++i) states.reply("error: device unauthorized.", 1);
+    states.reply("device").sets("state", "device").sets("answers", "yes");
 }
 void knownStateWithoutProgress(ConnectionRig& rig) {
     rig.adb.on({"connect", T}).reply(kRefused, 1).reply("error: protocol fault", 1).sets("state", "bootloader");

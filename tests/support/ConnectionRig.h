@@ -82,7 +82,11 @@ struct ConnectionRig {
         // adb leaves a transport it has alone and says so.
         for (const char* state : {"device", "offline", "unauthorized"})
             adb.on({"**", "connect", t}).when("state", state).reply("already connected to " + t);
-        adb.on({"**", "-s", t, "shell", "echo", kAdbReadyMarker}).when("answers", "yes").reply(kAdbReadyMarker);
+        // As the real adb: a shell only on a transport that is "device".
+        adb.on({"**", "-s", t, "shell", "echo", kAdbReadyMarker})
+            .when("answers", "yes")
+            .when("state", "device")
+            .reply(kAdbReadyMarker);
         adb.on({"**", "-s", t, "shell", "echo", kAdbReadyMarker}).reply("error: closed", 1);
     }
     // The glasses answer through a live transport.
